@@ -1,0 +1,39 @@
+// The commands of kelvara-cli and the small argument helpers they share.
+#pragma once
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kelvara::cli {
+
+inline constexpr int ExitOk = 0;
+inline constexpr int ExitFailure = 1;
+inline constexpr int ExitUsage = 2;
+
+// A mistake in the command line: reported with the command's usage, exit status 2.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Command {
+    const char* name;
+    const char* usage; // printed for --help and after a usage error
+    std::function<int(const std::vector<std::string>&)> run;
+};
+
+const std::vector<Command>& commands();
+
+// Runs a command: --help prints its usage; a UsageError exits 2 with the usage; any other error
+// prints its message on standard error and exits 1.
+int runCommand(const Command& command, const std::vector<std::string>& args);
+
+// Parses a whole decimal integer; throws UsageError naming the option otherwise.
+long long parseInteger(const std::string& text, const std::string& what);
+
+// Writes a file through a temporary name unless it exists and overwriting was not asked for.
+void writeOutput(const std::string& path, const std::vector<uint8_t>& bytes, bool overwrite);
+
+} // namespace kelvara::cli

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing Kelvara need.
+# Installs nothing when everything is already present.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake pkg-config git
+  # video: FFmpeg libraries behind the frame source, and the ffmpeg tool
+  # that makes codec fixtures for the tests and runs the benchmarks
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
+  # still-image codecs: JPEG (IJG API, version 62), PNG with zlib, JPEG 2000
+  libjpeg62-turbo-dev libpng-dev zlib1g-dev libopenjp2-7-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # independent decoders used by the tests as oracles
+  libgif-dev libtiff-dev imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update
+$SUDO apt-get install -y --no-install-recommends "${missing[@]}"

@@ -1,0 +1,493 @@
+// AVI file services on FFmpeg: header records read from the file's own RIFF lists, frames decoded
+// by libavcodec and handed out as packed DIBs.
+#include "video/AviServices.h"
+
+#include "video/FrameSource.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace kelvara {
+
+namespace {
+
+struct FormatContextDeleter {
+    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+struct CodecContextDeleter {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameDeleter {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct SwsDeleter {
+    void operator()(SwsContext* c) const { sws_freeContext(c); }
+};
+
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+
+uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t get32(const uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+void put16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+void put32(uint8_t* p, uint32_t v) {
+    put16(p, v & 0xFFFF);
+    put16(p + 2, v >> 16);
+}
+
+// The header lists of the first video stream, read from the file's 'hdrl' list.
+struct StreamHeaders {
+    bool found = false;
+    int streamNumber = -1; // position of its 'strl' among all stream lists
+    bool hasInfo = false;
+    AviStreamInfo info;
+    bool hasFormat = false;
+    std::vector<uint8_t> format;
+};
+
+constexpr uint32_t tagRIFF = fourCC('R', 'I', 'F', 'F');
+constexpr uint32_t tagAVI = fourCC('A', 'V', 'I', ' ');
+constexpr uint32_t tagLIST = fourCC('L', 'I', 'S', 'T');
+constexpr uint32_t tagHdrl = fourCC('h', 'd', 'r', 'l');
+constexpr uint32_t tagStrl = fourCC('s', 't', 'r', 'l');
+constexpr uint32_t tagStrh = fourCC('s', 't', 'r', 'h');
+constexpr uint32_t tagStrf = fourCC('s', 't', 'r', 'f');
+// Header lists larger than this are not read: real ones are a few KiB.
+constexpr uint32_t maxHeaderListSize = 16u << 20;
+
+// Walks the chunks of a list body; every size is checked against what is left.
+template <typename Visit> void forEachChunk(const uint8_t* data, size_t size, Visit visit) {
+    size_t pos = 0;
+    while (pos + 8 <= size) {
+        uint32_t id = get32(data + pos);
+        uint32_t length = get32(data + pos + 4);
+        size_t body = pos + 8;
+        size_t available = size - body;
+        size_t used = std::min<size_t>(length, available);
+        if (!visit(id, data + body, used))
+            return;
+        pos = body + used + (used & 1);
+    }
+}
+
+StreamHeaders readStreamHeaders(const std::string& path) {
+    StreamHeaders result;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return result;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(file, &std::fclose);
+    uint8_t head[12];
+    if (std::fread(head, 1, 12, file) != 12 || get32(head) != tagRIFF || get32(head + 8) != tagAVI)
+        return result;
+    // Find the 'hdrl' list among the top-level chunks.
+    std::vector<uint8_t> hdrl;
+    for (int guard = 0; guard < 64; ++guard) {
+        uint8_t chunk[12];
+        if (std::fread(chunk, 1, 8, file) != 8)
+            return result;
+        uint32_t id = get32(chunk), length = get32(chunk + 4);
+        if (id == tagLIST) {
+            if (std::fread(chunk + 8, 1, 4, file) != 4)
+                return result;
+            if (get32(chunk + 8) == tagHdrl) {
+                if (length < 4 || length > maxHeaderListSize)
+                    return result;
+                hdrl.resize(length - 4);
+                hdrl.resize(std::fread(hdrl.data(), 1, hdrl.size(), file));
+                break;
+            }
+            length -= std::min<uint32_t>(length, 4);
+        }
+        if (fseeko(file, static_cast<off_t>(length + (length & 1)), SEEK_CUR) != 0)
+            return result;
+    }
+    int streamNumber = 0;
+    forEachChunk(hdrl.data(), hdrl.size(), [&](uint32_t id, const uint8_t* body, size_t size) {
+        if (id != tagLIST || size < 4 || get32(body) != tagStrl)
+            return true;
+        StreamHeaders candidate;
+        candidate.streamNumber = streamNumber++;
+        forEachChunk(body + 4, size - 4, [&](uint32_t cid, const uint8_t* cbody, size_t csize) {
+            if (cid == tagStrh && csize >= 48) {
+                AviStreamInfo& s = candidate.info;
+                s.fccType = get32(cbody);
+                s.fccHandler = get32(cbody + 4);
+                s.flags = get32(cbody + 8);
+                s.priority = get16(cbody + 12);
+                s.language = get16(cbody + 14);
+                s.initialFrames = get32(cbody + 16);
+                s.scale = get32(cbody + 20);
+                s.rate = get32(cbody + 24);
+                s.start = get32(cbody + 28);
+                s.length = get32(cbody + 32);
+                s.suggestedBufferSize = get32(cbody + 36);
+                s.quality = get32(cbody + 40);
+                s.sampleSize = get32(cbody + 44);
+                if (csize >= 56)
+                    s.frame = {int16_t(get16(cbody + 48)), int16_t(get16(cbody + 50)), int16_t(get16(cbody + 52)),
+                               int16_t(get16(cbody + 54))};
+                candidate.hasInfo = true;
+            } else if (cid == tagStrf) {
+                candidate.format.assign(cbody, cbody + csize);
+                candidate.hasFormat = true;
+            }
+            return true;
+        });
+        if (candidate.hasInfo && candidate.info.fccType == StreamTypeVideo) {
+            result = std::move(candidate);
+            result.found = true;
+            return false;
+        }
+        return true;
+    });
+    return result;
+}
+
+} // namespace
+
+// ---- AviFile ----
+
+struct AviFile::Context {
+    std::string path;
+    std::unique_ptr<AVFormatContext, FormatContextDeleter> format;
+    int streamIndex = -1;
+    StreamHeaders headers;
+};
+
+AviFile::AviFile() : m_context(std::make_unique<Context>()) {}
+AviFile::~AviFile() = default;
+
+bool AviFile::open(const std::string& path) {
+    av_log_set_level(AV_LOG_QUIET);
+    const AVInputFormat* avi = av_find_input_format("avi");
+    AVFormatContext* raw = nullptr;
+    if (!avi || avformat_open_input(&raw, path.c_str(), avi, nullptr) < 0)
+        return false;
+    m_context->format.reset(raw);
+    m_context->path = path;
+    return true;
+}
+
+bool AviFile::openVideoStream() {
+    AVFormatContext* fc = m_context->format.get();
+    if (!fc)
+        return false;
+    m_context->headers = readStreamHeaders(m_context->path);
+    // The stream FFmpeg made for that stream list; any video stream as a fallback.
+    int byNumber = -1, firstVideo = -1;
+    for (unsigned i = 0; i < fc->nb_streams; ++i) {
+        if (fc->streams[i]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+            continue;
+        if (firstVideo < 0)
+            firstVideo = static_cast<int>(i);
+        if (m_context->headers.found && fc->streams[i]->id == m_context->headers.streamNumber && byNumber < 0)
+            byNumber = static_cast<int>(i);
+    }
+    m_context->streamIndex = byNumber >= 0 ? byNumber : firstVideo;
+    if (m_context->streamIndex < 0)
+        return false;
+    for (unsigned i = 0; i < fc->nb_streams; ++i)
+        fc->streams[i]->discard = static_cast<int>(i) == m_context->streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    return true;
+}
+
+bool AviFile::streamInfo(AviStreamInfo& info) const {
+    if (m_context->streamIndex < 0 || !m_context->headers.found || !m_context->headers.hasInfo)
+        return false;
+    const AviStreamInfo& s = m_context->headers.info;
+    if (s.scale == 0 || s.rate == 0)
+        return false;
+    info = s;
+    return true;
+}
+
+int64_t AviFile::formatSize() const {
+    if (m_context->streamIndex < 0 || !m_context->headers.hasFormat)
+        return -1;
+    return static_cast<int64_t>(m_context->headers.format.size());
+}
+
+bool AviFile::readFormat(std::vector<uint8_t>& format) const {
+    // A video format is at least the 40-byte DIB information header.
+    if (m_context->streamIndex < 0 || m_context->headers.format.size() < 40)
+        return false;
+    format = m_context->headers.format;
+    return true;
+}
+
+bool AviFile::beginStreaming() {
+    AVFormatContext* fc = m_context->format.get();
+    return fc && m_context->streamIndex >= 0;
+}
+
+std::string AviFile::codecName() const {
+    if (m_context->streamIndex < 0)
+        return {};
+    return avcodec_get_name(m_context->format->streams[m_context->streamIndex]->codecpar->codec_id);
+}
+
+// ---- AviFrameDecoder ----
+
+struct AviFrameDecoder::State {
+    AVFormatContext* format = nullptr; // owned by the AviFile
+    AVStream* stream = nullptr;
+    int streamIndex = -1;
+    int64_t length = 0; // positions in the stream
+    bool streamHasBitFields = false;
+    std::unique_ptr<AVCodecContext, CodecContextDeleter> codec;
+    std::unique_ptr<AVPacket, PacketDeleter> packet{av_packet_alloc()};
+    FramePtr current{av_frame_alloc()};
+    FramePtr ahead{av_frame_alloc()};
+    int64_t currentPosition = -1;
+    int64_t aheadPosition = -1;
+    bool haveCurrent = false;
+    bool haveAhead = false;
+    bool atStart = true;        // nothing decoded since the stream was opened or rewound
+    bool draining = false;      // the demuxer is exhausted and the decoder was flushed
+    bool finished = false;      // the decoder gave its last frame
+    int64_t lastPacketPosition = -1;
+    int64_t lastOutputPosition = -1;
+    std::unique_ptr<SwsContext, SwsDeleter> sws;
+    int swsWidth = 0, swsHeight = 0, swsFormat = -1;
+    std::vector<uint8_t> dib;
+
+    // The next frame out of the decoder, with its position; false when there is none left.
+    bool decodeNext(AVFrame* out, int64_t& position);
+    void restart(int64_t position);
+    bool keyFrameBetween(int64_t after, int64_t upTo) const;
+    const uint8_t* pack(const AVFrame* frame);
+};
+
+AviFrameDecoder::AviFrameDecoder(std::unique_ptr<State> state) : m_state(std::move(state)) {}
+AviFrameDecoder::~AviFrameDecoder() = default;
+
+std::unique_ptr<AviFrameDecoder> AviFile::openDecoder() {
+    if (m_context->streamIndex < 0)
+        return nullptr;
+    AVStream* stream = m_context->format->streams[m_context->streamIndex];
+    const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (!codec)
+        return nullptr;
+    auto state = std::make_unique<AviFrameDecoder::State>();
+    state->codec.reset(avcodec_alloc_context3(codec));
+    if (!state->codec || !state->packet || !state->current || !state->ahead)
+        return nullptr;
+    if (avcodec_parameters_to_context(state->codec.get(), stream->codecpar) < 0)
+        return nullptr;
+    state->codec->thread_count = 1;
+    if (avcodec_open2(state->codec.get(), codec, nullptr) < 0)
+        return nullptr;
+    state->format = m_context->format.get();
+    state->stream = stream;
+    state->streamIndex = m_context->streamIndex;
+    state->length = m_context->headers.found ? m_context->headers.info.length : stream->nb_frames;
+    const std::vector<uint8_t>& format = m_context->headers.format;
+    state->streamHasBitFields = format.size() >= 40 && get32(format.data() + 16) == 3;
+    return std::unique_ptr<AviFrameDecoder>(new AviFrameDecoder(std::move(state)));
+}
+
+bool AviFrameDecoder::State::decodeNext(AVFrame* out, int64_t& position) {
+    if (finished)
+        return false;
+    for (;;) {
+        int ret = avcodec_receive_frame(codec.get(), out);
+        if (ret == 0) {
+            int64_t ts = out->best_effort_timestamp;
+            if (ts == AV_NOPTS_VALUE || ts <= lastOutputPosition)
+                ts = lastOutputPosition + 1;
+            lastOutputPosition = ts;
+            position = ts;
+            return true;
+        }
+        if (ret == AVERROR_EOF) {
+            finished = true;
+            return false;
+        }
+        if (ret != AVERROR(EAGAIN))
+            continue; // a frame the decoder could not make: go on with the next
+        if (draining) {
+            finished = true;
+            return false;
+        }
+        // Feed the decoder the next packet of our stream; at the end, flush it.
+        for (;;) {
+            av_packet_unref(packet.get());
+            if (av_read_frame(format, packet.get()) < 0) {
+                draining = true;
+                avcodec_send_packet(codec.get(), nullptr);
+                break;
+            }
+            if (packet->stream_index != streamIndex || packet->size == 0)
+                continue;
+            if (packet->dts != AV_NOPTS_VALUE)
+                lastPacketPosition = std::max(lastPacketPosition, packet->dts);
+            else if (packet->pts != AV_NOPTS_VALUE)
+                lastPacketPosition = std::max(lastPacketPosition, packet->pts);
+            else
+                lastPacketPosition += 1;
+            int sent = avcodec_send_packet(codec.get(), packet.get());
+            if (sent == 0 || sent == AVERROR(EAGAIN))
+                break;
+            // A packet the decoder refuses is skipped.
+        }
+    }
+}
+
+void AviFrameDecoder::State::restart(int64_t position) {
+    avcodec_flush_buffers(codec.get());
+    haveCurrent = haveAhead = false;
+    draining = finished = false;
+    atStart = true;
+    currentPosition = aheadPosition = -1;
+    lastOutputPosition = -1;
+    if (av_seek_frame(format, streamIndex, position, AVSEEK_FLAG_BACKWARD) < 0) {
+        // Without an index entry to land on, read again from the first frame.
+        if (av_seek_frame(format, streamIndex, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
+            avformat_seek_file(format, -1, INT64_MIN, 0, 0, 0);
+        lastPacketPosition = -1;
+        return;
+    }
+    // Packets from here on are numbered by their own timestamps.
+    lastPacketPosition = -1;
+    lastOutputPosition = -1;
+}
+
+bool AviFrameDecoder::State::keyFrameBetween(int64_t after, int64_t upTo) const {
+    int index = av_index_search_timestamp(stream, upTo, AVSEEK_FLAG_BACKWARD);
+    if (index < 0)
+        return false;
+    const AVIndexEntry* entry = avformat_index_get_entry(stream, index);
+    return entry && entry->timestamp > after;
+}
+
+const uint8_t* AviFrameDecoder::getFrame(int64_t position) {
+    State& s = *m_state;
+    if (position < 0 || position >= s.length)
+        return nullptr;
+    // Reading on is only possible forwards; a key frame between here and there is a shortcut.
+    bool canReadOn = s.atStart ? position == 0 || !s.keyFrameBetween(0, position)
+                               : (s.haveCurrent && s.currentPosition <= position &&
+                                  !s.keyFrameBetween(s.haveAhead ? s.aheadPosition : s.currentPosition + 1, position));
+    if (!canReadOn)
+        s.restart(position);
+    s.atStart = false;
+    for (;;) {
+        if (!s.haveAhead) {
+            if (!s.decodeNext(s.ahead.get(), s.aheadPosition))
+                break;
+            s.haveAhead = true;
+        }
+        if (s.aheadPosition > position)
+            break;
+        std::swap(s.current, s.ahead);
+        s.currentPosition = s.aheadPosition;
+        s.haveCurrent = true;
+        s.haveAhead = false;
+    }
+    if (!s.haveCurrent)
+        return nullptr;
+    // Past the last chunk that held data the stream has nothing more to show.
+    if (!s.haveAhead && s.finished && position > std::max(s.currentPosition, s.lastPacketPosition))
+        return nullptr;
+    return s.pack(s.current.get());
+}
+
+const uint8_t* AviFrameDecoder::State::pack(const AVFrame* frame) {
+    const int w = frame->width, h = frame->height;
+    if (w <= 0 || h <= 0 || int64_t(w) * h > Bitmap::MaxPixels)
+        return nullptr;
+    const auto fmt = static_cast<AVPixelFormat>(frame->format);
+    int bits = 24;
+    uint32_t compression = 0;
+    size_t tableBytes = 0;
+    uint32_t masks[3] = {0, 0, 0};
+    if (fmt == AV_PIX_FMT_PAL8) {
+        bits = 8;
+        tableBytes = 1024;
+    } else if (fmt == AV_PIX_FMT_RGB555LE || fmt == AV_PIX_FMT_RGB565LE) {
+        bits = 16;
+        if (fmt == AV_PIX_FMT_RGB565LE || streamHasBitFields) {
+            compression = 3;
+            tableBytes = 12;
+            if (fmt == AV_PIX_FMT_RGB565LE) {
+                masks[0] = 0xF800, masks[1] = 0x07E0, masks[2] = 0x001F;
+            } else {
+                masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F;
+            }
+        }
+    }
+    const size_t stride = ((size_t(w) * bits + 31) / 32) * 4;
+    const size_t imageSize = stride * size_t(h);
+    dib.assign(40 + tableBytes + imageSize, 0);
+    uint8_t* header = dib.data();
+    put32(header, 40);
+    put32(header + 4, static_cast<uint32_t>(w));
+    put32(header + 8, static_cast<uint32_t>(h));
+    put16(header + 12, 1);
+    put16(header + 14, static_cast<uint32_t>(bits));
+    put32(header + 16, compression);
+    put32(header + 20, static_cast<uint32_t>(imageSize));
+    put32(header + 32, bits == 8 ? 256 : 0);
+    uint8_t* table = header + 40;
+    uint8_t* pixels = table + tableBytes;
+    if (bits == 8) {
+        // The decoder's palette: 256 native-endian 0xAARRGGBB words, stored as B, G, R, reserved.
+        for (int i = 0; i < 256; ++i) {
+            uint32_t argb;
+            std::memcpy(&argb, frame->data[1] + 4 * i, 4);
+            table[4 * i] = static_cast<uint8_t>(argb);
+            table[4 * i + 1] = static_cast<uint8_t>(argb >> 8);
+            table[4 * i + 2] = static_cast<uint8_t>(argb >> 16);
+            table[4 * i + 3] = 0;
+        }
+    } else if (compression == 3) {
+        put32(table, masks[0]);
+        put32(table + 4, masks[1]);
+        put32(table + 8, masks[2]);
+    }
+    if (bits == 8 || bits == 16) {
+        const size_t rowBytes = size_t(w) * (bits / 8);
+        for (int y = 0; y < h; ++y)
+            std::memcpy(pixels + size_t(h - 1 - y) * stride, frame->data[0] + ptrdiff_t(y) * frame->linesize[0],
+                        rowBytes);
+        return dib.data();
+    }
+    if (!sws || swsWidth != w || swsHeight != h || swsFormat != frame->format) {
+        sws.reset(sws_getContext(w, h, fmt, w, h, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr));
+        swsWidth = w;
+        swsHeight = h;
+        swsFormat = frame->format;
+        if (!sws)
+            return nullptr;
+    }
+    // Bottom-up rows: start at the last row and step backwards.
+    uint8_t* dst[4] = {pixels + size_t(h - 1) * stride, nullptr, nullptr, nullptr};
+    int dstStride[4] = {-static_cast<int>(stride), 0, 0, 0};
+    sws_scale(sws.get(), frame->data, frame->linesize, 0, h, dst, dstStride);
+    return dib.data();
+}
+
+// ---- facts ----
+
+VideoFacts probeVideo(const std::string& path) {
+    FrameReader reader;
+    reader.open(path);
+    return reader.facts();
+}
+
+} // namespace kelvara

@@ -1,0 +1,124 @@
+// The AVI frame source: opening sequence, frame decoding through a BMP byte image, closing.
+#include "video/FrameSource.h"
+
+#include <cstring>
+
+namespace kelvara {
+
+namespace {
+uint32_t get32(const uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+} // namespace
+
+size_t colorTableAllowance(int bitCount, uint32_t compression) {
+    if (bitCount <= 8)
+        return 4u << bitCount;
+    if ((compression & 3) == 3)
+        return 12;
+    return 0;
+}
+
+void FrameReader::open(const std::string& path) {
+    close();
+    try {
+        m_file = std::make_unique<AviFile>();
+        if (!m_file->open(path))
+            throw FrameSourceError(FrameSourceMessages::OpenFile);
+        if (!m_file->openVideoStream())
+            throw FrameSourceError(FrameSourceMessages::OpenStream);
+        m_streamOpen = true;
+        if (!m_file->streamInfo(m_info))
+            throw FrameSourceError(FrameSourceMessages::StreamInfo);
+        int64_t size = m_file->formatSize();
+        if (size < 0)
+            throw FrameSourceError(FrameSourceMessages::FormatSize);
+        if (size == 0 || !m_file->readFormat(m_format))
+            throw FrameSourceError(FrameSourceMessages::Format);
+        if (!m_file->beginStreaming())
+            throw FrameSourceError(FrameSourceMessages::StartStream);
+        m_streaming = true;
+        m_decoder = m_file->openDecoder();
+        if (!m_decoder)
+            throw FrameSourceError(FrameSourceMessages::StartDecompression);
+        m_memory = std::make_unique<MemoryStream>();
+        m_work = std::make_unique<Bitmap>();
+    } catch (...) {
+        close();
+        throw;
+    }
+}
+
+Bitmap* FrameReader::frame(int64_t index) {
+    if (!m_decoder)
+        return nullptr;
+    const uint8_t* packed = m_decoder->getFrame(index);
+    if (!packed)
+        return nullptr;
+    const int bitCount = packed[14] | (packed[15] << 8);
+    const uint32_t compression = get32(packed + 16);
+    const uint32_t imageSize = get32(packed + 20);
+    const size_t allowance = colorTableAllowance(bitCount, compression);
+    const size_t packedSize = 40 + allowance + imageSize;
+
+    // The stream's own colour table goes over the frame's, so that frames of a palette-based
+    // stream carry the stream's palette. It never reaches past the frame's table.
+    std::vector<uint8_t>& bytes = m_memory->bytes();
+    m_memory->clear();
+    bytes.resize(14 + packedSize);
+    uint8_t* header = bytes.data();
+    std::memset(header, 0, 14);
+    header[0] = 'B';
+    header[1] = 'M';
+    const uint32_t offset = static_cast<uint32_t>(14 + allowance);
+    header[10] = static_cast<uint8_t>(offset);
+    header[11] = static_cast<uint8_t>(offset >> 8);
+    header[12] = static_cast<uint8_t>(offset >> 16);
+    header[13] = static_cast<uint8_t>(offset >> 24);
+    std::memcpy(bytes.data() + 14, packed, packedSize);
+    if (m_format.size() >= 40) {
+        uint64_t streamColors = get32(m_format.data() + 32);
+        size_t copy = static_cast<size_t>(std::min<uint64_t>(4 * streamColors, m_format.size() - 40));
+        if (bitCount <= 8)
+            copy = std::min(copy, allowance);
+        else
+            copy = 0; // a frame of more than 8 bits has no table to take it
+        std::memcpy(bytes.data() + 14 + 40, m_format.data() + 40, copy);
+    }
+    m_memory->seek(0);
+    try {
+        m_work->LoadFromStream(*m_memory);
+    } catch (const RasterError&) {
+        return nullptr;
+    }
+    return m_work.get();
+}
+
+void FrameReader::close() {
+    m_work.reset();
+    m_memory.reset();
+    m_decoder.reset();
+    m_streaming = false;
+    m_format.clear();
+    m_streamOpen = false;
+    m_file.reset();
+}
+
+VideoFacts FrameReader::facts() const {
+    VideoFacts facts;
+    facts.frameCount = m_info.length;
+    if (m_info.rate)
+        facts.lengthMs = static_cast<int64_t>(
+            (static_cast<unsigned __int128>(m_info.length) * m_info.scale * 1000 + m_info.rate / 2) / m_info.rate);
+    facts.fps = m_info.scale ? static_cast<double>(m_info.rate) / m_info.scale : 0;
+    if (m_format.size() >= 12) {
+        facts.width = static_cast<int>(get32(m_format.data() + 4));
+        int32_t h = static_cast<int32_t>(get32(m_format.data() + 8));
+        facts.height = h < 0 ? -h : h;
+    }
+    if (m_file)
+        facts.codec = m_file->codecName();
+    return facts;
+}
+
+} // namespace kelvara

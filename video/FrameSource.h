@@ -1,0 +1,71 @@
+// The AVI frame source: a frame reader that opens the first video stream of an AVI file and
+// gives its frames by 0-based position as Bitmaps.
+#pragma once
+
+#include "raster/Bitmap.h"
+#include "raster/Error.h"
+#include "raster/Stream.h"
+#include "video/AviServices.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kelvara {
+
+// Raised when a frame reader cannot be opened; the message says which step failed.
+class FrameSourceError : public Error {
+public:
+    using Error::Error;
+};
+
+namespace FrameSourceMessages {
+inline constexpr const char* OpenFile = "Failed to open AVI file";
+inline constexpr const char* OpenStream = "Failed to open AVI stream";
+inline constexpr const char* StreamInfo = "Failed to get AVI stream info";
+inline constexpr const char* FormatSize = "Failed to get AVI stream format size";
+inline constexpr const char* Format = "Failed to get AVI stream format";
+inline constexpr const char* StartStream = "Failed to start AVI stream";
+inline constexpr const char* StartDecompression = "Failed to start AVI decompression";
+} // namespace FrameSourceMessages
+
+class FrameReader {
+public:
+    FrameReader() = default;
+    ~FrameReader() { close(); }
+    FrameReader(const FrameReader&) = delete;
+    FrameReader& operator=(const FrameReader&) = delete;
+
+    // Opens the first video stream of the file; throws FrameSourceError with the failing step's
+    // message, having released whatever was opened.
+    void open(const std::string& path);
+    // The frame at a 0-based position, decoded into the reader's work bitmap (which keeps the
+    // frame's own bit depth), or null when the stream gives none.
+    Bitmap* frame(int64_t index);
+    // Releases everything, in the reverse order of opening. Safe to call more than once.
+    void close();
+
+    bool isOpen() const { return m_decoder != nullptr; }
+    // The work bitmap that receives each decoded frame.
+    Bitmap& workBitmap() { return *m_work; }
+    // The stream's header, its format bytes and the facts worked out from them.
+    const AviStreamInfo& streamInfo() const { return m_info; }
+    const std::vector<uint8_t>& streamFormat() const { return m_format; }
+    VideoFacts facts() const;
+
+private:
+    std::unique_ptr<AviFile> m_file;
+    bool m_streamOpen = false;
+    AviStreamInfo m_info;
+    std::vector<uint8_t> m_format;
+    bool m_streaming = false;
+    std::unique_ptr<AviFrameDecoder> m_decoder;
+    std::unique_ptr<MemoryStream> m_memory;
+    std::unique_ptr<Bitmap> m_work;
+};
+
+// The colour-table allowance of a packed frame: the bytes between its 40-byte header and its
+// pixel bits.
+size_t colorTableAllowance(int bitCount, uint32_t compression);
+
+} // namespace kelvara
