@@ -18,7 +18,6 @@ std::atomic<int> g_displayBits{32};
 
 using Picture = Bitmap::Picture;
 
-
 // Reads one pixel of any format as 0x00RRGGBB.
 Color readPixel(const Picture& p, int x, int y) {
     const uint8_t* row = p.bits.data() + static_cast<size_t>(y) * p.stride;
@@ -103,7 +102,8 @@ void writePixel(Picture& p, int x, int y, Color c, NearestIndex& nearest) {
     case PixelFormat::Bits4: {
         int index = nearest(c) & 0x0F;
         uint8_t& b = row[x >> 1];
-        b = (x & 1) ? static_cast<uint8_t>((b & 0xF0) | index) : static_cast<uint8_t>((b & 0x0F) | (index << 4));
+        b = (x & 1) ? static_cast<uint8_t>((b & 0xF0) | index)
+                    : static_cast<uint8_t>((b & 0x0F) | (index << 4));
         break;
     }
     case PixelFormat::Bits8:
@@ -332,10 +332,16 @@ void checkPictureSize(int64_t width, int64_t height) {
 
 } // namespace raster_detail
 
-void releaseCanvasContexts() { g_contextGeneration.fetch_add(1, std::memory_order_relaxed); }
+void releaseCanvasContexts() {
+    g_contextGeneration.fetch_add(1, std::memory_order_relaxed);
+}
 
-int displayBitsPerPixel() { return g_displayBits.load(std::memory_order_relaxed); }
-void setDisplayBitsPerPixel(int bits) { g_displayBits.store(bits, std::memory_order_relaxed); }
+int displayBitsPerPixel() {
+    return g_displayBits.load(std::memory_order_relaxed);
+}
+void setDisplayBitsPerPixel(int bits) {
+    g_displayBits.store(bits, std::memory_order_relaxed);
+}
 
 // ---- Canvas ----
 
@@ -369,13 +375,16 @@ void Canvas::setModeForDraw(const kelvara::Bitmap& source) {
         ensureContext(); // a monochrome source leaves the mode as it is
 }
 
-Rect Canvas::ClipRect() const { return {0, 0, m_bitmap.Width(), m_bitmap.Height()}; }
+Rect Canvas::ClipRect() const {
+    return {0, 0, m_bitmap.Width(), m_bitmap.Height()};
+}
 
 void Canvas::FillRect(const Rect& r) {
     ensureContext();
     if (m_bitmap.Empty())
         return;
-    int left = std::max(0, std::min(r.left, r.right)), right = std::min(m_bitmap.Width(), std::max(r.left, r.right));
+    int left = std::max(0, std::min(r.left, r.right)),
+        right = std::min(m_bitmap.Width(), std::max(r.left, r.right));
     int top = std::max(0, std::min(r.top, r.bottom)),
         bottom = std::min(m_bitmap.Height(), std::max(r.top, r.bottom));
     if (left >= right || top >= bottom)
@@ -473,7 +482,9 @@ void Bitmap::releaseContext() {
         m_canvas->releaseContext();
 }
 
-Color Bitmap::fillColor() const { return m_canvas ? m_canvas->Brush.Color : ColorWhite; }
+Color Bitmap::fillColor() const {
+    return m_canvas ? m_canvas->Brush.Color : ColorWhite;
+}
 
 void Bitmap::makeWritable() {
     if (m_picture && m_picture.use_count() > 1) {
@@ -545,9 +556,10 @@ void Bitmap::SetPixelFormat(kelvara::PixelFormat format) {
         for (int y = 0; y < m_height; ++y)
             for (int x = 0; x < m_width; ++x) {
                 const uint8_t* row = old->bits.data() + y * old->stride;
-                int index = oldFormat == kelvara::PixelFormat::Bits8   ? row[x]
-                            : oldFormat == kelvara::PixelFormat::Bits4 ? ((x & 1) ? row[x >> 1] & 15 : row[x >> 1] >> 4)
-                                                                       : (row[x >> 3] >> (7 - (x & 7))) & 1;
+                int index = oldFormat == kelvara::PixelFormat::Bits8 ? row[x]
+                            : oldFormat == kelvara::PixelFormat::Bits4
+                                ? ((x & 1) ? row[x >> 1] & 15 : row[x >> 1] >> 4)
+                                : (row[x >> 3] >> (7 - (x & 7))) & 1;
                 uint8_t* out = p->bits.data() + y * p->stride;
                 if (bits == 8)
                     out[x] = static_cast<uint8_t>(index);
@@ -576,7 +588,9 @@ const uint8_t* Bitmap::ScanLine(int y) const {
     return m_picture->bits.data() + static_cast<size_t>(y) * m_picture->stride;
 }
 
-size_t Bitmap::rowStride() const { return Picture::strideFor(m_width, bitsPerPixel(m_format)); }
+size_t Bitmap::rowStride() const {
+    return Picture::strideFor(m_width, bitsPerPixel(m_format));
+}
 
 const std::vector<PaletteEntry>& Bitmap::palette() const {
     static const std::vector<PaletteEntry> none;
@@ -592,7 +606,9 @@ void Bitmap::setPalette(const std::vector<PaletteEntry>& palette) {
         m_picture->palette.resize(size_t(1) << bitsPerPixel(m_format));
 }
 
-ColorMasks Bitmap::masks() const { return m_picture ? m_picture->masks : raster_detail::defaultMasks(m_format); }
+ColorMasks Bitmap::masks() const {
+    return m_picture ? m_picture->masks : raster_detail::defaultMasks(m_format);
+}
 
 void Bitmap::Assign(const Bitmap& source) {
     if (&source == this)

@@ -18,9 +18,15 @@ constexpr Color rgbColor(int red, int green, int blue) {
     return (static_cast<Color>(red & 0xFF) << 16) | (static_cast<Color>(green & 0xFF) << 8) |
            static_cast<Color>(blue & 0xFF);
 }
-constexpr int redOf(Color c) { return static_cast<int>((c >> 16) & 0xFF); }
-constexpr int greenOf(Color c) { return static_cast<int>((c >> 8) & 0xFF); }
-constexpr int blueOf(Color c) { return static_cast<int>(c & 0xFF); }
+constexpr int redOf(Color c) {
+    return static_cast<int>((c >> 16) & 0xFF);
+}
+constexpr int greenOf(Color c) {
+    return static_cast<int>((c >> 8) & 0xFF);
+}
+constexpr int blueOf(Color c) {
+    return static_cast<int>(c & 0xFF);
+}
 
 inline constexpr Color ColorWhite = 0xFFFFFF;
 inline constexpr Color ColorBlack = 0x000000;
@@ -54,7 +60,9 @@ struct Rect {
 
 enum class PixelFormat : int { Bits1 = 1, Bits4 = 4, Bits8 = 8, Bits16 = 16, Bits24 = 24, Bits32 = 32 };
 
-constexpr int bitsPerPixel(PixelFormat format) { return static_cast<int>(format); }
+constexpr int bitsPerPixel(PixelFormat format) {
+    return static_cast<int>(format);
+}
 
 // The channel masks of a 16- or 32-bit picture.
 struct ColorMasks {

@@ -11,9 +11,13 @@ namespace kelvara {
 
 namespace {
 
-[[noreturn]] void invalid() { throw RasterError(RasterMessages::InvalidBitmap); }
+[[noreturn]] void invalid() {
+    throw RasterError(RasterMessages::InvalidBitmap);
+}
 
-uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t get16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 uint32_t get32(const uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
@@ -73,7 +77,8 @@ void expandRle(const std::vector<uint8_t>& data, int bits, Bitmap::Picture& p) {
             size_t bytes = bits == 8 ? size_t(value) : (size_t(value) + 1) / 2;
             need(bytes);
             for (int i = 0; i < value; ++i)
-                put(bits == 8 ? data[pos + i] : ((i & 1) ? (data[pos + i / 2] & 0x0F) : (data[pos + i / 2] >> 4)));
+                put(bits == 8 ? data[pos + i]
+                              : ((i & 1) ? (data[pos + i / 2] & 0x0F) : (data[pos + i / 2] >> 4)));
             pos += bytes + (bytes & 1);
             break;
         }
@@ -132,7 +137,8 @@ void Bitmap::LoadFromStream(Stream& stream) {
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
         invalid();
     const bool rle8 = compression == 1, rle4 = compression == 2, bitFields = compression == 3;
-    if (compression > 3 || (rle8 && bits != 8) || (rle4 && bits != 4) || (bitFields && bits != 16 && bits != 32))
+    if (compression > 3 || (rle8 && bits != 8) || (rle4 && bits != 4) ||
+        (bitFields && bits != 16 && bits != 32))
         invalid();
     const bool topDown = height < 0;
     if (topDown && (rle8 || rle4))

@@ -17,7 +17,9 @@ struct Bitmap::Picture {
     std::vector<PaletteEntry> palette;
     ColorMasks masks;
 
-    static size_t strideFor(int width, int bits) { return ((static_cast<size_t>(width) * bits + 31) / 32) * 4; }
+    static size_t strideFor(int width, int bits) {
+        return ((static_cast<size_t>(width) * bits + 31) / 32) * 4;
+    }
 };
 
 namespace raster_detail {

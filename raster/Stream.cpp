@@ -55,14 +55,18 @@ FileStream::~FileStream() {
         std::fclose(m_file);
 }
 
-size_t FileStream::read(void* buffer, size_t count) { return std::fread(buffer, 1, count, m_file); }
+size_t FileStream::read(void* buffer, size_t count) {
+    return std::fread(buffer, 1, count, m_file);
+}
 
 void FileStream::write(const void* buffer, size_t count) {
     if (count && std::fwrite(buffer, 1, count, m_file) != count)
         throw StreamError("Cannot write file \"" + m_path + "\": " + std::strerror(errno));
 }
 
-uint64_t FileStream::position() const { return static_cast<uint64_t>(ftello(m_file)); }
+uint64_t FileStream::position() const {
+    return static_cast<uint64_t>(ftello(m_file));
+}
 
 void FileStream::seek(uint64_t position) {
     if (fseeko(m_file, static_cast<off_t>(position), SEEK_SET) != 0)

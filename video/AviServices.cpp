@@ -8,12 +8,14 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <queue>
 
 namespace kelvara {
 
@@ -37,7 +39,9 @@ struct SwsDeleter {
 
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 
-uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t get16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 uint32_t get32(const uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
@@ -139,8 +143,8 @@ StreamHeaders readStreamHeaders(const std::string& path) {
                 s.quality = get32(cbody + 40);
                 s.sampleSize = get32(cbody + 44);
                 if (csize >= 56)
-                    s.frame = {int16_t(get16(cbody + 48)), int16_t(get16(cbody + 50)), int16_t(get16(cbody + 52)),
-                               int16_t(get16(cbody + 54))};
+                    s.frame = {int16_t(get16(cbody + 48)), int16_t(get16(cbody + 50)),
+                               int16_t(get16(cbody + 52)), int16_t(get16(cbody + 54))};
                 candidate.hasInfo = true;
             } else if (cid == tagStrf) {
                 candidate.format.assign(cbody, cbody + csize);
@@ -202,7 +206,8 @@ bool AviFile::openVideoStream() {
     if (m_context->streamIndex < 0)
         return false;
     for (unsigned i = 0; i < fc->nb_streams; ++i)
-        fc->streams[i]->discard = static_cast<int>(i) == m_context->streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+        fc->streams[i]->discard =
+            static_cast<int>(i) == m_context->streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
     return true;
 }
 
@@ -257,14 +262,19 @@ struct AviFrameDecoder::State {
     int64_t aheadPosition = -1;
     bool haveCurrent = false;
     bool haveAhead = false;
-    bool atStart = true;        // nothing decoded since the stream was opened or rewound
-    bool draining = false;      // the demuxer is exhausted and the decoder was flushed
-    bool finished = false;      // the decoder gave its last frame
+    bool atStart = true;   // nothing decoded since the stream was opened or rewound
+    bool draining = false; // the demuxer is exhausted and the decoder was flushed
+    bool finished = false; // the decoder gave its last frame
     int64_t lastPacketPosition = -1;
     int64_t lastOutputPosition = -1;
+    // Positions of the chunks fed to the decoder and not yet matched with a picture. Pictures
+    // come out in display order, so each takes the smallest position still waiting: a decoder
+    // that holds pictures back (B-frames) still gives picture k to the k-th chunk with data.
+    std::priority_queue<int64_t, std::vector<int64_t>, std::greater<int64_t>> pendingPositions;
     std::unique_ptr<SwsContext, SwsDeleter> sws;
     int swsWidth = 0, swsHeight = 0, swsFormat = -1;
     std::vector<uint8_t> dib;
+    std::vector<uint8_t> rgb;
 
     // The next frame out of the decoder, with its position; false when there is none left.
     bool decodeNext(AVFrame* out, int64_t& position);
@@ -307,9 +317,11 @@ bool AviFrameDecoder::State::decodeNext(AVFrame* out, int64_t& position) {
     for (;;) {
         int ret = avcodec_receive_frame(codec.get(), out);
         if (ret == 0) {
-            int64_t ts = out->best_effort_timestamp;
-            if (ts == AV_NOPTS_VALUE || ts <= lastOutputPosition)
-                ts = lastOutputPosition + 1;
+            int64_t ts = lastOutputPosition + 1;
+            if (!pendingPositions.empty()) {
+                ts = std::max(ts, pendingPositions.top());
+                pendingPositions.pop();
+            }
             lastOutputPosition = ts;
             position = ts;
             return true;
@@ -334,14 +346,16 @@ bool AviFrameDecoder::State::decodeNext(AVFrame* out, int64_t& position) {
             }
             if (packet->stream_index != streamIndex || packet->size == 0)
                 continue;
-            if (packet->dts != AV_NOPTS_VALUE)
-                lastPacketPosition = std::max(lastPacketPosition, packet->dts);
-            else if (packet->pts != AV_NOPTS_VALUE)
-                lastPacketPosition = std::max(lastPacketPosition, packet->pts);
-            else
-                lastPacketPosition += 1;
+            int64_t stamp = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+            if (stamp == AV_NOPTS_VALUE)
+                stamp = lastPacketPosition + 1;
+            lastPacketPosition = std::max(lastPacketPosition, stamp);
             int sent = avcodec_send_packet(codec.get(), packet.get());
-            if (sent == 0 || sent == AVERROR(EAGAIN))
+            if (sent == 0) {
+                pendingPositions.push(stamp);
+                break;
+            }
+            if (sent == AVERROR(EAGAIN))
                 break;
             // A packet the decoder refuses is skipped.
         }
@@ -355,6 +369,7 @@ void AviFrameDecoder::State::restart(int64_t position) {
     atStart = true;
     currentPosition = aheadPosition = -1;
     lastOutputPosition = -1;
+    pendingPositions = {};
     if (av_seek_frame(format, streamIndex, position, AVSEEK_FLAG_BACKWARD) < 0) {
         // Without an index entry to land on, read again from the first frame.
         if (av_seek_frame(format, streamIndex, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
@@ -380,9 +395,14 @@ const uint8_t* AviFrameDecoder::getFrame(int64_t position) {
     if (position < 0 || position >= s.length)
         return nullptr;
     // Reading on is only possible forwards; a key frame between here and there is a shortcut.
-    bool canReadOn = s.atStart ? position == 0 || !s.keyFrameBetween(0, position)
-                               : (s.haveCurrent && s.currentPosition <= position &&
-                                  !s.keyFrameBetween(s.haveAhead ? s.aheadPosition : s.currentPosition + 1, position));
+    bool canReadOn;
+    if (s.atStart)
+        canReadOn = position == 0 || !s.keyFrameBetween(0, position);
+    else if (s.haveCurrent)
+        canReadOn = s.currentPosition <= position &&
+                    !s.keyFrameBetween(s.haveAhead ? s.aheadPosition : s.currentPosition + 1, position);
+    else // still before the first picture
+        canReadOn = s.haveAhead && !s.keyFrameBetween(s.aheadPosition, position);
     if (!canReadOn)
         s.restart(position);
     s.atStart = false;
@@ -399,8 +419,11 @@ const uint8_t* AviFrameDecoder::getFrame(int64_t position) {
         s.haveCurrent = true;
         s.haveAhead = false;
     }
-    if (!s.haveCurrent)
-        return nullptr;
+    if (!s.haveCurrent) {
+        // Positions before the stream's first picture (a stream that starts with dropped
+        // frames) show that first picture.
+        return s.haveAhead ? s.pack(s.ahead.get()) : nullptr;
+    }
     // Past the last chunk that held data the stream has nothing more to show.
     if (!s.haveAhead && s.finished && position > std::max(s.currentPosition, s.lastPacketPosition))
         return nullptr;
@@ -463,22 +486,33 @@ const uint8_t* AviFrameDecoder::State::pack(const AVFrame* frame) {
     if (bits == 8 || bits == 16) {
         const size_t rowBytes = size_t(w) * (bits / 8);
         for (int y = 0; y < h; ++y)
-            std::memcpy(pixels + size_t(h - 1 - y) * stride, frame->data[0] + ptrdiff_t(y) * frame->linesize[0],
-                        rowBytes);
+            std::memcpy(pixels + size_t(h - 1 - y) * stride,
+                        frame->data[0] + ptrdiff_t(y) * frame->linesize[0], rowBytes);
         return dib.data();
     }
-    if (!sws || swsWidth != w || swsHeight != h || swsFormat != frame->format) {
-        sws.reset(sws_getContext(w, h, fmt, w, h, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr));
-        swsWidth = w;
+    // The fast converters work in blocks of 16 pixels and leave a shorter tail alone. Decoded
+    // planes are padded, so convert the padded width and keep the real one.
+    int convertWidth = (w + 15) & ~15;
+    if (av_image_get_linesize(fmt, convertWidth, 0) > frame->linesize[0])
+        convertWidth = w;
+    if (!sws || swsWidth != convertWidth || swsHeight != h || swsFormat != frame->format) {
+        sws.reset(sws_getContext(convertWidth, h, fmt, convertWidth, h, AV_PIX_FMT_BGR24, SWS_BICUBIC,
+                                 nullptr, nullptr, nullptr));
+        swsWidth = convertWidth;
         swsHeight = h;
         swsFormat = frame->format;
         if (!sws)
             return nullptr;
     }
-    // Bottom-up rows: start at the last row and step backwards.
-    uint8_t* dst[4] = {pixels + size_t(h - 1) * stride, nullptr, nullptr, nullptr};
-    int dstStride[4] = {-static_cast<int>(stride), 0, 0, 0};
+    // The converters work in blocks of pixels: give them rows with room to spare, then lay the
+    // rows into the DIB bottom-up.
+    const int rgbStride = static_cast<int>((size_t(convertWidth) * 3 + 63) & ~size_t(63));
+    rgb.resize(size_t(rgbStride) * h + 64);
+    uint8_t* dst[4] = {rgb.data(), nullptr, nullptr, nullptr};
+    int dstStride[4] = {rgbStride, 0, 0, 0};
     sws_scale(sws.get(), frame->data, frame->linesize, 0, h, dst, dstStride);
+    for (int y = 0; y < h; ++y)
+        std::memcpy(pixels + size_t(h - 1 - y) * stride, rgb.data() + size_t(y) * rgbStride, size_t(w) * 3);
     return dib.data();
 }
 

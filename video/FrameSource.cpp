@@ -109,7 +109,8 @@ VideoFacts FrameReader::facts() const {
     facts.frameCount = m_info.length;
     if (m_info.rate)
         facts.lengthMs = static_cast<int64_t>(
-            (static_cast<unsigned __int128>(m_info.length) * m_info.scale * 1000 + m_info.rate / 2) / m_info.rate);
+            (static_cast<unsigned __int128>(m_info.length) * m_info.scale * 1000 + m_info.rate / 2) /
+            m_info.rate);
     facts.fps = m_info.scale ? static_cast<double>(m_info.rate) / m_info.scale : 0;
     if (m_format.size() >= 12) {
         facts.width = static_cast<int>(get32(m_format.data() + 4));

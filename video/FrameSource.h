@@ -52,6 +52,8 @@ public:
     const AviStreamInfo& streamInfo() const { return m_info; }
     const std::vector<uint8_t>& streamFormat() const { return m_format; }
     VideoFacts facts() const;
+    // The BMP byte image the last frame was decoded from.
+    const std::vector<uint8_t>& lastByteImage() const { return m_memory->bytes(); }
 
 private:
     std::unique_ptr<AviFile> m_file;
