@@ -12,7 +12,7 @@ packages=(
   # still-image codecs: JPEG (IJG API, version 62), PNG with zlib, JPEG 2000
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libopenjp2-7-dev
   # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev bc
   # independent decoders used by the tests as oracles
   libgif-dev libtiff-dev imagemagick
 )
