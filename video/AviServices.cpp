@@ -271,6 +271,12 @@ struct AviFrameDecoder::State {
     // come out in display order, so each takes the smallest position still waiting: a decoder
     // that holds pictures back (B-frames) still gives picture k to the k-th chunk with data.
     std::priority_queue<int64_t, std::vector<int64_t>, std::greater<int64_t>> pendingPositions;
+    // After a seek the demuxer may number the packets from a wrong origin (it does when the
+    // stream starts with dropped frames); the index entry landed on gives the true position.
+    int64_t anchorFilePosition = -1;
+    int64_t anchorPosition = 0;
+    bool anchorChecked = true;
+    int64_t positionOffset = 0;
     std::unique_ptr<SwsContext, SwsDeleter> sws;
     int swsWidth = 0, swsHeight = 0, swsFormat = -1;
     std::vector<uint8_t> dib;
@@ -347,8 +353,15 @@ bool AviFrameDecoder::State::decodeNext(AVFrame* out, int64_t& position) {
             if (packet->stream_index != streamIndex || packet->size == 0)
                 continue;
             int64_t stamp = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+            if (!anchorChecked) {
+                anchorChecked = true;
+                if (stamp != AV_NOPTS_VALUE && anchorFilePosition >= 0 && packet->pos == anchorFilePosition)
+                    positionOffset = anchorPosition - stamp;
+            }
             if (stamp == AV_NOPTS_VALUE)
                 stamp = lastPacketPosition + 1;
+            else
+                stamp += positionOffset;
             lastPacketPosition = std::max(lastPacketPosition, stamp);
             int sent = avcodec_send_packet(codec.get(), packet.get());
             if (sent == 0) {
@@ -370,7 +383,16 @@ void AviFrameDecoder::State::restart(int64_t position) {
     currentPosition = aheadPosition = -1;
     lastOutputPosition = -1;
     pendingPositions = {};
+    positionOffset = 0;
+    anchorChecked = false;
+    anchorFilePosition = -1;
+    int index = av_index_search_timestamp(stream, position, AVSEEK_FLAG_BACKWARD);
+    if (const AVIndexEntry* entry = index >= 0 ? avformat_index_get_entry(stream, index) : nullptr) {
+        anchorFilePosition = entry->pos;
+        anchorPosition = entry->timestamp;
+    }
     if (av_seek_frame(format, streamIndex, position, AVSEEK_FLAG_BACKWARD) < 0) {
+        anchorChecked = true;
         // Without an index entry to land on, read again from the first frame.
         if (av_seek_frame(format, streamIndex, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
             avformat_seek_file(format, -1, INT64_MIN, 0, 0, 0);
