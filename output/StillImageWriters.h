@@ -1,0 +1,52 @@
+// The still-image writers. Each writes one complete file image at the stream's position from a
+// picture, the writer parameters and a progress callback (0..100).
+#pragma once
+
+#include "output/WriterParams.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace kelvara {
+
+class Bitmap;
+class Stream;
+
+// Windows bitmap: 1, 4, 8 or 24 bits, RLE4/RLE8 on request. Leaves its palette in colorMap.
+void writeBmp(Stream& stream, const Bitmap& picture, TIOParams& params,
+              const ProgressCallback& progress = {});
+// PC Paintbrush: 1 or 4 bits in one plane, 8 bits with a trailing palette, or three 8-bit planes.
+void writePcx(Stream& stream, const Bitmap& picture, TIOParams& params,
+              const ProgressCallback& progress = {});
+// Truevision TGA with ID, extension area and footer. Leaves its palette in colorMap.
+void writeTga(Stream& stream, const Bitmap& picture, TIOParams& params,
+              const ProgressCallback& progress = {});
+// Single-image GIF with a global colour table, graphic control and comment extensions.
+void writeGif(Stream& stream, const Bitmap& picture, TIOParams& params,
+              const ProgressCallback& progress = {});
+// Little-endian TIFF with one strip: none, PackBits, LZW or the CCITT bilevel codings.
+void writeTiff(Stream& stream, const Bitmap& picture, TIOParams& params,
+               const ProgressCallback& progress = {});
+// JPEG through the IJG library.
+void writeJpeg(Stream& stream, const Bitmap& picture, TIOParams& params,
+               const ProgressCallback& progress = {});
+// PNG through libpng.
+void writePng(Stream& stream, const Bitmap& picture, TIOParams& params,
+              const ProgressCallback& progress = {});
+// JPEG 2000 as a JP2 file or as the bare code stream.
+void writeJpeg2000(Stream& stream, const Bitmap& picture, TIOParams& params, Jpeg2000Format format,
+                   const ProgressCallback& progress = {});
+
+// The row encoders of the writers, one row or line at a time.
+namespace output_detail {
+// BMP RLE8 (bits 8) or RLE4 (bits 4) of one row of indexes, end-of-line pair included.
+std::vector<uint8_t> encodeBmpRleRow(const uint8_t* indexes, int width, int bits);
+// PCX RLE of one plane line of count bytes, with the padding byte of an odd line.
+std::vector<uint8_t> encodePcxRleLine(const uint8_t* line, size_t count);
+// TGA run and raw packets of one row of pixels of pixelBytes bytes each.
+std::vector<uint8_t> encodeTgaPacketRow(const uint8_t* row, int width, int pixelBytes);
+// TIFF PackBits of one row.
+void packBitsRow(const uint8_t* row, size_t count, std::vector<uint8_t>& out);
+} // namespace output_detail
+
+} // namespace kelvara
