@@ -89,17 +89,14 @@ int readGifBytes(GifFileType* gif, GifByteType* buffer, int count) {
 
 } // namespace
 
+// Reads record by record: DGifSlurp of giflib 5.2 misreads an extension with no sub-blocks (it
+// takes the next record's byte for a block length), and our files end with such a comment block.
 GifFacts readGifFactsWithGiflib(const std::vector<uint8_t>& file) {
     MemoryReader reader{&file};
     int error = 0;
     GifFileType* gif = DGifOpen(&reader, readGifBytes, &error);
     if (!gif)
         throw std::runtime_error("DGifOpen failed: " + std::to_string(error));
-    if (DGifSlurp(gif) != GIF_OK) {
-        int code = gif->Error;
-        DGifCloseFile(gif, &error);
-        throw std::runtime_error("DGifSlurp failed: " + std::to_string(code));
-    }
     GifFacts facts;
     facts.width = gif->SWidth;
     facts.height = gif->SHeight;
@@ -110,24 +107,59 @@ GifFacts readGifFactsWithGiflib(const std::vector<uint8_t>& file) {
             const GifColorType& c = gif->SColorMap->Colors[i];
             facts.globalColors.push_back(rgbColor(c.Red, c.Green, c.Blue));
         }
-    if (gif->ImageCount >= 1) {
-        SavedImage& image = gif->SavedImages[0];
-        facts.interlaced = image.ImageDesc.Interlace;
-        size_t n = static_cast<size_t>(image.ImageDesc.Width) * image.ImageDesc.Height;
-        facts.indexes.assign(image.RasterBits, image.RasterBits + n);
-        GraphicsControlBlock gcb;
-        if (DGifSavedExtensionToGCB(gif, 0, &gcb) == GIF_OK) {
-            facts.hasGraphicControl = true;
-            facts.disposal = gcb.DisposalMode;
-            facts.transparentIndex = gcb.TransparentColor;
-            facts.transparent = gcb.TransparentColor != NO_TRANSPARENT_COLOR;
+    auto fail = [&](const char* what) {
+        int code = gif->Error;
+        DGifCloseFile(gif, &error);
+        throw std::runtime_error(std::string(what) + " failed: " + std::to_string(code));
+    };
+    GifRecordType type = UNDEFINED_RECORD_TYPE;
+    bool imageSeen = false;
+    do {
+        if (DGifGetRecordType(gif, &type) != GIF_OK)
+            fail("DGifGetRecordType");
+        if (type == IMAGE_DESC_RECORD_TYPE) {
+            if (DGifGetImageDesc(gif) != GIF_OK)
+                fail("DGifGetImageDesc");
+            const int w = gif->Image.Width, h = gif->Image.Height;
+            facts.interlaced = gif->Image.Interlace;
+            std::vector<int> rows;
+            if (facts.interlaced) {
+                const int starts[4] = {0, 4, 2, 1}, steps[4] = {8, 8, 4, 2};
+                for (int pass = 0; pass < 4; ++pass)
+                    for (int y = starts[pass]; y < h; y += steps[pass])
+                        rows.push_back(y);
+            } else {
+                for (int y = 0; y < h; ++y)
+                    rows.push_back(y);
+            }
+            std::vector<uint8_t> indexes(static_cast<size_t>(w) * h);
+            for (int y : rows)
+                if (DGifGetLine(gif, indexes.data() + static_cast<size_t>(y) * w, w) != GIF_OK)
+                    fail("DGifGetLine");
+            if (!imageSeen)
+                facts.indexes = std::move(indexes);
+            imageSeen = true;
+        } else if (type == EXTENSION_RECORD_TYPE) {
+            int function = 0;
+            GifByteType* data = nullptr;
+            if (DGifGetExtension(gif, &function, &data) != GIF_OK)
+                fail("DGifGetExtension");
+            while (data) {
+                if (function == GRAPHICS_EXT_FUNC_CODE) {
+                    GraphicsControlBlock gcb;
+                    DGifExtensionToGCB(data[0], data + 1, &gcb);
+                    facts.hasGraphicControl = true;
+                    facts.disposal = gcb.DisposalMode;
+                    facts.transparentIndex = gcb.TransparentColor;
+                    facts.transparent = gcb.TransparentColor != NO_TRANSPARENT_COLOR;
+                } else if (function == COMMENT_EXT_FUNC_CODE) {
+                    facts.comments.emplace_back(reinterpret_cast<const char*>(data + 1), data[0]);
+                }
+                if (DGifGetExtensionNext(gif, &data) != GIF_OK)
+                    fail("DGifGetExtensionNext");
+            }
         }
-    }
-    for (int i = 0; i < gif->ExtensionBlockCount; ++i) {
-        const ExtensionBlock& block = gif->ExtensionBlocks[i];
-        if (block.Function == COMMENT_EXT_FUNC_CODE)
-            facts.comments.emplace_back(reinterpret_cast<const char*>(block.Bytes), block.ByteCount);
-    }
+    } while (type != TERMINATE_RECORD_TYPE);
     DGifCloseFile(gif, &error);
     return facts;
 }

@@ -1,7 +1,5 @@
 // Independent decoders for the still-image writers' tests: ImageMagick, giflib, libtiff, libjpeg,
-// NOTE (lead developer): decodeWithGiflib here clashed at link time with the GIF engine helper's
-// tests/support/GifDecode.h (same name and parameters); renamed to readGifFactsWithGiflib. Remove this note
-// line. libpng and OpenJPEG, each giving the decoded pixels and the facts the tests check.
+// libpng and OpenJPEG, each giving the decoded pixels and the facts the tests check.
 #pragma once
 
 #include "raster/Bitmap.h"
