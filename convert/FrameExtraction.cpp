@@ -1,0 +1,68 @@
+// The frame extraction job.
+#include "convert/FrameExtraction.h"
+
+#include "raster/Error.h"
+#include "video/FrameSource.h"
+
+namespace kelvara {
+
+std::string frameItemText(int64_t frameNumber) {
+    return "Frame " + std::to_string(frameNumber);
+}
+
+FrameExtractionResult extractFrames(const FrameExtractionOptions& options, FrameTable& table,
+                                    JobObserver& observer) {
+    FrameExtractionResult result;
+    const int64_t count = options.lastFrame - options.firstFrame + 1;
+    if (count <= 1) {
+        result.outcome = FrameExtractionOutcome::Warning;
+        result.message = FrameExtractionMessages::WrongRange;
+        return result;
+    }
+    if (count >= 257) {
+        result.outcome = FrameExtractionOutcome::Warning;
+        result.message = FrameExtractionMessages::TooManyFrames;
+        return result;
+    }
+    const int maximum = static_cast<int>(count) + 1;
+    int position = 0;
+    observer.setProgressRange(0, maximum);
+    observer.setProgressPosition(0);
+    struct ResetProgress {
+        JobObserver& observer;
+        int maximum;
+        ~ResetProgress() {
+            observer.setProgressPosition(maximum);
+            observer.setProgressPosition(0);
+        }
+    } resetProgress{observer, maximum};
+
+    FrameReader reader;
+    reader.open(options.videoPath);
+    const Rect whole{0, 0, options.videoWidth, options.videoHeight};
+    int64_t number = options.firstFrame;
+    for (int i = 1; i <= count; ++i, ++number) {
+        if (position < maximum)
+            observer.setProgressPosition(++position);
+        pumpJobMessages(observer);
+        if (observer.abortRequested())
+            break;
+        Bitmap* frame = reader.frame(number - 1);
+        if (!frame)
+            break;
+        int width = options.videoWidth, height = options.videoHeight;
+        if (options.frameSize)
+            options.frameSize(width, height);
+        Bitmap& entry = table.entry(i);
+        entry.SetWidth(width);
+        entry.SetHeight(height);
+        entry.SetPixelFormat(PixelFormat::Bits24);
+        entry.Canvas().CopyRect(entry.Canvas().ClipRect(), frame->Canvas(), whole);
+        result.frames = i;
+        if (options.frameAdded)
+            options.frameAdded(i, number);
+    }
+    return result;
+}
+
+} // namespace kelvara

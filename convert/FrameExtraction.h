@@ -1,0 +1,49 @@
+// The frame extraction job: a range of frames of a video, each stretched to the chosen size,
+// kept in the extraction frame table.
+#pragma once
+
+#include "convert/FrameTable.h"
+#include "convert/JobObserver.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace kelvara {
+
+struct FrameExtractionOptions {
+    std::string videoPath;
+    int64_t firstFrame = 1; // 1-based, inclusive
+    int64_t lastFrame = 1;
+    int videoWidth = 0; // the whole picture is copied from (0, 0, videoWidth, videoHeight)
+    int videoHeight = 0;
+    // The size of each frame, read again for every frame (the size spin edits).
+    std::function<void(int& width, int& height)> frameSize;
+    // Called after entry i (1-based) received frame number N.
+    std::function<void(int entry, int64_t frameNumber)> frameAdded;
+};
+
+enum class FrameExtractionOutcome { Extracted, Warning };
+
+struct FrameExtractionResult {
+    FrameExtractionOutcome outcome = FrameExtractionOutcome::Extracted;
+    std::string message;
+    int frames = 0; // entries filled
+};
+
+namespace FrameExtractionMessages {
+inline constexpr const char* WrongRange = "This range of the frames is wrong";
+inline constexpr const char* TooManyFrames =
+    "Do not make sample more than 256 frames.\r\nIt can break work of the program.";
+} // namespace FrameExtractionMessages
+
+// The list text of an extracted frame: "Frame " + N.
+std::string frameItemText(int64_t frameNumber);
+
+// Runs the extraction. A range of fewer than 2 or more than 256 frames is refused with a
+// warning; an abort or a frame the video cannot give ends it with the frames read so far.
+// Frame source failures raise FrameSourceError.
+FrameExtractionResult extractFrames(const FrameExtractionOptions& options, FrameTable& table,
+                                    JobObserver& observer);
+
+} // namespace kelvara
