@@ -1,5 +1,6 @@
 // kelvara-cli commands: info and frame, and the shared command runner.
 #include "cli/Commands.h"
+#include "cli/WriteCommand.h"
 
 #include "raster/Bitmap.h"
 #include "raster/Error.h"
@@ -82,6 +83,7 @@ const std::vector<Command>& commands() {
     static const std::vector<Command> all = {
         {"info", InfoUsage, infoCommand},
         {"frame", FrameUsage, frameCommand},
+        writeCommandEntry(),
     };
     return all;
 }
