@@ -1,0 +1,125 @@
+// Bounds-checked reading of a picture file held in memory, and the helpers its decoders share.
+#pragma once
+
+#include "input/PictureReader.h"
+#include "raster/Bitmap.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace kelvara::input_detail {
+
+// A cursor over a byte range. Every read checks that the bytes are there and throws the
+// reader's "truncated" error otherwise; nothing is ever read past the end.
+class ByteReader {
+public:
+    ByteReader(const uint8_t* data, size_t size, const char* kind)
+        : m_data(data), m_size(size), m_kind(kind) {}
+
+    size_t size() const { return m_size; }
+    size_t position() const { return m_position; }
+    size_t remaining() const { return m_size - m_position; }
+    const uint8_t* data() const { return m_data; }
+    const char* kind() const { return m_kind; }
+
+    void seek(uint64_t position) {
+        if (position > m_size)
+            truncated();
+        m_position = static_cast<size_t>(position);
+    }
+    void skip(uint64_t count) {
+        if (count > remaining())
+            truncated();
+        m_position += static_cast<size_t>(count);
+    }
+    // A pointer to the next count bytes, which are then consumed.
+    const uint8_t* take(uint64_t count) {
+        if (count > remaining())
+            truncated();
+        const uint8_t* p = m_data + m_position;
+        m_position += static_cast<size_t>(count);
+        return p;
+    }
+    uint8_t u8() { return *take(1); }
+    uint16_t le16() {
+        const uint8_t* p = take(2);
+        return static_cast<uint16_t>(p[0] | (p[1] << 8));
+    }
+    uint32_t le32() {
+        const uint8_t* p = take(4);
+        return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+    }
+    uint16_t be16() {
+        const uint8_t* p = take(2);
+        return static_cast<uint16_t>((p[0] << 8) | p[1]);
+    }
+    uint32_t be32() {
+        const uint8_t* p = take(4);
+        return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+    }
+
+    [[noreturn]] void truncated() const {
+        throw PictureReadError(PictureReaderMessages::message(m_kind, PictureReaderMessages::Truncated));
+    }
+    [[noreturn]] void invalid() const {
+        throw PictureReadError(PictureReaderMessages::message(m_kind, PictureReaderMessages::NotValid));
+    }
+    [[noreturn]] void unsupported() const {
+        throw PictureReadError(PictureReaderMessages::message(m_kind, PictureReaderMessages::Unsupported));
+    }
+
+private:
+    const uint8_t* m_data;
+    size_t m_size;
+    size_t m_position = 0;
+    const char* m_kind;
+};
+
+[[noreturn]] inline void fail(const char* kind, const char* reason) {
+    throw PictureReadError(PictureReaderMessages::message(kind, reason));
+}
+
+// Refuses sizes of zero or past the raster surface's pixel cap before anything is allocated.
+inline void checkPictureSize(const char* kind, int64_t width, int64_t height) {
+    if (width <= 0 || height <= 0)
+        fail(kind, PictureReaderMessages::NotValid);
+    if (width > Bitmap::MaxPixels || height > Bitmap::MaxPixels / width)
+        fail(kind, PictureReaderMessages::TooLarge);
+}
+
+// Makes picture a 24-bit bitmap of the size, filled with white.
+inline void makePicture24(Bitmap& picture, int width, int height) {
+    picture.SetPixelFormat(PixelFormat::Bits24);
+    picture.SetSize(0, 0);
+    picture.SetSize(width, height);
+    if (picture.canvasUsed() && picture.Canvas().Brush.Color != ColorWhite) {
+        for (int y = 0; y < height; ++y)
+            std::memset(picture.ScanLine(y), 0xFF, size_t(width) * 3);
+    }
+}
+
+// Writes an RGB colour to pixel x of a 24-bit row.
+inline void putRgb(uint8_t* row, int x, int red, int green, int blue) {
+    row[3 * x] = static_cast<uint8_t>(blue);
+    row[3 * x + 1] = static_cast<uint8_t>(green);
+    row[3 * x + 2] = static_cast<uint8_t>(red);
+}
+
+// A colour over white by its alpha (0 transparent, 255 opaque), rounded to nearest.
+inline int overWhite(int value, int alpha) {
+    return (value * alpha + 255 * (255 - alpha) + 127) / 255;
+}
+
+// Each reader decodes into a fresh bitmap, so a failure leaves the caller's picture untouched.
+void decodeGif(const uint8_t* data, size_t size, Bitmap& picture);
+void decodePcx(const uint8_t* data, size_t size, Bitmap& picture);
+void decodeTarga(const uint8_t* data, size_t size, Bitmap& picture);
+void decodeIcon(const uint8_t* data, size_t size, Bitmap& picture, bool cursor);
+void decodePortableAnymap(const uint8_t* data, size_t size, Bitmap& picture);
+void decodeTiff(const uint8_t* data, size_t size, Bitmap& picture);
+void decodeJpeg(const uint8_t* data, size_t size, Bitmap& picture);
+void decodePng(const uint8_t* data, size_t size, Bitmap& picture);
+void decodeJpeg2000(const uint8_t* data, size_t size, Bitmap& picture, bool codeStream);
+
+} // namespace kelvara::input_detail

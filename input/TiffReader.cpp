@@ -1,0 +1,347 @@
+// The TIFF reader: baseline strips (uncompressed, PackBits, LZW) in bilevel, grey, palette, RGB
+// and CMYK are read here; what this reader does not read (CCITT fax codings, JPEG, tiles, other
+// layouts) goes to libtiff.
+#include "input/ByteReader.h"
+#include "input/LzwDecoders.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace kelvara::input_detail {
+
+namespace {
+
+constexpr const char* Kind = "TIFF";
+
+// The fields of the first image file directory, by tag.
+class Directory {
+public:
+    Directory(ByteReader& in, bool bigEndian) : m_in(in), m_bigEndian(bigEndian) {}
+
+    uint16_t u16() { return m_bigEndian ? m_in.be16() : m_in.le16(); }
+    uint32_t u32() { return m_bigEndian ? m_in.be32() : m_in.le32(); }
+
+    void read(uint32_t offset) {
+        m_in.seek(offset);
+        const int count = u16();
+        for (int i = 0; i < count; ++i) {
+            const uint16_t tag = u16();
+            const uint16_t type = u16();
+            const uint32_t n = u32();
+            const size_t valuePosition = m_in.position();
+            const uint32_t valueOrOffset = u32();
+            const int unit = type == 1 ? 1 : type == 3 ? 2 : type == 4 ? 4 : 0;
+            if (unit == 0)
+                continue; // types the baseline fields never use
+            if (uint64_t(n) * unit > m_in.size())
+                m_in.invalid();
+            std::vector<uint32_t> values(n);
+            const size_t back = m_in.position();
+            m_in.seek(uint64_t(n) * unit <= 4 ? valuePosition : valueOrOffset);
+            for (uint32_t k = 0; k < n; ++k)
+                values[k] = unit == 1 ? m_in.u8() : unit == 2 ? u16() : u32();
+            m_in.seek(back);
+            m_fields[tag] = std::move(values);
+        }
+    }
+
+    bool has(uint16_t tag) const { return m_fields.count(tag) != 0; }
+    uint32_t value(uint16_t tag, uint32_t fallback) const {
+        auto it = m_fields.find(tag);
+        return it == m_fields.end() || it->second.empty() ? fallback : it->second[0];
+    }
+    const std::vector<uint32_t>& values(uint16_t tag) const {
+        static const std::vector<uint32_t> none;
+        auto it = m_fields.find(tag);
+        return it == m_fields.end() ? none : it->second;
+    }
+
+private:
+    ByteReader& m_in;
+    bool m_bigEndian;
+    std::map<uint16_t, std::vector<uint32_t>> m_fields;
+};
+
+enum Tag : uint16_t {
+    ImageWidth = 256,
+    ImageLength = 257,
+    BitsPerSample = 258,
+    Compression = 259,
+    Photometric = 262,
+    FillOrder = 266,
+    StripOffsets = 273,
+    SamplesPerPixel = 277,
+    RowsPerStrip = 278,
+    StripByteCounts = 279,
+    PlanarConfig = 284,
+    Predictor = 317,
+    ColorMap = 320,
+    TileWidth = 322,
+    InkSet = 332,
+};
+
+// PackBits: a count n of 0..127 copies n + 1 bytes, -1..-127 repeats the next byte 1 - n times.
+std::vector<uint8_t> unpackBits(const uint8_t* data, size_t size, size_t expected) {
+    std::vector<uint8_t> out;
+    out.reserve(expected);
+    size_t p = 0;
+    while (out.size() < expected && p < size) {
+        const int n = static_cast<int8_t>(data[p++]);
+        if (n >= 0) {
+            const size_t count = std::min<size_t>(size_t(n) + 1, size - p);
+            out.insert(out.end(), data + p, data + p + count);
+            p += count;
+        } else if (n != -128) {
+            if (p >= size)
+                break;
+            out.insert(out.end(), size_t(1 - n), data[p++]);
+        }
+    }
+    if (out.size() > expected)
+        out.resize(expected);
+    return out;
+}
+
+// Returns false for a file this reader leaves to libtiff.
+bool decodeBaseline(const uint8_t* data, size_t size, Bitmap& picture) {
+    ByteReader in(data, size, Kind);
+    const uint8_t* order = in.take(2);
+    bool bigEndian;
+    if (order[0] == 'I' && order[1] == 'I')
+        bigEndian = false;
+    else if (order[0] == 'M' && order[1] == 'M')
+        bigEndian = true;
+    else
+        in.invalid();
+    Directory dir(in, bigEndian);
+    const uint16_t magic = dir.u16();
+    if (magic == 43)
+        return false; // BigTIFF
+    if (magic != 42)
+        in.invalid();
+    dir.read(dir.u32());
+
+    const int64_t width = dir.value(ImageWidth, 0), height = dir.value(ImageLength, 0);
+    checkPictureSize(Kind, width, height);
+    const uint32_t compression = dir.value(Compression, 1);
+    const uint32_t photometric = dir.value(Photometric, 0xFFFF);
+    const uint32_t spp = dir.value(SamplesPerPixel, 1);
+    const uint32_t bits = dir.value(BitsPerSample, 1);
+    for (uint32_t b : dir.values(BitsPerSample))
+        if (b != bits)
+            return false;
+    if (compression != 1 && compression != 5 && compression != 32773)
+        return false;
+    if (dir.has(TileWidth) || dir.value(PlanarConfig, 1) != 1 || dir.value(FillOrder, 1) != 1 ||
+        !dir.has(StripOffsets) || !dir.has(StripByteCounts))
+        return false;
+    const uint32_t predictor = dir.value(Predictor, 1);
+    if (predictor != 1 && !(predictor == 2 && bits == 8))
+        return false;
+    uint32_t colourSamples;
+    switch (photometric) {
+    case 0:
+    case 1:
+    case 3:
+        if (bits != 1 && bits != 4 && bits != 8)
+            return false;
+        colourSamples = 1;
+        break;
+    case 2:
+        colourSamples = 3;
+        break;
+    case 5:
+        if (dir.value(InkSet, 1) != 1)
+            return false;
+        colourSamples = 4;
+        break;
+    default:
+        return false;
+    }
+    if (spp < colourSamples || spp > 16 || (colourSamples > 1 && bits != 8))
+        return false;
+    if (photometric == 3 && dir.values(ColorMap).size() < 3 * (size_t(1) << bits))
+        in.invalid();
+
+    const uint32_t rowsPerStrip =
+        std::min<uint64_t>(dir.value(RowsPerStrip, uint32_t(height)), uint64_t(height));
+    if (rowsPerStrip == 0)
+        in.invalid();
+    const size_t stripCount = size_t((height + rowsPerStrip - 1) / rowsPerStrip);
+    const std::vector<uint32_t>& offsets = dir.values(StripOffsets);
+    const std::vector<uint32_t>& counts = dir.values(StripByteCounts);
+    if (offsets.size() < stripCount || counts.size() < stripCount)
+        in.invalid();
+    const size_t rowBytes = (size_t(width) * bits * spp + 7) / 8;
+    // Even compressed, a strip cannot make more than a few thousand bytes of each of its bytes.
+    uint64_t stored = 0;
+    for (size_t s = 0; s < stripCount; ++s)
+        stored += counts[s];
+    if (uint64_t(rowBytes) * height > stored * 4096)
+        in.truncated();
+
+    std::vector<uint8_t> pixels;
+    pixels.reserve(rowBytes * size_t(height));
+    for (size_t s = 0; s < stripCount; ++s) {
+        const size_t rows = size_t(std::min<int64_t>(rowsPerStrip, height - int64_t(s) * rowsPerStrip));
+        const size_t expected = rows * rowBytes;
+        if (uint64_t(offsets[s]) + counts[s] > size)
+            in.truncated();
+        const uint8_t* strip = data + offsets[s];
+        std::vector<uint8_t> decoded;
+        if (compression == 1)
+            decoded.assign(strip, strip + std::min<size_t>(counts[s], expected));
+        else if (compression == 32773)
+            decoded = unpackBits(strip, counts[s], expected);
+        else if (counts[s] >= 2 && strip[0] == 0 && (strip[1] & 1))
+            return false; // LZW of the old, bit-reversed kind
+        else
+            decoded = pictureDecoderHooks().tiffLzw(strip, counts[s], expected);
+        if (decoded.size() < expected)
+            in.truncated();
+        if (predictor == 2)
+            for (size_t r = 0; r < rows; ++r) {
+                uint8_t* row = decoded.data() + r * rowBytes;
+                for (size_t i = spp; i < size_t(width) * spp; ++i)
+                    row[i] = static_cast<uint8_t>(row[i] + row[i - spp]);
+            }
+        pixels.insert(pixels.end(), decoded.begin(), decoded.begin() + expected);
+    }
+
+    std::vector<Color> palette;
+    if (photometric == 3) {
+        const std::vector<uint32_t>& map = dir.values(ColorMap);
+        const size_t entries = size_t(1) << bits;
+        auto to8 = [](uint32_t v) {
+            return static_cast<int>((std::min<uint32_t>(v, 65535) * 255 + 32767) / 65535);
+        };
+        for (size_t i = 0; i < entries; ++i)
+            palette.push_back(rgbColor(to8(map[i]), to8(map[entries + i]), to8(map[2 * entries + i])));
+    }
+    const int maxValue = (1 << bits) - 1;
+    Bitmap decodedPicture;
+    makePicture24(decodedPicture, int(width), int(height));
+    for (int64_t y = 0; y < height; ++y) {
+        const uint8_t* src = pixels.data() + size_t(y) * rowBytes;
+        uint8_t* row = decodedPicture.ScanLine(int(y));
+        for (int64_t x = 0; x < width; ++x) {
+            if (colourSamples == 1) {
+                const size_t bitPosition = size_t(x) * bits * spp;
+                int v = bits == 8 ? src[bitPosition / 8]
+                                  : (src[bitPosition / 8] >> (8 - bits - bitPosition % 8)) & maxValue;
+                if (photometric == 3) {
+                    const Color c = palette[size_t(v)];
+                    putRgb(row, int(x), redOf(c), greenOf(c), blueOf(c));
+                    continue;
+                }
+                if (photometric == 0)
+                    v = maxValue - v;
+                v = v * 255 / maxValue;
+                putRgb(row, int(x), v, v, v);
+            } else if (colourSamples == 3) {
+                const uint8_t* p = src + size_t(x) * spp;
+                putRgb(row, int(x), p[0], p[1], p[2]);
+            } else {
+                const uint8_t* p = src + size_t(x) * spp;
+                const int k = 255 - p[3];
+                putRgb(row, int(x), ((255 - p[0]) * k + 127) / 255, ((255 - p[1]) * k + 127) / 255,
+                       ((255 - p[2]) * k + 127) / 255);
+            }
+        }
+    }
+    picture.Assign(decodedPicture);
+    return true;
+}
+
+// libtiff reads from the bytes in memory through these procedures.
+struct MemoryFile {
+    const uint8_t* data;
+    toff_t size;
+    toff_t position;
+};
+
+tsize_t readMemory(thandle_t handle, tdata_t buffer, tsize_t count) {
+    auto* f = static_cast<MemoryFile*>(handle);
+    if (count <= 0 || f->position >= f->size)
+        return 0;
+    const toff_t n = std::min<toff_t>(toff_t(count), f->size - f->position);
+    std::memcpy(buffer, f->data + f->position, size_t(n));
+    f->position += n;
+    return tsize_t(n);
+}
+tsize_t writeMemory(thandle_t, tdata_t, tsize_t) {
+    return 0;
+}
+toff_t seekMemory(thandle_t handle, toff_t offset, int whence) {
+    auto* f = static_cast<MemoryFile*>(handle);
+    toff_t base = whence == SEEK_CUR ? f->position : whence == SEEK_END ? f->size : 0;
+    f->position = base + offset;
+    return f->position;
+}
+int closeMemory(thandle_t) {
+    return 0;
+}
+toff_t sizeMemory(thandle_t handle) {
+    return static_cast<MemoryFile*>(handle)->size;
+}
+int mapMemory(thandle_t, tdata_t*, toff_t*) {
+    return 0;
+}
+void unmapMemory(thandle_t, tdata_t, toff_t) {}
+
+int quietHandler(TIFF*, void*, const char*, const char*, va_list) {
+    return 1; // handled: nothing reaches libtiff's global handlers
+}
+
+struct TiffCloser {
+    void operator()(TIFF* t) const { TIFFClose(t); }
+};
+struct OptionsDeleter {
+    void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
+};
+
+void decodeWithLibtiff(const uint8_t* data, size_t size, Bitmap& picture) {
+    MemoryFile file{data, toff_t(size), 0};
+    std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), tmsize_t(Bitmap::MaxPixels) * 4);
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), quietHandler, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), quietHandler, nullptr);
+    std::unique_ptr<TIFF, TiffCloser> tiff(TIFFClientOpenExt("picture", "rm", &file, readMemory, writeMemory,
+                                                             seekMemory, closeMemory, sizeMemory, mapMemory,
+                                                             unmapMemory, options.get()));
+    if (!tiff)
+        fail(Kind, PictureReaderMessages::NotValid);
+    uint32_t width = 0, height = 0;
+    if (!TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) ||
+        !TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height))
+        fail(Kind, PictureReaderMessages::NotValid);
+    checkPictureSize(Kind, width, height);
+    char message[1024];
+    if (!TIFFRGBAImageOK(tiff.get(), message))
+        fail(Kind, PictureReaderMessages::Unsupported);
+    std::vector<uint32_t> rgba(size_t(width) * height);
+    if (!TIFFReadRGBAImageOriented(tiff.get(), width, height, rgba.data(), ORIENTATION_TOPLEFT, 0))
+        fail(Kind, PictureReaderMessages::NotValid);
+    Bitmap decoded;
+    makePicture24(decoded, int(width), int(height));
+    for (uint32_t y = 0; y < height; ++y) {
+        uint8_t* row = decoded.ScanLine(int(y));
+        const uint32_t* p = rgba.data() + size_t(y) * width;
+        for (uint32_t x = 0; x < width; ++x)
+            putRgb(row, int(x), int(TIFFGetR(p[x])), int(TIFFGetG(p[x])), int(TIFFGetB(p[x])));
+    }
+    picture.Assign(decoded);
+}
+
+} // namespace
+
+void decodeTiff(const uint8_t* data, size_t size, Bitmap& picture) {
+    if (!decodeBaseline(data, size, picture))
+        decodeWithLibtiff(data, size, picture);
+}
+
+} // namespace kelvara::input_detail
