@@ -307,3 +307,25 @@ TEST(OutputTiff, LzwCodecRoundTripsAndHooks) {
     defaultTiffLzwHooks() = saved;
     EXPECT_EQ(decodeWithLibtiff(file).compression, 1);
 }
+
+TEST(OutputLzwDecoders, RandomBytesNeverOverrun) {
+    std::mt19937 random(11);
+    for (int round = 0; round < 300; ++round) {
+        Bytes data(random() % 600);
+        for (uint8_t& b : data)
+            b = static_cast<uint8_t>(random());
+        const size_t expected = random() % 2000;
+        try {
+            EXPECT_LE(decodeTiffLzw(data.data(), data.size(), expected).size(), expected);
+        } catch (const OutputError&) {
+        }
+        Bytes gif = data;
+        if (!gif.empty())
+            gif[0] = static_cast<uint8_t>(2 + gif[0] % 7);
+        MemoryStream stream(gif);
+        try {
+            EXPECT_EQ(decodeGifLzw(stream, 13, 17, round % 2 == 0).size(), 13u * 17);
+        } catch (const OutputError&) {
+        }
+    }
+}
