@@ -337,9 +337,89 @@ void decodeWithLibtiff(const uint8_t* data, size_t size, Bitmap& picture) {
     picture.Assign(decoded);
 }
 
+// The rows of a headerless Group 3 fax: each row starts with an end-of-line code (eleven or more
+// zero bits, then a one). One directly followed by another starts no row: the return to control
+// at the end is six of them back to back.
+uint32_t countFaxRows(const uint8_t* data, size_t size) {
+    std::vector<size_t> ends; // bit positions just after each end-of-line code
+    int zeros = 0;
+    for (size_t i = 0; i < size; ++i)
+        for (int b = 7; b >= 0; --b) {
+            if (!((data[i] >> b) & 1)) {
+                ++zeros;
+                continue;
+            }
+            if (zeros >= 11)
+                ends.push_back(i * 8 + size_t(8 - b));
+            zeros = 0;
+        }
+    uint32_t rows = 0;
+    for (size_t k = 0; k < ends.size(); ++k) {
+        if (k + 1 < ends.size()) {
+            if (ends[k + 1] - ends[k] != 12)
+                ++rows;
+        } else if (ends[k] + 12 < size * 8) {
+            ++rows; // a last row without the return to control after it
+        }
+    }
+    return rows;
+}
+
+// A headerless fax (.fax, .g3n, .g3f): Group 3 one-dimensional coding at the standard width of
+// 1728 pixels, wrapped in a TIFF directory so libtiff can decode it.
+void decodeRawFax(const uint8_t* data, size_t size, Bitmap& picture) {
+    const uint32_t rows = countFaxRows(data, size);
+    if (rows == 0 || size > 0x7FFFFFFF)
+        fail(Kind, PictureReaderMessages::NotValid);
+    std::vector<uint8_t> tiff;
+    auto put16 = [&](uint32_t v) {
+        tiff.push_back(uint8_t(v));
+        tiff.push_back(uint8_t(v >> 8));
+    };
+    auto put32 = [&](uint32_t v) {
+        put16(v & 0xFFFF);
+        put16(v >> 16);
+    };
+    // Header, then one directory of ten entries, then the coded rows.
+    const uint16_t entries = 10;
+    const uint32_t dataOffset = 8 + 2 + entries * 12 + 4;
+    tiff.insert(tiff.end(), {'I', 'I'});
+    put16(42);
+    put32(8);
+    put16(entries);
+    auto entry = [&](uint16_t tag, uint16_t type, uint32_t value) {
+        put16(tag);
+        put16(type);
+        put32(1);
+        put32(value);
+    };
+    entry(ImageWidth, 4, 1728);
+    entry(ImageLength, 4, rows);
+    entry(BitsPerSample, 3, 1);
+    entry(Compression, 3, 3);
+    entry(Photometric, 3, 0);
+    entry(StripOffsets, 4, dataOffset);
+    entry(SamplesPerPixel, 3, 1);
+    entry(RowsPerStrip, 4, rows);
+    entry(StripByteCounts, 4, uint32_t(size));
+    entry(292, 4, 0); // Group3Options: one-dimensional coding
+    put32(0);
+    tiff.insert(tiff.end(), data, data + size);
+    decodeWithLibtiff(tiff.data(), tiff.size(), picture);
+}
+
 } // namespace
 
 void decodeTiff(const uint8_t* data, size_t size, Bitmap& picture) {
+    const bool tiffHeader =
+        size >= 4 && ((data[0] == 'I' && data[1] == 'I' && data[2] == 42 && data[3] == 0) ||
+                      (data[0] == 'M' && data[1] == 'M' && data[2] == 0 && data[3] == 42) ||
+                      (data[2] == 43 || data[3] == 43));
+    if (!tiffHeader && size >= 2 && data[0] == 0 && data[1] < 0x20) {
+        // Starts with an end-of-line code, so no TIFF header: a raw fax.
+        decodeRawFax(data, size, picture);
+        return;
+    }
     if (!decodeBaseline(data, size, picture))
         decodeWithLibtiff(data, size, picture);
 }

@@ -140,6 +140,24 @@ TEST_F(InputReader, ReadsWhatImageMagickWritesToTheSamePixels) {
     }
 }
 
+TEST_F(InputReader, ReadsHeaderlessFaxFiles) {
+    // ImageMagick writes a fax as bare Group 3 rows 1728 pixels wide; the reference is the same
+    // picture written as a bitmap, since ImageMagick reads bare faxes at a page size of its own.
+    const std::string reference = path("fax-reference.pbm");
+    const std::string page = shellQuoted(s_pattern) + " -monochrome -background white -extent 1728x23 ";
+    ASSERT_TRUE(imageMagickConvert(page + shellQuoted(reference)));
+    int width = 0, height = 0;
+    const std::vector<uint8_t> expected = imageMagickRgb(reference, width, height);
+    ASSERT_EQ(width, 1728);
+    for (const char* name : {"page.fax", "page.g3n", "page.g3f"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(imageMagickConvert(page + shellQuoted("fax:" + path(name))));
+        Bitmap picture;
+        ASSERT_TRUE(readPictureFile(path(name), picture));
+        EXPECT_EQ(maxChannelDifference(picture, expected, width, height), 0);
+    }
+}
+
 TEST_F(InputReader, ExtensionsAreComparedInLowerCase) {
     const std::string upper = path("UPPER.GIF");
     std::vector<uint8_t> bytes = readFile(path("plain.gif"));
