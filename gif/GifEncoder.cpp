@@ -1,0 +1,357 @@
+// GIF compression: sub-block writer, LZW encoder with its hashed string table, run-length encoder.
+#include "gif/GifEncoder.h"
+
+#include "gif/GifErrors.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace kelvara {
+
+// ---- TGIFStream, TGIFWriter ----
+
+size_t TGIFStream::read(void*, size_t) {
+    throw GIFStreamError(GifMessages::InvalidStream);
+}
+uint64_t TGIFStream::position() const {
+    throw GIFStreamError(GifMessages::InvalidStream);
+}
+void TGIFStream::seek(uint64_t) {
+    throw GIFStreamError(GifMessages::InvalidStream);
+}
+uint64_t TGIFStream::size() const {
+    throw GIFStreamError(GifMessages::InvalidStream);
+}
+
+TGIFWriter::~TGIFWriter() {
+    if (!m_pending)
+        return;
+    try {
+        flush();
+    } catch (...) {
+        // Reached only while another exception unwinds (the normal path flushes explicitly).
+    }
+}
+
+void TGIFWriter::write(const void* buffer, size_t count) {
+    const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
+    for (size_t i = 0; i < count; ++i)
+        writeByte(bytes[i]);
+}
+
+void TGIFWriter::writeBlock() {
+    m_buffer[0] = static_cast<uint8_t>(m_fill - 1);
+    const int size = m_fill;
+    m_fill = 1;
+    m_pending = false;
+    m_stream.write(m_buffer, static_cast<size_t>(size));
+}
+
+void TGIFWriter::flush() {
+    if (m_pending && m_fill > 1)
+        writeBlock();
+    m_pending = false;
+}
+
+// ---- THashTable ----
+
+void THashTable::Clear() {
+    std::memset(m_slots, 0xFF, sizeof m_slots);
+}
+
+// ---- TGIFEncoder ----
+
+void TGIFEncoder::badColorIndex() {
+    throw GIFException(GifMessages::BadColorIndex);
+}
+
+std::vector<int> TGIFEncoder::rowOrder() const {
+    std::vector<int> rows;
+    rows.reserve(static_cast<size_t>(m_height));
+    if (!m_interlaced) {
+        for (int y = 0; y < m_height; ++y)
+            rows.push_back(y);
+        return rows;
+    }
+    // GIF89a, Appendix E: the four interlace passes. A pass without rows is skipped.
+    static constexpr int Start[4] = {0, 4, 2, 1};
+    static constexpr int Step[4] = {8, 8, 4, 2};
+    for (int pass = 0; pass < 4; ++pass)
+        for (int y = Start[pass]; y < m_height; y += Step[pass])
+            rows.push_back(y);
+    return rows;
+}
+
+void TGIFEncoder::Encode(Stream& stream, int bitsPerPixel, int width, int height, bool interlaced,
+                         const uint8_t* pixels, int numColors) {
+    // 1-bit colour tables still use a code size of 2. Pixels are bytes, so 8 bits always suffice.
+    if (bitsPerPixel < 2)
+        bitsPerPixel = 2;
+    if (bitsPerPixel > 8)
+        bitsPerPixel = 8;
+    const uint8_t codeSize = static_cast<uint8_t>(bitsPerPixel);
+    stream.write(&codeSize, 1); // LZW minimum code size
+
+    m_pixels = pixels;
+    m_width = width;
+    m_height = height;
+    m_interlaced = interlaced;
+    m_numColors = numColors;
+    m_bitsPerPixel = bitsPerPixel;
+    m_initialCodeWidth = bitsPerPixel + 1;
+    m_codeWidth = m_initialCodeWidth;
+    m_maxCode = (1 << m_codeWidth) - 1;
+    m_clearCode = 1 << bitsPerPixel;
+    m_endCode = m_clearCode + 1;
+    m_firstFreeCode = m_clearCode + 2;
+    m_clearPending = false;
+    m_bucket = 0;
+    m_bitsHeld = 0;
+
+    TGIFWriter writer(stream);
+    struct WriterScope {
+        TGIFWriter*& slot;
+        ~WriterScope() { slot = nullptr; }
+    } scope{m_writer};
+    m_writer = &writer;
+
+    if (pixels && width > 0 && height > 0)
+        EncodePixels();
+    // Without pixels only the end code is written, no clear code. Its width is the initial one:
+    // up to 7 bits per pixel it fits one byte, at 8 bits it takes two.
+    EmitCode(m_endCode);
+    if (m_bitsHeld > 0)
+        writer.writeByte(static_cast<uint8_t>(m_bucket & ((1u << m_bitsHeld) - 1)));
+    writer.flush();
+
+    const uint8_t terminator = 0;
+    stream.write(&terminator, 1); // block terminator
+}
+
+// ---- TLZWEncoder ----
+
+void TLZWEncoder::EmitClear() {
+    m_clearPending = true;
+    EmitCode(m_clearCode);
+    m_table->Clear();
+    m_nextFreeCode = m_clearCode + 2;
+}
+
+void TLZWEncoder::EncodePixels() {
+    m_table = std::make_unique<THashTable>();
+    EmitClear();
+    const std::vector<int> rows = rowOrder();
+    const uint8_t* first = m_pixels + static_cast<size_t>(rows[0]) * static_cast<size_t>(m_width);
+    int prefix = first[0];
+    if (prefix >= m_numColors)
+        badColorIndex();
+    THashTable& table = *m_table;
+    const int numColors = m_numColors;
+    for (size_t r = 0; r < rows.size(); ++r) {
+        const uint8_t* row = m_pixels + static_cast<size_t>(rows[r]) * static_cast<size_t>(m_width);
+        for (int x = r == 0 ? 1 : 0; x < m_width; ++x) {
+            const int c = row[x];
+            if (c >= numColors)
+                badColorIndex();
+            const uint32_t key = (static_cast<uint32_t>(prefix) << 8) + static_cast<uint32_t>(c);
+            const int code = table.Lookup(key);
+            if (code >= 0) {
+                prefix = code;
+                continue;
+            }
+            EmitCode(prefix);
+            prefix = c;
+            if (m_nextFreeCode >= 4095) {
+                EmitClear();
+            } else {
+                // A full probe chain (maps of 6 bits or fewer only) leaves the string out of the
+                // table. The code is still counted: decoders define it all the same, and the
+                // encoder simply never uses it.
+                table.Insert(key, static_cast<uint32_t>(m_nextFreeCode));
+                ++m_nextFreeCode;
+            }
+        }
+    }
+    EmitCode(prefix);
+    m_table.reset();
+}
+
+// ---- TRLEEncoder ----
+// Run-length coding in the manner of der Mouse's miGIF.
+
+void TRLEEncoder::didClear() {
+    m_codeWidth = m_initialCodeWidth;
+    m_growCount = m_growCountInit;
+    m_clearCount = m_clearCountInit;
+    m_codeCount = 0;
+    m_tableMax = 0;
+    m_justCleared = true;
+}
+
+void TRLEEncoder::EmitClear() {
+    packCode(m_clearCode); // with the current width
+    didClear();
+}
+
+void TRLEEncoder::outputPlain(int code) {
+    m_justCleared = false;
+    packCode(code);
+    ++m_codeCount;
+    if (m_codeCount >= m_growCount) {
+        const int before = m_codeWidth;
+        ++m_codeWidth;
+        m_growCount += 1 << before;
+    }
+    if (m_codeCount >= m_clearCount)
+        EmitClear();
+}
+
+void TRLEEncoder::resetOutClear() {
+    m_clearCount = m_clearCountInit;
+    if (m_codeCount >= m_clearCount)
+        EmitClear();
+}
+
+int TRLEEncoder::cost(int count) const {
+    // Codes needed to write count pixels from a fresh table: runs of 1, 2, 3, ... pixels, at most
+    // M codes per clear.
+    const int64_t m = m_maxRepeatCodes;
+    const int64_t perClear = m * (m + 1) / 2;
+    int64_t c = count;
+    int64_t total = (c / perClear) * m;
+    const int64_t rest = c % perClear;
+    if (rest > 0) {
+        int64_t n = static_cast<int64_t>(std::sqrt(static_cast<double>(2 * rest)));
+        while (n > 0 && n * (n + 1) >= 2 * rest)
+            --n;
+        while (n * (n + 1) < 2 * rest)
+            ++n;
+        total += n;
+    }
+    return static_cast<int>(total);
+}
+
+void TRLEEncoder::flushFromClear(int count) {
+    maxOutClear();
+    m_tablePixel = m_runPixel;
+    const int base = m_firstFreeCode;
+    int n = 1;
+    while (count > 0) {
+        if (n == 1) {
+            m_tableMax = 1;
+            outputPlain(m_runPixel);
+            --count;
+        } else if (count >= n) {
+            m_tableMax = n;
+            outputPlain(base + n - 2);
+            count -= n;
+        } else if (count == 1) {
+            ++m_tableMax;
+            outputPlain(m_runPixel);
+            count = 0;
+        } else {
+            ++m_tableMax;
+            outputPlain(base + count - 2);
+            count = 0;
+        }
+        // After a forced clear the decoder's table is empty again: start over with a literal.
+        n = m_codeCount == 0 ? 1 : n + 1;
+    }
+    resetOutClear();
+}
+
+void TRLEEncoder::flushClearOrRepeat(int count) {
+    const int withClear = 1 + cost(count);
+    if (withClear < count) {
+        EmitClear();
+        flushFromClear(count);
+    } else {
+        for (; count > 0; --count)
+            outputPlain(m_runPixel);
+    }
+}
+
+void TRLEEncoder::flushWithTable(int count) {
+    int repeats = count / m_tableMax;
+    int leftover = count % m_tableMax;
+    int leftoverCost = leftover ? 1 : 0;
+    if (m_codeCount + repeats + leftoverCost > m_maxRepeatCodes) {
+        repeats = m_maxRepeatCodes - m_codeCount;
+        leftover = count - repeats * m_tableMax;
+        leftoverCost = 1 + cost(leftover);
+    }
+    if (1 + cost(count) < repeats + leftoverCost) {
+        EmitClear();
+        flushFromClear(count);
+        return;
+    }
+    maxOutClear();
+    const int base = m_firstFreeCode;
+    for (; repeats > 0; --repeats)
+        outputPlain(base + m_tableMax - 2);
+    if (leftover) {
+        if (m_justCleared)
+            flushFromClear(leftover);
+        else if (leftover == 1)
+            outputPlain(m_runPixel);
+        else
+            outputPlain(base + leftover - 2);
+    }
+    resetOutClear();
+}
+
+void TRLEEncoder::flushRun() {
+    if (m_runCount == 1)
+        outputPlain(m_runPixel);
+    else if (m_justCleared)
+        flushFromClear(m_runCount);
+    else if (m_tableMax < 2 || m_tablePixel != m_runPixel)
+        flushClearOrRepeat(m_runCount);
+    else
+        flushWithTable(m_runCount);
+    m_runCount = 0;
+}
+
+void TRLEEncoder::EncodePixels() {
+    m_growCountInit = m_clearCode - 1;
+    m_clearCountInit = m_bitsPerPixel <= 3 ? 9 : m_clearCode - 2;
+    m_maxRepeatCodes = 4093 - m_clearCode;
+    m_tablePixel = -1;
+    m_runCount = 0;
+    EmitClear();
+    const std::vector<int> rows = rowOrder();
+    const int numColors = m_numColors;
+    for (int y : rows) {
+        const uint8_t* row = m_pixels + static_cast<size_t>(y) * static_cast<size_t>(m_width);
+        for (int x = 0; x < m_width; ++x) {
+            const int c = row[x];
+            if (c >= numColors)
+                badColorIndex();
+            if (m_runCount > 0 && c == m_runPixel) {
+                ++m_runCount;
+            } else {
+                if (m_runCount > 0)
+                    flushRun();
+                m_runPixel = c;
+                m_runCount = 1;
+            }
+        }
+    }
+    if (m_runCount > 0)
+        flushRun();
+}
+
+// ---- entry point ----
+
+void encodeGIFImage(int encoderKind, Stream& stream, int bitsPerPixel, int width, int height, bool interlaced,
+                    const uint8_t* pixels, int numColors) {
+    if (encoderKind == 1) {
+        TRLEEncoder encoder;
+        encoder.Encode(stream, bitsPerPixel, width, height, interlaced, pixels, numColors);
+    } else {
+        TLZWEncoder encoder;
+        encoder.Encode(stream, bitsPerPixel, width, height, interlaced, pixels, numColors);
+    }
+}
+
+} // namespace kelvara

@@ -1,0 +1,110 @@
+// Colour reduction of true-colour frames: the reduction palettes, the octree quantizer and the
+// driver that maps every pixel to a palette index through a lookup and a dither engine.
+#pragma once
+
+#include "gif/GifDither.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace kelvara {
+
+class Bitmap;
+
+// The 20 reserved colours of the platform's default palette, in palette order.
+const std::array<GifRGB, 20>& SystemColors();
+
+// The palette of ReductionMode 2. The platform's halftone palette is not at hand, so the engine
+// uses a fixed palette of its own, laid out the way the platform lays out its own:
+//   entries   0 -   9  system colours 0 - 9
+//   entries  10 - 225  the 6 x 6 x 6 cube, entry 10 + 36r + 6g + b = (51r, 51g, 51b)
+//   entries 226 - 245  20 greys, entry 226 + k = v, v, v with v = (255 * (k + 1) + 10) / 21
+//                      (12, 24, 36, ... 243: none of them is a cube grey)
+//   entries 246 - 255  system colours 10 - 19
+const std::array<GifRGB, 256>& HalftonePalette();
+
+// A node of the octree. A leaf stands for the colours that reached it; an inner node has up to
+// eight children, child index = (red bit) * 4 + (green bit) * 2 + (blue bit) of its level.
+struct TOctreeNode {
+    bool IsLeaf = false;
+    int32_t PixelCount = 0;
+    // 64-bit sums: a frame of up to 2^28 pixels cannot overflow them.
+    int64_t RedSum = 0;
+    int64_t GreenSum = 0;
+    int64_t BlueSum = 0;
+    TOctreeNode* Next = nullptr; // next node of the same level's reducible list
+    TOctreeNode* Child[8] = {};
+};
+
+// Octree colour quantizer. The palette is a deterministic function of the order the pixels are
+// fed in: reduction takes the deepest level first and the newest node of that level first, and
+// the colours are exported depth first in child order 0 to 7.
+class TColorQuantizer {
+public:
+    TColorQuantizer(int maxColors, int colorBits);
+    ~TColorQuantizer();
+    TColorQuantizer(const TColorQuantizer&) = delete;
+    TColorQuantizer& operator=(const TColorQuantizer&) = delete;
+
+    // Feeds every pixel of a 24-bit bitmap, rows top to bottom, pixels left to right.
+    void AddImage(const Bitmap& bitmap);
+    // The same over rows of blue, green, red triples.
+    void AddImage(int width, int height, const uint8_t* const* rows);
+    // Adds one pixel, then reduces while there are more leaves than colours.
+    void AddColor(int red, int green, int blue);
+    // Writes the leaf colours into table from entry 0 on; the entries past the leaf count are
+    // left as they are.
+    void ExportColors(GifRGB* table) const;
+    int LeafCount() const { return m_leafCount; }
+
+private:
+    TOctreeNode* newNode(int level);
+    void freeNode(TOctreeNode* node);
+    bool reduceTree();
+    void exportNode(const TOctreeNode* node, GifRGB* table, int& index) const;
+
+    TOctreeNode* m_root = nullptr;
+    int m_leafCount = 0;
+    TOctreeNode* m_reducible[8] = {};
+    int m_maxColors;
+    int m_colorBits;
+    // A shortcut past the top of the tree: for each prefix of PrefixLevels bits per channel, the
+    // node the walk reaches after that many levels (or the leaf it stops at before). Adding nodes
+    // never changes it; a reduction at a level above PrefixLevels destroys nodes it may point to,
+    // so such a reduction starts a new generation and older entries no longer count.
+    static constexpr int PrefixLevels = 4;
+    struct PrefixSlot {
+        TOctreeNode* node = nullptr;
+        uint32_t generation = 0;
+        int level = 0;
+    };
+    std::unique_ptr<PrefixSlot[]> m_prefixCache;
+    uint32_t m_generation = 1;
+    // Node storage: chunks of nodes and a free list of destroyed ones.
+    std::vector<std::unique_ptr<TOctreeNode[]>> m_chunks;
+    size_t m_chunkUsed = 0;
+    TOctreeNode* m_free = nullptr;
+};
+
+// The mode 8 palette (QuantizeWithSystemColors): 10 system colours, up to 236 octree colours of
+// the image, 10 system colours. Octree slots without a leaf are black.
+std::vector<GifRGB> QuantizeWithSystemColors(int width, int height, const uint8_t* const* rows);
+
+// Maps a 24-bit image to palette indices with the palette and lookup of reductionMode (1 to 9)
+// and the engine of ditherKind (0 to 6). Writes width * height indices (rows of width bytes) and
+// sets colorTable to the 256-entry colour table of the result (the palette, then black).
+// Returns false, writing nothing, when the lookup has no colours (mode 9 without a palette).
+bool reduceToIndices(int width, int height, const uint8_t* const* rows, int reductionMode, int ditherKind,
+                     const std::vector<GifRGB>* palette, int quantizeBits, uint8_t* indices,
+                     std::vector<GifRGB>& colorTable);
+
+// The colour reduction entry point. The source is first set to 24 bits per pixel in place. Mode 0
+// gives a 24-bit copy; the other modes a new 8-bit bitmap of the source's size whose 256-entry
+// colour table holds the reduction palette and whose pixels are the dithered indices; mode 9
+// without a palette gives an empty bitmap.
+std::unique_ptr<Bitmap> ReduceColors(Bitmap& source, int reductionMode, int ditherKind,
+                                     const std::vector<GifRGB>* palette, int quantizeBits);
+
+} // namespace kelvara
