@@ -1,5 +1,6 @@
 // kelvara-cli commands: info and frame, and the shared command runner.
 #include "cli/Commands.h"
+#include "cli/AnimateCommand.h"
 #include "cli/WriteCommand.h"
 
 #include "raster/Bitmap.h"
@@ -83,7 +84,10 @@ const std::vector<Command>& commands() {
     static const std::vector<Command> all = {
         {"info", InfoUsage, infoCommand},
         {"frame", FrameUsage, frameCommand},
+        gifCommandEntry(),
+        animateCommandEntry(),
         writeCommandEntry(),
+        framesCommandEntry(),
     };
     return all;
 }

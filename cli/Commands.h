@@ -26,6 +26,10 @@ struct Command {
 
 const std::vector<Command>& commands();
 
+// Commands defined in their own files.
+const Command& gifCommandEntry();
+const Command& framesCommandEntry();
+
 // Runs a command: --help prints its usage; a UsageError exits 2 with the usage; any other error
 // prints its message on standard error and exits 1.
 int runCommand(const Command& command, const std::vector<std::string>& args);

@@ -13,6 +13,10 @@ const char* const Usage = "Usage: kelvara-cli COMMAND [OPTIONS]\n"
                           "Commands:\n"
                           "  info VIDEO                 print the facts of an AVI video\n"
                           "  frame VIDEO INDEX -o OUT   write one frame (0-based) as a 24-bit BMP\n"
+                          "  gif VIDEO -o OUT.gif       convert a video, or part of it, to an animated GIF\n"
+                          "  frames VIDEO --format F    extract frames and write them as still images\n"
+                          "  write IN OUT --format F    write a picture with one still-image writer\n"
+                          "  animate -o OUT.gif IN...   make an animated GIF of BMP pictures\n"
                           "\n"
                           "Run 'kelvara-cli COMMAND --help' for the options of a command.\n";
 

@@ -1,0 +1,92 @@
+// The AVI-to-animated-GIF job: frames of a video, cropped, scaled, sampled and optionally
+// reversed, become a looping GIF document.
+#pragma once
+
+#include "convert/FrameTable.h"
+#include "convert/JobObserver.h"
+#include "raster/Bitmap.h"
+
+#include <cstdint>
+#include <string>
+
+namespace kelvara {
+
+class TGIFDocument;
+
+// How the GIF size follows from the GIF base size (the picked area).
+enum class GifSizeMode { AsArea, Scale, Specified };
+
+// Which frames to convert.
+enum class FrameChoice { All, FrameRange, TimeRange };
+
+enum class Direction { Forward, Backward };
+
+// The nine scale ratios of the scale list, ' 5:1' to ' 1:5'. Each is a 32-bit float: the fourth
+// from the end is the float nearest 0.333, not one third.
+inline constexpr float ScaleRatios[9] = {5.0f, 4.0f, 3.0f, 2.0f, 1.0f, 0.5f, 0.333f, 0.25f, 0.2f};
+inline constexpr const char* ScaleRatioNames[9] = {"5:1", "4:1", "3:1", "2:1", "1:1",
+                                                   "1:2", "1:3", "1:4", "1:5"};
+
+struct AviToGifOptions {
+    std::string videoPath;
+    int64_t frameCount = 0; // N, as the player reports it
+    int64_t lengthMs = 0;   // L
+    int baseWidth = 0;      // GIF base size: the size of the area
+    int baseHeight = 0;
+    Rect crop; // the area of each frame, right and bottom exclusive
+    GifSizeMode sizeMode = GifSizeMode::AsArea;
+    int scaleIndex = 4; // into ScaleRatios
+    int specifiedWidth = 0;
+    int specifiedHeight = 0;
+    FrameChoice frames = FrameChoice::All;
+    int64_t firstFrame = 1; // frame range, 1-based, inclusive
+    int64_t lastFrame = 1;
+    int64_t fromSecond = 0; // time range
+    int64_t toSecond = 0;
+    int samplingStep = 1;
+    int delayMs = 100;
+    Direction direction = Direction::Forward;
+};
+
+enum class AviToGifOutcome {
+    Built,    // the document was built and copied into the result
+    Warning,  // the range was refused; message holds the warning's text
+    NoFrames, // no frame could be read; the result was left as it was
+};
+
+struct AviToGifResult {
+    AviToGifOutcome outcome = AviToGifOutcome::Built;
+    std::string message;
+    int gifWidth = 0;
+    int gifHeight = 0;
+    int frames = 0; // the built frame count
+    int delayHundredths = 0;
+    std::string statusText; // "Size: W x H pixels  Frames: n"
+};
+
+namespace AviToGifMessages {
+inline constexpr const char* TooManyFrames =
+    "Do not make a GIF file, which contains more than 256 frames.\r\nIt can break work of the program.";
+inline constexpr const char* CheckRange = "Check up a range of frames.";
+inline constexpr const char* NoFramesRead = "No frames were read: nothing was built.";
+} // namespace AviToGifMessages
+
+// The GIF size the options give: the area, the area scaled (multiplied in extended precision and
+// truncated), or the typed size.
+void gifSizeFor(const AviToGifOptions& options, int& width, int& height);
+
+// The GIF delay a typed text gives: its integer, or 100 when it is not one or lies outside
+// 10..5000.
+int gifDelayFromText(const std::string& text);
+
+// The other side of a size typed with "Maintain aspect ratio": Round(value / from x to), ties to
+// even on the exact quotient.
+int aspectSide(int value, int fromSide, int toSide);
+
+// Runs the job. Frames go into entries 1..n of the table; on success the built document becomes a
+// copy of the run's document. Refused input (a step below 1, an empty GIF size, a range outside
+// the video) raises Error before anything is read; frame source failures raise FrameSourceError.
+AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table, TGIFDocument& built,
+                               JobObserver& observer);
+
+} // namespace kelvara
