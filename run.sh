@@ -1,15 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Kelvara and starts it.
+# Installs what is missing, builds Kelvara and starts the desktop program.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$(nproc)"
-# The desktop program is not built yet: show what the command-line front end reads from a small
-# sample video made on the spot.
-sample=build/sample.avi
-if [ ! -f "$sample" ]; then
-  ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=25:duration=2 -c:v mjpeg "$sample"
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  # No display: run on a virtual one so that the program still starts.
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" build/kelvara "$@"
 fi
-echo "The desktop program is not built yet; running: kelvara-cli info $sample"
-exec build/kelvara-cli info "$sample"
+exec build/kelvara "$@"

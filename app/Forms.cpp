@@ -1,0 +1,144 @@
+// The secondary windows of the program.
+#include "app/Forms.h"
+
+#include <QFile>
+#include <QPainter>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include <csetjmp>
+#include <cstdio>
+#include <jpeglib.h>
+
+namespace kelvara {
+
+namespace {
+
+struct JpegErrorManager {
+    jpeg_error_mgr base;
+    std::jmp_buf jump;
+};
+
+// Decodes a JPEG held in memory as 24-bit RGB; a null image when it cannot.
+QImage decodeJpeg(const QByteArray& bytes) {
+    jpeg_decompress_struct info;
+    JpegErrorManager errors;
+    info.err = jpeg_std_error(&errors.base);
+    errors.base.error_exit = [](j_common_ptr c) {
+        std::longjmp(reinterpret_cast<JpegErrorManager*>(c->err)->jump, 1);
+    };
+    QImage image;
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_decompress(&info);
+        return {};
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.constData()),
+                 static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_RGB; // colour, also for a greyscale picture
+    jpeg_start_decompress(&info);
+    image = QImage(static_cast<int>(info.output_width), static_cast<int>(info.output_height),
+                   QImage::Format_RGB888);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = image.scanLine(static_cast<int>(info.output_scanline));
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return image;
+}
+
+void centreOnScreen(QWidget* w) {
+    if (QScreen* screen = w->screen())
+        w->move(screen->availableGeometry().center() - QPoint(w->width() / 2, w->height() / 2));
+}
+
+} // namespace
+
+QImage splashPicture() {
+    QFile file(":/SPLASH");
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return decodeJpeg(file.readAll());
+}
+
+TSplashForm::TSplashForm(QWidget* parent)
+    : QWidget(parent, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::SplashScreen) {
+    setObjectName("SplashForm");
+    setFixedSize(400, 266);
+    m_picture = splashPicture();
+    centreOnScreen(this);
+}
+
+void TSplashForm::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+    if (m_picture.isNull())
+        return;
+    // Stretched to fit with its proportions, centred.
+    QSize size = m_picture.size().scaled(this->size(), Qt::KeepAspectRatio);
+    painter.drawImage(QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size),
+                      m_picture);
+}
+
+TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
+    setObjectName("AboutForm");
+    setWindowTitle("About");
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+    auto* layout = new QVBoxLayout(this);
+    Image1 = new QLabel(this);
+    Image1->setObjectName("Image1");
+    Image1->setFixedSize(400, 266);
+    Image1->setScaledContents(true);
+    ProductName = new QLabel("Kelvara 5.2", this);
+    ProductName->setObjectName("ProductName");
+    ProductName->setAlignment(Qt::AlignCenter);
+    QFont font = ProductName->font();
+    font.setBold(true);
+    ProductName->setFont(font);
+    OKButton = new QPushButton("OK", this);
+    OKButton->setObjectName("OKButton");
+    layout->addWidget(Image1);
+    layout->addWidget(ProductName);
+    layout->addWidget(OKButton, 0, Qt::AlignCenter);
+    connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void TAboutForm::showEvent(QShowEvent* event) {
+    Image1->setPixmap(QPixmap::fromImage(splashPicture()));
+    QDialog::showEvent(event);
+    centreOnScreen(this);
+}
+
+void TAboutForm::hideEvent(QHideEvent* event) {
+    Image1->clear(); // the picture is let go while hidden
+    QDialog::hideEvent(event);
+}
+
+TForm3::TForm3(QWidget* parent) : QDialog(parent) {
+    setObjectName("Form3");
+    setWindowTitle("GIF preview");
+    resize(172, 124);
+}
+
+TForm2::TForm2(QWidget* parent) : QDialog(parent) {
+    setObjectName("Form2");
+    setWindowTitle("Frame number");
+    resize(229, 110);
+    Label1 = new QLabel(this);
+    Label1->setObjectName("Label1");
+}
+
+TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName("Form5");
+    resize(400, 320);
+}
+
+TSAVEparam::TSAVEparam(QWidget* parent) : QDialog(parent) {
+    setObjectName("SAVEparam");
+    setWindowTitle("Paramters preview");
+    resize(524, 417);
+}
+
+} // namespace kelvara

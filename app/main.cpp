@@ -1,0 +1,42 @@
+// Program entry: the splash, the windows in their order, and the event loop.
+#include "app/Application.h"
+#include "app/Forms.h"
+#include "app/MainForm.h"
+#include "preview/qt/GifPreviewForm.h"
+
+#include <QThread>
+
+int main(int argc, char** argv) {
+    using namespace kelvara;
+    KelvaraApplication app(argc, argv);
+
+    auto splash = std::make_unique<TSplashForm>();
+    splash->show();
+    splash->repaint();
+    QApplication::processEvents();
+
+    // The windows, in their order; each lives until the program ends.
+    Windows windows;
+    auto form3 = std::make_unique<TForm3>();
+    auto form5 = std::make_unique<TForm5>();
+    auto about = std::make_unique<TAboutForm>();
+    auto form2 = std::make_unique<TForm2>();
+    auto gifForm1 = std::make_unique<TGIFform1>();
+    auto gifForm2 = std::make_unique<TGIFform2>();
+    auto saveParam = std::make_unique<TSAVEparam>();
+    windows = {form3.get(),    form5.get(),    about.get(),    form2.get(),
+               gifForm1.get(), gifForm2.get(), saveParam.get()};
+    auto form1 = std::make_unique<TForm1>(windows);
+
+    // The splash stays for 2000 ms before the event loop starts (KELVARA_SPLASH_MS shortens it
+    // for scripted runs).
+    int splashMs = qEnvironmentVariableIsSet("KELVARA_SPLASH_MS")
+                       ? qEnvironmentVariableIntValue("KELVARA_SPLASH_MS")
+                       : 2000;
+    QThread::msleep(static_cast<unsigned long>(std::max(0, splashMs)));
+    splash->hide();
+    splash.reset();
+
+    form1->show();
+    return app.exec();
+}

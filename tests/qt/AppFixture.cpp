@@ -1,0 +1,36 @@
+// The windows of the program for tests and scripted runs.
+#include "AppFixture.h"
+
+namespace kelvara::test {
+
+AppWindows::AppWindows() {
+    form3 = std::make_unique<TForm3>();
+    form5 = std::make_unique<TForm5>();
+    about = std::make_unique<TAboutForm>();
+    form2 = std::make_unique<TForm2>();
+    gifForm1 = std::make_unique<TGIFform1>();
+    gifForm2 = std::make_unique<TGIFform2>();
+    saveParam = std::make_unique<TSAVEparam>();
+    Windows windows{form3.get(),    form5.get(),    about.get(),    form2.get(),
+                    gifForm1.get(), gifForm2.get(), saveParam.get()};
+    form1 = std::make_unique<TForm1>(windows);
+    form1->chooseOpenFile = [this] { return nextOpenFile; };
+    form1->chooseSaveFile = [this] { return nextSaveFile; };
+    form1->confirmReplace = [this](const QString&) { return replaceAnswer; };
+    form1->showWarning = [this](const QString& caption, const QString& text) {
+        warnings << caption + ": " + text;
+    };
+    form1->show();
+}
+
+AppWindows::~AppWindows() {
+    form1->MediaPlayer1.close();
+    form1.reset();
+}
+
+void AppWindows::openVideo(const std::string& path) {
+    nextOpenFile = QString::fromStdString(path);
+    form1->SpeedButton5Click();
+}
+
+} // namespace kelvara::test
