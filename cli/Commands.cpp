@@ -1,6 +1,7 @@
 // kelvara-cli commands: info and frame, and the shared command runner.
 #include "cli/Commands.h"
 #include "cli/AnimateCommand.h"
+#include "cli/TransitionCommand.h"
 #include "cli/WriteCommand.h"
 
 #include "raster/Bitmap.h"
@@ -88,6 +89,7 @@ const std::vector<Command>& commands() {
         animateCommandEntry(),
         writeCommandEntry(),
         framesCommandEntry(),
+        transitionCommandEntry(),
     };
     return all;
 }
