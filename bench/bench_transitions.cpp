@@ -1,6 +1,9 @@
 // Frames per second of the transition renderer for each effect at 640 x 480, stepping the frames
-// 0..10 of a 10-step run the way the builder does.
+// 0..10 of a 10-step run the way the builder does; and whole runs with the default settings
+// (CrossDissolve, 10 steps) and their GIF, at the default 10 x 10 and at 640 x 480.
+#include "convert/TransitionGif.h"
 #include "convert/TransitionRenderer.h"
+#include "gif/GifDocument.h"
 
 #include <benchmark/benchmark.h>
 
@@ -42,6 +45,30 @@ void BM_RenderTransitionFrame(benchmark::State& state) {
     state.SetLabel(TransitionEffectNames[size_t(effect)]);
 }
 
+class NoObserver : public JobObserver {
+public:
+    void setProgressRange(int, int) override {}
+    void setProgressPosition(int) override {}
+};
+
+void BM_WholeDefaultRun(benchmark::State& state) {
+    const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
+    TransitionTab tab;
+    fillPattern(tab.sourceSide.picture, 1);
+    fillPattern(tab.targetSide.picture, 7);
+    tab.spinWidth = width;
+    tab.spinHeight = height;
+    FrameTable table(TransitionFrameTableSize);
+    NoObserver observer;
+    int frames = 0;
+    for (auto _ : state) {
+        TGIFDocument built;
+        frames += buildTransitionGif(tab, table, built, observer).frames;
+    }
+    state.counters["frames_per_second"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
+}
+
 } // namespace
 
+BENCHMARK(BM_WholeDefaultRun)->Args({10, 10})->Args({640, 480})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderTransitionFrame)->DenseRange(0, TransitionEffectCount - 1)->Unit(benchmark::kMillisecond);
