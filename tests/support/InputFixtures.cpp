@@ -32,9 +32,10 @@ std::vector<uint8_t> imageMagickRgb(const std::string& path, int& width, int& he
         return {};
     ScratchDir dir;
     const std::string raw = dir.file("pixels.rgb");
-    ProcessResult r = runProcess("convert " + shellQuoted(path + "[0]") +
-                                 " -auto-orient -background white -alpha remove -alpha off -colorspace sRGB -depth 8 " +
-                                 shellQuoted("rgb:" + raw));
+    ProcessResult r =
+        runProcess("convert " + shellQuoted(path + "[0]") +
+                   " -auto-orient -background white -alpha remove -alpha off -colorspace sRGB -depth 8 " +
+                   shellQuoted("rgb:" + raw));
     if (r.exitCode != 0)
         return {};
     std::ifstream in(raw, std::ios::binary);
