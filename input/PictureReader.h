@@ -56,7 +56,8 @@ std::optional<PictureFileType> pictureFileTypeForPath(const std::string& path);
 
 // Decodes a whole picture file held in memory. Every reader gives a 24-bit picture except the
 // Windows bitmap reader, which keeps the file's own depth. Transparent pixels (GIF's transparent
-// colour, icon masks, PNG alpha) come out white, the colour of a fresh picture. Throws
+// colour, icon masks, PNG and TIFF alpha) come out white, the colour of a fresh picture; Targa and
+// Windows bitmap alpha bytes are ignored, as writers often leave them unset. Throws
 // PictureReadError (or the raster surface's error for Windows bitmaps) and leaves picture as it
 // was on failure.
 void decodePicture(PictureFileType type, const uint8_t* data, size_t size, Bitmap& picture);

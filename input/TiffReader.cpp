@@ -82,6 +82,8 @@ enum Tag : uint16_t {
     ColorMap = 320,
     TileWidth = 322,
     InkSet = 332,
+    ExtraSamples = 338,
+    Orientation = 274,
 };
 
 // PackBits: a count n of 0..127 copies n + 1 bytes, -1..-127 repeats the next byte 1 - n times.
@@ -137,7 +139,7 @@ bool decodeBaseline(const uint8_t* data, size_t size, Bitmap& picture) {
     if (compression != 1 && compression != 5 && compression != 32773)
         return false;
     if (dir.has(TileWidth) || dir.value(PlanarConfig, 1) != 1 || dir.value(FillOrder, 1) != 1 ||
-        !dir.has(StripOffsets) || !dir.has(StripByteCounts))
+        dir.value(Orientation, 1) != 1 || !dir.has(StripOffsets) || !dir.has(StripByteCounts))
         return false;
     const uint32_t predictor = dir.value(Predictor, 1);
     if (predictor != 1 && !(predictor == 2 && bits == 8))
@@ -222,6 +224,10 @@ bool decodeBaseline(const uint8_t* data, size_t size, Bitmap& picture) {
         for (size_t i = 0; i < entries; ++i)
             palette.push_back(rgbColor(to8(map[i]), to8(map[entries + i]), to8(map[2 * entries + i])));
     }
+    // An alpha sample after the colour lays the picture over white: premultiplied (1) or not (2).
+    const uint32_t extra = dir.value(ExtraSamples, 0);
+    const bool alpha = spp > colourSamples && (extra == 1 || extra == 2) && bits == 8 && (photometric <= 2);
+    auto over = [extra](int c, int a) { return extra == 1 ? std::min(255, c + 255 - a) : overWhite(c, a); };
     const int maxValue = (1 << bits) - 1;
     Bitmap decodedPicture;
     makePicture24(decodedPicture, int(width), int(height));
@@ -241,10 +247,15 @@ bool decodeBaseline(const uint8_t* data, size_t size, Bitmap& picture) {
                 if (photometric == 0)
                     v = maxValue - v;
                 v = v * 255 / maxValue;
+                if (alpha)
+                    v = over(v, src[size_t(x) * spp + 1]);
                 putRgb(row, int(x), v, v, v);
             } else if (colourSamples == 3) {
                 const uint8_t* p = src + size_t(x) * spp;
-                putRgb(row, int(x), p[0], p[1], p[2]);
+                if (alpha)
+                    putRgb(row, int(x), over(p[0], p[3]), over(p[1], p[3]), over(p[2], p[3]));
+                else
+                    putRgb(row, int(x), p[0], p[1], p[2]);
             } else {
                 const uint8_t* p = src + size_t(x) * spp;
                 const int k = 255 - p[3];
@@ -331,8 +342,12 @@ void decodeWithLibtiff(const uint8_t* data, size_t size, Bitmap& picture) {
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t* row = decoded.ScanLine(int(y));
         const uint32_t* p = rgba.data() + size_t(y) * width;
-        for (uint32_t x = 0; x < width; ++x)
-            putRgb(row, int(x), int(TIFFGetR(p[x])), int(TIFFGetG(p[x])), int(TIFFGetB(p[x])));
+        for (uint32_t x = 0; x < width; ++x) {
+            // libtiff gives premultiplied colours; the picture lies over white.
+            const int a = int(TIFFGetA(p[x]));
+            auto over = [a](uint32_t c) { return std::min(255, int(c) + 255 - a); };
+            putRgb(row, int(x), over(TIFFGetR(p[x])), over(TIFFGetG(p[x])), over(TIFFGetB(p[x])));
+        }
     }
     picture.Assign(decoded);
 }
