@@ -130,15 +130,4 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
     Label1->setObjectName("Label1");
 }
 
-TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Window) {
-    setObjectName("Form5");
-    resize(400, 320);
-}
-
-TSAVEparam::TSAVEparam(QWidget* parent) : QDialog(parent) {
-    setObjectName("SAVEparam");
-    setWindowTitle("Paramters preview");
-    resize(524, 417);
-}
-
 } // namespace kelvara

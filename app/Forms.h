@@ -3,6 +3,8 @@
 #pragma once
 
 #include "gif/GifDocument.h"
+#include "output/qt/SaveParamDialog.h"
+#include "preview/qt/FrameViewer.h"
 
 #include <QDialog>
 #include <QImage>
@@ -61,20 +63,6 @@ class TForm2 : public QDialog {
 public:
     explicit TForm2(QWidget* parent = nullptr);
     QLabel* Label1 = nullptr;
-};
-
-// The frame viewer of the "Get frames" tab.
-class TForm5 : public QWidget {
-    Q_OBJECT
-public:
-    explicit TForm5(QWidget* parent = nullptr);
-};
-
-// The save-parameters dialog.
-class TSAVEparam : public QDialog {
-    Q_OBJECT
-public:
-    explicit TSAVEparam(QWidget* parent = nullptr);
 };
 
 } // namespace kelvara

@@ -1,8 +1,11 @@
-// The image view: picture at 1:1 (or zoomed), rectangle selection with grips.
+// The image view: picture at 1:1 (or zoomed), rectangle selection with grips, scrolling.
 #include "preview/qt/ImageView.h"
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -63,8 +66,158 @@ void TImageView::setGrips(const QColor& outline, int halfSize, bool sideGrips) {
 }
 
 void TImageView::setZoom(double percent) {
+    if (!m_scrolling) {
+        m_zoom = percent;
+        update();
+        return;
+    }
+    if (percent == m_zoom || percent <= 0)
+        return;
+    // The picture point under the centre of the client area stays there: its column at the old
+    // zoom, rounded to nearest (ties to even), gives the new scroll position, truncated and clamped.
+    const QRect client = clientRect();
+    const int hw = client.width() / 2, hh = client.height() / 2;
+    const QPoint offset = drawingOffset(m_zoom);
+    const double column = std::nearbyint((hw + m_scrollX - offset.x()) * 100.0 / m_zoom);
+    const double row = std::nearbyint((hh + m_scrollY - offset.y()) * 100.0 / m_zoom);
+    const QPoint maxScroll = maxScrollFor(percent);
+    m_scrollX = std::clamp(static_cast<int>(std::trunc(column * percent / 100.0 - hw)), 0, maxScroll.x());
+    m_scrollY = std::clamp(static_cast<int>(std::trunc(row * percent / 100.0 - hh)), 0, maxScroll.y());
     m_zoom = percent;
+    updateScrollBars();
     update();
+    emit viewChanged();
+}
+
+void TImageView::setScrolling(ScrollBars bars) {
+    m_scrolling = true;
+    delete m_horizontalBar;
+    delete m_verticalBar;
+    m_horizontalBar = m_verticalBar = nullptr;
+    if (bars == ScrollBars::Both) {
+        m_horizontalBar = new QScrollBar(Qt::Horizontal, this);
+        m_horizontalBar->setObjectName("HorzScrollBar");
+        m_verticalBar = new QScrollBar(Qt::Vertical, this);
+        m_verticalBar->setObjectName("VertScrollBar");
+        connect(m_horizontalBar, &QScrollBar::valueChanged, this,
+                [this](int x) { setScrollPosition(x, m_scrollY); });
+        connect(m_verticalBar, &QScrollBar::valueChanged, this,
+                [this](int y) { setScrollPosition(m_scrollX, y); });
+    }
+    updateScrollBars();
+    update();
+}
+
+QRect TImageView::clientRect() const {
+    QRect r = rect();
+    if (m_horizontalBar)
+        r.setBottom(r.bottom() - m_horizontalBar->sizeHint().height());
+    if (m_verticalBar)
+        r.setRight(r.right() - m_verticalBar->sizeHint().width());
+    return r;
+}
+
+QSize TImageView::scaledSize(double percent) const {
+    return {static_cast<int>(std::trunc(m_picture.Width() * percent / 100.0)),
+            static_cast<int>(std::trunc(m_picture.Height() * percent / 100.0))};
+}
+
+QPoint TImageView::maxScrollFor(double percent) const {
+    const QSize size = scaledSize(percent);
+    const QRect client = clientRect();
+    return {std::max(0, size.width() - client.width()), std::max(0, size.height() - client.height())};
+}
+
+QPoint TImageView::drawingOffset(double percent) const {
+    if (!m_centered)
+        return {0, 0};
+    const QSize size = scaledSize(percent);
+    const QRect client = clientRect();
+    return {std::max(0, (client.width() - size.width()) / 2),
+            std::max(0, (client.height() - size.height()) / 2)};
+}
+
+void TImageView::setScrollPosition(int x, int y) {
+    const QPoint maxScroll = maxScrollFor(m_zoom);
+    x = std::clamp(x, 0, maxScroll.x());
+    y = std::clamp(y, 0, maxScroll.y());
+    if (x == m_scrollX && y == m_scrollY)
+        return;
+    m_scrollX = x;
+    m_scrollY = y;
+    updateScrollBars();
+    update();
+    emit viewChanged();
+}
+
+void TImageView::setZoomAndScroll(double percent, int x, int y) {
+    if (percent <= 0)
+        return;
+    m_zoom = percent;
+    const QPoint maxScroll = maxScrollFor(m_zoom);
+    m_scrollX = std::clamp(x, 0, maxScroll.x());
+    m_scrollY = std::clamp(y, 0, maxScroll.y());
+    updateScrollBars();
+    update();
+    emit viewChanged();
+}
+
+// Keeps the scroll position inside the picture (which its owner may resize at any time) and the
+// scroll bars on the client area's edges with the right ranges.
+void TImageView::updateScrollBars() {
+    if (!m_scrolling)
+        return;
+    const QPoint maxScroll = maxScrollFor(m_zoom);
+    m_scrollX = std::clamp(m_scrollX, 0, maxScroll.x());
+    m_scrollY = std::clamp(m_scrollY, 0, maxScroll.y());
+    const QRect client = clientRect();
+    if (m_horizontalBar) {
+        const QSignalBlocker blocker(m_horizontalBar);
+        m_horizontalBar->setGeometry(0, client.bottom() + 1, client.width(), height() - client.height());
+        m_horizontalBar->setRange(0, maxScroll.x());
+        m_horizontalBar->setPageStep(std::max(1, client.width()));
+        m_horizontalBar->setValue(m_scrollX);
+        m_horizontalBar->setEnabled(maxScroll.x() > 0);
+    }
+    if (m_verticalBar) {
+        const QSignalBlocker blocker(m_verticalBar);
+        m_verticalBar->setGeometry(client.right() + 1, 0, width() - client.width(), client.height());
+        m_verticalBar->setRange(0, maxScroll.y());
+        m_verticalBar->setPageStep(std::max(1, client.height()));
+        m_verticalBar->setValue(m_scrollY);
+        m_verticalBar->setEnabled(maxScroll.y() > 0);
+    }
+}
+
+void TImageView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (!m_scrolling)
+        return;
+    const int x = m_scrollX, y = m_scrollY;
+    updateScrollBars();
+    if (x != m_scrollX || y != m_scrollY)
+        emit viewChanged();
+}
+
+void TImageView::wheelEvent(QWheelEvent* event) {
+    if (!m_scrolling || !m_mouseNavigation) {
+        QWidget::wheelEvent(event);
+        return;
+    }
+    const int steps = event->angleDelta().y() / 120;
+    if (steps == 0)
+        return;
+    if (event->modifiers() & Qt::ControlModifier) {
+        double zoom = m_zoom;
+        for (int i = 0; i < std::abs(steps); ++i)
+            zoom = steps > 0 ? std::min(1600.0, zoom * 2) : std::max(25.0, std::trunc(zoom / 2));
+        setZoom(zoom);
+    } else if (event->modifiers() & Qt::ShiftModifier) {
+        setScrollPosition(m_scrollX - steps * 40, m_scrollY);
+    } else {
+        setScrollPosition(m_scrollX, m_scrollY - steps * 40);
+    }
+    event->accept();
 }
 
 void TImageView::setViewCenter(const QPointF& point) {
@@ -74,6 +227,12 @@ void TImageView::setViewCenter(const QPointF& point) {
 
 QPointF TImageView::pictureOrigin() const {
     const double scale = m_zoom / 100.0;
+    if (m_scrolling) {
+        const QRect client = clientRect();
+        const QPoint offset = drawingOffset(m_zoom);
+        return {double(client.left() + offset.x() - m_scrollX),
+                double(client.top() + offset.y() - m_scrollY)};
+    }
     if (!m_centered)
         return {0, 0};
     return {width() / 2.0 - m_center.x() * scale, height() / 2.0 - m_center.y() * scale};
@@ -92,8 +251,11 @@ QPoint TImageView::clampToPicture(const QPointF& p) const {
 }
 
 void TImageView::paintEvent(QPaintEvent*) {
+    updateScrollBars();
     QPainter painter(this);
     painter.fillRect(rect(), m_background);
+    if (m_scrolling)
+        painter.setClipRect(clientRect());
     const double scale = m_zoom / 100.0;
     QPointF origin = pictureOrigin();
     if (!m_picture.Empty()) {
@@ -140,6 +302,12 @@ int TImageView::gripAt(const QPoint& p) const {
 void TImageView::mousePressEvent(QMouseEvent* event) {
     QPointF pp = toPicture(event->position());
     emit mousePressed(static_cast<int>(std::floor(pp.x())), static_cast<int>(std::floor(pp.y())));
+    if (m_scrolling && m_mouseNavigation && !m_selectionEnabled && event->button() == Qt::LeftButton) {
+        m_panning = true;
+        m_panStart = event->position().toPoint();
+        m_panScrollStart = {m_scrollX, m_scrollY};
+        return;
+    }
     if (!m_selectionEnabled || event->button() != Qt::LeftButton || m_picture.Empty())
         return;
     QPoint p = clampToPicture(pp);
@@ -156,6 +324,10 @@ void TImageView::mousePressEvent(QMouseEvent* event) {
 }
 
 void TImageView::mouseMoveEvent(QMouseEvent* event) {
+    if (m_panning) {
+        const QPoint moved = event->position().toPoint() - m_panStart;
+        setScrollPosition(m_panScrollStart.x() - moved.x(), m_panScrollStart.y() - moved.y());
+    }
     QPointF pp = toPicture(event->position());
     if (m_drag != Drag::None) {
         QPoint p = clampToPicture(pp);
@@ -197,6 +369,7 @@ void TImageView::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void TImageView::mouseReleaseEvent(QMouseEvent* event) {
+    m_panning = false;
     QPointF pp = toPicture(event->position());
     Drag drag = m_drag;
     m_drag = Drag::None;
