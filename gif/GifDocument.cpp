@@ -442,6 +442,8 @@ void TGIFSubImage::Assign(const TGIFSubImage& source) {
     if (&source == this)
         return;
     Clear();
+    // An empty source frame copies nothing more, not even its extensions. Intended: a copy
+    // holds the frames that have pictures; the conversions never make an empty frame.
     if (source.Empty())
         return;
     // The descriptor as stored: the logical screen is not touched.

@@ -154,7 +154,8 @@ void TLZWEncoder::EncodePixels() {
             if (c >= numColors)
                 badColorIndex();
             const uint32_t key = (static_cast<uint32_t>(prefix) << 8) + static_cast<uint32_t>(c);
-            const int code = table.Lookup(key);
+            int freeSlot;
+            const int code = table.Find(key, freeSlot);
             if (code >= 0) {
                 prefix = code;
                 continue;
@@ -167,7 +168,8 @@ void TLZWEncoder::EncodePixels() {
                 // A full probe chain (maps of 6 bits or fewer only) leaves the string out of the
                 // table. The code is still counted: decoders define it all the same, and the
                 // encoder simply never uses it.
-                table.Insert(key, static_cast<uint32_t>(m_nextFreeCode));
+                if (freeSlot >= 0)
+                    table.StoreAt(freeSlot, key, static_cast<uint32_t>(m_nextFreeCode));
                 ++m_nextFreeCode;
             }
         }

@@ -94,6 +94,25 @@ public:
         return -1;
     }
 
+    // Lookup that also tells where Insert would store the key when it is absent: the first free
+    // slot of its chain (-1 when the chain is full). Insert right after gives the same table.
+    int Find(uint32_t key, int& freeSlot) const {
+        uint32_t h = Hash(key);
+        for (int probes = 0; probes < MaxProbes; ++probes) {
+            const uint32_t value = m_slots[h];
+            if (value >= 0xFFFFF000u) {
+                freeSlot = static_cast<int>(h);
+                return -1;
+            }
+            if ((value >> 12) == key)
+                return static_cast<int>(value & 0xFFF);
+            h = NextSlot(h);
+        }
+        freeSlot = -1;
+        return -1;
+    }
+    void StoreAt(int slot, uint32_t key, uint32_t code) { m_slots[slot] = (key << 12) + code; }
+
     static uint32_t Hash(uint32_t key) { return ((key >> 4) ^ key) % HashSize; }
     static uint32_t NextSlot(uint32_t slot) {
         int next = slot == 0 ? -1 : static_cast<int>(slot) - (HashSize - static_cast<int>(slot));

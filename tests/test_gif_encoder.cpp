@@ -471,6 +471,13 @@ TEST(GifHashTable, FullProbeChainIsBounded) {
     for (int i = 0; i < 4004; ++i)
         EXPECT_EQ(table.Lookup(keys[static_cast<size_t>(i)]), i % 4096);
     EXPECT_EQ(table.Lookup(keys[4005]), -1);
+    int slot = 0;
+    EXPECT_EQ(table.Find(keys[4005], slot), -1);
+    EXPECT_EQ(slot, -1);
+    EXPECT_EQ(table.Find(keys[7], slot), 7);
+    THashTable fresh;
+    EXPECT_EQ(fresh.Find(0x4242, slot), -1);
+    EXPECT_EQ(slot, static_cast<int>(THashTable::Hash(0x4242)));
 }
 
 TEST(GifEncoder, SmallMapsNeverHang) {
