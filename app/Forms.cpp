@@ -10,6 +10,11 @@
 #include <cstdio>
 #include <jpeglib.h>
 
+// The program's resources live in a static library: register them before the first use.
+static void initProgramResources() {
+    Q_INIT_RESOURCE(kelvara);
+}
+
 namespace kelvara {
 
 namespace {
@@ -57,6 +62,7 @@ void centreOnScreen(QWidget* w) {
 } // namespace
 
 QImage splashPicture() {
+    initProgramResources();
     QFile file(":/SPLASH");
     if (!file.open(QIODevice::ReadOnly))
         return {};

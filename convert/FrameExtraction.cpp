@@ -10,6 +10,30 @@ std::string frameItemText(int64_t frameNumber) {
     return "Frame " + std::to_string(frameNumber);
 }
 
+ThumbnailPlacement thumbnailPlacement(const Rect& row, int width, int height) {
+    // The inner rectangle inside the row's one-pixel frame.
+    const int left = row.left + 1, top = row.top + 1, bottom = row.bottom - 1;
+    const int h = bottom - top;
+    ThumbnailPlacement placement;
+    if (width <= 150 && height <= 70) {
+        const int y = top + (h - height) / 2;
+        placement.rect = {left + 1, y, left + 1 + width, y + height};
+        return placement;
+    }
+    int tw, th;
+    if (height > 0 && static_cast<long double>(width) / height <= 150.0L / 70.0L) {
+        th = 70;
+        tw = static_cast<int>(static_cast<long double>(width) / height * 70);
+    } else {
+        tw = 150;
+        th = width > 0 ? static_cast<int>(static_cast<long double>(height) / width * 150) : 0;
+    }
+    const int y = top + (h - th) / 2;
+    placement.rect = {left + 2, y, left + 2 + tw, y + th};
+    placement.scaled = true;
+    return placement;
+}
+
 FrameExtractionResult extractFrames(const FrameExtractionOptions& options, FrameTable& table,
                                     JobObserver& observer) {
     FrameExtractionResult result;

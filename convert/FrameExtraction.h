@@ -4,6 +4,7 @@
 
 #include "convert/FrameTable.h"
 #include "convert/JobObserver.h"
+#include "raster/Bitmap.h"
 
 #include <cstdint>
 #include <functional>
@@ -39,6 +40,15 @@ inline constexpr const char* TooManyFrames =
 
 // The list text of an extracted frame: "Frame " + N.
 std::string frameItemText(int64_t frameNumber);
+
+// Where a thumbnail row of the frame list draws a picture of width x height pixels, for the row
+// rectangle (left, top, right, bottom): unscaled when it fits 150 x 70, else scaled to fit with its
+// proportions kept. scaled tells which.
+struct ThumbnailPlacement {
+    Rect rect;
+    bool scaled = false;
+};
+ThumbnailPlacement thumbnailPlacement(const Rect& row, int width, int height);
 
 // Runs the extraction. A range of fewer than 2 or more than 256 frames is refused with a
 // warning; an abort or a frame the video cannot give ends it with the frames read so far.

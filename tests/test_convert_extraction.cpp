@@ -111,3 +111,22 @@ TEST(FrameExtraction, AbortAndMissingFramesKeepWhatWasRead) {
     EXPECT_EQ(r.frames, 3);
     EXPECT_EQ(table.entry(3).pixel(0, 0), frameColor(10));
 }
+
+TEST(FrameExtraction, ThumbnailsFitTheRow) {
+    const Rect row{0, 0, 300, 74}; // inner height 72
+    struct {
+        int w, h;
+        Rect expected;
+        bool scaled;
+    } cases[] = {
+        {200, 50, {3, 18, 153, 55}, true},                                   // 150 x 37
+        {100, 60, {2, 7, 102, 67}, false},                                   // unscaled
+        {160, 120, {3, 2, 96, 72}, true},                                    // 93 x 70
+        {150, 70, {2, 2, 152, 72}, false}, {151, 70, {3, 2, 153, 71}, true}, // wider than 150/70: 150 x 69
+    };
+    for (const auto& c : cases) {
+        ThumbnailPlacement p = thumbnailPlacement(row, c.w, c.h);
+        EXPECT_EQ(p.rect, c.expected) << c.w << " x " << c.h;
+        EXPECT_EQ(p.scaled, c.scaled) << c.w << " x " << c.h;
+    }
+}

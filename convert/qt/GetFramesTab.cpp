@@ -2,6 +2,7 @@
 #include "app/MainForm.h"
 #include "convert/AviToGif.h"
 #include "convert/FrameExtraction.h"
+#include "convert/qt/FrameListDelegate.h"
 
 #include <QApplication>
 
@@ -20,6 +21,8 @@ void TForm1::buildGetFramesTab(QWidget* page) {
     lbAVI = named(new QListWidget(page), "lbAVI");
     lbAVI->setToolTip("Frames list - Double click for preview");
     lbAVI->setGeometry(5, 5, 245, 160);
+    lbAVI->setItemDelegate(new FrameListDelegate(extractionFrames, lbAVI));
+    lbAVI->setUniformItemSizes(true);
     ListBox1 = named(new QListWidget(page), "ListBox1");
     ListBox1->hide();
 

@@ -282,3 +282,38 @@ TEST(MainWindow, SingleFrameVideoPicksItsOnlyFrame) {
     EXPECT_EQ(f.GIFview->picture().pixel(1, 0), ColorWhite);
     EXPECT_EQ(f.GIFview->picture().pixel(3, 3), frameColor(1));
 }
+
+TEST(MainWindow, SplashAboutVolumeAndClose) {
+    TSplashForm splash;
+    EXPECT_EQ(splash.size(), QSize(400, 266));
+    EXPECT_TRUE(splash.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_TRUE(splash.windowFlags() & Qt::WindowStaysOnTopHint);
+    QImage picture = splashPicture();
+    ASSERT_FALSE(picture.isNull());
+    EXPECT_EQ(picture.format(), QImage::Format_RGB888);
+    QColor corner = picture.pixelColor(2, 2);
+    EXPECT_NE(corner.red(), corner.blue()); // decoded in colour, not grey
+
+    ScratchDir dir;
+    AppWindows app;
+    TForm1& f = *app.form1;
+    EXPECT_EQ(app.about->windowTitle(), "About");
+    EXPECT_EQ(app.about->ProductName->text(), "Kelvara 5.2");
+    app.openVideo(video(dir, "clip.avi", 8, 8, 12));
+    f.TrackBar2->setValue(50);
+    EXPECT_EQ(f.MediaPlayer1.volume(), 32750);
+    f.TrackBar2->setValue(100);
+    EXPECT_EQ(f.MediaPlayer1.volume(), 65500);
+
+    f.Button5Click();
+    ASSERT_EQ(f.state.builtFrameCount, 12);
+    // Closing the preview window is its tab's "Clear GIF".
+    app.gifForm1->close();
+    EXPECT_TRUE(f.Button5->isEnabled());
+    EXPECT_EQ(f.gifFrames.entry(1).Width(), 1);
+    EXPECT_EQ(f.StatusBar2Panel1->text(), " ");
+    // Closing the main window clears every table.
+    f.extractionFrames.entry(3).SetSize(20, 20);
+    f.close();
+    EXPECT_EQ(f.extractionFrames.entry(3).Width(), 1);
+}
