@@ -89,10 +89,9 @@ int integerIn(const QLineEdit* edit, int fallback) {
     return ok ? value : fallback;
 }
 
-// The JPEG 2000 rate in thousandths, as the rate edit and track bar show it. The rate is always
-// a whole number of thousandths; rounding keeps 0.29 from showing as 289 through binary fractions.
+// The JPEG 2000 rate in thousandths, as the rate edit and track bar show it.
 int rateThousandths(double rate) {
-    return static_cast<int>(std::floor(rate * 1000 + 0.5));
+    return static_cast<int>(std::trunc(rate * 1000));
 }
 
 // The TIFF colours entry the page shows for bits, samples and photometric.
@@ -364,8 +363,6 @@ QSlider* trackBar(QWidget* page, const char* name, int maximum, int tickInterval
     slider->setRange(0, maximum);
     slider->setTickInterval(tickInterval);
     slider->setTickPosition(QSlider::TicksBelow);
-    // The thumb is kept narrow.
-    slider->setStyleSheet("QSlider::handle:horizontal { width: 10px; }");
     return slider;
 }
 
