@@ -5,8 +5,10 @@
 #include "output/StillImageWriters.h"
 #include "raster/Stream.h"
 
+#include <QApplication>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -386,6 +388,21 @@ TEST(SaveDialog, ResultViewFollowsTheSourceView) {
     EXPECT_EQ(d.ImageView2->scrollX(), d.ImageView1->scrollX());
     EXPECT_EQ(d.ImageView2->scrollY(), d.ImageView1->scrollY());
     EXPECT_EQ(d.ImageView1->scrollX(), 150);
+
+    // The mouse: Ctrl and the wheel zoom the source view, the wheel scrolls it.
+    auto wheel = [&](Qt::KeyboardModifiers modifiers, int delta) {
+        const QPointF at(100, 80);
+        QWheelEvent event(at, d.ImageView1->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          modifiers, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(d.ImageView1, &event);
+    };
+    wheel(Qt::ControlModifier, 120);
+    EXPECT_EQ(d.ImageView1->zoom(), 400);
+    EXPECT_EQ(d.ImageView2->zoom(), 400);
+    const int y = d.ImageView1->scrollY();
+    wheel(Qt::NoModifier, -120);
+    EXPECT_EQ(d.ImageView1->scrollY(), y + 40);
+    EXPECT_EQ(d.ImageView2->scrollY(), y + 40);
 }
 
 TEST(SaveDialog, ATgaNameTypedThenOkAtOnceIsCopied) {
