@@ -128,12 +128,26 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
     resize(172, 124);
 }
 
-TForm2::TForm2(QWidget* parent) : QDialog(parent) {
+TForm2::TForm2(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
     setObjectName("Form2");
     setWindowTitle("Frame number");
-    resize(229, 110);
-    Label1 = new QLabel(this);
+    setFixedSize(229, 110);
+    Label1 = new QLabel("Put the frame number", this);
     Label1->setObjectName("Label1");
+    Label1->setGeometry(12, 10, 205, 20);
+    Edit1 = new QLineEdit(this);
+    Edit1->setObjectName("Edit1");
+    Edit1->setGeometry(12, 36, 205, 22);
+    Button2 = new QPushButton("OK", this);
+    Button2->setObjectName("Button2");
+    Button2->setGeometry(36, 72, 75, 25);
+    Button2->setDefault(true);
+    Button1 = new QPushButton("Cancel", this);
+    Button1->setObjectName("Button1");
+    Button1->setGeometry(118, 72, 75, 25);
+    connect(Button2, &QPushButton::clicked, this, &QDialog::accept);
+    connect(Button1, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 } // namespace kelvara

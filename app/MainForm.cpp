@@ -159,7 +159,7 @@ void TForm1::buildFrame() {
     Label21->setGeometry(5, 110, 240, 20);
 
     PageControl1 = named(new QTabWidget(this), "PageControl1");
-    PageControl1->setGeometry(250, 36, 497, 194);
+    PageControl1->setGeometry(250, 30, 497, 202);
     auto* getFrames = new QWidget;
     auto* aviToGif = new QWidget;
     auto* transitions = new QWidget;
@@ -202,36 +202,6 @@ void TForm1::buildFrame() {
     Timer1->setInterval(100);
     PreviewTimer = named(new QTimer(this), "PreviewTimer");
     TransitTimer = named(new QTimer(this), "TransitTimer");
-}
-
-void TForm1::buildTransitionTab(QWidget* page) {
-    // The controls start-up and "Open AVI" touch; the tab's work is built on them.
-    SpeedButton8 = toolButton(page, "SpeedButton8", "Open image from a AVI", QStyle::SP_FileIcon);
-    SpeedButton9 = toolButton(page, "SpeedButton9", "Open image from a AVI", QStyle::SP_FileIcon);
-    SpeedButton8->setGeometry(5, 5, 26, 26);
-    SpeedButton9->setGeometry(250, 5, 26, 26);
-    SpeedButton8->setEnabled(false);
-    SpeedButton9->setEnabled(false);
-    ComboBox4 = named(new QComboBox(page), "ComboBox4");
-    for (const char* name : TransitionEffectNames)
-        ComboBox4->addItem(name);
-    ComboBox4->setGeometry(5, 140, 160, 22);
-    ImageView2 = named(new TImageView(page), "ImageView2");
-    ImageView3 = named(new TImageView(page), "ImageView3");
-    ImageView2->hide();
-    ImageView3->hide();
-    Image10 = named(new QLabel(page), "Image10");
-    Image13 = named(new QLabel(page), "Image13");
-    Image10->setGeometry(40, 5, 192, 136);
-    Image13->setGeometry(285, 5, 192, 136);
-    SpinEdit12 = named(new SpinEdit(page), "SpinEdit12");
-    SpinEdit13 = named(new SpinEdit(page), "SpinEdit13");
-    SpinEdit12->setRange(1, 10000);
-    SpinEdit13->setRange(1, 10000);
-    SpinEdit12->setGeometry(250, 140, 50, 22);
-    SpinEdit13->setGeometry(305, 140, 50, 22);
-    Edit7 = named(new QLineEdit("1000", page), "Edit7");
-    Edit7->setGeometry(370, 140, 50, 22);
 }
 
 void TForm1::connectHandlers() {
@@ -299,11 +269,14 @@ void TForm1::FormCreate() {
     state.transitionDuration = 1000;
     ImageView2->picture().SetPixelFormat(PixelFormat::Bits24);
     ImageView3->picture().SetPixelFormat(PixelFormat::Bits24);
+    transition.sourceSide.holder.SetPixelFormat(PixelFormat::Bits24);
+    transition.targetSide.holder.SetPixelFormat(PixelFormat::Bits24);
     ComboBox4->setCurrentIndex(0);
     ComboBox6->setCurrentIndex(0);
-    state.transitionGifWidth = 10;
-    state.transitionGifHeight = 10;
-    for (Bitmap* b : {&sourceSurface, &targetSurface, &backgroundSurface, &outputSurface})
+    state.transitionGifWidth = transition.gifWidth = 10;
+    state.transitionGifHeight = transition.gifHeight = 10;
+    TransitionSurfaces& work = transition.surfaces;
+    for (Bitmap* b : {&work.source, &work.target, &work.background, &work.output})
         b->SetPixelFormat(PixelFormat::Bits24);
     SpinEdit13->setValue(10);
     SpinEdit12->setValue(10);
@@ -318,7 +291,8 @@ void TForm1::FormClose() {
 }
 
 void TForm1::FormDestroy() {
-    for (Bitmap* b : {&sourceSurface, &targetSurface, &backgroundSurface, &outputSurface})
+    TransitionSurfaces& work = transition.surfaces;
+    for (Bitmap* b : {&work.source, &work.target, &work.background, &work.output})
         b->SetSize(0, 0);
     Image10->clear();
     Image13->clear();

@@ -5,6 +5,8 @@
 #include "app/MediaPlayer.h"
 #include "convert/FrameTable.h"
 #include "convert/JobObserver.h"
+#include "convert/TransitionJob.h"
+#include "output/SaveOptions.h"
 #include "preview/qt/ImageView.h"
 
 #include <QCheckBox>
@@ -81,7 +83,11 @@ public:
     FrameTable extractionFrames{ExtractionFrameTableSize};
     FrameTable gifFrames{GifFrameTableSize};
     FrameTable transitionFrames{TransitionFrameTableSize};
-    Bitmap sourceSurface, targetSurface, backgroundSurface, outputSurface;
+    // The still-image save options "Save" on "Get frames" writes with; the save-parameters
+    // dialog's "OK" fills them.
+    StillImageSaveOptions saveOptions = defaultSaveOptions(StillImageFormat::Bmp);
+    // The transition tab's sides, settings and its four work surfaces.
+    TransitionTab transition;
     MediaPlayer MediaPlayer1;
 
     // Seams: the dialogs the handlers open. Tests replace them.
@@ -89,6 +95,13 @@ public:
     std::function<QString()> chooseSaveFile;                 // the GIF save dialog
     std::function<bool(const QString& path)> confirmReplace; // before replacing a file
     std::function<void(const QString& caption, const QString& text)> showWarning;
+    std::function<QString()> chooseOpenPicture;     // OpenPictureDialog1
+    std::function<bool(QColor& color)> chooseColor; // ColorDialog1
+    std::function<bool()> askFrameNumber;           // TForm2 shown modally: true on OK
+    // The save-parameters dialog, shown modally on a page: true on OK, with the page in front.
+    std::function<bool(StillImageFormat& page, const Bitmap& source, StillImageSaveOptions& options)>
+        runSaveDialog;
+    std::function<QString()> chooseFolder; // where "Save" writes the frames
 
     // ---- frame and player (outside the tabs) ----
     QToolButton* SpeedButton5 = nullptr; // Open AVI
@@ -182,16 +195,31 @@ public:
     QLineEdit* Edit3 = nullptr;
 
     // ---- "Transition effects" ----
-    QToolButton* SpeedButton8 = nullptr;
-    QToolButton* SpeedButton9 = nullptr;
+    QPushButton* Button21 = nullptr; // Convert
+    QPushButton* Button22 = nullptr; // Abort
+    QPushButton* Button23 = nullptr; // Clear GIF
+    QPushButton* Button24 = nullptr; // Save
     QComboBox* ComboBox4 = nullptr;
-    TImageView* ImageView2 = nullptr;
-    TImageView* ImageView3 = nullptr;
-    QLabel* Image10 = nullptr;
-    QLabel* Image13 = nullptr;
+    QLineEdit* Edit4 = nullptr;
+    UpDown* UpDown3 = nullptr;
+    QLineEdit* Edit7 = nullptr;
+    QGroupBox* GroupBox11 = nullptr;
     SpinEdit* SpinEdit12 = nullptr;
     SpinEdit* SpinEdit13 = nullptr;
-    QLineEdit* Edit7 = nullptr;
+    QLabel* Image10 = nullptr;
+    QLabel* Image13 = nullptr;
+    QLabel* Label33 = nullptr;
+    QLabel* Label34 = nullptr;
+    QToolButton* SpeedButton1 = nullptr; // Open image
+    QToolButton* SpeedButton3 = nullptr;
+    QToolButton* SpeedButton2 = nullptr; // Empty image
+    QToolButton* SpeedButton4 = nullptr;
+    QToolButton* SpeedButton8 = nullptr; // Open image from a AVI
+    QToolButton* SpeedButton9 = nullptr;
+    QLabel* Panel3 = nullptr; // background colours
+    QLabel* Panel4 = nullptr;
+    TImageView* ImageView2 = nullptr;
+    TImageView* ImageView3 = nullptr;
 
     // ---- handlers: frame and player ----
     void FormCreate();
@@ -245,8 +273,22 @@ public:
     void Button12Click();
     void Button13Click();
     void Button14Click();
+    void Button15Click();
+    void Button16Click();
+    void lbAVIDblClick();
 
-    // The handler of the transition tab's "Clear GIF".
+    // ---- handlers: "Transition effects" ----
+    void SpeedButton1Click();
+    void SpeedButton3Click();
+    void SpeedButton2Click();
+    void SpeedButton4Click();
+    void SpeedButton8Click();
+    void SpeedButton9Click();
+    void Panel3DblClick();
+    void Panel4DblClick();
+    void Edit7Change();
+    void Button21Click();
+    void Button22Click();
     void Button23Click();
 
     // The main window's size as the handlers set it.
@@ -263,6 +305,11 @@ private:
     void buildTransitionTab(QWidget* page);
     void connectHandlers();
     void setBusyCursor(bool busy);
+    void openPicture(TransitionSideKind kind);
+    void emptyPicture(TransitionSideKind kind);
+    void openVideoFrame(TransitionSideKind kind);
+    void chooseBackground(TransitionSideKind kind);
+    void showSide(TransitionSideKind kind);
 
     Windows m_windows;
     bool m_busyCursor = false;

@@ -430,10 +430,4 @@ void TForm1::TransitTimerTimer() {
     m_windows.gifForm2->tick(transitionFrames);
 }
 
-void TForm1::Button23Click() {
-    transitionFrames.clear();
-    TransitTimer->stop();
-    m_windows.gifForm2->stopPreview();
-}
-
 } // namespace kelvara

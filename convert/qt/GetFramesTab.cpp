@@ -3,8 +3,17 @@
 #include "convert/AviToGif.h"
 #include "convert/FrameExtraction.h"
 #include "convert/qt/FrameListDelegate.h"
+#include "output/qt/SaveParamDialog.h"
+#include "preview/qt/FrameViewer.h"
+#include "raster/Error.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
 
 #include <QApplication>
+#include <QDir>
+
+#include <algorithm>
 
 namespace kelvara {
 
@@ -98,6 +107,16 @@ void TForm1::buildGetFramesTab(QWidget* page) {
         b->setEnabled(false);
         x += 47;
     }
+    runSaveDialog = [this](StillImageFormat& page, const Bitmap& source, StillImageSaveOptions& options) {
+        if (!m_windows.saveParam || !m_windows.saveParam->execute(page, source, options))
+            return false;
+        page = m_windows.saveParam->page();
+        return true;
+    };
+    chooseFolder = [this] { return QFileDialog::getExistingDirectory(this, "Save frames to"); };
+    connect(Button15, &QPushButton::clicked, this, &TForm1::Button15Click);
+    connect(Button16, &QPushButton::clicked, this, &TForm1::Button16Click);
+    connect(lbAVI, &QListWidget::itemDoubleClicked, this, &TForm1::lbAVIDblClick);
 }
 
 void TForm1::RadioButton6Click() {
@@ -175,6 +194,9 @@ void TForm1::Button12Click() {
         BitBtn4->setEnabled(false);
         BitBtn5->setEnabled(false);
     }
+    if (count > 1 && count < 257 && m_windows.form5)
+        m_windows.form5->setFrameSizeText(QString::number(SpinEdit10->value()) + "x" +
+                                          QString::number(SpinEdit11->value()) + " pixels");
     FrameExtractionResult result;
     QApplication::setOverrideCursor(Qt::BusyCursor);
     try {
@@ -205,6 +227,66 @@ void TForm1::Button12Click() {
 void TForm1::Button13Click() {
     state.abortExtraction = true;
     Button13->setEnabled(false);
+}
+
+// The formats of the format list, in its order.
+static StillImageFormat listedFormat(int index) {
+    static const StillImageFormat formats[] = {
+        StillImageFormat::Bmp, StillImageFormat::Jpeg, StillImageFormat::Gif,     StillImageFormat::Tiff,
+        StillImageFormat::Pcx, StillImageFormat::Tga,  StillImageFormat::Jpeg2000};
+    return formats[std::clamp(index, 0, 6)];
+}
+
+void TForm1::Button15Click() {
+    const int count = lbAVI->count();
+    if (count == 0)
+        return;
+    // The options first, on the page of the chosen format, with the first frame as the sample.
+    StillImageFormat format = listedFormat(ComboBox6->currentIndex());
+    StillImageSaveOptions options = saveOptions;
+    if (!runSaveDialog || !runSaveDialog(format, extractionFrames.entry(1), options))
+        return;
+    saveOptions = options;
+    const QString folder = chooseFolder ? chooseFolder() : QString();
+    if (folder.isEmpty())
+        return;
+    const std::string base = Edit3->text().toStdString();
+    std::vector<std::string> paths;
+    int existing = 0;
+    for (int i = 0; i < count; ++i) {
+        const int number = ListBox1->item(i)->text().toInt();
+        paths.push_back(
+            (QDir(folder).filePath(QString::fromStdString(stillImageFileName(base, number, format))))
+                .toStdString());
+        if (QFileInfo::exists(QString::fromStdString(paths.back())))
+            ++existing;
+    }
+    // One question before any existing file is replaced.
+    if (existing > 0 && !(confirmReplace && confirmReplace(QString::number(existing) + " of the files")))
+        return;
+    ProgressBar1->setRange(0, count);
+    for (int i = 0; i < count; ++i) {
+        const int entry = lbAVI->item(i)->data(Qt::UserRole).toInt();
+        saveStillImageFile(extractionFrames.entry(entry), saveOptions, format, paths[size_t(i)],
+                           ExistingFile::Replace);
+        ProgressBar1->setValue(i + 1);
+        QCoreApplication::processEvents();
+    }
+    ProgressBar1->setValue(0);
+}
+
+void TForm1::Button16Click() {
+    if (m_windows.form5 && lbAVI->count() > 0)
+        m_windows.form5->openAtPosition(0, extractionFrames, ListBox1, SpinEdit10->value(),
+                                        SpinEdit11->value());
+}
+
+void TForm1::lbAVIDblClick() {
+    const int row = lbAVI->currentRow();
+    if (row < 0 || !m_windows.form5)
+        return;
+    m_windows.form5->openAtPosition(row, extractionFrames, ListBox1, SpinEdit10->value(),
+                                    SpinEdit11->value());
 }
 
 void TForm1::Button14Click() {

@@ -65,12 +65,46 @@ int main(int argc, char** argv) {
         settle(1200);
         save(&f, out, "converted.png");
         save(windows.gifForm1.get(), out, "preview.png");
+        f.Button4->click(); // Clear GIF closes the preview
+
+        // "Get frames": eight frames at half size, the viewer on the third, the dialog on JPEG.
         f.PageControl1->setCurrentIndex(0);
-        settle(200);
+        f.RadioButton7->click();
+        f.SpinEdit6->setText("20");
+        f.SpinEdit7->setText("27");
+        f.RadioButton11->click();
+        f.SpinEdit10->setText(QString::number(w / 2));
+        f.Button12->click();
+        settle(300);
         save(&f, out, "get-frames-tab.png");
+        f.lbAVI->setCurrentRow(2);
+        f.lbAVIDblClick();
+        settle(300);
+        save(windows.form5.get(), out, "frame-viewer.png");
+        windows.form5->hide();
+        windows.saveParam->setSaveOptions(&f.saveOptions);
+        windows.saveParam->setSource(f.extractionFrames.entry(1));
+        windows.saveParam->setPage(StillImageFormat::Jpeg);
+        windows.saveParam->show();
+        settle(600);
+        save(windows.saveParam.get(), out, "save-parameters.png");
+        windows.saveParam->hide();
+
+        // "Transition effects": an empty blue source, frame 30 of the video as the target.
         f.PageControl1->setCurrentIndex(2);
-        settle(200);
+        f.transition.sourceSide.background = rgbColor(30, 60, 160);
+        f.SpeedButton2->setChecked(true);
+        f.SpeedButton2Click();
+        f.askFrameNumber = [&] {
+            windows.form2->Edit1->setText("30");
+            return true;
+        };
+        f.SpeedButton9Click();
+        f.ComboBox4->setCurrentIndex(9);
+        f.Button21->click();
+        settle(400);
         save(&f, out, "transition-tab.png");
+        save(windows.gifForm2.get(), out, "transition-preview.png");
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
