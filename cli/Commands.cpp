@@ -121,6 +121,22 @@ long long parseInteger(const std::string& text, const std::string& what) {
     return value;
 }
 
+void parseRange(const std::string& text, const std::string& what, int64_t& a, int64_t& b) {
+    size_t dash = text.find('-', 1);
+    if (dash == std::string::npos)
+        throw UsageError(what + " must look like A-B, not '" + text + "'");
+    a = parseInteger(text.substr(0, dash), what);
+    b = parseInteger(text.substr(dash + 1), what);
+}
+
+void parseSize(const std::string& text, const std::string& what, int& width, int& height) {
+    size_t x = text.find('x');
+    if (x == std::string::npos)
+        throw UsageError(what + " must look like WxH, not '" + text + "'");
+    width = static_cast<int>(parseInteger(text.substr(0, x), what));
+    height = static_cast<int>(parseInteger(text.substr(x + 1), what));
+}
+
 void writeOutput(const std::string& path, const std::vector<uint8_t>& bytes, bool overwrite) {
     struct stat st;
     if (!overwrite && ::stat(path.c_str(), &st) == 0)

@@ -1,6 +1,7 @@
 // The commands of kelvara-cli and the small argument helpers they share.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -36,6 +37,11 @@ int runCommand(const Command& command, const std::vector<std::string>& args);
 
 // Parses a whole decimal integer; throws UsageError naming the option otherwise.
 long long parseInteger(const std::string& text, const std::string& what);
+
+// Parses "A-B" into two whole numbers; UsageError naming the option otherwise.
+void parseRange(const std::string& text, const std::string& what, int64_t& a, int64_t& b);
+// Parses "WxH" into two whole numbers; UsageError naming the option otherwise.
+void parseSize(const std::string& text, const std::string& what, int& width, int& height);
 
 // Writes a file through a temporary name unless it exists and overwriting was not asked for.
 void writeOutput(const std::string& path, const std::vector<uint8_t>& bytes, bool overwrite);

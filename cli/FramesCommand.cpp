@@ -37,7 +37,7 @@ std::string framesUsageText() {
 int framesCommand(const std::vector<std::string>& args) {
     std::string video, formatName, base = "frame", outDir = ".";
     bool overwrite = false, quiet = false, haveRange = false;
-    long long first = 0, last = 0;
+    int64_t first = 0, last = 0;
     int width = -1, height = -1;
     WriterOptions writerOptions;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -50,20 +50,10 @@ int framesCommand(const std::vector<std::string>& args) {
         if (a == "--format") {
             formatName = value();
         } else if (a == "--range") {
-            std::string text = value();
-            size_t dash = text.find('-', 1);
-            if (dash == std::string::npos)
-                throw UsageError("--range must look like A-B, not '" + text + "'");
-            first = parseInteger(text.substr(0, dash), "--range");
-            last = parseInteger(text.substr(dash + 1), "--range");
+            parseRange(value(), "--range", first, last);
             haveRange = true;
         } else if (a == "--size") {
-            std::string text = value();
-            size_t x = text.find('x');
-            if (x == std::string::npos)
-                throw UsageError("--size must look like WxH, not '" + text + "'");
-            width = static_cast<int>(parseInteger(text.substr(0, x), "--size"));
-            height = static_cast<int>(parseInteger(text.substr(x + 1), "--size"));
+            parseSize(value(), "--size", width, height);
         } else if (a == "--width") {
             width = static_cast<int>(parseInteger(value(), "--width"));
         } else if (a == "--height") {

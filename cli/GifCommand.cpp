@@ -32,15 +32,6 @@ const char* const GifUsage =
     "  --overwrite           replace OUT if it exists\n"
     "  --quiet               no progress on standard error\n";
 
-// Parses "A-B" into two whole numbers.
-void parseRange(const std::string& text, const std::string& what, int64_t& a, int64_t& b) {
-    size_t dash = text.find('-', 1);
-    if (dash == std::string::npos)
-        throw UsageError(what + " must look like A-B, not '" + text + "'");
-    a = parseInteger(text.substr(0, dash), what);
-    b = parseInteger(text.substr(dash + 1), what);
-}
-
 int gifCommand(const std::vector<std::string>& args) {
     std::string video, output;
     bool overwrite = false, quiet = false;
@@ -97,12 +88,7 @@ int gifCommand(const std::vector<std::string>& args) {
             options.sizeMode = GifSizeMode::Scale;
             ++sizeOptions;
         } else if (a == "--size") {
-            std::string text = value();
-            size_t x = text.find('x');
-            if (x == std::string::npos)
-                throw UsageError("--size must look like WxH, not '" + text + "'");
-            width = static_cast<int>(parseInteger(text.substr(0, x), "--size"));
-            height = static_cast<int>(parseInteger(text.substr(x + 1), "--size"));
+            parseSize(value(), "--size", width, height);
             ++sizeOptions;
         } else if (a == "--width") {
             width = static_cast<int>(parseInteger(value(), "--width"));

@@ -153,15 +153,9 @@ int transitionCommand(const std::vector<std::string>& args) {
         tab.targetSide.background = parseColor(targetBg, "--target-bg");
     int sizeWidth = -1, sizeHeight = -1;
     if (!sizeText.empty()) {
-        const size_t x = sizeText.find('x');
-        if (x == std::string::npos)
-            throw UsageError("--size must look like WxH, not '" + sizeText + "'");
-        const long long w = parseInteger(sizeText.substr(0, x), "--size");
-        const long long h = parseInteger(sizeText.substr(x + 1), "--size");
-        if (w < 0 || w > 10000 || h < 0 || h > 10000)
+        parseSize(sizeText, "--size", sizeWidth, sizeHeight);
+        if (sizeWidth < 0 || sizeWidth > 10000 || sizeHeight < 0 || sizeHeight > 10000)
             throw UsageError("--size must be 0..10000 in each direction, not '" + sizeText + "'");
-        sizeWidth = static_cast<int>(w);
-        sizeHeight = static_cast<int>(h);
     }
 
     // Existing files are refused before any work, as the other commands do.
