@@ -8,8 +8,10 @@
 #include "raster/Stream.h"
 #include "video/FrameSource.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sys/stat.h>
+#include <thread>
 
 namespace kelvara::cli {
 
@@ -147,6 +149,8 @@ int gifCommand(const std::vector<std::string>& args) {
         options.specifiedHeight = height >= 0 ? height : aspectSide(width, facts.width, facts.height);
     }
 
+    // Frames are reduced independently: spread them over the machine's cores.
+    options.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     ProgressPrinter progress(quiet);
     FrameTable table(GifFrameTableSize);
     TGIFDocument built;

@@ -6,9 +6,14 @@
 #include "video/FrameSource.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace kelvara {
 
@@ -21,6 +26,47 @@ int64_t roundHalfEven(int64_t numerator, int64_t denominator) {
     if (2 * r > denominator || (2 * r == denominator && (q & 1)))
         ++q;
     return q;
+}
+
+std::unique_ptr<TGIFDocument> newConversionDocument() {
+    auto document = std::make_unique<TGIFDocument>();
+    document->SetReductionMode(8); // QuantizeWithSystemColors
+    document->SetDitherKind(1);    // FloydSteinberg
+    return document;
+}
+
+// Reduces entries 1..count, each into a document of its own, on several threads.
+std::vector<std::unique_ptr<TGIFDocument>> reduceInParallel(FrameTable& table, int count, int threads) {
+    std::vector<std::unique_ptr<TGIFDocument>> reduced(static_cast<size_t>(count));
+    std::vector<Bitmap*> entries;
+    for (int i = 1; i <= count; ++i)
+        entries.push_back(&table.entry(i));
+    std::atomic<int> next{0};
+    std::exception_ptr failure;
+    std::mutex failureLock;
+    auto work = [&] {
+        for (int k; (k = next.fetch_add(1)) < count;) {
+            try {
+                auto document = newConversionDocument();
+                document->AddFrame(*entries[size_t(k)]);
+                reduced[size_t(k)] = std::move(document);
+            } catch (...) {
+                std::lock_guard<std::mutex> lock(failureLock);
+                if (!failure)
+                    failure = std::current_exception();
+                next = count;
+            }
+        }
+    };
+    std::vector<std::thread> workers;
+    for (int t = 1; t < std::min(threads, count); ++t)
+        workers.emplace_back(work);
+    work();
+    for (std::thread& worker : workers)
+        worker.join();
+    if (failure)
+        std::rethrow_exception(failure);
+    return reduced;
 }
 
 } // namespace
@@ -120,9 +166,7 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
 
     FrameReader reader;
     reader.open(options.videoPath);
-    auto document = std::make_unique<TGIFDocument>();
-    document->SetReductionMode(8); // QuantizeWithSystemColors
-    document->SetDitherKind(1);    // FloydSteinberg
+    auto document = newConversionDocument();
 
     int builtCount = 0;
     for (int64_t cur = first; cur <= last;) {
@@ -168,8 +212,25 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
         }
     }
 
+    // With more than one thread the frames are reduced in documents of their own first, then
+    // copied over in order; the result is the same document.
+    std::vector<std::unique_ptr<TGIFDocument>> reduced;
+    if (options.threads > 1 && builtCount > 1)
+        reduced = reduceInParallel(table, builtCount, options.threads);
     for (int i = 1; i <= builtCount; ++i) {
-        const int j = document->AddFrame(table.entry(i));
+        int j;
+        if (reduced.empty()) {
+            j = document->AddFrame(table.entry(i));
+        } else {
+            if (i == 1) {
+                document->SetWidth(gw);
+                document->SetHeight(gh);
+            }
+            auto copy = std::make_unique<TGIFSubImage>(document.get());
+            copy->Assign(reduced[size_t(i - 1)]->Frame(0));
+            reduced[size_t(i - 1)].reset();
+            j = document->AddFrame(std::move(copy));
+        }
         TGIFSubImage& frame = document->Frame(j);
         if (j == 0) {
             auto loop = std::make_unique<TGIFAppExtNSLoop>(&frame);

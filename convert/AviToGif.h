@@ -46,6 +46,9 @@ struct AviToGifOptions {
     int samplingStep = 1;
     int delayMs = 100;
     Direction direction = Direction::Forward;
+    // Threads that reduce frames to their palettes. Frames are reduced independently, so the
+    // bytes are the same for any number; the desktop program keeps to its window thread (1).
+    int threads = 1;
 };
 
 enum class AviToGifOutcome {

@@ -350,6 +350,16 @@ TEST(AviToGif, FramesEqualTheEngineOnDecodedFrames) {
     }
     std::vector<uint8_t> bytes = saved(built);
     EXPECT_EQ(bytes, saved(expected));
+    // Reduced on several threads, the document is the same, byte for byte.
+    for (Direction direction : {Direction::Forward, Direction::Backward}) {
+        AviToGifOptions sequential = o, parallel = o;
+        sequential.direction = parallel.direction = direction;
+        parallel.threads = 3;
+        TGIFDocument one, several;
+        ASSERT_EQ(convertAviToGif(sequential, table, one, observer).frames, 6);
+        ASSERT_EQ(convertAviToGif(parallel, table, several, observer).frames, 6);
+        EXPECT_EQ(saved(one), saved(several));
+    }
     DecodedGif gif = decodeGif(bytes);
     EXPECT_EQ(gif.frames, 6);
     EXPECT_EQ(gif.delays, std::vector<int>(6, 10));
