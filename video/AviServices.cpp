@@ -505,7 +505,8 @@ const uint8_t* AviFrameDecoder::State::pack(const AVFrame* frame) {
         put32(table + 4, masks[1]);
         put32(table + 8, masks[2]);
     }
-    if (bits == 8 || bits == 16) {
+    if (bits == 8 || bits == 16 || fmt == AV_PIX_FMT_BGR24) {
+        // Rows the decoder already gives in the DIB's layout are copied as they are.
         const size_t rowBytes = size_t(w) * (bits / 8);
         for (int y = 0; y < h; ++y)
             std::memcpy(pixels + size_t(h - 1 - y) * stride,
