@@ -164,6 +164,25 @@ TEST(FrameSource, OpeningFailuresGiveTheirMessages) {
     EXPECT_EQ(messageOf(garbage), FrameSourceMessages::OpenFile);
     if (samplesAvailable())
         EXPECT_EQ(messageOf(samplePath("fate-imc-audio-only.avi")), FrameSourceMessages::OpenStream);
+
+    // Damaged stream headers, one failing step each.
+    struct Case {
+        const char* message;
+        void (*damage)(AviFixture&);
+    } cases[] = {
+        {FrameSourceMessages::StreamInfo, [](AviFixture& f) { f.rate = 0; }},
+        {FrameSourceMessages::FormatSize, [](AviFixture& f) { f.writeFormat = false; }},
+        {FrameSourceMessages::Format, [](AviFixture& f) { f.formatBytes = 20; }},
+        {FrameSourceMessages::StartDecompression,
+         [](AviFixture& f) { f.compression = fourCC('Z', 'Z', 'Z', 'Z'); }},
+    };
+    for (const Case& c : cases) {
+        AviFixture f = fixture24(4, 4, 2);
+        c.damage(f);
+        std::string path = dir.file("damaged.avi");
+        writeAvi(path, f);
+        EXPECT_EQ(messageOf(path), c.message);
+    }
 }
 
 // Every prefix of a valid file either fails with one of the messages or reads frames safely.

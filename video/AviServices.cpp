@@ -170,6 +170,7 @@ struct AviFile::Context {
     std::string path;
     std::unique_ptr<AVFormatContext, FormatContextDeleter> format;
     int streamIndex = -1;
+    bool headerOnly = false; // the stream is known from its headers alone
     StreamHeaders headers;
 };
 
@@ -203,8 +204,12 @@ bool AviFile::openVideoStream() {
             byNumber = static_cast<int>(i);
     }
     m_context->streamIndex = byNumber >= 0 ? byNumber : firstVideo;
-    if (m_context->streamIndex < 0)
-        return false;
+    if (m_context->streamIndex < 0) {
+        // A video stream list that FFmpeg made nothing of (its format is missing or unusable)
+        // is still the file's first video stream: its later steps fail instead.
+        m_context->headerOnly = m_context->headers.found;
+        return m_context->headerOnly;
+    }
     for (unsigned i = 0; i < fc->nb_streams; ++i)
         fc->streams[i]->discard =
             static_cast<int>(i) == m_context->streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
@@ -212,7 +217,8 @@ bool AviFile::openVideoStream() {
 }
 
 bool AviFile::streamInfo(AviStreamInfo& info) const {
-    if (m_context->streamIndex < 0 || !m_context->headers.found || !m_context->headers.hasInfo)
+    if ((m_context->streamIndex < 0 && !m_context->headerOnly) || !m_context->headers.found ||
+        !m_context->headers.hasInfo)
         return false;
     const AviStreamInfo& s = m_context->headers.info;
     if (s.scale == 0 || s.rate == 0)
@@ -222,14 +228,14 @@ bool AviFile::streamInfo(AviStreamInfo& info) const {
 }
 
 int64_t AviFile::formatSize() const {
-    if (m_context->streamIndex < 0 || !m_context->headers.hasFormat)
+    if ((m_context->streamIndex < 0 && !m_context->headerOnly) || !m_context->headers.hasFormat)
         return -1;
     return static_cast<int64_t>(m_context->headers.format.size());
 }
 
 bool AviFile::readFormat(std::vector<uint8_t>& format) const {
     // A video format is at least the 40-byte DIB information header.
-    if (m_context->streamIndex < 0 || m_context->headers.format.size() < 40)
+    if ((m_context->streamIndex < 0 && !m_context->headerOnly) || m_context->headers.format.size() < 40)
         return false;
     format = m_context->headers.format;
     return true;
@@ -237,7 +243,7 @@ bool AviFile::readFormat(std::vector<uint8_t>& format) const {
 
 bool AviFile::beginStreaming() {
     AVFormatContext* fc = m_context->format.get();
-    return fc && m_context->streamIndex >= 0;
+    return fc && (m_context->streamIndex >= 0 || m_context->headerOnly);
 }
 
 std::string AviFile::codecName() const {

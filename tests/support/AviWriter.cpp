@@ -66,7 +66,7 @@ void writeAvi(const std::string& path, const AviFixture& f) {
     o.tag("hdrl");
     // Main AVI header.
     size_t avih = o.begin("avih");
-    o.u32(uint32_t(uint64_t(1000000) * f.scale / f.rate));
+    o.u32(f.rate ? uint32_t(uint64_t(1000000) * f.scale / f.rate) : 0);
     o.u32(0);
     o.u32(0);
     o.u32(0x10); // AVIF_HASINDEX
@@ -125,7 +125,11 @@ void writeAvi(const std::string& path, const AviFixture& f) {
         o.u8(e.red);
         o.u8(0);
     }
+    if (f.formatBytes && o.bytes.size() - strf - 4 > f.formatBytes)
+        o.bytes.resize(strf + 4 + f.formatBytes);
     o.end(strf);
+    if (!f.writeFormat)
+        o.bytes.resize(strf - 4); // take the whole chunk out again
     o.end(strl);
     o.end(hdrl);
     size_t movi = o.begin("LIST");

@@ -21,6 +21,10 @@ struct AviFixture {
     // Each frame's pixel bits, bottom-up rows padded to 4 bytes; an empty frame is written as a
     // zero-length chunk (a dropped frame).
     std::vector<std::vector<uint8_t>> frames;
+    // Damage for the opening failures: a stream format of this many bytes (0: the whole format)
+    // or none at all.
+    size_t formatBytes = 0;
+    bool writeFormat = true;
 };
 
 // Writes the fixture as an AVI file with an idx1 index.
