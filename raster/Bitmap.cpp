@@ -152,13 +152,15 @@ std::shared_ptr<Picture> makePicture(int width, int height, PixelFormat format,
 
 void fillPicture(Picture& p, Color c) {
     if (p.format == PixelFormat::Bits24) {
-        uint8_t bgr[3] = {static_cast<uint8_t>(blueOf(c)), static_cast<uint8_t>(greenOf(c)),
-                          static_cast<uint8_t>(redOf(c))};
-        for (int y = 0; y < p.height; ++y) {
-            uint8_t* row = p.bits.data() + static_cast<size_t>(y) * p.stride;
-            for (int x = 0; x < p.width; ++x)
-                std::memcpy(row + 3 * x, bgr, 3);
+        // One row of the colour (padding zero), copied into every row.
+        std::vector<uint8_t> row(p.stride, 0);
+        for (int x = 0; x < p.width; ++x) {
+            row[3 * size_t(x)] = static_cast<uint8_t>(blueOf(c));
+            row[3 * size_t(x) + 1] = static_cast<uint8_t>(greenOf(c));
+            row[3 * size_t(x) + 2] = static_cast<uint8_t>(redOf(c));
         }
+        for (int y = 0; y < p.height; ++y)
+            std::memcpy(p.bits.data() + static_cast<size_t>(y) * p.stride, row.data(), p.stride);
         return;
     }
     NearestIndex nearest(p.palette);

@@ -84,7 +84,7 @@ uint64_t FileStream::size() const {
 void FileStream::close() {
     if (!m_file)
         return;
-    bool ok = std::fflush(m_file) == 0 && fsync(fileno(m_file)) == 0;
+    bool ok = std::fflush(m_file) == 0;
     ok = std::fclose(m_file) == 0 && ok;
     m_file = nullptr;
     if (!ok)
