@@ -348,24 +348,25 @@ void saveStillImageFile(const Bitmap& picture, const StillImageSaveOptions& opti
                         const std::string& path, ExistingFile existing, const ProgressCallback& progress) {
     if (existing == ExistingFile::Keep && ::access(path.c_str(), F_OK) == 0)
         throw OutputError("\"" + path + "\" exists and is not replaced");
-    MemoryStream encoded;
-    writeStillImage(picture, options, format, encoded, progress);
-    if (existing == ExistingFile::Replace) {
-        writeFileAtomically(path, encoded.bytes().data(), encoded.bytes().size());
-        return;
-    }
-    // Linking the finished temporary file to the name fails if the name appeared meanwhile, so a
-    // file that another program made is never replaced either.
+    // The writer writes straight into a temporary file beside the target, which then takes the
+    // target's name: renamed over it when replacing, else linked, which fails if the name
+    // appeared meanwhile, so a file that another program made is never replaced either.
     const std::string temp = path + ".part-" + std::to_string(::getpid());
-    {
+    try {
         FileStream file(temp, FileStream::Mode::Create);
-        try {
-            file.write(encoded.bytes().data(), encoded.bytes().size());
-            file.close();
-        } catch (...) {
+        writeStillImage(picture, options, format, file, progress);
+        file.close();
+    } catch (...) {
+        std::remove(temp.c_str());
+        throw;
+    }
+    if (existing == ExistingFile::Replace) {
+        if (std::rename(temp.c_str(), path.c_str()) != 0) {
+            const int error = errno;
             std::remove(temp.c_str());
-            throw;
+            throw StreamError("Cannot write file \"" + path + "\": " + std::strerror(error));
         }
+        return;
     }
     if (::link(temp.c_str(), path.c_str()) != 0) {
         const int error = errno;
