@@ -100,7 +100,8 @@ bool compress(jpeg_compress_struct& info, ErrorManager& errors, Destination& des
     info.image_width = static_cast<JDIMENSION>(picture.width);
     info.image_height = static_cast<JDIMENSION>(picture.height);
     info.input_components = cmykInput ? 4 : 3;
-    info.in_color_space = cmykInput ? JCS_CMYK : JCS_RGB;
+    // Three-component input is handed over in the picture's own blue-green-red order.
+    info.in_color_space = cmykInput ? JCS_CMYK : JCS_EXT_BGR;
     jpeg_set_defaults(&info);
     jpeg_set_colorspace(&info, jpegSpace(params.jpegColorSpace));
 
@@ -119,9 +120,10 @@ bool compress(jpeg_compress_struct& info, ErrorManager& errors, Destination& des
     jpeg_start_compress(&info, TRUE);
     for (int y = 0; y < picture.height; ++y) {
         const uint8_t* source = picture.row(y);
-        for (int x = 0; x < picture.width; ++x) {
-            const int blue = source[x * 3], green = source[x * 3 + 1], red = source[x * 3 + 2];
-            if (cmykInput) {
+        JSAMPROW rows[1] = {const_cast<JSAMPLE*>(source)};
+        if (cmykInput) {
+            for (int x = 0; x < picture.width; ++x) {
+                const int blue = source[x * 3], green = source[x * 3 + 1], red = source[x * 3 + 2];
                 int m = std::max({red, green, blue});
                 if (m == 0)
                     m = 1;
@@ -129,13 +131,9 @@ bool compress(jpeg_compress_struct& info, ErrorManager& errors, Destination& des
                 row[x * 4 + 1] = static_cast<JSAMPLE>(green * 255 / m);
                 row[x * 4 + 2] = static_cast<JSAMPLE>(blue * 255 / m);
                 row[x * 4 + 3] = static_cast<JSAMPLE>(m);
-            } else {
-                row[x * 3] = static_cast<JSAMPLE>(red);
-                row[x * 3 + 1] = static_cast<JSAMPLE>(green);
-                row[x * 3 + 2] = static_cast<JSAMPLE>(blue);
             }
+            rows[0] = row;
         }
-        JSAMPROW rows[1] = {row};
         jpeg_write_scanlines(&info, rows, 1);
         if (progress) {
             try {
