@@ -365,9 +365,16 @@ void TGIFFrameList::LoadFromStream(Stream& stream) {
             const size_t n = stream.read(d, sizeof d);
             stream.seek(start);
             if (n == sizeof d) {
-                pixels += int64_t(d[5] | (d[6] << 8)) * int64_t(d[7] | (d[8] << 8));
+                const int64_t framePixels = int64_t(d[5] | (d[6] << 8)) * int64_t(d[7] | (d[8] << 8));
+                pixels += framePixels;
                 if (pixels > Bitmap::MaxPixels)
                     throw GIFException(GifMessages::ImageTooLarge);
+                // A code of 3 bits or more gives at most 4096 pixels, so the bytes left bound what
+                // the frame's data can fill. Large frames whose data cannot come near filling them
+                // are refused before their pixels are allocated.
+                const int64_t reachable = int64_t(stream.remaining()) * 8 / 3 * 4096;
+                if (framePixels > (int64_t(1) << 24) && framePixels > reachable)
+                    throw GIFException(GifMessages::OutOfData);
             }
             frame->LoadFromStream(stream);
             Add(std::move(frame));

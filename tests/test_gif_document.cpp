@@ -733,3 +733,20 @@ TEST(GifDocument, DisplayBitmapOfAReducedFrame) {
     copy.Assign(&doc);
     EXPECT_TRUE(copy.Frame(0).HasDisplayBitmap());
 }
+
+// Found by the fuzzer: a 46-byte file whose frame asks for about 270 million pixels. It is refused
+// before anything that size is allocated.
+TEST(GifDocumentRegression, HugeFrameWithoutDataIsRefused) {
+    const std::vector<uint8_t> bytes = {
+        0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x05, 0x00, 0x03, 0x00, 0xF1, 0x00, 0x00, 0xFF, 0x00, 0x00,
+        0x00, 0x00, 0xFF, 0x80, 0x00, 0x80, 0x00, 0x00, 0x00, 0x21, 0xF9, 0x04, 0x00, 0x00, 0x00, 0x00,
+        0x00, 0x2C, 0x00, 0x00, 0x00, 0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x05, 0x00, 0x3B};
+    kelvara::MemoryStream stream(bytes);
+    kelvara::TGIFDocument document;
+    try {
+        document.LoadFromStream(stream);
+        ADD_FAILURE() << "read a frame its data cannot fill";
+    } catch (const kelvara::GIFException& e) {
+        EXPECT_STREQ(e.what(), kelvara::GifMessages::OutOfData);
+    }
+}
