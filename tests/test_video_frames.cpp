@@ -322,13 +322,13 @@ TEST_P(SampleFile, FramesEqualFfmpegDecoding) {
 
 INSTANTIATE_TEST_SUITE_P(
     Samples, SampleFile,
-    ::testing::Values(
-        SampleCase{"fate-cram-skating.avi", 225}, SampleCase{"fate-cram-clock-cram16.avi", 30},
-        // FIXME: after a seek this file's pictures land five positions late.
-        SampleCase{"fate-h264-ref_10.avi", 30, false}, SampleCase{"fate-mjpeg-field_order.avi", 9},
-        SampleCase{"fate-xvid-packed_bframes.avi", 15}, SampleCase{"fate-cvid-pcitva15.avi", 152, false},
-        SampleCase{"fate-vcr2-VCR2test.avi", 157}, SampleCase{"mimetype-avi-96x54.avi", 51},
-        SampleCase{"androidx-sample-with-large-length.avi", 59}, SampleCase{"jcodec-test.avi", 840}),
+    ::testing::Values(SampleCase{"fate-cram-skating.avi", 225}, SampleCase{"fate-cram-clock-cram16.avi", 30},
+                      SampleCase{"fate-h264-ref_10.avi", 30}, SampleCase{"fate-mjpeg-field_order.avi", 9},
+                      SampleCase{"fate-xvid-packed_bframes.avi", 15},
+                      SampleCase{"fate-cvid-pcitva15.avi", 152, false},
+                      SampleCase{"fate-vcr2-VCR2test.avi", 157}, SampleCase{"mimetype-avi-96x54.avi", 51},
+                      SampleCase{"androidx-sample-with-large-length.avi", 59},
+                      SampleCase{"jcodec-test.avi", 840}),
     [](const ::testing::TestParamInfo<SampleCase>& info) {
         std::string name;
         for (const char* c = info.param.file; *c && *c != '.'; ++c)
