@@ -361,7 +361,9 @@ bool AviFrameDecoder::State::decodeNext(AVFrame* out, int64_t& position) {
             int64_t stamp = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
             if (!anchorChecked) {
                 anchorChecked = true;
-                if (stamp != AV_NOPTS_VALUE && anchorFilePosition >= 0 && packet->pos == anchorFilePosition)
+                // The index points at the chunk's header, the packet at its data 8 bytes on.
+                if (stamp != AV_NOPTS_VALUE && anchorFilePosition >= 0 && packet->pos >= anchorFilePosition &&
+                    packet->pos <= anchorFilePosition + 8)
                     positionOffset = anchorPosition - stamp;
             }
             if (stamp == AV_NOPTS_VALUE)
