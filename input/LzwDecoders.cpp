@@ -1,6 +1,8 @@
 // The GIF and TIFF LZW decoders. They are kept apart because their bit order, code-width changes
 // and full-table rules differ.
 #include "input/LzwDecoders.h"
+#include "output/LzwCodecs.h"
+#include "output/WriterParams.h"
 
 #include "input/ByteReader.h"
 #include "input/PictureReader.h"
@@ -109,64 +111,12 @@ std::vector<uint8_t> decodeGifLzwCodes(const uint8_t* codes, size_t size, int mi
 }
 
 std::vector<uint8_t> decodeTiffLzwStrip(const uint8_t* data, size_t size, size_t expectedSize) {
-    constexpr int ClearCode = 256, EndCode = 257;
-    std::vector<uint8_t> out(expectedSize, 0);
-    auto table = std::make_unique<LzwTable>();
-    table->reset(256);
-    int width = 9;
-    int nextFree = EndCode + 1;
-    int previous = -1;
-    size_t written = 0;
-    uint32_t bitBuffer = 0;
-    int bitCount = 0;
-    size_t inputPosition = 0;
-    while (written < expectedSize) {
-        while (bitCount < width && inputPosition < size) {
-            bitBuffer = (bitBuffer << 8) | data[inputPosition++];
-            bitCount += 8;
-        }
-        if (bitCount < width)
-            break; // the strip ended without its end code
-        const int code = static_cast<int>((bitBuffer >> (bitCount - width)) & ((1u << width) - 1));
-        bitCount -= width;
-        bitBuffer &= (1u << bitCount) - 1;
-        if (code == ClearCode) {
-            width = 9;
-            nextFree = EndCode + 1;
-            previous = -1;
-            continue;
-        }
-        if (code == EndCode)
-            break;
-        if (previous < 0) {
-            if (code >= ClearCode)
-                input_detail::fail("TIFF", PictureReaderMessages::NotValid);
-            written += table->emit(code, out, written, expectedSize);
-            previous = code;
-            continue;
-        }
-        int firstByte;
-        if (code < nextFree)
-            firstByte = table->first[code];
-        else if (code == nextFree && nextFree < MaxCodes)
-            firstByte = table->first[previous];
-        else
-            input_detail::fail("TIFF", PictureReaderMessages::NotValid);
-        if (nextFree < MaxCodes) {
-            table->prefix[nextFree] = static_cast<uint16_t>(previous);
-            table->last[nextFree] = static_cast<uint8_t>(firstByte);
-            table->first[nextFree] = table->first[previous];
-            table->length[nextFree] = static_cast<uint16_t>(table->length[previous] + 1);
-            ++nextFree;
-            // The width grows one code before the table reaches it, as TIFF writers expect.
-            if (nextFree >= (1 << width) - 1 && width < 12)
-                ++width;
-        }
-        written += table->emit(code, out, written, expectedSize);
-        previous = code;
+    // The same TIFF LZW decoder as the writers' hook pair, with the picture reader's message.
+    try {
+        return decodeTiffLzw(data, size, expectedSize);
+    } catch (const OutputError&) {
+        input_detail::fail("TIFF", PictureReaderMessages::NotValid);
     }
-    out.resize(written < expectedSize ? written : expectedSize);
-    return out;
 }
 
 namespace {

@@ -405,8 +405,8 @@ TEST(GifExtensionReader, FuzzRegressionTenByteBlockBecomesLoop) {
 }
 
 TEST(GifFileReader, ManyHugeFramesInATinyFileAreRefused) {
-    // Frames of 16384 x 12288 pixels declared by a few bytes each: the second goes past the
-    // pixel budget of one picture and the file is refused before it is allocated.
+    // Frames of 16384 x 12288 pixels declared by a few bytes each: already the first cannot be
+    // filled by the data that follows, so the file is refused before it is allocated.
     std::vector<uint8_t> bytes = {'G', 'I', 'F', '8', '9', 'a', 0, 0x40, 0, 0x30, 0x00, 0, 0};
     for (int i = 0; i < 3; ++i) {
         const std::vector<uint8_t> frame = {0x2C, 0, 0, 0, 0, 0, 0x40, 0, 0x30, 0x00, 0x02, 0x01, 0x05, 0x00};
@@ -417,6 +417,16 @@ TEST(GifFileReader, ManyHugeFramesInATinyFileAreRefused) {
     MemoryStream in(bytes);
     try {
         doc.LoadFromStream(in);
+        FAIL();
+    } catch (const GIFException& e) {
+        EXPECT_STREQ(e.what(), GifMessages::OutOfData);
+    }
+    // With data enough to fill them, the frames still go past the pixel budget of one picture.
+    std::vector<uint8_t> padded = bytes;
+    padded.insert(padded.end() - 1, size_t(1) << 20, 0x00);
+    MemoryStream paddedIn(padded);
+    try {
+        doc.LoadFromStream(paddedIn);
         FAIL();
     } catch (const GIFException& e) {
         EXPECT_STREQ(e.what(), GifMessages::ImageTooLarge);
