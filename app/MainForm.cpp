@@ -271,15 +271,15 @@ void TForm1::FormCreate() {
     Panel9->move(Panel9->x(), 43); // the time-range panel shares the frame-range panel's place
     GIFview->move(5, 258);
     state.gifDelay = 100;
-    state.transitionDuration = 1000;
+    transition.durationMs = 1000;
     ImageView2->picture().SetPixelFormat(PixelFormat::Bits24);
     ImageView3->picture().SetPixelFormat(PixelFormat::Bits24);
     transition.sourceSide.holder.SetPixelFormat(PixelFormat::Bits24);
     transition.targetSide.holder.SetPixelFormat(PixelFormat::Bits24);
     ComboBox4->setCurrentIndex(0);
     ComboBox6->setCurrentIndex(0);
-    state.transitionGifWidth = transition.gifWidth = 10;
-    state.transitionGifHeight = transition.gifHeight = 10;
+    transition.gifWidth = 10;
+    transition.gifHeight = 10;
     TransitionSurfaces& work = transition.surfaces;
     for (Bitmap* b : {&work.source, &work.target, &work.background, &work.output})
         b->SetPixelFormat(PixelFormat::Bits24);

@@ -56,9 +56,6 @@ struct SharedState {
     bool userPaused = false;
     int gifDelay = 100;
     int builtFrameCount = 0;
-    int transitionDuration = 1000;
-    int transitionGifWidth = 10;
-    int transitionGifHeight = 10;
     bool abortExtraction = false;
 };
 
@@ -86,7 +83,8 @@ public:
     // The still-image save options "Save" on "Get frames" writes with; the save-parameters
     // dialog's "OK" fills them.
     StillImageSaveOptions saveOptions = defaultSaveOptions(StillImageFormat::Bmp);
-    // The transition tab's sides, settings and its four work surfaces.
+    // The transition tab's sides, its settings (GIF size, duration, steps) and its four work
+    // surfaces.
     TransitionTab transition;
     MediaPlayer MediaPlayer1;
 

@@ -197,8 +197,6 @@ void TForm1::showSide(TransitionSideKind kind) {
     label->setVisible(side.sizeLabelVisible);
     toggle->setChecked(side.emptyToggleDown);
     paintPanel(source ? Panel3 : Panel4, side.background);
-    state.transitionGifWidth = transition.gifWidth;
-    state.transitionGifHeight = transition.gifHeight;
     SpinEdit12->setValue(transition.gifWidth);
     SpinEdit13->setValue(transition.gifHeight);
 }
@@ -207,11 +205,7 @@ void TForm1::openPicture(TransitionSideKind kind) {
     QString path = chooseOpenPicture ? chooseOpenPicture() : QString();
     if (path.isEmpty())
         return;
-    const int oldWidth = transition.gifWidth, oldHeight = transition.gifHeight;
-    bool read = openTransitionPicture(transition, kind, path.toStdString());
-    // The spin edits follow only the sides that grew (height first, then width).
-    transition.gifWidth = std::max(transition.gifWidth, oldWidth);
-    transition.gifHeight = std::max(transition.gifHeight, oldHeight);
+    const bool read = openTransitionPicture(transition, kind, path.toStdString());
     showSide(kind);
     if (!read)
         showWarning("Warning",
@@ -229,7 +223,6 @@ void TForm1::emptyPicture(TransitionSideKind kind) {
     QToolButton* toggle = kind == TransitionSideKind::Source ? SpeedButton2 : SpeedButton4;
     setTransitionEmptyPicture(transition, kind, toggle->isChecked());
     showSide(kind);
-    toggle->setChecked(toggle->isChecked());
 }
 
 void TForm1::SpeedButton2Click() {
@@ -278,8 +271,7 @@ void TForm1::Panel4DblClick() {
 }
 
 void TForm1::Edit7Change() {
-    transition.durationMs = state.transitionDuration =
-        transitionDurationFromText(Edit7->text().toStdString());
+    transition.durationMs = transitionDurationFromText(Edit7->text().toStdString());
 }
 
 // Hands each rendered frame on to the window: the effect is read from the list for every frame.

@@ -116,7 +116,7 @@ TEST(TransitionTab, DurationAndEmptySidesFollowTheirRules) {
     for (auto [text, expected] :
          std::vector<std::pair<const char*, int>>{{"9", 10}, {"6000", 5000}, {"abc", 1000}, {"250", 250}}) {
         f.Edit7->setText(text);
-        EXPECT_EQ(f.state.transitionDuration, expected) << text;
+        EXPECT_EQ(f.transition.durationMs, expected) << text;
     }
     f.transition.gifWidth = f.transition.gifHeight = 300;
     f.SpeedButton4->setChecked(true);
