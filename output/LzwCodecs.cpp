@@ -134,28 +134,9 @@ void encodeGifLzw(Stream& stream, int height, int width, int bits, const uint8_t
     stream.write(out.data(), out.size());
 }
 
-std::vector<uint8_t> decodeGifLzw(Stream& stream, int height, int width, bool interlaced) {
-    if (width < 0 || height < 0 || static_cast<int64_t>(width) * height > Bitmap::MaxPixels)
+std::vector<uint8_t> decodeGifLzwSequence(const uint8_t* data, size_t size, int m, size_t pixels) {
+    if (m < 1 || m > 11)
         throw OutputError("Damaged LZW data");
-    const size_t pixels = static_cast<size_t>(width) * height;
-    uint8_t m = 0;
-    if (stream.read(&m, 1) != 1 || m < 1 || m > 11)
-        throw OutputError("Damaged LZW data");
-
-    // Gather the sub-blocks; a missing terminator ends the data at the end of the stream.
-    std::vector<uint8_t> data;
-    for (;;) {
-        uint8_t n = 0;
-        if (stream.read(&n, 1) != 1 || n == 0)
-            break;
-        size_t old = data.size();
-        data.resize(old + n);
-        size_t got = stream.read(data.data() + old, n);
-        data.resize(old + got);
-        if (got < n)
-            break;
-    }
-
     const int clearCode = 1 << m;
     const int endCode = clearCode + 1;
     std::vector<int16_t> prefix(MaxCodes, -1);
@@ -166,13 +147,13 @@ std::vector<uint8_t> decodeGifLzw(Stream& stream, int height, int width, bool in
     int next = clearCode + 2;
     int old = -1;
     std::vector<uint8_t> sequence, stack;
-    sequence.reserve(pixels);
+    sequence.reserve(std::min<size_t>(pixels, size_t(1) << 26));
 
     uint64_t accumulator = 0;
     int bits = 0;
     size_t pos = 0;
     while (sequence.size() < pixels) {
-        while (bits < codeWidth && pos < data.size()) {
+        while (bits < codeWidth && pos < size) {
             accumulator |= static_cast<uint64_t>(data[pos++]) << bits;
             bits += 8;
         }
@@ -217,6 +198,32 @@ std::vector<uint8_t> decodeGifLzw(Stream& stream, int height, int width, bool in
         old = code;
     }
 
+    return sequence;
+}
+
+std::vector<uint8_t> decodeGifLzw(Stream& stream, int height, int width, bool interlaced) {
+    if (width < 0 || height < 0 || static_cast<int64_t>(width) * height > Bitmap::MaxPixels)
+        throw OutputError("Damaged LZW data");
+    const size_t pixels = static_cast<size_t>(width) * height;
+    uint8_t m = 0;
+    if (stream.read(&m, 1) != 1 || m < 1 || m > 11)
+        throw OutputError("Damaged LZW data");
+
+    // Gather the sub-blocks; a missing terminator ends the data at the end of the stream.
+    std::vector<uint8_t> data;
+    for (;;) {
+        uint8_t n = 0;
+        if (stream.read(&n, 1) != 1 || n == 0)
+            break;
+        size_t old = data.size();
+        data.resize(old + n);
+        size_t got = stream.read(data.data() + old, n);
+        data.resize(old + got);
+        if (got < n)
+            break;
+    }
+
+    const std::vector<uint8_t> sequence = decodeGifLzwSequence(data.data(), data.size(), m, pixels);
     std::vector<uint8_t> indexes(pixels, 0);
     const std::vector<int> rows = gifRowOrder(height, interlaced);
     for (size_t r = 0; r < rows.size(); ++r) {

@@ -46,6 +46,9 @@ private:
 // GIF: minimum code size, LZW codes packed least significant bit first, 254-byte sub-blocks and
 // the block terminator.
 void encodeGifLzw(Stream& stream, int height, int width, int bits, const uint8_t* indexes, bool interlaced);
+// Decodes GIF LZW codes (the sub-blocks' bytes joined) of minimum code size m into at most pixels
+// indexes in stored row order; data that ends early gives fewer. Raises OutputError on damage.
+std::vector<uint8_t> decodeGifLzwSequence(const uint8_t* data, size_t size, int m, size_t pixels);
 // Reads back what encodeGifLzw wrote. Raises OutputError on damaged data; missing pixels are 0.
 std::vector<uint8_t> decodeGifLzw(Stream& stream, int height, int width, bool interlaced);
 // The rows in the order the GIF passes store them.
