@@ -1,4 +1,5 @@
-// The sound of a video through FFmpeg and Qt's audio output.
+// The sound of a video through FFmpeg and an audio output: opening, positioning, decoding,
+// conversion and feeding.
 #include "app/AudioTrack.h"
 
 extern "C" {
@@ -9,185 +10,465 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
-#include <QAudioDevice>
-#include <QAudioFormat>
-#include <QAudioSink>
-#include <QIODevice>
-#include <QMediaDevices>
-
+#include <algorithm>
 #include <vector>
 
 namespace kelvara {
 
 namespace {
-constexpr int OutputRate = 44100;
-constexpr int OutputChannels = 2;
+
+struct FormatCloser {
+    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+struct CodecFreer {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct SwrFreer {
+    void operator()(SwrContext* c) const { swr_free(&c); }
+};
+struct PacketFreer {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct FrameFreer {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+
+// A channel layout that is always initialised and always released.
+struct ChannelLayout {
+    AVChannelLayout layout = {};
+    ChannelLayout() = default;
+    ChannelLayout(const ChannelLayout&) = delete;
+    ChannelLayout& operator=(const ChannelLayout&) = delete;
+    ~ChannelLayout() { av_channel_layout_uninit(&layout); }
+};
+
+constexpr int64_t UsPerSecond = 1'000'000;
+// Packets that end this long before the start time are skipped without decoding; the ones after
+// prime decoders that carry state from packet to packet (MP3's bit reservoir, for one).
+constexpr int64_t PrerollUs = 1'000'000;
+// Seeks aim this far before the start time, so that decoders whose output depends on the packets
+// before (overlapping transforms, MP3's bit reservoir) give the start time's sound exactly.
+constexpr int64_t SeekPrerollUs = 200'000;
+// A seek that lands later than this after the start time missed its target.
+constexpr int64_t SeekToleranceUs = 2'000;
+// Packets in a row the decoder may refuse before the sound counts as undecodable.
+constexpr int MaxRefusedPackets = 64;
+
+std::string ffmpegError(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    if (av_strerror(code, text, sizeof text) < 0)
+        return "error " + std::to_string(code);
+    return text;
+}
+
+[[noreturn]] void fail(const char* message, const std::string& detail) {
+    throw SoundError(detail.empty() ? std::string(message) : std::string(message) + " (" + detail + ")");
+}
+
+AVSampleFormat sampleFormatOf(AudioOutputFormat::Sample sample) {
+    switch (sample) {
+    case AudioOutputFormat::Sample::UInt8:
+        return AV_SAMPLE_FMT_U8;
+    case AudioOutputFormat::Sample::Int16:
+        return AV_SAMPLE_FMT_S16;
+    case AudioOutputFormat::Sample::Int32:
+        return AV_SAMPLE_FMT_S32;
+    case AudioOutputFormat::Sample::Float:
+        return AV_SAMPLE_FMT_FLT;
+    }
+    return AV_SAMPLE_FMT_S16;
+}
+
 } // namespace
 
+int AudioOutputFormat::bytesPerFrame() const {
+    return channels * av_get_bytes_per_sample(sampleFormatOf(sample));
+}
+
 struct AudioTrack::State {
-    AVFormatContext* format = nullptr;
-    AVCodecContext* codec = nullptr;
-    SwrContext* swr = nullptr;
-    AVPacket* packet = av_packet_alloc();
-    AVFrame* frame = av_frame_alloc();
+    std::string path;
+    std::unique_ptr<AVFormatContext, FormatCloser> format;
+    std::unique_ptr<AVCodecContext, CodecFreer> codec;
+    std::unique_ptr<SwrContext, SwrFreer> swr;
+    std::unique_ptr<AVPacket, PacketFreer> packet{av_packet_alloc()};
+    std::unique_ptr<AVFrame, FrameFreer> frame{av_frame_alloc()};
     int stream = -1;
-    std::unique_ptr<QAudioSink> sink;
-    QIODevice* io = nullptr;
-    std::vector<uint8_t> pending; // converted samples not yet written
-    int64_t skipBytes = 0;        // samples before the start time, dropped after a seek
-    bool ended = false;
+    AVRational timeBase{1, UsPerSecond};
+
+    std::unique_ptr<AudioOutput> output;
+    AudioOutputFormat outFormat;
+    int frameBytes = 4;
     double volume = 1.0;
 
-    ~State() {
-        if (sink)
-            sink->stop();
-        swr_free(&swr);
-        avcodec_free_context(&codec);
-        avformat_close_input(&format);
-        av_packet_free(&packet);
-        av_frame_free(&frame);
+    // What the converter was made for.
+    ChannelLayout swrLayout;
+    int swrRate = 0;
+    int swrFormat = -1;
+
+    // The range being played and where the decoding stands in it, in output frames from fromUs.
+    int64_t fromUs = 0;
+    int64_t limitFrames = 0;
+    int64_t cursor = 0;          // output position of the next converted frame
+    bool positioned = false;     // the first decoded frame fixed the cursor
+    bool seeked = false;         // the demuxer was sought to fromUs rather than read from the start
+    bool landedLate = false;     // that seek landed after fromUs
+    bool atFileStart = true;     // nothing read since the file was opened
+    bool decoderFlushed = false; // the demuxer is exhausted and the decoder was told so
+    bool done = false;           // nothing more to decode for this range
+    int refusedPackets = 0;
+    int64_t silenceFrames = 0;    // silence still to write before the sound
+    std::vector<uint8_t> pending; // converted sound not yet written
+    size_t pendingAt = 0;
+    int64_t writtenFrames = 0;
+    std::vector<uint8_t> converted;
+
+    void openFile() {
+        AVFormatContext* raw = nullptr;
+        int ret = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+        if (ret < 0)
+            fail(SoundMessages::CannotRead, ffmpegError(ret));
+        format.reset(raw);
+        // Containers whose streams show only in their packets are probed; the others are known
+        // from their headers.
+        if (format->ctx_flags & AVFMTCTX_NOHEADER) {
+            ret = avformat_find_stream_info(format.get(), nullptr);
+            if (ret < 0)
+                fail(SoundMessages::CannotRead, ffmpegError(ret));
+        }
+        atFileStart = true;
     }
 
-    // Decodes more sound into pending; false at the end of the stream.
-    bool decodeMore() {
+    // Opens the file again and leaves it at its start, for streams that cannot be sought.
+    void reopen() {
+        format.reset();
+        openFile();
+        if (stream >= static_cast<int>(format->nb_streams) ||
+            format->streams[stream]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
+            fail(SoundMessages::CannotRead, "the file changed");
+        discardOtherStreams();
+    }
+
+    void discardOtherStreams() {
+        for (unsigned i = 0; i < format->nb_streams; ++i)
+            format->streams[i]->discard = static_cast<int>(i) == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    }
+
+    int64_t toUs(int64_t ts) const { return av_rescale_q(ts, timeBase, AVRational{1, UsPerSecond}); }
+    int64_t framesOf(int64_t us) const { return av_rescale(us, outFormat.rate, UsPerSecond); }
+
+    void resetDecoding() {
+        avcodec_flush_buffers(codec.get());
+        swr.reset();
+        swrRate = 0;
+        swrFormat = -1;
+        av_channel_layout_uninit(&swrLayout.layout);
+        cursor = 0;
+        positioned = false;
+        seeked = false;
+        landedLate = false;
+        decoderFlushed = false;
+        done = false;
+        refusedPackets = 0;
+        silenceFrames = 0;
+        pending.clear();
+        pendingAt = 0;
+        writtenFrames = 0;
+    }
+
+    // Puts the demuxer at or before fromUs: by seeking, or by reading from the start of the
+    // file when the stream cannot be sought.
+    void positionDemuxer() {
+        if (atFileStart && fromUs <= SeekPrerollUs)
+            return;
+        int64_t target =
+            av_rescale_q(std::max<int64_t>(0, fromUs - SeekPrerollUs), AVRational{1, UsPerSecond}, timeBase);
+        int ret = avformat_seek_file(format.get(), stream, INT64_MIN, target, target, 0);
+        if (ret >= 0) {
+            seeked = true;
+            atFileStart = false;
+        } else {
+            reopen();
+        }
+    }
+
+    // Makes the converter for this frame's layout, rate and format when they differ from the last.
+    void prepareConverter(const AVFrame* f) {
+        ChannelLayout in;
+        int ret = f->ch_layout.nb_channels > 0 ? av_channel_layout_copy(&in.layout, &f->ch_layout)
+                                               : av_channel_layout_copy(&in.layout, &codec->ch_layout);
+        if (ret < 0)
+            fail(SoundMessages::CannotConvert, ffmpegError(ret));
+        if (in.layout.nb_channels <= 0)
+            av_channel_layout_default(&in.layout, 1);
+        if (swr && swrRate == f->sample_rate && swrFormat == f->format &&
+            av_channel_layout_compare(&swrLayout.layout, &in.layout) == 0)
+            return;
+        ChannelLayout out;
+        av_channel_layout_default(&out.layout, outFormat.channels);
+        SwrContext* raw = nullptr;
+        ret = swr_alloc_set_opts2(&raw, &out.layout, sampleFormatOf(outFormat.sample), outFormat.rate,
+                                  &in.layout, static_cast<AVSampleFormat>(f->format), f->sample_rate, 0,
+                                  nullptr);
+        swr.reset(raw);
+        if (ret >= 0)
+            ret = swr_init(swr.get());
+        if (ret < 0) {
+            swr.reset();
+            fail(SoundMessages::CannotConvert, ffmpegError(ret));
+        }
+        av_channel_layout_uninit(&swrLayout.layout);
+        ret = av_channel_layout_copy(&swrLayout.layout, &in.layout);
+        if (ret < 0)
+            fail(SoundMessages::CannotConvert, ffmpegError(ret));
+        swrRate = f->sample_rate;
+        swrFormat = f->format;
+    }
+
+    // Converts a decoded frame (or, with null, what the converter still holds) and keeps the part
+    // inside the range.
+    void convert(const AVFrame* f) {
+        if (!swr)
+            return;
+        int inSamples = f ? f->nb_samples : 0;
+        int room = swr_get_out_samples(swr.get(), inSamples);
+        if (room < 0)
+            fail(SoundMessages::CannotConvert, ffmpegError(room));
+        if (room == 0)
+            return;
+        converted.resize(size_t(room) * frameBytes);
+        uint8_t* out = converted.data();
+        int got = swr_convert(swr.get(), &out, room,
+                              f ? const_cast<const uint8_t**>(f->extended_data) : nullptr, inSamples);
+        if (got < 0)
+            fail(SoundMessages::CannotConvert, ffmpegError(got));
+        int64_t begin = cursor, end = cursor + got;
+        cursor = end;
+        int64_t keepFrom = std::max<int64_t>(begin, 0), keepTo = std::min(end, limitFrames);
+        if (keepTo > keepFrom)
+            pending.insert(pending.end(), converted.begin() + (keepFrom - begin) * frameBytes,
+                           converted.begin() + (keepTo - begin) * frameBytes);
+        if (cursor >= limitFrames)
+            done = true;
+    }
+
+    // The first frame after a start fixes where the converted sound lies in the range.
+    void position(const AVFrame* f) {
+        positioned = true;
+        int64_t ts = f->best_effort_timestamp;
+        int64_t frameUs = ts != AV_NOPTS_VALUE ? toUs(ts) : (seeked ? fromUs : 0);
+        if (seeked && frameUs > fromUs + SeekToleranceUs) {
+            landedLate = true;
+            return;
+        }
+        cursor = framesOf(frameUs - fromUs);
+        if (cursor > 0) {
+            // The stream starts after the start time: silence until it does.
+            silenceFrames = std::min(cursor, limitFrames);
+        }
+    }
+
+    // Feeds the decoder its next packet; false when the stream is exhausted.
+    bool sendPacket() {
         for (;;) {
-            int ret = avcodec_receive_frame(codec, frame);
-            if (ret == 0) {
-                int outSamples = swr_get_out_samples(swr, frame->nb_samples);
-                if (outSamples <= 0)
-                    continue;
-                size_t at = pending.size();
-                pending.resize(at + size_t(outSamples) * OutputChannels * 2);
-                uint8_t* out = pending.data() + at;
-                int got = swr_convert(swr, &out, outSamples,
-                                      const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
-                pending.resize(at + size_t(std::max(got, 0)) * OutputChannels * 2);
-                return true;
-            }
+            av_packet_unref(packet.get());
+            int ret = av_read_frame(format.get(), packet.get());
+            atFileStart = false;
             if (ret == AVERROR_EOF)
                 return false;
-            if (ret != AVERROR(EAGAIN))
+            if (ret < 0)
+                fail(SoundMessages::CannotRead, ffmpegError(ret));
+            if (packet->stream_index != stream)
                 continue;
-            for (;;) {
-                av_packet_unref(packet);
-                if (av_read_frame(format, packet) < 0) {
-                    avcodec_send_packet(codec, nullptr);
-                    break;
+            if (!positioned && packet->pts != AV_NOPTS_VALUE &&
+                toUs(packet->pts + std::max<int64_t>(packet->duration, 0)) < fromUs - PrerollUs)
+                continue;
+            ret = avcodec_send_packet(codec.get(), packet.get());
+            if (ret >= 0 || ret == AVERROR(EAGAIN)) {
+                refusedPackets = 0;
+                return true;
+            }
+            // A damaged packet is skipped; a stream of them is undecodable.
+            if (++refusedPackets >= MaxRefusedPackets)
+                fail(SoundMessages::CannotDecode, ffmpegError(ret));
+        }
+    }
+
+    // Decodes until some sound for the range is pending, or the range or stream ends.
+    void decodeMore() {
+        size_t before = pending.size();
+        while (!done && pending.size() == before && !landedLate) {
+            int ret = avcodec_receive_frame(codec.get(), frame.get());
+            if (ret == 0) {
+                refusedPackets = 0;
+                if (!positioned) {
+                    position(frame.get());
+                    if (landedLate)
+                        return;
                 }
-                if (packet->stream_index != stream)
-                    continue;
-                if (avcodec_send_packet(codec, packet) >= 0)
-                    break;
+                prepareConverter(frame.get());
+                convert(frame.get());
+                av_frame_unref(frame.get());
+                continue;
+            }
+            if (ret == AVERROR_EOF) {
+                convert(nullptr); // what the resampler still holds
+                done = true;
+                continue;
+            }
+            if (ret != AVERROR(EAGAIN)) {
+                // A frame the decoder could not make; it goes on with the next packet.
+                if (++refusedPackets >= MaxRefusedPackets)
+                    fail(SoundMessages::CannotDecode, ffmpegError(ret));
+            }
+            if (decoderFlushed) {
+                if (ret == AVERROR(EAGAIN))
+                    done = true; // nothing can come after the flush
+                continue;
+            }
+            if (!sendPacket()) {
+                decoderFlushed = true;
+                ret = avcodec_send_packet(codec.get(), nullptr);
+                if (ret < 0 && ret != AVERROR_EOF)
+                    done = true;
             }
         }
+    }
+
+    // Decodes up to the first sound of the range; a seek that landed late is done again by
+    // reading from the start of the file.
+    void prime() {
+        decodeMore();
+        if (!landedLate)
+            return;
+        resetDecoding();
+        done = limitFrames == 0;
+        reopen();
+        decodeMore();
     }
 };
 
 AudioTrack::AudioTrack(std::unique_ptr<State> state) : m_state(std::move(state)) {}
 AudioTrack::~AudioTrack() = default;
 
-std::unique_ptr<AudioTrack> AudioTrack::open(const std::string& path) {
-    QAudioDevice device = QMediaDevices::defaultAudioOutput();
-    if (device.isNull())
-        return nullptr;
+std::unique_ptr<AudioTrack> AudioTrack::open(const std::string& path, const AudioOutputFactory& makeOutput) {
     auto s = std::make_unique<State>();
-    if (avformat_open_input(&s->format, path.c_str(), av_find_input_format("avi"), nullptr) < 0)
-        return nullptr;
-    for (unsigned i = 0; i < s->format->nb_streams; ++i) {
-        if (s->format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && s->stream < 0)
+    s->path = path;
+    if (!s->packet || !s->frame)
+        fail(SoundMessages::CannotDecode, ffmpegError(AVERROR(ENOMEM)));
+    s->openFile();
+    for (unsigned i = 0; i < s->format->nb_streams && s->stream < 0; ++i)
+        if (s->format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
             s->stream = static_cast<int>(i);
-        else
-            s->format->streams[i]->discard = AVDISCARD_ALL;
-    }
     if (s->stream < 0)
         return nullptr;
-    AVCodecParameters* par = s->format->streams[s->stream]->codecpar;
+    s->discardOtherStreams();
+    AVStream* stream = s->format->streams[s->stream];
+    s->timeBase = stream->time_base.num > 0 && stream->time_base.den > 0 ? stream->time_base
+                                                                         : AVRational{1, UsPerSecond};
+    const AVCodecParameters* par = stream->codecpar;
     const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
-    if (!decoder || !(s->codec = avcodec_alloc_context3(decoder)) ||
-        avcodec_parameters_to_context(s->codec, par) < 0 || avcodec_open2(s->codec, decoder, nullptr) < 0)
-        return nullptr;
-    AVChannelLayout out = AV_CHANNEL_LAYOUT_STEREO;
-    AVChannelLayout in;
-    if (s->codec->ch_layout.nb_channels > 0)
-        av_channel_layout_copy(&in, &s->codec->ch_layout);
-    else
-        av_channel_layout_default(&in, 1);
-    int ok = swr_alloc_set_opts2(&s->swr, &out, AV_SAMPLE_FMT_S16, OutputRate, &in, s->codec->sample_fmt,
-                                 s->codec->sample_rate, 0, nullptr);
-    av_channel_layout_uninit(&in);
-    if (ok < 0 || swr_init(s->swr) < 0)
-        return nullptr;
-    QAudioFormat format;
-    format.setSampleRate(OutputRate);
-    format.setChannelCount(OutputChannels);
-    format.setSampleFormat(QAudioFormat::Int16);
-    if (!device.isFormatSupported(format))
-        return nullptr;
-    s->sink = std::make_unique<QAudioSink>(device, format);
+    if (!decoder)
+        fail(SoundMessages::NoDecoder, avcodec_get_name(par->codec_id));
+    s->codec.reset(avcodec_alloc_context3(decoder));
+    if (!s->codec)
+        fail(SoundMessages::CannotDecode, ffmpegError(AVERROR(ENOMEM)));
+    int ret = avcodec_parameters_to_context(s->codec.get(), par);
+    if (ret < 0)
+        fail(SoundMessages::CannotDecode, ffmpegError(ret));
+    s->codec->pkt_timebase = s->timeBase;
+    ret = avcodec_open2(s->codec.get(), decoder, nullptr);
+    if (ret < 0)
+        fail(SoundMessages::CannotDecode, std::string(decoder->name) + ": " + ffmpegError(ret));
+    s->output = makeOutput ? makeOutput() : makeSystemAudioOutput();
+    if (!s->output)
+        fail(SoundMessages::NoDevice, {});
+    s->outFormat = s->output->format();
+    s->frameBytes = s->outFormat.bytesPerFrame();
+    if (s->frameBytes <= 0 || s->outFormat.rate <= 0)
+        fail(SoundMessages::UnsupportedFormat, {});
     return std::unique_ptr<AudioTrack>(new AudioTrack(std::move(s)));
 }
 
-void AudioTrack::start(int64_t ms) {
+void AudioTrack::start(int64_t fromUs, int64_t toUs) {
     State& s = *m_state;
-    stop();
-    // Seek just before the start time, then drop the samples before it.
-    av_seek_frame(s.format, -1, ms * (AV_TIME_BASE / 1000), AVSEEK_FLAG_BACKWARD);
-    avcodec_flush_buffers(s.codec);
-    swr_init(s.swr);
-    s.pending.clear();
-    s.ended = false;
-    s.skipBytes = 0;
-    if (s.decodeMore()) {
-        int64_t firstMs = s.frame->best_effort_timestamp == AV_NOPTS_VALUE
-                              ? ms
-                              : av_rescale_q(s.frame->best_effort_timestamp,
-                                             s.format->streams[s.stream]->time_base, AVRational{1, 1000});
-        if (ms > firstMs)
-            s.skipBytes = (ms - firstMs) * OutputRate / 1000 * OutputChannels * 2;
-    }
-    s.io = s.sink->start();
-    s.sink->setVolume(s.volume);
+    s.output->stop();
+    s.resetDecoding();
+    s.fromUs = fromUs;
+    s.limitFrames = std::max<int64_t>(0, s.framesOf(toUs - fromUs));
+    s.done = s.limitFrames == 0;
+    s.positionDemuxer();
+    s.prime();
+    if (!s.output->start())
+        fail(SoundMessages::OutputFailed, s.output->failure());
+    s.output->setVolume(s.volume);
     feed();
 }
 
 void AudioTrack::stop() {
-    if (m_state->sink)
-        m_state->sink->stop();
-    m_state->io = nullptr;
+    m_state->output->stop();
+}
+
+void AudioTrack::pause() {
+    m_state->output->suspend();
+}
+
+void AudioTrack::resume() {
+    m_state->output->resume();
 }
 
 void AudioTrack::feed() {
     State& s = *m_state;
-    if (!s.io)
-        return;
-    qsizetype room = s.sink->bytesFree();
-    while (room > 0 && !s.ended) {
-        while (s.skipBytes > 0 && !s.pending.empty()) {
-            size_t drop = size_t(std::min<int64_t>(s.skipBytes, int64_t(s.pending.size())));
-            s.pending.erase(s.pending.begin(), s.pending.begin() + static_cast<ptrdiff_t>(drop));
-            s.skipBytes -= int64_t(drop);
-        }
-        if (s.pending.empty()) {
-            if (!s.decodeMore())
-                s.ended = true;
+    int64_t room = s.output->bytesFree() / s.frameBytes;
+    while (room > 0) {
+        int64_t written = 0;
+        if (s.silenceFrames > 0) {
+            int64_t n = std::min(room, s.silenceFrames);
+            s.converted.assign(size_t(n) * s.frameBytes,
+                               s.outFormat.sample == AudioOutputFormat::Sample::UInt8 ? 0x80 : 0);
+            written = s.output->write(s.converted.data(), n * s.frameBytes) / s.frameBytes;
+            s.silenceFrames -= written;
+        } else if (s.pendingAt < s.pending.size()) {
+            int64_t n = std::min<int64_t>(room, int64_t(s.pending.size() - s.pendingAt) / s.frameBytes);
+            written = s.output->write(s.pending.data() + s.pendingAt, n * s.frameBytes) / s.frameBytes;
+            s.pendingAt += size_t(written) * s.frameBytes;
+            if (s.pendingAt == s.pending.size()) {
+                s.pending.clear();
+                s.pendingAt = 0;
+            }
+        } else if (!s.done) {
+            s.decodeMore();
             continue;
-        }
-        qsizetype n = std::min<qsizetype>(room, static_cast<qsizetype>(s.pending.size()));
-        n -= n % (OutputChannels * 2);
-        if (n <= 0)
+        } else {
             break;
-        qint64 written = s.io->write(reinterpret_cast<const char*>(s.pending.data()), n);
+        }
         if (written <= 0)
             break;
-        s.pending.erase(s.pending.begin(), s.pending.begin() + written);
+        s.writtenFrames += written;
         room -= written;
     }
 }
 
 void AudioTrack::setVolume(int level) {
-    m_state->volume = level / 65535.0;
-    if (m_state->sink)
-        m_state->sink->setVolume(m_state->volume);
+    m_state->volume = std::clamp(level, 0, 65535) / 65535.0;
+    m_state->output->setVolume(m_state->volume);
+}
+
+int64_t AudioTrack::playedUs() const {
+    const State& s = *m_state;
+    int64_t writtenUs = av_rescale(s.writtenFrames, UsPerSecond, s.outFormat.rate);
+    return s.fromUs + std::clamp<int64_t>(s.output->playedUs(), 0, writtenUs);
+}
+
+bool AudioTrack::drained() const {
+    const State& s = *m_state;
+    if (!s.done || s.silenceFrames > 0 || s.pendingAt < s.pending.size())
+        return false;
+    int64_t writtenUs = av_rescale(s.writtenFrames, UsPerSecond, s.outFormat.rate);
+    return s.output->playedUs() >= writtenUs;
+}
+
+std::string AudioTrack::failure() const {
+    return m_state->output->failure();
 }
 
 } // namespace kelvara

@@ -158,6 +158,10 @@ void TForm1::buildFrame() {
     bold.setBold(true);
     Label21->setFont(bold);
     Label21->setGeometry(5, 110, 240, 20);
+    m_soundStatus = named(new QLabel(this), "SoundStatus");
+    m_soundStatus->setGeometry(5, 132, 240, 34);
+    m_soundStatus->setWordWrap(true);
+    m_soundStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     PageControl1 = named(new QTabWidget(this), "PageControl1");
     PageControl1->setGeometry(250, 30, 497, 202);
@@ -219,6 +223,7 @@ void TForm1::connectHandlers() {
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     connect(VideoPanel, &VideoDisplay::clicked, this, &TForm1::VideoPanelClick);
     connect(ComboBox5, &QComboBox::currentIndexChanged, this, &TForm1::ComboBox5Change);
+    connect(&MediaPlayer1, &MediaPlayer::soundProblemChanged, m_soundStatus, &QLabel::setText);
 
     connect(ComboBox2, &QComboBox::currentIndexChanged, this, &TForm1::ComboBox2Change);
     connect(SpinEdit8, &SpinEdit::textChanged, this, &TForm1::SpinEdit8Change);

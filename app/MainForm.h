@@ -311,6 +311,8 @@ private:
 
     Windows m_windows;
     bool m_busyCursor = false;
+    // Says why the open video is silent when its sound cannot be played.
+    QLabel* m_soundStatus = nullptr;
 };
 
 // The observer a job run from a window uses: the progress bar, the message queue and an abort

@@ -8,6 +8,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cmath>
 
 namespace kelvara {
 
@@ -36,6 +37,11 @@ void VideoDisplay::mouseReleaseEvent(QMouseEvent* event) {
         emit clicked();
 }
 
+namespace {
+// The sound's clock counts as stuck when it has not moved for this long while playing.
+constexpr qint64 SoundStallMs = 2000;
+} // namespace
+
 MediaPlayer::MediaPlayer(QObject* parent) : QObject(parent) {
     m_timer.setInterval(10);
     connect(&m_timer, &QTimer::timeout, this, &MediaPlayer::tick);
@@ -56,14 +62,22 @@ void MediaPlayer::open(const std::string& path) {
     m_error = 0;
     m_start.reset();
     m_end.reset();
-    m_audio = AudioTrack::open(path);
-    if (m_audio)
-        m_audio->setVolume(m_volume);
+    // A video whose sound cannot be played still plays its pictures, and says why it is silent.
+    QString problem;
+    try {
+        m_audio = AudioTrack::open(path, m_makeOutput ? m_makeOutput : makeSystemAudioOutput);
+        if (m_audio)
+            m_audio->setVolume(m_volume);
+    } catch (const SoundError& e) {
+        problem = QString::fromUtf8(e.what());
+    }
+    setSoundProblem(problem);
     showFrame(0);
 }
 
 void MediaPlayer::close() {
     m_timer.stop();
+    m_soundClock = false;
     m_audio.reset();
     m_reader.reset();
     m_mode = NotReady;
@@ -81,8 +95,16 @@ int64_t MediaPlayer::fromFrames(int64_t frames) const {
     return frames * m_facts.lengthMs / m_facts.frameCount;
 }
 
-int64_t MediaPlayer::frameToMs(int64_t frame) const {
-    return m_facts.frameCount > 0 ? frame * m_facts.lengthMs / m_facts.frameCount : 0;
+int64_t MediaPlayer::frameToUs(int64_t frame) const {
+    if (m_facts.fps > 0)
+        return std::llround(static_cast<double>(frame) * 1e6 / m_facts.fps);
+    return m_facts.frameCount > 0 ? frame * m_facts.lengthMs * 1000 / m_facts.frameCount : 0;
+}
+
+int64_t MediaPlayer::frameAtUs(int64_t us) const {
+    if (m_facts.fps > 0)
+        return static_cast<int64_t>(std::floor(static_cast<double>(us) * m_facts.fps / 1e6 + 1e-6));
+    return m_facts.lengthMs > 0 ? us * m_facts.frameCount / (m_facts.lengthMs * 1000) : 0;
 }
 
 int64_t MediaPlayer::length() const {
@@ -113,19 +135,58 @@ void MediaPlayer::showFrame(int64_t frame) {
     if (Bitmap* picture = m_reader->frame(frame)) {
         m_window->showPicture(toQImage(*picture), m_displayRect);
         m_shown = frame;
+        emit frameShown(frame);
     }
 }
 
-int64_t MediaPlayer::clockFrame() const {
-    if (m_facts.lengthMs <= 0)
-        return m_playFrom;
-    return m_playFrom + m_clock.elapsed() * m_facts.frameCount / m_facts.lengthMs;
+int64_t MediaPlayer::clockUs() const {
+    if (m_soundClock)
+        return m_audio->playedUs();
+    return m_timerFromUs + m_clock.nsecsElapsed() / 1000;
+}
+
+void MediaPlayer::startTimerClock(int64_t us) {
+    m_timerFromUs = us;
+    m_clock.start();
+}
+
+void MediaPlayer::startSound(int64_t fromUs) {
+    m_soundClock = false;
+    if (!m_audio)
+        return;
+    try {
+        m_audio->start(fromUs, std::max(fromUs, m_endUs));
+        m_soundClock = true;
+        m_lastSoundUs = fromUs;
+        m_soundMoved.start();
+        setSoundProblem({});
+    } catch (const SoundError& e) {
+        m_audio->stop();
+        setSoundProblem(QString::fromUtf8(e.what()));
+    }
+}
+
+void MediaPlayer::loseSound(const QString& why) {
+    m_soundClock = false;
+    startTimerClock(m_lastSoundUs);
+    if (m_audio)
+        m_audio->stop();
+    setSoundProblem(why);
+}
+
+void MediaPlayer::setSoundProblem(const QString& text) {
+    if (text == m_soundProblem)
+        return;
+    m_soundProblem = text;
+    emit soundProblemChanged(text);
 }
 
 void MediaPlayer::play() {
     if (!m_reader)
         return;
     int64_t last = m_facts.frameCount - 1;
+    // A paused play goes on from the sample it stopped at, unless a start position moves it.
+    const bool resumes = m_mode == Paused && !m_start;
     if (m_start)
         m_frame = std::clamp<int64_t>(toFrames(*m_start), 0, std::max<int64_t>(0, last));
     m_playTo = m_end ? std::clamp<int64_t>(toFrames(*m_end), 0, last) : last;
@@ -133,37 +194,47 @@ void MediaPlayer::play() {
     m_end.reset();
     if (m_frame >= m_playTo && m_frame >= last)
         m_frame = m_playTo; // at the end: nothing to play
+    const int64_t endUs = frameToUs(m_playTo + 1);
+    if (resumes && m_soundClock && endUs == m_endUs) {
+        pauseOperation();
+        return;
+    }
     m_playFrom = m_frame;
-    m_clock.start();
+    m_endUs = endUs;
+    const int64_t fromUs = resumes ? m_pausedUs : frameToUs(m_frame);
     m_mode = Playing;
-    if (m_audio)
-        m_audio->start(frameToMs(m_frame));
+    startSound(fromUs);
+    startTimerClock(fromUs);
     m_timer.start();
     showFrame(m_frame);
 }
 
 void MediaPlayer::pauseOperation() {
     if (m_mode == Playing) {
-        m_frame = std::min(clockFrame(), m_playTo);
+        m_pausedUs = std::min(clockUs(), m_endUs);
+        m_frame = std::clamp(frameAtUs(m_pausedUs), m_playFrom, m_playTo);
         m_timer.stop();
-        if (m_audio)
-            m_audio->stop();
+        if (m_soundClock)
+            m_audio->pause();
         m_mode = Paused;
         showFrame(m_frame);
     } else if (m_mode == Paused) {
-        m_playFrom = m_frame;
-        m_clock.start();
         m_mode = Playing;
-        if (m_audio)
-            m_audio->start(frameToMs(m_frame));
+        if (m_soundClock) {
+            m_audio->resume();
+            m_soundMoved.start();
+        } else {
+            startTimerClock(m_pausedUs);
+        }
         m_timer.start();
     }
 }
 
 void MediaPlayer::stop() {
     if (m_mode == Playing)
-        m_frame = std::min(clockFrame(), m_playTo);
+        m_frame = std::min(std::max(frameAtUs(clockUs()), m_playFrom), m_playTo);
     m_timer.stop();
+    m_soundClock = false;
     if (m_audio)
         m_audio->stop();
     if (m_reader)
@@ -180,6 +251,7 @@ void MediaPlayer::seek(int64_t position) {
     }
     m_error = 0;
     m_timer.stop();
+    m_soundClock = false;
     if (m_audio)
         m_audio->stop();
     m_frame = frame;
@@ -200,18 +272,42 @@ bool MediaPlayer::hasAudio() const {
 void MediaPlayer::tick() {
     if (m_mode != Playing)
         return;
-    int64_t frame = clockFrame();
-    if (frame >= m_playTo) {
+    if (m_soundClock) {
+        try {
+            m_audio->feed();
+            std::string failure = m_audio->failure();
+            int64_t us = m_audio->playedUs();
+            if (!failure.empty()) {
+                loseSound(QString(SoundMessages::OutputFailed) + " (" + QString::fromStdString(failure) +
+                          ")");
+            } else if (m_audio->drained()) {
+                // The sound is over (its stream may end before the pictures do): the timer goes on
+                // from where it ended.
+                m_lastSoundUs = us;
+                m_soundClock = false;
+                startTimerClock(us);
+            } else if (us != m_lastSoundUs) {
+                m_lastSoundUs = us;
+                m_soundMoved.start();
+            } else if (m_soundMoved.elapsed() > SoundStallMs) {
+                loseSound(SoundMessages::OutputStalled);
+            }
+        } catch (const SoundError& e) {
+            loseSound(QString::fromUtf8(e.what()));
+        }
+    }
+    const int64_t us = clockUs();
+    int64_t frame;
+    if (us >= m_endUs) {
         frame = m_playTo;
         m_timer.stop();
-        if (m_audio)
-            m_audio->stop();
+        m_soundClock = false;
         m_mode = Stopped;
+    } else {
+        frame = std::clamp(frameAtUs(us), m_playFrom, m_playTo);
     }
     m_frame = frame;
     showFrame(frame);
-    if (m_audio && m_mode == Playing)
-        m_audio->feed();
 }
 
 } // namespace kelvara

@@ -1,9 +1,11 @@
 // The media player: plays an AVI in a display window, with the operations of a media control
 // device (open, time formats, length, position, mode, display rectangle, play, pause, stop,
 // seek). Pictures come from the frame source, so the player reports the same frame count and
-// length as the conversions see; sound goes to Qt's audio output.
+// length as the conversions see; sound goes to Qt's audio output, and while it plays its clock
+// is the one the pictures follow.
 #pragma once
 
+#include "app/AudioTrack.h"
 #include "video/FrameSource.h"
 
 #include <QElapsedTimer>
@@ -17,8 +19,6 @@
 #include <optional>
 
 namespace kelvara {
-
-class AudioTrack;
 
 // The window the player draws into: the picture scaled into the display rectangle.
 class VideoDisplay : public QWidget {
@@ -86,16 +86,34 @@ public:
     void setVolume(int level);
     int volume() const { return m_volume; }
     bool hasAudio() const;
+    // Why the open video's sound is not heard; empty when it plays or the video has none.
+    const QString& soundProblem() const { return m_soundProblem; }
+    // Where the sound of videos opened from now on goes; the default output device unless set.
+    void setAudioOutputFactory(AudioOutputFactory factory) { m_makeOutput = std::move(factory); }
 
     const VideoFacts& facts() const { return m_facts; }
+
+signals:
+    // A picture went onto the display window.
+    void frameShown(qint64 frame);
+    void soundProblemChanged(const QString& text);
 
 private:
     void tick();
     void showFrame(int64_t frame);
     int64_t toFrames(int64_t value) const;
     int64_t fromFrames(int64_t frames) const;
-    int64_t clockFrame() const;
-    int64_t frameToMs(int64_t frame) const;
+    // Media time of a frame's start, and the frame showing at a media time, in microseconds.
+    int64_t frameToUs(int64_t frame) const;
+    int64_t frameAtUs(int64_t us) const;
+    // The media time of a running play: the sound's while it plays, else the timer's.
+    int64_t clockUs() const;
+    void startTimerClock(int64_t us);
+    // Starts the sound of the play at a media time; the timer keeps the time when it cannot.
+    void startSound(int64_t fromUs);
+    // Gives the clock to the timer at the last time the sound reached, saying why.
+    void loseSound(const QString& why);
+    void setSoundProblem(const QString& text);
 
     std::unique_ptr<FrameReader> m_reader;
     std::unique_ptr<AudioTrack> m_audio;
@@ -107,13 +125,22 @@ private:
     std::optional<int64_t> m_start;
     std::optional<int64_t> m_end;
     int64_t m_frame = 0;    // current position in frames
-    int64_t m_playFrom = 0; // where the clock started
+    int64_t m_playFrom = 0; // first frame of the running play
     int64_t m_playTo = 0;   // last frame of the running play
+    int64_t m_endUs = 0;    // where the running play ends: the end of its last frame
+    int64_t m_pausedUs = 0; // the media time a pause stopped at
     int64_t m_shown = -1;   // frame on display
+    // The timer clock: media time m_timerFromUs when m_clock started.
     QElapsedTimer m_clock;
+    int64_t m_timerFromUs = 0;
+    bool m_soundClock = false;  // the sound keeps the time
+    int64_t m_lastSoundUs = 0;  // the last media time the sound reported
+    QElapsedTimer m_soundMoved; // since that time last moved
     QTimer m_timer;
     int m_error = 0;
     int m_volume = 65535;
+    AudioOutputFactory m_makeOutput;
+    QString m_soundProblem;
 };
 
 } // namespace kelvara

@@ -1,0 +1,168 @@
+// The player's sound through a simulated output: every codec and container decoded like ffmpeg
+// decodes it, streams that cannot be sought, exact positions, pause and resume, the end of the
+// last frame, the sound clock the pictures follow, and what happens when sound cannot play.
+#include "AppFixture.h"
+#include "SimulatedAudioOutput.h"
+#include "SoundFixtures.h"
+
+#include "app/AudioTrack.h"
+#include "app/MediaPlayer.h"
+#include "support/TestUtil.h"
+
+#include <QLabel>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+using namespace kelvara;
+using namespace kelvara::test;
+
+namespace {
+
+constexpr int FrameBytes = 4; // 16-bit stereo
+
+// Plays a media time range of the file's sound into an output that takes it all at once.
+std::vector<int16_t> decodeRange(const std::string& path, int64_t fromUs, int64_t toUs) {
+    auto log = std::make_shared<OutputLog>();
+    SimulatedOutputOptions options;
+    options.bufferMs = 1'000'000;
+    auto track = AudioTrack::open(path, simulatedOutputs(log, options));
+    if (!track)
+        throw std::runtime_error("no sound in " + path);
+    track->start(fromUs, toUs);
+    track->feed();
+    const auto& bytes = log->streams.at(0);
+    std::vector<int16_t> samples(bytes.size() / 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    return samples;
+}
+
+// The largest difference between two runs of samples, over the first `frames` frames.
+int largestDifference(const std::vector<int16_t>& a, size_t aFrom, const std::vector<int16_t>& b,
+                      size_t bFrom, size_t frames) {
+    int worst = 0;
+    for (size_t i = 0; i < 2 * frames; ++i)
+        worst = std::max(worst, std::abs(int(a.at(2 * aFrom + i)) - int(b.at(2 * bFrom + i))));
+    return worst;
+}
+
+// The shift of b against a, within maxShift frames either way, at which the first `frames` frames
+// of a from aFrom differ least from b from bFrom; with that difference.
+std::pair<int, int> bestShift(const std::vector<int16_t>& a, size_t aFrom, const std::vector<int16_t>& b,
+                              size_t bFrom, size_t frames, int maxShift) {
+    std::pair<int, int> best{0, INT32_MAX};
+    for (int shift = -maxShift; shift <= maxShift; ++shift) {
+        if (int64_t(bFrom) + shift < 0 || bFrom + shift + frames > b.size() / 2)
+            continue;
+        int diff = largestDifference(a, aFrom, b, bFrom + shift, frames);
+        if (diff < best.second || (diff == best.second && std::abs(shift) < std::abs(best.first)))
+            best = {shift, diff};
+    }
+    return best;
+}
+
+// The ramp's value at a frame.
+int16_t rampAt(int64_t frame) {
+    return int16_t((frame % 65536) - 32768);
+}
+
+// Checks that the samples are the ramp from frame `first` on, without a gap or a repeat.
+::testing::AssertionResult isRampFrom(const std::vector<int16_t>& samples, int64_t first) {
+    for (size_t i = 0; i < samples.size() / 2; ++i) {
+        int16_t want = rampAt(first + int64_t(i));
+        if (samples[2 * i] != want || samples[2 * i + 1] != want)
+            return ::testing::AssertionFailure() << "frame " << i << " is " << samples[2 * i] << ", not "
+                                                 << want << " (the ramp from frame " << first << ")";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+bool waitUntilStopped(const MediaPlayer& player, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (player.mode() == MediaPlayer::Playing && t.elapsed() < timeoutMs)
+        QTest::qWait(5);
+    return player.mode() != MediaPlayer::Playing;
+}
+
+struct CodecCase {
+    const char* audioCodec;
+    const char* extension;
+    const char* videoCodec;
+    int audioRate;
+    int tolerance; // largest difference from ffmpeg's own decoding after a seek (rounding; the
+                   // resampler's state where the stream is resampled)
+    int maxShift;  // frames the sound may lie off ffmpeg's (timestamps in milliseconds)
+};
+
+class SoundCodecs : public ::testing::TestWithParam<CodecCase> {};
+
+} // namespace
+
+// Every codec and container is heard as ffmpeg decodes it: the whole sound, and a range that
+// starts after a seek, both with an index FFmpeg can seek in and with one it cannot.
+TEST_P(SoundCodecs, DecodeAsFfmpegDoesFromAnyStart) {
+    const CodecCase c = GetParam();
+    ScratchDir dir;
+    const std::string path = dir.file(std::string("sound.") + c.extension);
+    SoundVideo video;
+    video.seconds = 2;
+    video.audio = sineSource(440, 2);
+    video.audioCodec = c.audioCodec;
+    video.videoCodec = c.videoCodec;
+    video.audioRate = c.audioRate;
+    makeSoundVideo(path, video);
+    const std::vector<int16_t> reference = ffmpegSound(path);
+    const size_t referenceFrames = reference.size() / 2;
+    ASSERT_GT(referenceFrames, size_t(SoundRate));
+
+    std::vector<std::string> files = {path};
+    if (std::string(c.extension) == "avi") {
+        files.push_back(dir.file("unseekable.avi"));
+        std::filesystem::copy_file(path, files.back());
+        clearSoundKeyFrames(files.back());
+    }
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        // From the start to beyond the end: all of it, as ffmpeg decodes it.
+        std::vector<int16_t> whole = decodeRange(file, 0, 10'000'000);
+        const size_t wholeFrames = whole.size() / 2;
+        EXPECT_EQ(wholeFrames, referenceFrames);
+        const size_t common = std::min(wholeFrames, referenceFrames) - c.maxShift - 1;
+        auto [wholeShift, wholeDiff] =
+            bestShift(whole, c.maxShift, reference, c.maxShift, common - c.maxShift, c.maxShift);
+        EXPECT_EQ(wholeDiff, 0) << "shifted by " << wholeShift;
+        // From 0.5 s to 1.25 s: exactly that long, and the sound that lies there.
+        std::vector<int16_t> range = decodeRange(file, 500'000, 1'250'000);
+        ASSERT_EQ(range.size() / 2, size_t(SoundRate * 3 / 4));
+        auto [shift, diff] = bestShift(range, 0, reference, SoundRate / 2, range.size() / 2, c.maxShift);
+        EXPECT_LE(diff, c.tolerance) << "shifted by " << shift;
+        EXPECT_LE(std::abs(shift - wholeShift), c.maxShift);
+        EXPECT_NEAR(toneFrequency(range, 0, range.size() / 2), 440, 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AviAndOtherContainers, SoundCodecs,
+                         ::testing::Values(CodecCase{"pcm_s16le", "avi", "mjpeg", SoundRate, 0, 0},
+                                           CodecCase{"pcm_u8", "avi", "mjpeg", SoundRate, 0, 0},
+                                           CodecCase{"pcm_mulaw", "avi", "mjpeg", SoundRate, 0, 0},
+                                           CodecCase{"pcm_alaw", "avi", "mjpeg", SoundRate, 0, 0},
+                                           CodecCase{"adpcm_ms", "avi", "mjpeg", SoundRate, 1, 0},
+                                           CodecCase{"adpcm_ima_wav", "avi", "mjpeg", SoundRate, 1, 0},
+                                           CodecCase{"libmp3lame", "avi", "mjpeg", SoundRate, 1, 0},
+                                           CodecCase{"aac", "avi", "mjpeg", SoundRate, 1, 0},
+                                           CodecCase{"ac3", "avi", "mjpeg", SoundRate, 1, 0},
+                                           CodecCase{"mp2", "avi", "mjpeg", SoundRate, 1, 0},
+                                           CodecCase{"wmav2", "avi", "mjpeg", SoundRate, 1, 0},
+                                           CodecCase{"aac", "mp4", "mjpeg", SoundRate, 1, 0},
+                                           CodecCase{"flac", "mkv", "mjpeg", SoundRate, 0, 44},
+                                           CodecCase{"libvorbis", "mkv", "mjpeg", SoundRate, 1, 44},
+                                           CodecCase{"libvorbis", "webm", "libvpx", SoundRate, 1, 44},
+                                           CodecCase{"pcm_s16le", "avi", "mjpeg", 48000, 512, 0}),
+                         [](const ::testing::TestParamInfo<CodecCase>& info) {
+                             return std::string(info.param.audioCodec) + "_" +
+                                    std::to_string(info.param.audioRate) + "_" + info.param.extension;
+                         });
