@@ -463,8 +463,9 @@ bool AudioTrack::drained() const {
     const State& s = *m_state;
     if (!s.done || s.silenceFrames > 0 || s.pendingAt < s.pending.size())
         return false;
+    // Outputs count their time in whole microseconds, rounded either way.
     int64_t writtenUs = av_rescale(s.writtenFrames, UsPerSecond, s.outFormat.rate);
-    return s.output->playedUs() >= writtenUs;
+    return s.output->playedUs() >= writtenUs - 1;
 }
 
 std::string AudioTrack::failure() const {

@@ -38,12 +38,15 @@ void VideoDisplay::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 namespace {
+// The longest time between two ticks of a play.
+constexpr int TickMs = 10;
 // The sound's clock counts as stuck when it has not moved for this long while playing.
 constexpr qint64 SoundStallMs = 2000;
 } // namespace
 
 MediaPlayer::MediaPlayer(QObject* parent) : QObject(parent) {
-    m_timer.setInterval(10);
+    m_timer.setInterval(TickMs);
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &MediaPlayer::tick);
 }
 
@@ -308,6 +311,11 @@ void MediaPlayer::tick() {
     }
     m_frame = frame;
     showFrame(frame);
+    if (m_mode == Playing) {
+        // Wake when the next picture is due, and at least every 10 ms to feed the sound.
+        int64_t untilNextUs = frameToUs(frame + 1) - clockUs();
+        m_timer.setInterval(int(std::clamp<int64_t>((untilNextUs + 999) / 1000, 1, TickMs)));
+    }
 }
 
 } // namespace kelvara

@@ -38,7 +38,8 @@ std::string beepSource(double seconds) {
 
 void makeSoundVideo(const std::string& path, const SoundVideo& video) {
     std::ostringstream cmd;
-    cmd << "ffmpeg -v error -y -f lavfi -i ";
+    // Each input has its own length: the sound may go on after the last picture.
+    cmd << "ffmpeg -v error -y -t " << video.seconds << " -f lavfi -i ";
     if (video.flashes)
         cmd << shellQuoted("color=c=black:s=64x48:r=" + std::to_string(video.fps) +
                            ",drawbox=c=white:t=fill:enable=" + "lt(mod(n\\," + std::to_string(video.fps) +
@@ -47,7 +48,7 @@ void makeSoundVideo(const std::string& path, const SoundVideo& video) {
         cmd << "testsrc=size=64x48:rate=" << video.fps;
     if (!video.audio.empty())
         cmd << " -f lavfi -i " << shellQuoted(video.audio);
-    cmd << " -frames:v " << std::llround(video.seconds * video.fps) << " -c:v " << video.videoCodec;
+    cmd << " -c:v " << video.videoCodec;
     if (video.videoCodec == "mjpeg")
         cmd << " -q:v 5";
     if (!video.audio.empty())

@@ -166,3 +166,137 @@ INSTANTIATE_TEST_SUITE_P(AviAndOtherContainers, SoundCodecs,
                              return std::string(info.param.audioCodec) + "_" +
                                     std::to_string(info.param.audioRate) + "_" + info.param.extension;
                          });
+
+namespace {
+
+// A 25 fps video whose sound is the ramp, played by a player into simulated outputs.
+struct RampPlayer {
+    explicit RampPlayer(double videoSeconds, double soundSeconds, SimulatedOutputOptions options = {})
+        : log(std::make_shared<OutputLog>()) {
+        SoundVideo video;
+        video.seconds = videoSeconds;
+        video.audio = rampSource(soundSeconds);
+        makeSoundVideo(path, video);
+        display.resize(64, 48);
+        player.setDisplayWindow(&display);
+        player.setAudioOutputFactory(simulatedOutputs(log, options));
+        player.open(path);
+    }
+
+    ScratchDir dir;
+    std::string path = dir.file("ramp.avi");
+    std::shared_ptr<OutputLog> log;
+    VideoDisplay display;
+    MediaPlayer player;
+};
+
+constexpr int64_t FramesPerPicture = SoundRate / 25;
+
+} // namespace
+
+// The last picture's sound is heard to its end, and the play stops only then.
+TEST(PlayerSound, APlayEndsWithTheLastPicturesSound) {
+    RampPlayer r(0.4, 1.0);
+    ASSERT_TRUE(r.player.hasAudio());
+    QElapsedTimer clock;
+    clock.start();
+    r.player.play();
+    ASSERT_TRUE(waitUntilStopped(r.player, 3000));
+    EXPECT_GE(clock.elapsed(), 390);
+    EXPECT_EQ(r.player.position(), 9 * 40);
+    r.player.close();
+    const std::vector<int16_t> heard = r.log->heard();
+    EXPECT_EQ(heard.size() / 2, size_t(10 * FramesPerPicture));
+    EXPECT_TRUE(isRampFrom(heard, 0));
+
+    // A play of frames 3 to 5 from their start positions hears exactly their sound.
+    RampPlayer part(0.4, 1.0);
+    part.player.setTimeFormat(MediaPlayer::TimeFormat::Frames);
+    part.player.setStartPosition(3);
+    part.player.setEndPosition(5);
+    part.player.play();
+    ASSERT_TRUE(waitUntilStopped(part.player, 3000));
+    EXPECT_EQ(part.player.position(), 5);
+    part.player.close();
+    EXPECT_EQ(part.log->heard().size() / 2, size_t(3 * FramesPerPicture));
+    EXPECT_TRUE(isRampFrom(part.log->heard(), 3 * FramesPerPicture));
+}
+
+// Pausing holds the sound where it is; resuming, by the pause operation or by Play, goes on
+// from that very sample.
+TEST(PlayerSound, PauseAndResumeGoOnFromTheSameSample) {
+    RampPlayer r(1.0, 1.0);
+    r.player.play();
+    for (int round = 0; round < 2; ++round) {
+        QTest::qWait(200);
+        r.player.pauseOperation();
+        ASSERT_EQ(r.player.mode(), MediaPlayer::Paused);
+        const int64_t paused = r.player.position();
+        QTest::qWait(150);
+        EXPECT_EQ(r.player.position(), paused);
+        if (round == 0)
+            r.player.pauseOperation();
+        else
+            r.player.play();
+        ASSERT_EQ(r.player.mode(), MediaPlayer::Playing);
+    }
+    ASSERT_TRUE(waitUntilStopped(r.player, 3000));
+    r.player.close();
+    EXPECT_EQ(r.log->starts, 1);
+    EXPECT_EQ(r.log->suspends, 2);
+    const std::vector<int16_t> heard = r.log->heard();
+    EXPECT_EQ(heard.size() / 2, size_t(SoundRate));
+    EXPECT_TRUE(isRampFrom(heard, 0));
+}
+
+// A seek moves the sound with the picture: the play hears the frame's sound from its start.
+TEST(PlayerSound, APlayAfterASeekStartsAtThatFramesSound) {
+    RampPlayer r(1.0, 1.0);
+    r.player.setTimeFormat(MediaPlayer::TimeFormat::Frames);
+    r.player.play();
+    QTest::qWait(100);
+    r.player.seek(20);
+    EXPECT_EQ(r.player.mode(), MediaPlayer::Stopped);
+    r.player.play();
+    ASSERT_TRUE(waitUntilStopped(r.player, 3000));
+    r.player.close();
+    ASSERT_EQ(r.log->streams.size(), 2u);
+    OutputLog second;
+    second.streams = {r.log->streams[1]};
+    EXPECT_EQ(second.heard().size() / 2, size_t(5 * FramesPerPicture));
+    EXPECT_TRUE(isRampFrom(second.heard(), 20 * FramesPerPicture));
+}
+
+// Opening one video with sound after another keeps every player working, each with its sound.
+TEST(PlayerSound, OpeningVideosWithSoundOneAfterAnother) {
+    ScratchDir dir;
+    auto log = std::make_shared<OutputLog>();
+    VideoDisplay display;
+    MediaPlayer player;
+    player.setDisplayWindow(&display);
+    player.setAudioOutputFactory(simulatedOutputs(log));
+    const char* codecs[] = {"pcm_s16le", "libmp3lame", "adpcm_ms", "aac", "pcm_s16le"};
+    for (int i = 0; i < 5; ++i) {
+        SoundVideo video;
+        video.seconds = 0.4;
+        video.audio = sineSource(440 + 110 * i, 0.4);
+        video.audioCodec = codecs[i];
+        const std::string path = dir.file("video" + std::to_string(i) + ".avi");
+        makeSoundVideo(path, video);
+        player.open(path);
+        ASSERT_TRUE(player.hasAudio()) << codecs[i];
+        EXPECT_TRUE(player.soundProblem().isEmpty()) << player.soundProblem().toStdString();
+        player.play();
+        QTest::qWait(100);
+    }
+    player.close();
+    ASSERT_EQ(log->streams.size(), 5u);
+    for (int i = 0; i < 5; ++i) {
+        OutputLog one;
+        one.streams = {log->streams[i]};
+        one.playedBytes = {log->playedBytes[i]};
+        const std::vector<int16_t> heard = one.heard();
+        EXPECT_GT(heard.size() / 2, size_t(SoundRate / 20)) << codecs[i];
+        EXPECT_GT(rmsLevel(heard, 0, heard.size() / 2), 5000) << codecs[i];
+    }
+}
