@@ -82,6 +82,21 @@ void clearSoundKeyFrames(const std::string& path) {
         throw std::runtime_error("cannot change " + path);
 }
 
+void setSoundFormatTag(const std::string& path, uint16_t tag) {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    // The sound stream's header ("strh" of type "auds") is followed by its format ("strf").
+    size_t header = bytes.find("auds");
+    size_t format = header == std::string::npos ? header : bytes.find("strf", header);
+    if (format == std::string::npos)
+        throw std::runtime_error("no sound format in " + path);
+    const char value[2] = {char(tag & 0xFF), char(tag >> 8)};
+    file.seekp(std::streamoff(format + 8));
+    file.write(value, 2);
+    if (!file)
+        throw std::runtime_error("cannot change " + path);
+}
+
 std::vector<int16_t> ffmpegSound(const std::string& path) {
     // Placed by its timestamps from time 0: silence where the stream starts late.
     ProcessResult r =

@@ -37,6 +37,9 @@ void clearSoundKeyFrames(const std::string& path);
 
 // The file's first audio stream decoded by ffmpeg to 16-bit stereo at 44100 Hz, laid out by its
 // timestamps from time 0.
+// Replaces the format tag of an AVI file's sound stream (its WAVEFORMATEX's first field).
+void setSoundFormatTag(const std::string& path, uint16_t tag);
+
 std::vector<int16_t> ffmpegSound(const std::string& path);
 
 // Measurements of interleaved stereo samples, over frames [from, to).

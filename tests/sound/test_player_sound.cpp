@@ -98,6 +98,10 @@ struct CodecCase {
     int maxShift;  // frames the sound may lie off ffmpeg's (timestamps in milliseconds)
 };
 
+void PrintTo(const CodecCase& c, std::ostream* out) {
+    *out << c.audioCodec << " at " << c.audioRate << " Hz in " << c.extension;
+}
+
 class SoundCodecs : public ::testing::TestWithParam<CodecCase> {};
 
 } // namespace
@@ -299,4 +303,146 @@ TEST(PlayerSound, OpeningVideosWithSoundOneAfterAnother) {
         EXPECT_GT(heard.size() / 2, size_t(SoundRate / 20)) << codecs[i];
         EXPECT_GT(rmsLevel(heard, 0, heard.size() / 2), 5000) << codecs[i];
     }
+}
+
+namespace {
+
+struct FailureCase {
+    const char* name;
+    const char* message; // what the sound problem starts with
+    SimulatedOutputOptions output;
+    bool noDevice = false;
+    bool unknownCodec = false;
+};
+
+SimulatedOutputOptions failingStart() {
+    SimulatedOutputOptions o;
+    o.failStart = true;
+    return o;
+}
+
+SimulatedOutputOptions failingAfter(int ms) {
+    SimulatedOutputOptions o;
+    o.failAfterMs = ms;
+    return o;
+}
+
+} // namespace
+
+// When the sound cannot be played, from the start or from some point on, the pictures play to the
+// end on the timer and the player says why it is silent.
+TEST(PlayerSound, PicturesPlayOnWhenTheSoundCannot) {
+    const FailureCase cases[] = {
+        {"no output device", SoundMessages::NoDevice, {}, true, false},
+        {"no decoder", SoundMessages::NoDecoder, {}, false, true},
+        {"output that cannot start", SoundMessages::OutputFailed, failingStart()},
+        {"output that fails while playing", SoundMessages::OutputFailed, failingAfter(200)},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        const std::string path = dir.file("video.avi");
+        SoundVideo video;
+        video.seconds = 0.6;
+        video.audio = sineSource(440, 0.6);
+        makeSoundVideo(path, video);
+        if (c.unknownCodec)
+            setSoundFormatTag(path, 0x7A7A);
+        auto log = std::make_shared<OutputLog>();
+        VideoDisplay display;
+        MediaPlayer player;
+        player.setDisplayWindow(&display);
+        if (c.noDevice)
+            player.setAudioOutputFactory(
+                []() -> std::unique_ptr<AudioOutput> { throw SoundError(SoundMessages::NoDevice); });
+        else
+            player.setAudioOutputFactory(simulatedOutputs(log, c.output));
+        QStringList problems;
+        QObject::connect(&player, &MediaPlayer::soundProblemChanged,
+                         [&](const QString& text) { problems << text; });
+        player.open(path);
+        player.setTimeFormat(MediaPlayer::TimeFormat::Frames);
+        QElapsedTimer clock;
+        clock.start();
+        player.play();
+        ASSERT_TRUE(waitUntilStopped(player, 3000));
+        EXPECT_NEAR(double(clock.elapsed()), 600, 150);
+        EXPECT_EQ(player.position(), 14);
+        ASSERT_FALSE(problems.isEmpty());
+        EXPECT_TRUE(problems.back().startsWith(c.message)) << problems.back().toStdString();
+        EXPECT_EQ(player.soundProblem(), problems.back());
+    }
+}
+
+// The main window says under the file name why the video is silent, and says nothing when its
+// sound plays or it has none.
+TEST(PlayerSound, TheMainWindowSaysWhyAVideoIsSilent) {
+    ScratchDir dir;
+    const std::string withSound = dir.file("sound.avi"), silent = dir.file("silent.avi");
+    SoundVideo video;
+    video.seconds = 0.2;
+    video.audio = sineSource(440, 0.2);
+    makeSoundVideo(withSound, video);
+    video.audio.clear();
+    makeSoundVideo(silent, video);
+
+    AppWindows app;
+    auto* status = app.form1->findChild<QLabel*>("SoundStatus");
+    ASSERT_NE(status, nullptr);
+    app.form1->MediaPlayer1.setAudioOutputFactory(
+        []() -> std::unique_ptr<AudioOutput> { throw SoundError(SoundMessages::NoDevice); });
+    app.openVideo(withSound);
+    EXPECT_EQ(status->text(), SoundMessages::NoDevice);
+    EXPECT_TRUE(status->isVisible());
+    app.openVideo(silent);
+    EXPECT_EQ(status->text(), "");
+    app.form1->MediaPlayer1.setAudioOutputFactory(simulatedOutputs(std::make_shared<OutputLog>()));
+    app.openVideo(withSound);
+    EXPECT_EQ(status->text(), "");
+    EXPECT_TRUE(app.form1->MediaPlayer1.hasAudio());
+}
+
+namespace {
+
+// Pauses a play after a while of the steady clock, and gives the frame it stopped at.
+int64_t frameAfter(MediaPlayer& player, int ms) {
+    player.setTimeFormat(MediaPlayer::TimeFormat::Frames);
+    player.play();
+    QTest::qWait(ms);
+    player.pauseOperation();
+    return player.position();
+}
+
+} // namespace
+
+// While the sound plays, its device's clock sets the picture: a device that runs slow or fast
+// against the system clock takes the pictures with it.
+TEST(PlayerClock, PicturesFollowTheSoundDevicesClock) {
+    for (double speed : {0.8, 1.25}) {
+        SCOPED_TRACE(speed);
+        SimulatedOutputOptions options;
+        options.speed = speed;
+        RampPlayer r(3.0, 3.0, options);
+        const int64_t frame = frameAfter(r.player, 1000);
+        // 1 s of the system clock is `speed` seconds of the device's, 25 pictures a second.
+        EXPECT_NEAR(double(frame), 25 * speed, 2.5);
+    }
+}
+
+// Without sound, or once a short sound is over, the timer keeps the time.
+TEST(PlayerClock, TheTimerKeepsTimeWithoutSound) {
+    RampPlayer noSound(3.0, 0.3);
+    EXPECT_NEAR(double(frameAfter(noSound.player, 1000)), 25, 2.5);
+    EXPECT_TRUE(noSound.player.soundProblem().isEmpty());
+
+    ScratchDir dir;
+    SoundVideo video;
+    video.seconds = 3;
+    makeSoundVideo(dir.file("silent.avi"), video);
+    VideoDisplay display;
+    MediaPlayer player;
+    player.setDisplayWindow(&display);
+    player.open(dir.file("silent.avi"));
+    EXPECT_FALSE(player.hasAudio());
+    EXPECT_NEAR(double(frameAfter(player, 1000)), 25, 2.5);
 }
