@@ -156,8 +156,26 @@ struct AudioTrack::State {
     int64_t toUs(int64_t ts) const { return av_rescale_q(ts, timeBase, AVRational{1, UsPerSecond}); }
     int64_t framesOf(int64_t us) const { return av_rescale(us, outFormat.rate, UsPerSecond); }
 
+    // A fresh decoder for each start: a flushed one may still carry state into its first frame.
+    void openDecoder() {
+        const AVCodecParameters* par = format->streams[stream]->codecpar;
+        const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
+        if (!decoder)
+            fail(SoundMessages::NoDecoder, avcodec_get_name(par->codec_id));
+        codec.reset(avcodec_alloc_context3(decoder));
+        if (!codec)
+            fail(SoundMessages::CannotDecode, ffmpegError(AVERROR(ENOMEM)));
+        int ret = avcodec_parameters_to_context(codec.get(), par);
+        if (ret < 0)
+            fail(SoundMessages::CannotDecode, ffmpegError(ret));
+        codec->pkt_timebase = timeBase;
+        ret = avcodec_open2(codec.get(), decoder, nullptr);
+        if (ret < 0)
+            fail(SoundMessages::CannotDecode, std::string(decoder->name) + ": " + ffmpegError(ret));
+    }
+
     void resetDecoding() {
-        avcodec_flush_buffers(codec.get());
+        openDecoder();
         swr.reset();
         swrRate = 0;
         swrFormat = -1;
@@ -178,10 +196,17 @@ struct AudioTrack::State {
     // Puts the demuxer at or before fromUs: by seeking, or by reading from the start of the
     // file when the stream cannot be sought.
     void positionDemuxer() {
-        if (atFileStart && fromUs <= SeekPrerollUs)
+        const AVStream* st = format->streams[stream];
+        const int64_t startUs = st->start_time != AV_NOPTS_VALUE ? toUs(st->start_time) : 0;
+        const int64_t targetUs = fromUs - SeekPrerollUs;
+        if (targetUs <= startUs) {
+            // Near the start the file is read from its beginning, with every packet before the
+            // first sound (an encoder's priming) decoded as a fresh decoder expects.
+            if (!atFileStart)
+                reopen();
             return;
-        int64_t target =
-            av_rescale_q(std::max<int64_t>(0, fromUs - SeekPrerollUs), AVRational{1, UsPerSecond}, timeBase);
+        }
+        int64_t target = av_rescale_q(targetUs, AVRational{1, UsPerSecond}, timeBase);
         int ret = avformat_seek_file(format.get(), stream, INT64_MIN, target, target, 0);
         if (ret >= 0) {
             seeked = true;
@@ -365,20 +390,7 @@ std::unique_ptr<AudioTrack> AudioTrack::open(const std::string& path, const Audi
     AVStream* stream = s->format->streams[s->stream];
     s->timeBase = stream->time_base.num > 0 && stream->time_base.den > 0 ? stream->time_base
                                                                          : AVRational{1, UsPerSecond};
-    const AVCodecParameters* par = stream->codecpar;
-    const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
-    if (!decoder)
-        fail(SoundMessages::NoDecoder, avcodec_get_name(par->codec_id));
-    s->codec.reset(avcodec_alloc_context3(decoder));
-    if (!s->codec)
-        fail(SoundMessages::CannotDecode, ffmpegError(AVERROR(ENOMEM)));
-    int ret = avcodec_parameters_to_context(s->codec.get(), par);
-    if (ret < 0)
-        fail(SoundMessages::CannotDecode, ffmpegError(ret));
-    s->codec->pkt_timebase = s->timeBase;
-    ret = avcodec_open2(s->codec.get(), decoder, nullptr);
-    if (ret < 0)
-        fail(SoundMessages::CannotDecode, std::string(decoder->name) + ": " + ffmpegError(ret));
+    s->openDecoder();
     s->output = makeOutput ? makeOutput() : makeSystemAudioOutput();
     if (!s->output)
         fail(SoundMessages::NoDevice, {});

@@ -121,21 +121,13 @@ bool SoundServer::start() {
     // A user-mode server that keeps its runtime, state and configuration in its own folder and
     // stays off the session bus (another server may own the names there). It runs as root too:
     // it only warns that it was not meant to.
-    std::vector<std::string> args = {"pulseaudio",
-                                     "-n",
-                                     "--daemonize=no",
-                                     "--use-pid-file=no",
-                                     "--system=no",
-                                     "--exit-idle-time=-1",
-                                     "--disable-shm=yes",
-                                     "--high-priority=no",
-                                     "--realtime=no",
-                                     "--log-target=stderr",
-                                     "-L",
-                                     std::string("module-null-sink sink_name=") + SinkName,
-                                     "-L",
-                                     "module-native-protocol-unix auth-anonymous=1 socket=" + m_dir +
-                                         "/native"};
+    std::vector<std::string> args = {
+        "pulseaudio", "-n", "--daemonize=no", "--use-pid-file=no", "--system=no", "--exit-idle-time=-1",
+        "--disable-shm=yes", "--high-priority=no", "--realtime=no", "--log-target=stderr", "-L",
+        // Without rewinds the monitor records what the sink played,
+        // not what it played before it took some sound back.
+        std::string("module-null-sink norewinds=1 sink_name=") + SinkName, "-L",
+        "module-native-protocol-unix auth-anonymous=1 socket=" + m_dir + "/native"};
     auto env = environmentWith({{"HOME", m_dir},
                                 {"XDG_RUNTIME_DIR", m_dir},
                                 {"XDG_CONFIG_HOME", m_dir + "/config"},
