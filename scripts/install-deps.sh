@@ -17,6 +17,8 @@ packages=(
   libgif-dev libtiff-dev imagemagick
   # the desktop program: Qt 6 Widgets and Multimedia; a virtual display and fonts for its tests
   qt6-base-dev qt6-multimedia-dev libgl-dev xvfb xauth fonts-dejavu-core
+  # the player's sound tests: a private sound server and its recorder; memory checks of the player
+  pulseaudio pulseaudio-utils valgrind
 )
 
 missing=()

@@ -181,7 +181,8 @@ bool SoundRecorder::start() {
     {
         std::lock_guard lock(m_mutex);
         m_samples.clear();
-        m_startUs = INT64_MAX;
+        m_arrivals.clear();
+        m_fitted = false;
     }
     int fds[2];
     if (pipe(fds) != 0)
@@ -231,9 +232,8 @@ void SoundRecorder::readLoop(int fd) {
         for (size_t i = 0; i < whole; i += 2)
             m_samples.push_back(int16_t(buffer[i] | (buffer[i + 1] << 8)));
         frames += int64_t(whole / 4);
-        // Each block arrives no sooner than its last sample was played, so the earliest
-        // arrival less the recorded length is when the first sample was.
-        m_startUs = std::min(m_startUs, now - frames * 1'000'000 / Rate);
+        m_arrivals.emplace_back(now, frames);
+        m_fitted = false;
         carried = total - whole;
         std::memcpy(carry, buffer.data() + whole, carried);
     }
@@ -252,9 +252,57 @@ std::vector<int16_t> SoundRecorder::samples() const {
     return m_samples;
 }
 
-int64_t SoundRecorder::startUs() const {
+void SoundRecorder::fit() const {
+    if (m_fitted)
+        return;
+    // A block arrives no sooner than its last sample was played, and most arrive soon after:
+    // the earliest arrivals of each tenth of the recording lie on the line of play times.
+    const double nominal = 1e6 / Rate;
+    std::vector<std::pair<double, double>> points; // frame, time
+    const size_t parts = m_arrivals.size() >= 100 ? 10 : 1;
+    for (size_t p = 0; p < parts; ++p) {
+        size_t from = m_arrivals.size() * p / parts, to = m_arrivals.size() * (p + 1) / parts;
+        std::pair<double, double> best{0, 0};
+        double bestLead = 1e300;
+        for (size_t i = from; i < to; ++i) {
+            double lead = double(m_arrivals[i].first) - double(m_arrivals[i].second) * nominal;
+            if (lead < bestLead) {
+                bestLead = lead;
+                best = {double(m_arrivals[i].second), double(m_arrivals[i].first)};
+            }
+        }
+        if (to > from)
+            points.push_back(best);
+    }
+    m_fitUsPerFrame = nominal;
+    if (points.size() >= 2) {
+        double mn = 0, mt = 0;
+        for (auto [n, t] : points)
+            mn += n, mt += t;
+        mn /= double(points.size());
+        mt /= double(points.size());
+        double num = 0, den = 0;
+        for (auto [n, t] : points)
+            num += (n - mn) * (t - mt), den += (n - mn) * (n - mn);
+        if (den > 0)
+            m_fitUsPerFrame = num / den;
+        m_fitUs = mt - mn * m_fitUsPerFrame;
+    } else if (points.size() == 1) {
+        m_fitUs = points[0].second - points[0].first * nominal;
+    }
+    m_fitted = true;
+}
+
+int64_t SoundRecorder::playedAtUs(size_t frame) const {
     std::lock_guard lock(m_mutex);
-    return m_startUs;
+    fit();
+    return int64_t(m_fitUs + double(frame) * m_fitUsPerFrame);
+}
+
+double SoundRecorder::sinkClockPpm() const {
+    std::lock_guard lock(m_mutex);
+    fit();
+    return (1e6 / Rate / m_fitUsPerFrame - 1) * 1e6;
 }
 
 SoundServer& soundServer() {

@@ -49,8 +49,11 @@ public:
 
     // Interleaved left/right samples recorded so far.
     std::vector<int16_t> samples() const;
-    // The steady-clock time, in microseconds, at which recorded frame 0 was played.
-    int64_t startUs() const;
+    // The steady-clock time, in microseconds, at which a recorded frame was played. The sink's
+    // clock need not run at the steady clock's pace: the time comes from the blocks' arrivals.
+    int64_t playedAtUs(size_t frame) const;
+    // How much faster the sink plays than the steady clock runs, in parts per million.
+    double sinkClockPpm() const;
     // Steady-clock microseconds now.
     static int64_t nowUs();
 
@@ -62,7 +65,12 @@ private:
     std::thread m_reader;
     mutable std::mutex m_mutex;
     std::vector<int16_t> m_samples;
-    int64_t m_startUs = INT64_MAX;
+    // Each block's arrival on the steady clock, with the frames recorded up to its end.
+    std::vector<std::pair<int64_t, int64_t>> m_arrivals;
+    // The fitted line: frame n was played at m_fitUs + n * m_fitUsPerFrame.
+    void fit() const;
+    mutable bool m_fitted = false;
+    mutable double m_fitUs = 0, m_fitUsPerFrame = 0;
 };
 
 // The server the sound tests share; started by their main before the application.
