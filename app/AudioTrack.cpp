@@ -43,12 +43,10 @@ struct ChannelLayout {
 };
 
 constexpr int64_t UsPerSecond = 1'000'000;
-// Packets that end this long before the start time are skipped without decoding; the ones after
-// prime decoders that carry state from packet to packet (MP3's bit reservoir, for one).
-constexpr int64_t PrerollUs = 1'000'000;
-// Seeks aim this far before the start time, so that decoders whose output depends on the packets
-// before (overlapping transforms, MP3's bit reservoir) give the start time's sound exactly.
-constexpr int64_t SeekPrerollUs = 200'000;
+// Decoding starts this far before the start time (seeks aim there, and packets that end before it
+// are read past undecoded), so that decoders whose output depends on the packets before
+// (overlapping transforms, MP3's bit reservoir) give the start time's sound exactly.
+constexpr int64_t PrerollUs = 200'000;
 // A seek that lands later than this after the start time missed its target.
 constexpr int64_t SeekToleranceUs = 2'000;
 // Packets in a row the decoder may refuse before the sound counts as undecodable.
@@ -198,7 +196,7 @@ struct AudioTrack::State {
     void positionDemuxer() {
         const AVStream* st = format->streams[stream];
         const int64_t startUs = st->start_time != AV_NOPTS_VALUE ? toUs(st->start_time) : 0;
-        const int64_t targetUs = fromUs - SeekPrerollUs;
+        const int64_t targetUs = fromUs - PrerollUs;
         if (targetUs <= startUs) {
             // Near the start the file is read from its beginning, with every packet before the
             // first sound (an encoder's priming) decoded as a fresh decoder expects.
@@ -223,8 +221,12 @@ struct AudioTrack::State {
                                                : av_channel_layout_copy(&in.layout, &codec->ch_layout);
         if (ret < 0)
             fail(SoundMessages::CannotConvert, ffmpegError(ret));
-        if (in.layout.nb_channels <= 0)
-            av_channel_layout_default(&in.layout, 1);
+        // A layout that only counts its channels (a plain WAVE format's) gets the usual one.
+        if (in.layout.order == AV_CHANNEL_ORDER_UNSPEC || in.layout.nb_channels <= 0) {
+            int channels = std::max(in.layout.nb_channels, 1);
+            av_channel_layout_uninit(&in.layout);
+            av_channel_layout_default(&in.layout, channels);
+        }
         if (swr && swrRate == f->sample_rate && swrFormat == f->format &&
             av_channel_layout_compare(&swrLayout.layout, &in.layout) == 0)
             return;

@@ -1,7 +1,11 @@
 // Videos with sound made by ffmpeg, and measurements of recorded sound.
 #include "SoundFixtures.h"
 
+#include "app/MediaPlayer.h"
 #include "support/TestUtil.h"
+
+#include <QElapsedTimer>
+#include <QTest>
 
 #include <algorithm>
 #include <cmath>
@@ -163,6 +167,14 @@ std::pair<size_t, size_t> soundSpan(const std::vector<int16_t>& samples, int thr
         }
     }
     return {first, end};
+}
+
+bool waitUntilStopped(const MediaPlayer& player, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (player.mode() == MediaPlayer::Playing && clock.elapsed() < timeoutMs)
+        QTest::qWait(5);
+    return player.mode() != MediaPlayer::Playing;
 }
 
 } // namespace kelvara::test

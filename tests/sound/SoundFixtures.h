@@ -1,9 +1,14 @@
-// Videos with sound made by ffmpeg for the sound tests, and measurements of recorded sound.
+// Videos with sound made by ffmpeg for the sound tests, measurements of recorded sound, and
+// waiting for a play to end.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+namespace kelvara {
+class MediaPlayer;
+}
 
 namespace kelvara::test {
 
@@ -51,5 +56,8 @@ std::vector<size_t> soundOnsets(const std::vector<int16_t>& samples, int thresho
 // The first and one past the last frame whose left sample's magnitude exceeds threshold; {0, 0}
 // when there is none.
 std::pair<size_t, size_t> soundSpan(const std::vector<int16_t>& samples, int threshold);
+
+// Lets the player run until it stops playing, or the time is up; false when it still plays.
+bool waitUntilStopped(const MediaPlayer& player, int timeoutMs);
 
 } // namespace kelvara::test

@@ -85,14 +85,6 @@ int16_t rampAt(int64_t frame) {
     return ::testing::AssertionSuccess();
 }
 
-bool waitUntilStopped(const MediaPlayer& player, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    while (player.mode() == MediaPlayer::Playing && t.elapsed() < timeoutMs)
-        QTest::qWait(5);
-    return player.mode() != MediaPlayer::Playing;
-}
-
 struct CodecCase {
     const char* audioCodec;
     const char* extension;

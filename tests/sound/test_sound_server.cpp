@@ -27,15 +27,6 @@ namespace {
     if (!soundServer().running())                                                                            \
     GTEST_SKIP() << "no sound server could start here: " << soundServer().failure()
 
-// Lets the player run until it stops, or the time is up.
-bool waitUntilStopped(const MediaPlayer& player, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    while (player.mode() == MediaPlayer::Playing && t.elapsed() < timeoutMs)
-        QTest::qWait(5);
-    return player.mode() != MediaPlayer::Playing;
-}
-
 double decibels(double ratio) {
     return 20 * std::log10(ratio);
 }
@@ -60,7 +51,7 @@ std::vector<int> tonesHeard(const std::vector<int16_t>& sound) {
     return tones;
 }
 
-// A video with a tone, played through the main window into a recording.
+// The program's windows, a scratch folder and a recorder of the sink.
 struct RecordedApp {
     RecordedApp() : recorder(soundServer()) {}
     ScratchDir dir;
