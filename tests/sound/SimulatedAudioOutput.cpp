@@ -62,7 +62,8 @@ int64_t SimulatedAudioOutput::activeUs() const {
         return 0;
     if (m_suspended)
         return m_activeBeforeUs;
-    return m_activeBeforeUs + int64_t(double(m_clock.nsecsElapsed() / 1000) * m_options.speed);
+    int64_t us = m_activeBeforeUs + int64_t(double(m_clock.nsecsElapsed() / 1000) * m_options.speed);
+    return m_options.stallAfterMs >= 0 ? std::min<int64_t>(us, m_options.stallAfterMs * 1000) : us;
 }
 
 int64_t SimulatedAudioOutput::writtenBytes() const {

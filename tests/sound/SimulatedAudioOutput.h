@@ -28,6 +28,7 @@ struct SimulatedOutputOptions {
     double speed = 1.0;     // played seconds per second of the steady clock
     int bufferMs = 200;     // how much the output takes ahead
     int failAfterMs = -1;   // the output fails this long after a start (a server that goes)
+    int stallAfterMs = -1;  // the output stops playing this long after a start, unannounced
     bool failStart = false; // no stream can be opened
 };
 
