@@ -69,7 +69,8 @@ public:
         // Qt's PulseAudio sink reports what the server has read less the server's own latency,
         // moved on by the time since its last timing report: the sound played out. What still
         // waits in the stream's buffer is already left out; taking off the buffer's fill again
-        // (which moves in the server's request steps) only adds a lag of up to 20 ms.
+        // (which moves in the server's request steps) would put the pictures 5 to 10 ms later
+        // and make them jitter.
         return m_sink->processedUSecs();
     }
 
