@@ -55,7 +55,7 @@ void writeGif(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pro
     }
     reportProgress(progress, 30);
 
-    GifLzwEncodeHook encoder = params.gifLzw.encode ? params.gifLzw.encode : defaultGifLzwHooks().encode;
+    const GifLzwEncodeHook encoder = params.gifLzw.encode;
     if (!encoder)
         throw OutputError(OutputMessages::NoGifEncoder);
 

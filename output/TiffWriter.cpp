@@ -143,7 +143,7 @@ void writeTiff(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pr
         }
         break;
     case TiffCompression::Lzw:
-        lzw = params.tiffLzw.encode ? params.tiffLzw.encode : defaultTiffLzwHooks().encode;
+        lzw = params.tiffLzw.encode;
         compressionValue = lzw ? 5 : 1;
         break;
     case TiffCompression::PackBits:

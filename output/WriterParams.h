@@ -1,6 +1,7 @@
-// The writer-parameter record every still-image writer reads, the LZW hooks and the writers' errors.
+// The writer-parameter record every still-image writer reads and the writers' errors.
 #pragma once
 
+#include "output/LzwCodecs.h"
 #include "raster/Bitmap.h"
 #include "raster/Error.h"
 
@@ -23,7 +24,7 @@ public:
 
 namespace OutputMessages {
 inline constexpr const char* PngCreate = "Error on creating PNG";
-// No LZW encoder for GIF image data, neither in the parameters nor as the library default.
+// No LZW encoder for GIF image data in the parameters.
 inline constexpr const char* NoGifEncoder = "No GIF LZW encoder is available";
 inline constexpr const char* EmptyPicture = "The picture is empty";
 // Width or height beyond the 16-bit fields of the format.
@@ -37,40 +38,6 @@ inline void reportProgress(const ProgressCallback& progress, int percent) {
     if (progress)
         progress(percent);
 }
-
-// GIF LZW codec: the encoder writes the minimum code size, the data sub-blocks and the block
-// terminator for width x height indexes given row after row from the top.
-using GifLzwEncodeHook = void (*)(Stream& stream, int height, int width, int bits, const uint8_t* indexes,
-                                  bool interlaced);
-// The decoder reads what the encoder wrote from the stream's position and returns the indexes
-// row after row from the top.
-using GifLzwDecodeHook = std::vector<uint8_t> (*)(Stream& stream, int height, int width, bool interlaced);
-
-// The state a TIFF LZW encoder keeps between its calls for one strip.
-class TiffLzwEncoderState {
-public:
-    virtual ~TiffLzwEncoderState() = default;
-};
-// TIFF LZW codec: the encoder is called once per row of a strip with the same state, which starts
-// empty, and once more with no bytes (row == nullptr) to end the strip.
-using TiffLzwEncodeHook = void (*)(const uint8_t* row, size_t count, Stream& stream,
-                                   std::unique_ptr<TiffLzwEncoderState>& state);
-// The decoder turns one strip back into at most expectedSize bytes.
-using TiffLzwDecodeHook = std::vector<uint8_t> (*)(const uint8_t* data, size_t size, size_t expectedSize);
-
-struct GifLzwHooks {
-    GifLzwEncodeHook encode = nullptr;
-    GifLzwDecodeHook decode = nullptr;
-};
-struct TiffLzwHooks {
-    TiffLzwEncodeHook encode = nullptr;
-    TiffLzwDecodeHook decode = nullptr;
-};
-
-// The library's default hooks, used when the parameters hold none. They start as our own GIF and
-// TIFF LZW pairs, the ones the program hands to the library at start-up.
-GifLzwHooks& defaultGifLzwHooks();
-TiffLzwHooks& defaultTiffLzwHooks();
 
 // Indexes into the TIFF lists of the save-parameters dialog.
 enum class TiffCompression : uint8_t {

@@ -920,7 +920,6 @@ void TSAVEparam::makePreview() {
         bool grey = false;
         switch (format) {
         case StillImageFormat::Tiff: {
-            m_params.tiffLzw = defaultTiffLzwHooks();
             writeTiff(counter, source, m_params, progress);
             const TiffPhotometric photometric = m_set.tiffPhotometric;
             const bool greyPhotometric =
@@ -932,7 +931,6 @@ void TSAVEparam::makePreview() {
             break;
         }
         case StillImageFormat::Gif:
-            m_params.gifLzw = defaultGifLzwHooks();
             m_params.bitsPerSample = m_set.gifBitsPerPixel;
             m_params.samplesPerPixel = 1;
             writeGif(counter, source, m_params, progress);
