@@ -125,7 +125,8 @@ std::vector<uint8_t> output_detail::encodeBmpRleRow(const uint8_t* indexes, int 
     return std::move(memory.bytes());
 }
 
-void writeBmp(Stream& stream, const Bitmap& bitmap, TIOParams& params, const ProgressCallback& progress) {
+WriteResult writeBmp(Stream& stream, const Bitmap& bitmap, const TIOParams& params,
+                     const ProgressCallback& progress) {
     const RgbPicture picture = rgbPictureOf(bitmap);
     const int width = picture.width, height = picture.height;
 
@@ -134,7 +135,7 @@ void writeBmp(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pro
         bits = params.bitsPerSample;
     else
         bits = params.samplesPerPixel == 1 ? 8 : 24;
-    const bool rle = params.bmpCompression == 1 && (bits == 4 || bits == 8);
+    const bool rle = params.bmp.compression == 1 && (bits == 4 || bits == 8);
     const uint32_t compression = rle ? (bits == 4 ? 2 : 1) : 0;
 
     IndexedPicture indexed;
@@ -142,7 +143,6 @@ void writeBmp(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pro
         indexed = twoColorPicture(picture).picture;
     else if (bits <= 8)
         indexed = quantizePicture(picture, 1 << bits);
-    params.colorMap = indexed.palette;
 
     const uint64_t start = stream.position();
     const uint32_t paletteBytes = bits <= 8 ? 4u << bits : 0;
@@ -190,6 +190,7 @@ void writeBmp(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pro
     out.flush();
     stream.seek(end);
     reportProgress(progress, 100);
+    return {std::move(indexed.palette)};
 }
 
 } // namespace kelvara

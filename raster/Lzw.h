@@ -29,24 +29,38 @@ inline constexpr const char* Damaged = "Damaged LZW data";
 // bits, widening one code early; the table is cleared when 4094 codes are taken.
 enum class LzwMode { Gif, Tiff };
 
-// Packs codes of varying width into bytes, least significant bit first (GIF), handing every full
-// byte to the sink, an object with writeByte(uint8_t).
-template <class Sink> class LsbBitWriter {
+// Packs codes of varying width into bytes, least significant bit first (GIF) or most significant
+// bit first (TIFF LZW, CCITT), handing every full byte to the sink, an object with
+// writeByte(uint8_t).
+enum class BitOrder { LsbFirst, MsbFirst };
+
+template <BitOrder Order, class Sink> class BitWriter {
 public:
-    explicit LsbBitWriter(Sink& sink) : m_sink(&sink) {}
+    explicit BitWriter(Sink& sink) : m_sink(&sink) {}
     void put(uint32_t code, int width) {
-        m_accumulator |= static_cast<uint64_t>(code & ((1u << width) - 1)) << m_bits;
-        m_bits += width;
-        while (m_bits >= 8) {
-            m_sink->writeByte(static_cast<uint8_t>(m_accumulator));
-            m_accumulator >>= 8;
-            m_bits -= 8;
+        const uint64_t bits = code & ((uint64_t(1) << width) - 1);
+        if constexpr (Order == BitOrder::LsbFirst) {
+            m_accumulator |= bits << m_bits;
+            m_bits += width;
+            while (m_bits >= 8) {
+                m_sink->writeByte(static_cast<uint8_t>(m_accumulator));
+                m_accumulator >>= 8;
+                m_bits -= 8;
+            }
+        } else {
+            m_accumulator = (m_accumulator << width) | bits;
+            m_bits += width;
+            while (m_bits >= 8) {
+                m_sink->writeByte(static_cast<uint8_t>(m_accumulator >> (m_bits - 8)));
+                m_bits -= 8;
+            }
         }
     }
     // Hands over the last partial byte, its unused bits 0.
     void flush() {
         if (m_bits > 0)
-            m_sink->writeByte(static_cast<uint8_t>(m_accumulator));
+            m_sink->writeByte(static_cast<uint8_t>(
+                Order == BitOrder::LsbFirst ? m_accumulator : m_accumulator << (8 - m_bits)));
         m_accumulator = 0;
         m_bits = 0;
     }
@@ -58,32 +72,8 @@ private:
     int m_bits = 0;
 };
 
-// Packs codes of varying width into bytes, most significant bit first (TIFF LZW, CCITT).
-template <class Sink> class MsbBitWriter {
-public:
-    explicit MsbBitWriter(Sink& sink) : m_sink(&sink) {}
-    void put(uint32_t code, int width) {
-        m_accumulator = (m_accumulator << width) | (code & ((uint64_t(1) << width) - 1));
-        m_bits += width;
-        while (m_bits >= 8) {
-            m_sink->writeByte(static_cast<uint8_t>(m_accumulator >> (m_bits - 8)));
-            m_bits -= 8;
-        }
-    }
-    // Hands over the last partial byte, padded with 0 bits.
-    void flush() {
-        if (m_bits > 0)
-            m_sink->writeByte(static_cast<uint8_t>(m_accumulator << (8 - m_bits)));
-        m_accumulator = 0;
-        m_bits = 0;
-    }
-    int pendingBits() const { return m_bits; }
-
-private:
-    Sink* m_sink;
-    uint64_t m_accumulator = 0;
-    int m_bits = 0;
-};
+template <class Sink> using LsbBitWriter = BitWriter<BitOrder::LsbFirst, Sink>;
+template <class Sink> using MsbBitWriter = BitWriter<BitOrder::MsbFirst, Sink>;
 
 // A sink that appends the bytes to a vector.
 struct ByteVectorSink {

@@ -18,9 +18,9 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-using Writer = void (*)(Stream&, const Bitmap&, TIOParams&, const ProgressCallback&);
+using Writer = WriteResult (*)(Stream&, const Bitmap&, const TIOParams&, const ProgressCallback&);
 
-Bytes writeWith(Writer writer, const Bitmap& bitmap, TIOParams& params) {
+Bytes writeWith(Writer writer, const Bitmap& bitmap, const TIOParams& params) {
     MemoryStream stream;
     writer(stream, bitmap, params, {});
     return stream.bytes();
@@ -132,10 +132,12 @@ TEST(OutputBmp, TwoColourPictureKeepsBothColoursDarkerFirst) {
     TIOParams params;
     params.bitsPerSample = 1;
     params.samplesPerPixel = 1;
-    Bytes file = writeWith(writeBmp, bitmap, params);
+    MemoryStream stream;
+    const WriteResult result = writeBmp(stream, bitmap, params, {});
+    const Bytes& file = stream.bytes();
     EXPECT_EQ(le16(file, 28), 1);
     EXPECT_EQ(Bytes(file.begin() + 54, file.begin() + 62), (Bytes{128, 0, 0, 0, 0, 255, 255, 0}));
-    EXPECT_EQ(params.colorMap, (std::vector<Color>{darkBlue, yellow}));
+    EXPECT_EQ(result.palette, (std::vector<Color>{darkBlue, yellow}));
     expectExact(decodeWithImageMagick(file, "bmp"), bitmap);
 }
 
@@ -162,7 +164,7 @@ TEST(OutputBmp, ImageMagickReadsEveryDepth) {
         TIOParams params;
         params.bitsPerSample = c.bits;
         params.samplesPerPixel = c.samples;
-        params.bmpCompression = static_cast<uint8_t>(c.compression);
+        params.bmp.compression = static_cast<uint8_t>(c.compression);
         Bytes file = writeWith(writeBmp, bitmap, params);
         EXPECT_EQ(le32(file, 2), file.size());
         EXPECT_EQ(le32(file, 34), file.size() - le32(file, 10));
@@ -180,7 +182,7 @@ TEST(OutputBmp, WritesAtTheStreamPositionAndLeavesTheStreamAtTheEnd) {
     TIOParams params;
     params.bitsPerSample = 8;
     params.samplesPerPixel = 1;
-    params.bmpCompression = 1;
+    params.bmp.compression = 1;
     MemoryStream stream;
     stream.write("XYZ", 3);
     writeBmp(stream, bitmap, params, {});
@@ -252,7 +254,7 @@ TEST(OutputPcx, ImageMagickReadsEveryDepth) {
         TIOParams params;
         params.bitsPerSample = c.bits;
         params.samplesPerPixel = c.samples;
-        params.pcxCompression = static_cast<uint8_t>(c.compression);
+        params.pcx.compression = static_cast<uint8_t>(c.compression);
         Bytes file = writeWith(writePcx, bitmap, params);
         test::still::DecodedRgb decoded = decodeWithImageMagick(file, "pcx");
         if (c.colours)
@@ -272,7 +274,7 @@ TEST(OutputPcx, OneBitPicturesKeepTheirTwoColoursInTheHeaderPalette) {
         TIOParams params;
         params.bitsPerSample = 1;
         params.samplesPerPixel = 1;
-        params.pcxCompression = static_cast<uint8_t>(compression);
+        params.pcx.compression = static_cast<uint8_t>(compression);
         Bytes file = writeWith(writePcx, bitmap, params);
         EXPECT_EQ(file[3], 1);
         EXPECT_EQ(le16(file, 66), 6);
@@ -317,7 +319,7 @@ TEST(OutputTga, HeaderIdExtensionAndFooter) {
     Bitmap bitmap;
     fillPicture(bitmap, 4, 2, gradient);
     TIOParams params;
-    params.tgaId = "";
+    params.tga.name = "";
     params.tgaDate = 1700000000;
     Bytes file = writeWith(writeTga, bitmap, params);
     EXPECT_EQ(file[0], 1);
@@ -335,8 +337,8 @@ TEST(OutputTga, HeaderIdExtensionAndFooter) {
     EXPECT_EQ(le16(file, extension + 478), 22000);
     EXPECT_EQ(le16(file, extension + 371), 2023); // year of the stamped moment
 
-    params.tgaId = "Frame 1";
-    params.tgaAuthor = std::string(60, 'a');
+    params.tga.name = "Frame 1";
+    params.tga.description = std::string(60, 'a');
     file = writeWith(writeTga, bitmap, params);
     EXPECT_EQ(file[0], 8);
     EXPECT_EQ(std::string(file.begin() + 18, file.begin() + 26), std::string("Frame 1\0", 8));
@@ -364,7 +366,7 @@ TEST(OutputTga, ImageMagickReadsEveryDepth) {
         TIOParams params;
         params.bitsPerSample = c.bits;
         params.samplesPerPixel = c.samples;
-        params.tgaCompressed = c.compressed;
+        params.tga.compressed = c.compressed;
         Bytes file = writeWith(writeTga, bitmap, params);
         test::still::DecodedRgb decoded = decodeWithImageMagick(file, "tga");
         if (c.bits == 8 && c.samples == 1)
@@ -382,7 +384,7 @@ TEST(OutputTga, BlackAndWhiteRows) {
     TIOParams params;
     params.bitsPerSample = 1;
     params.samplesPerPixel = 1;
-    params.tgaCompressed = true; // never applies to this type
+    params.tga.compressed = true; // never applies to this type
     Bytes file = writeWith(writeTga, bitmap, params);
     EXPECT_EQ(file[1], 0);
     EXPECT_EQ(file[2], 3);

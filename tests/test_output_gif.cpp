@@ -121,7 +121,7 @@ TEST(OutputGif, InterlacedRowsAndRoundTripThroughBothDecoders) {
     Bitmap bitmap;
     fillPicture(bitmap, 7, 10, [](int x, int y) { return rgbColor(x * 30, y * 25, 100); });
     TIOParams params;
-    params.gifInterlaced = true;
+    params.gif.interlaced = true;
     Bytes file = writeGifBytes(bitmap, params);
     test::still::GifFacts facts = readGifFactsWithGiflib(file);
     EXPECT_TRUE(facts.interlaced);
@@ -232,9 +232,9 @@ TEST(OutputGif, ColoursOfTransparencyAndBackground) {
     fillPicture(bitmap, 6, 3, fourColours);
     TIOParams params;
     params.bitsPerSample = 2;
-    params.gifTransparent = true;
-    params.gifTransparentColor = rgbColor(0, 200, 40);
-    params.gifBackground = rgbColor(240, 240, 232);
+    params.gif.transparent = true;
+    params.gif.transparentColor = rgbColor(0, 200, 40);
+    params.gif.background = rgbColor(240, 240, 232);
     Bytes file = writeGifBytes(bitmap, params);
     test::still::GifFacts facts = readGifFactsWithGiflib(file);
     ASSERT_TRUE(facts.transparent);
@@ -243,8 +243,8 @@ TEST(OutputGif, ColoursOfTransparencyAndBackground) {
 
     // A 1-bit picture takes the nearer of black and white, black on a tie.
     params.bitsPerSample = 1;
-    params.gifBackground = rgbColor(200, 200, 200);
-    params.gifTransparentColor = rgbColor(128, 127, 127);
+    params.gif.background = rgbColor(200, 200, 200);
+    params.gif.transparentColor = rgbColor(128, 127, 127);
     file = writeGifBytes(bitmap, params);
     EXPECT_EQ(file[11], 1);
     EXPECT_EQ(file[13 + 6 + 6], 0);

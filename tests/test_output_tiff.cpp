@@ -40,8 +40,8 @@ std::vector<uint16_t> ifdTags(const Bytes& file) {
 
 TIOParams tiffParams(TiffCompression compression, TiffPhotometric photometric, int bits, int samples) {
     TIOParams params;
-    params.tiffCompression = compression;
-    params.tiffPhotometric = photometric;
+    params.tiff.compression = compression;
+    params.tiff.photometric = photometric;
     params.bitsPerSample = bits;
     params.samplesPerPixel = samples;
     return params;
