@@ -68,9 +68,11 @@ int frameCommand(const std::vector<std::string>& args) {
 
     FrameReader reader;
     reader.open(positional[0]);
-    Bitmap* decoded = reader.frame(index);
-    if (!decoded)
-        throw Error("Frame " + positional[1] + " could not be read");
+    const FrameRead read = reader.read(index);
+    if (!read.picture)
+        throw Error("Frame " + positional[1] + " could not be read" +
+                    (read.error.empty() ? "" : ": " + read.error));
+    const Bitmap* decoded = read.picture;
     Bitmap picture;
     picture.SetPixelFormat(PixelFormat::Bits24);
     picture.SetSize(decoded->Width(), decoded->Height());

@@ -158,29 +158,35 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     int position = 0;
     observer.setProgressRange(0, maximum);
     observer.setProgressPosition(0);
-
-    struct ResetProgress {
-        JobObserver& observer;
-        ~ResetProgress() { observer.setProgressPosition(0); }
-    } resetProgress{observer};
+    const ProgressReset resetProgress(observer);
 
     FrameReader reader;
     reader.open(options.videoPath);
     auto document = newConversionDocument();
 
     int builtCount = 0;
+    FrameRun& run = result.run;
+    run.asked = static_cast<int>((count + step - 1) / step);
     for (int64_t cur = first; cur <= last;) {
         if (position < maximum) {
             position = std::min(maximum, position + (step == 1 ? 1 : step));
             observer.setProgressPosition(position);
         }
         pumpJobMessages(observer);
-        if (observer.abortRequested())
+        if (observer.abortRequested()) {
+            run.end = FrameRunEnd::Aborted;
             break;
-        Bitmap* frame = reader.frame(cur - 1);
-        if (!frame)
+        }
+        const FrameRead read = reader.read(cur - 1);
+        if (!read.picture) {
+            run.end = read.error.empty() ? FrameRunEnd::VideoEnded : FrameRunEnd::ReadFailed;
+            run.stoppedAt = cur;
+            run.error = read.error;
             break;
+        }
+        Bitmap* frame = read.picture;
         const int k = ++builtCount;
+        run.read = k;
         Bitmap& entry = table.entry(k);
         entry.SetWidth(gw);
         entry.SetHeight(gh);

@@ -81,7 +81,8 @@ int64_t transitionFrameNumber(const std::string& text, int64_t frameCount);
 
 // "Open image from a AVI": frame n (1-based) of the video becomes the side's picture; the size
 // label and the GIF size follow the video's size. A frame the video does not give raises Error
-// and leaves the side unchanged; frame source errors propagate likewise.
+// (NoVideoFrame, followed by the frame reader's reason when decoding failed) and leaves the side
+// unchanged; frame source errors propagate likewise.
 void openTransitionVideoFrame(TransitionTab& tab, TransitionSideKind kind, const std::string& videoPath,
                               int64_t frameNumber);
 

@@ -64,7 +64,14 @@ TEST(FrameSource, Uncompressed24BitFramesWithOddWidth) {
     }
     EXPECT_EQ(reader.frame(4), nullptr);
     EXPECT_EQ(reader.frame(-1), nullptr);
+    // A position the stream does not have is no error.
+    EXPECT_TRUE(reader.read(4).error.empty());
     EXPECT_NE(reader.frame(1), nullptr); // still usable after a miss
+    // A closed reader says so instead of giving nothing.
+    reader.close();
+    const FrameRead closed = reader.read(0);
+    EXPECT_EQ(closed.picture, nullptr);
+    EXPECT_EQ(closed.error, FrameSourceMessages::NotOpen);
 }
 
 TEST(FrameSource, SingleFrameVideo) {

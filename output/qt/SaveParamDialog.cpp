@@ -1,6 +1,7 @@
 // The save-parameters dialog: its pages, change handlers, preview and "OK".
 #include "output/qt/SaveParamDialog.h"
 
+#include "convert/JobObserver.h"
 #include "output/StillImageCodec.h"
 #include "output/qt/PaletteDialog.h"
 
@@ -92,6 +93,17 @@ int rateThousandths(double rate) {
 QString bytesText(uint64_t bytes) {
     return QString::number(bytes) + " bytes";
 }
+
+// The dialog's progress bar, moved as a job moves its own.
+class ProgressBarObserver final : public JobObserver {
+public:
+    explicit ProgressBarObserver(QProgressBar* bar) : m_bar(bar) {}
+    void setProgressRange(int minimum, int maximum) override { m_bar->setRange(minimum, maximum); }
+    void setProgressPosition(int position) override { m_bar->setValue(position); }
+
+private:
+    QProgressBar* m_bar;
+};
 
 QColor toQColor(Color c) {
     return QColor(redOf(c), greenOf(c), blueOf(c));
@@ -742,10 +754,8 @@ void TSAVEparam::Button1Click() {
 }
 
 void TSAVEparam::makePreview() {
-    struct ProgressReset {
-        QProgressBar* bar;
-        ~ProgressReset() { bar->setValue(0); }
-    } reset{ProgressBar1};
+    ProgressBarObserver bar(ProgressBar1);
+    const ProgressReset reset(bar);
 
     const Bitmap& source = ImageView1->picture();
     Bitmap& result = ImageView2->picture();
@@ -763,9 +773,9 @@ void TSAVEparam::makePreview() {
     copyPageToSaveOptions(format, m_set, options);
     options.jpeg2000.format = Jpeg2000Format::CodeStream;
     const EncodedImage encoded = encodeStillImage(
-        source, options, format, [this](int percent) { ProgressBar1->setValue(percent / 2); });
+        source, options, format, [&bar](int percent) { bar.setProgressPosition(percent / 2); });
     Label25->setText(bytesText(encoded.bytes.size()));
-    ProgressBar1->setValue(50);
+    bar.setProgressPosition(50);
     decodeStillImage(format, encoded.bytes.data(), encoded.bytes.size(), result);
     // The palette pickers of the GIF, PNG and TGA pages offer the palette of the last preview of a
     // page whose file keeps one.
@@ -773,7 +783,6 @@ void TSAVEparam::makePreview() {
         format == StillImageFormat::Png || format == StillImageFormat::Tga)
         m_colorMap = encoded.palette;
 
-    ProgressBar1->setValue(0);
     ImageView2->setZoomAndScroll(ImageView1->zoom(), ImageView1->scrollX(), ImageView1->scrollY());
     ImageView2->update();
 }
