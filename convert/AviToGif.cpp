@@ -30,15 +30,15 @@ int64_t roundHalfEven(int64_t numerator, int64_t denominator) {
 
 std::unique_ptr<TGIFDocument> newConversionDocument() {
     auto document = std::make_unique<TGIFDocument>();
-    document->SetReductionMode(8); // QuantizeWithSystemColors
-    document->SetDitherKind(1);    // FloydSteinberg
+    document->SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+    document->SetDitherKind(GifDitherKind::FloydSteinberg);
     return document;
 }
 
 // Reduces entries 1..count, each into a document of its own, on several threads.
 std::vector<std::unique_ptr<TGIFDocument>> reduceInParallel(FrameTable& table, int count, int threads) {
     std::vector<std::unique_ptr<TGIFDocument>> reduced(static_cast<size_t>(count));
-    std::vector<Bitmap*> entries;
+    std::vector<const Bitmap*> entries;
     for (int i = 1; i <= count; ++i)
         entries.push_back(&table.entry(i));
     std::atomic<int> next{0};

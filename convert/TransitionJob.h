@@ -94,7 +94,7 @@ void setTransitionEmptyPicture(TransitionTab& tab, TransitionSideKind kind, bool
 class TransitionFrameSink {
 public:
     virtual ~TransitionFrameSink() = default;
-    virtual void addFrame(Bitmap& frame, int index, int delayHundredths) = 0;
+    virtual void addFrame(const Bitmap& frame, int index, int delayHundredths) = 0;
 };
 
 struct TransitionRunResult {

@@ -119,7 +119,6 @@ public:
         int next = slot == 0 ? -1 : static_cast<int>(slot) - (HashSize - static_cast<int>(slot));
         return static_cast<uint32_t>(next < 0 ? next + HashSize : next);
     }
-    uint32_t slot(int index) const { return m_slots[index]; }
 
 private:
     uint32_t m_slots[HashSize];

@@ -366,8 +366,8 @@ TEST(AviToGif, FramesEqualTheEngineOnDecodedFrames) {
     ASSERT_EQ(convertAviToGif(o, table, built, observer).frames, 6);
 
     TGIFDocument expected;
-    expected.SetReductionMode(8);
-    expected.SetDitherKind(1);
+    expected.SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+    expected.SetDitherKind(GifDitherKind::FloydSteinberg);
     FrameReader reader;
     reader.open(path);
     for (int i = 0; i < 6; ++i) {

@@ -42,8 +42,8 @@ std::string joined(const std::vector<std::string>& paths) {
 // The file the library writes for the same pictures, built the conversions' way.
 std::vector<uint8_t> libraryGif(int count, int w, int h, uint16_t delay, bool loop, int encoder) {
     TGIFDocument doc;
-    doc.SetReductionMode(8);
-    doc.SetDitherKind(1);
+    doc.SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+    doc.SetDitherKind(GifDitherKind::FloydSteinberg);
     for (int i = 0; i < count; ++i) {
         auto b = gradientNoiseFrame(w, h, static_cast<uint32_t>(i + 1));
         const int index = doc.AddFrame(*b);
