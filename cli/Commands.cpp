@@ -4,6 +4,7 @@
 #include "cli/TransitionCommand.h"
 #include "cli/WriteCommand.h"
 
+#include "output/StillImageWriters.h"
 #include "raster/Bitmap.h"
 #include "raster/Error.h"
 #include "raster/Stream.h"

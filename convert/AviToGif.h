@@ -2,9 +2,9 @@
 // reversed, become a looping GIF document.
 #pragma once
 
-#include "convert/FrameTable.h"
 #include "convert/JobObserver.h"
 #include "raster/Bitmap.h"
+#include "raster/FrameTable.h"
 
 #include <cstdint>
 #include <string>

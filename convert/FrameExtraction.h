@@ -2,9 +2,9 @@
 // kept in the extraction frame table.
 #pragma once
 
-#include "convert/FrameTable.h"
 #include "convert/JobObserver.h"
 #include "raster/Bitmap.h"
+#include "raster/FrameTable.h"
 
 #include <cstdint>
 #include <functional>

@@ -3,11 +3,11 @@
 // transition frame table and hands each to a frame sink.
 #pragma once
 
-#include "convert/FrameTable.h"
 #include "convert/JobObserver.h"
 #include "convert/TransitionRenderer.h"
 #include "raster/Bitmap.h"
 #include "raster/Error.h"
+#include "raster/FrameTable.h"
 
 #include <string>
 

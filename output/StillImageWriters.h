@@ -37,6 +37,10 @@ WriteResult writePng(Stream& stream, const Bitmap& picture, const TIOParams& par
 WriteResult writeJpeg2000(Stream& stream, const Bitmap& picture, const TIOParams& params,
                           const ProgressCallback& progress = {});
 
+// The plain 24-bit bottom-up BMP byte image of a picture, with no resolution and no count of
+// important colours: the frames kelvara-cli writes.
+std::vector<uint8_t> encodeBmp24(const Bitmap& bitmap);
+
 // The row encoders of the writers, one row or line at a time.
 namespace output_detail {
 // BMP RLE8 (bits 8) or RLE4 (bits 4) of one row of indexes, end-of-line pair included.

@@ -1,6 +1,7 @@
 // kelvara-cli animate, run as a user would run it: the file equals the document the library
 // builds the conversions' way, giflib reads it, and the options and refusals behave.
 #include "gif/GifDocument.h"
+#include "output/StillImageWriters.h"
 #include "raster/Bitmap.h"
 #include "raster/Stream.h"
 #include "support/GifDecode.h"

@@ -125,6 +125,25 @@ TEST(OutputBmp, RunLengthRows) {
     EXPECT_EQ(encoded.size(), 2u + 256 + 2 + 2 + 44 + 2);
 }
 
+TEST(OutputBmp, PlainTwentyFourBitImageOfTheCommandLine) {
+    // encodeBmp24: the writer's 24-bit layout without resolution or important colours.
+    Bitmap bitmap;
+    fillPicture(bitmap, 3, 2, [](int x, int y) { return rgbColor(x * 80, y * 90, 7); });
+    const Bytes plain = encodeBmp24(bitmap);
+    TIOParams params;
+    const Bytes written = writeWith(writeBmp, bitmap, params);
+    ASSERT_EQ(plain.size(), 78u);
+    ASSERT_EQ(written.size(), 78u);
+    EXPECT_EQ(le32(plain, 38), 0u); // pixels per metre
+    EXPECT_EQ(le32(plain, 42), 0u);
+    EXPECT_EQ(le32(plain, 50), 0u); // important colours
+    Bytes expected = written;
+    std::fill(expected.begin() + 38, expected.begin() + 46, 0);
+    std::fill(expected.begin() + 50, expected.begin() + 54, 0);
+    EXPECT_EQ(plain, expected);
+    expectExact(decodeWithImageMagick(plain, "bmp"), bitmap);
+}
+
 TEST(OutputBmp, TwoColourPictureKeepsBothColoursDarkerFirst) {
     const Color darkBlue = rgbColor(0, 0, 128), yellow = rgbColor(255, 255, 0);
     Bitmap bitmap;

@@ -2,6 +2,7 @@
 // saving files, and the kelvara-cli write command.
 #include "output/SaveOptions.h"
 #include "output/StillImageCodec.h"
+#include "output/StillImageWriters.h"
 #include "raster/Stream.h"
 #include "support/OutputOracles.h"
 #include "support/TestUtil.h"
