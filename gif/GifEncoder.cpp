@@ -90,19 +90,18 @@ void TGIFEncoder::Encode(Stream& stream, int bitsPerPixel, int width, int height
     m_clearPending = false;
 
     TGIFWriter writer(stream);
-    LsbBitWriter<TGIFWriter> bits(writer);
     struct BitsScope {
-        LsbBitWriter<TGIFWriter>*& slot;
-        ~BitsScope() { slot = nullptr; }
+        LsbBitWriter<TGIFWriter>& bits;
+        ~BitsScope() { bits = {}; }
     } scope{m_bits};
-    m_bits = &bits;
+    m_bits.restart(writer);
 
     if (pixels && width > 0 && height > 0)
         EncodePixels();
     // Without pixels only the end code is written, no clear code. Its width is the initial one:
     // up to 7 bits per pixel it fits one byte, at 8 bits it takes two.
     EmitCode(m_endCode);
-    bits.flush();
+    m_bits.flush();
     writer.flush();
 
     const uint8_t terminator = 0;

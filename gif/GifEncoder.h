@@ -141,7 +141,7 @@ protected:
     virtual void EmitClear() { EmitCode(m_clearCode); }
     virtual void EncodePixels() = 0;
 
-    void packCode(int code) { m_bits->put(static_cast<uint32_t>(code), m_codeWidth); }
+    void packCode(int code) { m_bits.put(static_cast<uint32_t>(code), m_codeWidth); }
     [[noreturn]] static void badColorIndex();
 
     // The rows in the order they are encoded: top to bottom, or by the four interlace passes.
@@ -162,8 +162,8 @@ protected:
     int m_endCode = 0;
     int m_firstFreeCode = 0;
     bool m_clearPending = false;
-    // Bit packing into the sub-blocks of the frame being encoded.
-    LsbBitWriter<TGIFWriter>* m_bits = nullptr;
+    // Bit packing into the sub-blocks of the frame being encoded; no sink between frames.
+    LsbBitWriter<TGIFWriter> m_bits;
 };
 
 // A true LZW compressor with a hashed string table (GIF89a, Appendix F).

@@ -36,7 +36,10 @@ enum class BitOrder { LsbFirst, MsbFirst };
 
 template <BitOrder Order, class Sink> class BitWriter {
 public:
+    BitWriter() = default; // no sink until restarted on one
     explicit BitWriter(Sink& sink) : m_sink(&sink) {}
+    // Starts over on a sink, with no bits pending.
+    void restart(Sink& sink) { *this = BitWriter(sink); }
     void put(uint32_t code, int width) {
         const uint64_t bits = code & ((uint64_t(1) << width) - 1);
         if constexpr (Order == BitOrder::LsbFirst) {
@@ -67,7 +70,7 @@ public:
     int pendingBits() const { return m_bits; }
 
 private:
-    Sink* m_sink;
+    Sink* m_sink = nullptr;
     uint64_t m_accumulator = 0;
     int m_bits = 0;
 };
