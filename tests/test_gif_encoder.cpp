@@ -444,8 +444,9 @@ TEST(GifHashTable, FindsWhatItStoredAndNothingElse) {
     for (size_t i = 0; i < keys.size(); ++i)
         ASSERT_EQ(table.Lookup(keys[i]), static_cast<int>(i % 4095));
     for (uint32_t key = 0; key < 4095u * 256; key += 97)
-        if (!unique.count(key))
+        if (!unique.count(key)) {
             ASSERT_EQ(table.Lookup(key), -1) << key;
+        }
     table.Clear();
     for (uint32_t key : keys)
         ASSERT_EQ(table.Lookup(key), -1);

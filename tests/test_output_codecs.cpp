@@ -77,8 +77,9 @@ TEST(OutputJpeg, ColourSpacesAndSettings) {
             EXPECT_EQ(facts.xDensity, 96);
         }
         ASSERT_EQ(facts.picture.width, 37);
-        if (c.space != JpegColorSpace::Gray)
+        if (c.space != JpegColorSpace::Gray) {
             EXPECT_LT(meanError(facts.picture, bitmap), 3.0);
+        }
         ASSERT_FALSE(progress.empty());
         EXPECT_EQ(progress.back(), 100);
     }

@@ -159,8 +159,9 @@ TEST(OutputGif, LzwDataGoesIntoFullBlocksAndNeverAnEmptyOne) {
         for (size_t i = 0; i + 1 < lengths.size(); ++i) {
             ASSERT_GT(lengths[i], 0) << count;
             ASSERT_LE(lengths[i], 254) << count;
-            if (i + 2 < lengths.size())
+            if (i + 2 < lengths.size()) {
                 ASSERT_EQ(lengths[i], 254) << count;
+            }
             payload += lengths[i];
         }
         if (payload % 254 == 0)
