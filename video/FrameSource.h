@@ -34,8 +34,9 @@ inline constexpr const char* NotOpen = "The video is not open";
 // What reading one frame gave.
 struct FrameRead {
     Bitmap* picture = nullptr;
-    // Empty with a picture, and when the stream has no frame at the position (before its first
-    // picture's position or past its last); else the message of the error that stopped decoding.
+    // Empty with a picture, and when the stream has no frame at the position (a position outside
+    // the stream, or past the last chunk that held data); else the message of the error that
+    // stopped decoding.
     std::string error;
 };
 
