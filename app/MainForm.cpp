@@ -3,8 +3,6 @@
 
 #include "app/Forms.h"
 #include "convert/TransitionRenderer.h"
-#include "input/LzwDecoders.h"
-#include "output/LzwCodecs.h"
 #include "preview/qt/GifPreviewForm.h"
 #include "raster/Error.h"
 
@@ -267,11 +265,6 @@ void TForm1::connectHandlers() {
 
 void TForm1::FormCreate() {
     GIFview->setGrips(Qt::black, 3, true);
-    // The four LZW routines of the program as the image library's default hooks: the GIF and
-    // TIFF encoders of the still-image writers and the matching decoders of the picture reader.
-    defaultGifLzwHooks() = {encodeGifLzw, decodeGifLzw};
-    defaultTiffLzwHooks() = {encodeTiffLzw, decodeTiffLzw};
-    installDefaultPictureDecoders();
     state.userPaused = false;
     Panel9->move(Panel9->x(), 43); // the time-range panel shares the frame-range panel's place
     GIFview->move(5, 258);

@@ -3,11 +3,11 @@
 
 #include "app/Controls.h"
 #include "app/MediaPlayer.h"
-#include "convert/FrameTable.h"
 #include "convert/JobObserver.h"
 #include "convert/TransitionJob.h"
 #include "output/SaveOptions.h"
 #include "preview/qt/ImageView.h"
+#include "raster/FrameTable.h"
 
 #include <QCheckBox>
 #include <QComboBox>

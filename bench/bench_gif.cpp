@@ -50,8 +50,8 @@ void BM_AddFrame(benchmark::State& state) {
     int i = 0;
     for (auto _ : state) {
         TGIFDocument doc;
-        doc.SetReductionMode(8);
-        doc.SetDitherKind(1);
+        doc.SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+        doc.SetDitherKind(GifDitherKind::FloydSteinberg);
         doc.AddFrame(*frames[static_cast<size_t>(i++ % FrameSet)]);
         benchmark::DoNotOptimize(doc.Frame(0).Data());
     }
@@ -63,8 +63,8 @@ BENCHMARK(BM_AddFrame)->Args({320, 240})->Args({640, 480})->Unit(benchmark::kMil
 void BM_SaveToStreamLZW(benchmark::State& state) {
     const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
     TGIFDocument doc;
-    doc.SetReductionMode(8);
-    doc.SetDitherKind(1);
+    doc.SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+    doc.SetDitherKind(GifDitherKind::FloydSteinberg);
     for (int i = 0; i < FrameSet; ++i) {
         auto frame = naturalFrame(w, h, static_cast<uint32_t>(i));
         const int index = doc.AddFrame(*frame);
@@ -94,8 +94,8 @@ void BM_AddFrameAndSaveLZW(benchmark::State& state) {
     int i = 0;
     for (auto _ : state) {
         TGIFDocument doc;
-        doc.SetReductionMode(8);
-        doc.SetDitherKind(1);
+        doc.SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+        doc.SetDitherKind(GifDitherKind::FloydSteinberg);
         doc.AddFrame(*frames[static_cast<size_t>(i++ % FrameSet)]);
         out.clear();
         doc.SaveToStream(out);

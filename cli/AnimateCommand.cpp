@@ -90,8 +90,8 @@ int animateCommand(const std::vector<std::string>& args) {
         throw Error("\"" + output + "\" exists; use --overwrite to replace it");
 
     TGIFDocument document;
-    document.SetReductionMode(static_cast<uint8_t>(reduction));
-    document.SetDitherKind(static_cast<uint8_t>(dither));
+    document.SetReductionMode(static_cast<GifReductionMode>(reduction));
+    document.SetDitherKind(static_cast<GifDitherKind>(dither));
     for (const std::string& path : inputs) {
         Bitmap picture;
         {

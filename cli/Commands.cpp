@@ -4,6 +4,7 @@
 #include "cli/TransitionCommand.h"
 #include "cli/WriteCommand.h"
 
+#include "output/StillImageWriters.h"
 #include "raster/Bitmap.h"
 #include "raster/Error.h"
 #include "raster/Stream.h"
@@ -68,9 +69,11 @@ int frameCommand(const std::vector<std::string>& args) {
 
     FrameReader reader;
     reader.open(positional[0]);
-    Bitmap* decoded = reader.frame(index);
-    if (!decoded)
-        throw Error("Frame " + positional[1] + " could not be read");
+    const FrameRead read = reader.read(index);
+    if (!read.picture)
+        throw Error("Frame " + positional[1] + " could not be read" +
+                    (read.error.empty() ? "" : ": " + read.error));
+    const Bitmap* decoded = read.picture;
     Bitmap picture;
     picture.SetPixelFormat(PixelFormat::Bits24);
     picture.SetSize(decoded->Width(), decoded->Height());

@@ -6,6 +6,7 @@
 #include "convert/TransitionGif.h"
 #include "gif/GifDocument.h"
 #include "input/PictureReader.h"
+#include "output/StillImageWriters.h"
 #include "raster/Error.h"
 #include "raster/Stream.h"
 #include "video/FrameSource.h"

@@ -1,6 +1,7 @@
 // kelvara-cli write: one picture written by one still-image writer, and the writer options.
 #include "cli/WriteCommand.h"
 
+#include "output/StillImageCodec.h"
 #include "raster/Bitmap.h"
 #include "raster/Error.h"
 #include "raster/Stream.h"
@@ -194,25 +195,25 @@ StillImageSaveOptions WriterOptions::saveOptions(StillImageFormat format) const 
                 break;
             }
         } else if (option == "--jpeg-quality") {
-            set.jpegQuality = integerIn(option, value, 0, 100);
+            set.jpeg.quality = integerIn(option, value, 0, 100);
         } else if (option == "--jpeg-colorspace") {
             static const std::pair<const char*, JpegColorSpace> names[] = {{"rgb", JpegColorSpace::Rgb},
                                                                            {"gray", JpegColorSpace::Gray},
                                                                            {"ycbcr", JpegColorSpace::YCbCr},
                                                                            {"cmyk", JpegColorSpace::Cmyk},
                                                                            {"ycck", JpegColorSpace::YCbCrK}};
-            set.jpegColorSpace = choose(option, value, names);
+            set.jpeg.colorSpace = choose(option, value, names);
         } else if (option == "--jpeg-dct") {
             static const std::pair<const char*, JpegDctMethod> names[] = {{"islow", JpegDctMethod::ISlow},
                                                                           {"ifast", JpegDctMethod::IFast},
                                                                           {"float", JpegDctMethod::Float}};
-            set.jpegDctMethod = choose(option, value, names);
+            set.jpeg.dctMethod = choose(option, value, names);
         } else if (option == "--jpeg-optimize") {
-            set.jpegOptimalHuffman = true;
+            set.jpeg.optimalHuffman = true;
         } else if (option == "--jpeg-smoothing") {
-            set.jpegSmoothing = integerIn(option, value, 0, 100);
+            set.jpeg.smoothing = integerIn(option, value, 0, 100);
         } else if (option == "--jpeg-progressive") {
-            set.jpegProgressive = true;
+            set.jpeg.progressive = true;
         } else if (option == "--tiff-compression") {
             static const std::pair<const char*, TiffCompression> names[] = {
                 {"none", TiffCompression::Uncompressed}, {"ccitt1d", TiffCompression::Ccitt1D},
@@ -220,7 +221,7 @@ StillImageSaveOptions WriterOptions::saveOptions(StillImageFormat format) const 
                 {"g4fax", TiffCompression::G4Fax},       {"lzw", TiffCompression::Lzw},
                 {"oldjpeg", TiffCompression::OldJpeg},   {"jpeg", TiffCompression::Jpeg},
                 {"packbits", TiffCompression::PackBits}};
-            set.tiffCompression = choose(option, value, names);
+            set.tiff.compression = choose(option, value, names);
         } else if (option == "--tiff-photometric") {
             static const std::pair<const char*, TiffPhotometric> names[] = {
                 {"whiteiszero", TiffPhotometric::WhiteIsZero},
@@ -233,44 +234,44 @@ StillImageSaveOptions WriterOptions::saveOptions(StillImageFormat format) const 
                 {"cielab", TiffPhotometric::CieLab}};
             chooseTiffPhotometric(set, choose(option, value, names));
         } else if (option == "--gif-interlaced") {
-            set.gifInterlaced = true;
+            set.gif.interlaced = true;
         } else if (option == "--gif-transparent") {
-            set.gifTransparent = true;
-            set.gifTransparentColor = parseColor(option, value);
+            set.gif.transparent = true;
+            set.gif.transparentColor = parseColor(option, value);
         } else if (option == "--gif-background") {
-            set.gifBackground = parseColor(option, value);
+            set.gif.background = parseColor(option, value);
         } else if (option == "--bmp-rle") {
-            set.bmpCompression = 1;
+            set.bmp.compression = 1;
         } else if (option == "--pcx-rle" || option == "--no-pcx-rle") {
-            set.pcxCompression = option == "--pcx-rle" ? 1 : 0;
+            set.pcx.compression = option == "--pcx-rle" ? 1 : 0;
         } else if (option == "--png-interlaced") {
-            set.pngInterlaced = true;
+            set.png.interlaced = true;
         } else if (option == "--png-filter") {
             static const std::pair<const char*, PngFilter> names[] = {
                 {"none", PngFilter::None}, {"sub", PngFilter::Sub}, {"paeth", PngFilter::Paeth}};
-            set.pngFilter = choose(option, value, names);
+            set.png.filter = choose(option, value, names);
         } else if (option == "--png-compression") {
-            set.pngCompression = integerIn(option, value, 0, 9);
+            set.png.compression = integerIn(option, value, 0, 9);
         } else if (option == "--png-background") {
-            set.pngBackground = parseColor(option, value);
+            set.png.background = parseColor(option, value);
         } else if (option == "--tga-compressed" || option == "--no-tga-compressed") {
-            set.tgaCompressed = option == "--tga-compressed";
+            set.tga.compressed = option == "--tga-compressed";
         } else if (option == "--tga-name") {
-            set.tgaName = value;
+            set.tga.name = value;
         } else if (option == "--tga-description") {
-            set.tgaDescription = value;
+            set.tga.description = value;
         } else if (option == "--jp2-rate") {
             char* end = nullptr;
             double rate = std::strtod(value.c_str(), &end);
             if (value.empty() || *end != '\0' || !(rate >= 0 && rate <= 1))
                 throw UsageError("--jp2-rate must be a number from 0 to 1, not '" + value + "'");
-            set.jp2Rate = rate;
+            set.jpeg2000.rate = rate;
         } else if (option == "--jp2-colorspace") {
             static const std::pair<const char*, Jpeg2000ColorSpace> names[] = {
                 {"gray", Jpeg2000ColorSpace::Gray},
                 {"rgb", Jpeg2000ColorSpace::Rgb},
                 {"ycbcr", Jpeg2000ColorSpace::YCbCr}};
-            set.jp2ColorSpace = choose(option, value, names);
+            set.jpeg2000.colorSpace = choose(option, value, names);
         } else if (option == "--jp2-codestream") {
             codeStream = true;
         }
@@ -278,7 +279,7 @@ StillImageSaveOptions WriterOptions::saveOptions(StillImageFormat format) const 
     StillImageSaveOptions options;
     copyPageToSaveOptions(format, set, options);
     if (codeStream)
-        options.jp2Format = Jpeg2000Format::CodeStream;
+        options.jpeg2000.format = Jpeg2000Format::CodeStream;
     return options;
 }
 
@@ -323,10 +324,9 @@ int writeCommand(const std::vector<std::string>& args) {
     Bitmap picture;
     const std::vector<uint8_t> input = readFile(positional[0]);
     picture.LoadFromMemory(input.data(), input.size());
-    MemoryStream encoded;
-    writeStillImage(picture, options, format, encoded);
-    writeOutput(output, encoded.bytes(), overwrite);
-    std::printf("Compressed size: %llu bytes\n", static_cast<unsigned long long>(encoded.size()));
+    const EncodedImage encoded = encodeStillImage(picture, options, format);
+    writeOutput(output, encoded.bytes, overwrite);
+    std::printf("Compressed size: %zu bytes\n", encoded.bytes.size());
     return ExitOk;
 }
 

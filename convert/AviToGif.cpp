@@ -30,15 +30,15 @@ int64_t roundHalfEven(int64_t numerator, int64_t denominator) {
 
 std::unique_ptr<TGIFDocument> newConversionDocument() {
     auto document = std::make_unique<TGIFDocument>();
-    document->SetReductionMode(8); // QuantizeWithSystemColors
-    document->SetDitherKind(1);    // FloydSteinberg
+    document->SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+    document->SetDitherKind(GifDitherKind::FloydSteinberg);
     return document;
 }
 
 // Reduces entries 1..count, each into a document of its own, on several threads.
 std::vector<std::unique_ptr<TGIFDocument>> reduceInParallel(FrameTable& table, int count, int threads) {
     std::vector<std::unique_ptr<TGIFDocument>> reduced(static_cast<size_t>(count));
-    std::vector<Bitmap*> entries;
+    std::vector<const Bitmap*> entries;
     for (int i = 1; i <= count; ++i)
         entries.push_back(&table.entry(i));
     std::atomic<int> next{0};
@@ -158,29 +158,35 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     int position = 0;
     observer.setProgressRange(0, maximum);
     observer.setProgressPosition(0);
-
-    struct ResetProgress {
-        JobObserver& observer;
-        ~ResetProgress() { observer.setProgressPosition(0); }
-    } resetProgress{observer};
+    const ProgressReset resetProgress(observer);
 
     FrameReader reader;
     reader.open(options.videoPath);
     auto document = newConversionDocument();
 
     int builtCount = 0;
+    FrameRun& run = result.run;
+    run.asked = static_cast<int>((count + step - 1) / step);
     for (int64_t cur = first; cur <= last;) {
         if (position < maximum) {
             position = std::min(maximum, position + (step == 1 ? 1 : step));
             observer.setProgressPosition(position);
         }
         pumpJobMessages(observer);
-        if (observer.abortRequested())
+        if (observer.abortRequested()) {
+            run.end = FrameRunEnd::Aborted;
             break;
-        Bitmap* frame = reader.frame(cur - 1);
-        if (!frame)
+        }
+        const FrameRead read = reader.read(cur - 1);
+        if (!read.picture) {
+            run.end = read.error.empty() ? FrameRunEnd::VideoEnded : FrameRunEnd::ReadFailed;
+            run.stoppedAt = cur;
+            run.error = read.error;
             break;
+        }
+        Bitmap* frame = read.picture;
         const int k = ++builtCount;
+        run.read = k;
         Bitmap& entry = table.entry(k);
         entry.SetWidth(gw);
         entry.SetHeight(gh);

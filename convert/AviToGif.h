@@ -2,9 +2,9 @@
 // reversed, become a looping GIF document.
 #pragma once
 
-#include "convert/FrameTable.h"
 #include "convert/JobObserver.h"
 #include "raster/Bitmap.h"
+#include "raster/FrameTable.h"
 
 #include <cstdint>
 #include <string>
@@ -65,6 +65,9 @@ struct AviToGifResult {
     int frames = 0; // the built frame count
     int delayHundredths = 0;
     std::string statusText; // "Size: W x H pixels  Frames: n"
+    // The frames read of those the range and step ask for, and why reading stopped. A short run
+    // (aborted, or a frame the video does not give) builds from the frames read.
+    FrameRun run;
 };
 
 namespace AviToGifMessages {
@@ -88,7 +91,8 @@ int aspectSide(int value, int fromSide, int toSide);
 
 // Runs the job. Frames go into entries 1..n of the table; on success the built document becomes a
 // copy of the run's document. Refused input (a step below 1, an empty GIF size, a range outside
-// the video) raises Error before anything is read; frame source failures raise FrameSourceError.
+// the video) raises Error before anything is read; a frame source that cannot be opened raises
+// FrameSourceError; a frame that cannot be read ends the run, as the result's run tells.
 AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table, TGIFDocument& built,
                                JobObserver& observer);
 

@@ -52,28 +52,30 @@ FrameExtractionResult extractFrames(const FrameExtractionOptions& options, Frame
     int position = 0;
     observer.setProgressRange(0, maximum);
     observer.setProgressPosition(0);
-    struct ResetProgress {
-        JobObserver& observer;
-        int maximum;
-        ~ResetProgress() {
-            observer.setProgressPosition(maximum);
-            observer.setProgressPosition(0);
-        }
-    } resetProgress{observer, maximum};
+    const ProgressReset resetProgress(observer, maximum);
 
     FrameReader reader;
     reader.open(options.videoPath);
     const Rect whole{0, 0, options.videoWidth, options.videoHeight};
     int64_t number = options.firstFrame;
+    FrameRun& run = result.run;
+    run.asked = static_cast<int>(count);
     for (int i = 1; i <= count; ++i, ++number) {
         if (position < maximum)
             observer.setProgressPosition(++position);
         pumpJobMessages(observer);
-        if (observer.abortRequested())
+        if (observer.abortRequested()) {
+            run.end = FrameRunEnd::Aborted;
             break;
-        Bitmap* frame = reader.frame(number - 1);
-        if (!frame)
+        }
+        const FrameRead read = reader.read(number - 1);
+        if (!read.picture) {
+            run.end = read.error.empty() ? FrameRunEnd::VideoEnded : FrameRunEnd::ReadFailed;
+            run.stoppedAt = number;
+            run.error = read.error;
             break;
+        }
+        Bitmap* frame = read.picture;
         int width = options.videoWidth, height = options.videoHeight;
         if (options.frameSize)
             options.frameSize(width, height);
@@ -82,7 +84,7 @@ FrameExtractionResult extractFrames(const FrameExtractionOptions& options, Frame
         entry.SetHeight(height);
         entry.SetPixelFormat(PixelFormat::Bits24);
         entry.Canvas().CopyRect(entry.Canvas().ClipRect(), frame->Canvas(), whole);
-        result.frames = i;
+        result.frames = run.read = i;
         if (options.frameAdded)
             options.frameAdded(i, number);
     }

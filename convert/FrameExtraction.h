@@ -2,9 +2,9 @@
 // kept in the extraction frame table.
 #pragma once
 
-#include "convert/FrameTable.h"
 #include "convert/JobObserver.h"
 #include "raster/Bitmap.h"
+#include "raster/FrameTable.h"
 
 #include <cstdint>
 #include <functional>
@@ -30,6 +30,8 @@ struct FrameExtractionResult {
     FrameExtractionOutcome outcome = FrameExtractionOutcome::Extracted;
     std::string message;
     int frames = 0; // entries filled
+    // The frames read of those asked for, and why reading stopped.
+    FrameRun run;
 };
 
 namespace FrameExtractionMessages {
@@ -51,8 +53,8 @@ struct ThumbnailPlacement {
 ThumbnailPlacement thumbnailPlacement(const Rect& row, int width, int height);
 
 // Runs the extraction. A range of fewer than 2 or more than 256 frames is refused with a
-// warning; an abort or a frame the video cannot give ends it with the frames read so far.
-// Frame source failures raise FrameSourceError.
+// warning; an abort or a frame the video cannot give ends it with the frames read so far, as the
+// result's run tells. A frame source that cannot be opened raises FrameSourceError.
 FrameExtractionResult extractFrames(const FrameExtractionOptions& options, FrameTable& table,
                                     JobObserver& observer);
 

@@ -1,5 +1,10 @@
-// What a long job reports to, and asks of, the program running it.
+// What a long job reports to, and asks of, the program running it, and how a job that reads
+// frames tells its caller how far it got.
 #pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
 
 namespace kelvara {
 
@@ -18,5 +23,39 @@ public:
 // Pumps the program's messages on behalf of a job. Each pass ends with the drawing contexts
 // released, as after any dispatched window message.
 void pumpJobMessages(JobObserver& observer);
+
+// Sets a job's progress back to 0 when the job ends, by return or by exception. A job that
+// counts up to a maximum shows it full first.
+class ProgressReset {
+public:
+    explicit ProgressReset(JobObserver& observer, std::optional<int> fullPosition = std::nullopt)
+        : m_observer(observer), m_full(fullPosition) {}
+    ~ProgressReset();
+    ProgressReset(const ProgressReset&) = delete;
+    ProgressReset& operator=(const ProgressReset&) = delete;
+
+private:
+    JobObserver& m_observer;
+    std::optional<int> m_full;
+};
+
+// Why a job stopped reading frames.
+enum class FrameRunEnd {
+    Complete,   // every frame asked for was read
+    Aborted,    // the user asked to stop
+    VideoEnded, // the video gave no frame at that position
+    ReadFailed, // the frame could not be decoded; error says why
+};
+
+// How far a job got with the frames it meant to read. A short run keeps what it read.
+struct FrameRun {
+    int asked = 0; // frames the job meant to read
+    int read = 0;  // frames it read
+    FrameRunEnd end = FrameRunEnd::Complete;
+    int64_t stoppedAt = 0; // the 1-based frame number it could not read (VideoEnded, ReadFailed)
+    std::string error;     // ReadFailed: the frame reader's message
+
+    bool isShort() const { return read < asked; }
+};
 
 } // namespace kelvara

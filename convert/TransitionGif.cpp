@@ -9,15 +9,11 @@ namespace kelvara {
 
 namespace {
 
-// The document's reduction and dither settings for transitions.
-constexpr uint8_t QuantizeWithSystemColors = 8;
-constexpr uint8_t FloydSteinberg = 1;
-
 class GifFrameSink final : public TransitionFrameSink {
 public:
     explicit GifFrameSink(TGIFDocument& document) : m_document(document) {}
 
-    void addFrame(Bitmap& frame, int, int delayHundredths) override {
+    void addFrame(const Bitmap& frame, int, int delayHundredths) override {
         const int index = m_document.AddFrame(frame);
         TGIFSubImage& image = m_document.Frame(index);
         if (index == 0) {
@@ -39,8 +35,8 @@ private:
 TransitionRunResult buildTransitionGif(TransitionTab& tab, FrameTable& table, TGIFDocument& built,
                                        JobObserver& observer) {
     auto document = std::make_unique<TGIFDocument>();
-    document->SetReductionMode(QuantizeWithSystemColors);
-    document->SetDitherKind(FloydSteinberg);
+    document->SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+    document->SetDitherKind(GifDitherKind::FloydSteinberg);
     GifFrameSink sink(*document);
     const TransitionRunResult result = runTransition(tab, table, sink, observer);
     built.Assign(document.get());

@@ -89,9 +89,11 @@ void openTransitionVideoFrame(TransitionTab& tab, TransitionSideKind kind, const
     FrameReader reader;
     reader.open(videoPath);
     const VideoFacts facts = reader.facts();
-    Bitmap* frame = reader.frame(frameNumber - 1);
-    if (!frame)
-        throw Error(TransitionMessages::NoVideoFrame);
+    const FrameRead read = reader.read(frameNumber - 1);
+    if (!read.picture)
+        throw Error(read.error.empty() ? TransitionMessages::NoVideoFrame
+                                       : std::string(TransitionMessages::NoVideoFrame) + ": " + read.error);
+    const Bitmap* frame = read.picture;
     TransitionSide& side = tab.side(kind);
     side.emptyToggleDown = false;
     // The label and the growth follow the video's size, not the decoded bitmap's.
@@ -147,14 +149,7 @@ TransitionRunResult runTransition(TransitionTab& tab, FrameTable& table, Transit
     const int maximum = N + 1;
     observer.setProgressRange(0, maximum);
     observer.setProgressPosition(0);
-    struct ResetProgress {
-        JobObserver& observer;
-        int maximum;
-        ~ResetProgress() {
-            observer.setProgressPosition(maximum);
-            observer.setProgressPosition(0);
-        }
-    } resetProgress{observer, maximum};
+    const ProgressReset resetProgress(observer, maximum);
 
     tab.builtFrameCount = 0;
     for (int i = 0; i <= N; ++i) {

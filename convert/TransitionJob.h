@@ -3,11 +3,11 @@
 // transition frame table and hands each to a frame sink.
 #pragma once
 
-#include "convert/FrameTable.h"
 #include "convert/JobObserver.h"
 #include "convert/TransitionRenderer.h"
 #include "raster/Bitmap.h"
 #include "raster/Error.h"
+#include "raster/FrameTable.h"
 
 #include <string>
 
@@ -81,7 +81,8 @@ int64_t transitionFrameNumber(const std::string& text, int64_t frameCount);
 
 // "Open image from a AVI": frame n (1-based) of the video becomes the side's picture; the size
 // label and the GIF size follow the video's size. A frame the video does not give raises Error
-// and leaves the side unchanged; frame source errors propagate likewise.
+// (NoVideoFrame, followed by the frame reader's reason when decoding failed) and leaves the side
+// unchanged; frame source errors propagate likewise.
 void openTransitionVideoFrame(TransitionTab& tab, TransitionSideKind kind, const std::string& videoPath,
                               int64_t frameNumber);
 
@@ -93,7 +94,7 @@ void setTransitionEmptyPicture(TransitionTab& tab, TransitionSideKind kind, bool
 class TransitionFrameSink {
 public:
     virtual ~TransitionFrameSink() = default;
-    virtual void addFrame(Bitmap& frame, int index, int delayHundredths) = 0;
+    virtual void addFrame(const Bitmap& frame, int index, int delayHundredths) = 0;
 };
 
 struct TransitionRunResult {

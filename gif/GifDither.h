@@ -12,6 +12,18 @@
 
 namespace kelvara {
 
+// The ditherer a document's DitherKind selects: no diffusion, or error diffusion with one of six
+// kernels. The conversions use FloydSteinberg.
+enum class GifDitherKind : uint8_t {
+    Nearest = 0,
+    FloydSteinberg = 1,
+    Stucki = 2,
+    Sierra = 3,
+    JaJuNi = 4,
+    SteveArche = 5,
+    Burkes = 6,
+};
+
 // One palette entry, red first as in a GIF colour table.
 struct GifRGB {
     uint8_t red = 0;
@@ -365,42 +377,42 @@ void ditherRows(Engine& engine, int width, int height, const uint8_t* const* sou
     }
 }
 
-// Dithers with the engine of ditherKind (0 to 6) over the lookup. Returns false for another kind.
+// Dithers with the engine of ditherKind over the lookup. Returns false for a kind outside 0..6.
 template <class Lookup>
-bool ditherImage(int ditherKind, Lookup& lookup, int width, int height, const uint8_t* const* sourceRows,
-                 uint8_t* const* indexRows) {
+bool ditherImage(GifDitherKind ditherKind, Lookup& lookup, int width, int height,
+                 const uint8_t* const* sourceRows, uint8_t* const* indexRows) {
     switch (ditherKind) {
-    case 0: {
+    case GifDitherKind::Nearest: {
         TDitherEngine<Lookup> e(width, lookup);
         ditherRows(e, width, height, sourceRows, indexRows);
         return true;
     }
-    case 1: {
+    case GifDitherKind::FloydSteinberg: {
         TFloydSteinbergDitherer<Lookup> e(width, lookup);
         ditherRows(e, width, height, sourceRows, indexRows);
         return true;
     }
-    case 2: {
+    case GifDitherKind::Stucki: {
         TStuckiDitherer<Lookup> e(width, lookup);
         ditherRows(e, width, height, sourceRows, indexRows);
         return true;
     }
-    case 3: {
+    case GifDitherKind::Sierra: {
         TSierraDitherer<Lookup> e(width, lookup);
         ditherRows(e, width, height, sourceRows, indexRows);
         return true;
     }
-    case 4: {
+    case GifDitherKind::JaJuNi: {
         TJaJuNiDitherer<Lookup> e(width, lookup);
         ditherRows(e, width, height, sourceRows, indexRows);
         return true;
     }
-    case 5: {
+    case GifDitherKind::SteveArche: {
         TSteveArcheDitherer<Lookup> e(width, lookup);
         ditherRows(e, width, height, sourceRows, indexRows);
         return true;
     }
-    case 6: {
+    case GifDitherKind::Burkes: {
         TBurkesDitherer<Lookup> e(width, lookup);
         ditherRows(e, width, height, sourceRows, indexRows);
         return true;

@@ -38,7 +38,7 @@ void TGIFItem::ReportWarning(GIFSeverity severity, const std::string& message) c
         m_document->Warning(severity, message);
 }
 
-void TGIFItem::SaveToFile(const std::string& path) {
+void TGIFItem::SaveToFile(const std::string& path) const {
     MemoryStream stream;
     SaveToStream(stream);
     writeFileAtomically(path, stream.bytes().data(), stream.bytes().size());
@@ -220,7 +220,6 @@ void TGIFHeader::Assign(const TGIFHeader& source) {
     m_colorMap.Assign(source.m_colorMap);
     m_width = source.m_width;
     m_height = source.m_height;
-    m_packed = source.m_packed;
     m_background = source.m_background;
     m_aspect = source.m_aspect;
 }
@@ -229,7 +228,7 @@ int TGIFHeader::RequiredVersion() const {
     return (m_colorMap.Sorted() || m_aspect != 0) ? 2 : 1;
 }
 
-void TGIFHeader::Prepare() {
+uint8_t TGIFHeader::packedByte() const {
     const bool global = m_colorMap.Count() > 0;
     const int bits = m_document ? m_document->MaxBitsPerPixel() : m_colorMap.BitsPerPixel();
     // The colour resolution and the global table size are both bits - 1, the latter set even
@@ -240,20 +239,19 @@ void TGIFHeader::Prepare() {
         if (m_colorMap.Sorted())
             packed |= 0x08;
     }
-    m_packed = packed;
+    return packed;
 }
 
 void TGIFHeader::Clear() {
     m_colorMap.Clear();
     m_width = 0;
     m_height = 0;
-    Prepare();
 }
 
-void TGIFHeader::SaveToStream(Stream& stream) {
+void TGIFHeader::SaveToStream(Stream& stream) const {
     // The version is the frames' alone; without frames nothing is written.
     const int version = m_document ? m_document->RequiredVersion() : 1;
-    Prepare();
+    const uint8_t packed = packedByte();
     // Header (GIF89a, section 17): signature and version.
     const uint8_t header[6] = {'G', 'I', 'F', '8', static_cast<uint8_t>(version >= 2 ? '9' : '7'), 'a'};
     stream.write(header, sizeof header);
@@ -262,15 +260,15 @@ void TGIFHeader::SaveToStream(Stream& stream) {
                                static_cast<uint8_t>(m_width >> 8),
                                static_cast<uint8_t>(m_height),
                                static_cast<uint8_t>(m_height >> 8),
-                               m_packed,
+                               packed,
                                m_background,
                                m_aspect};
     stream.write(screen, sizeof screen);
     // Global Color Table (GIF89a, section 19), padded to the size the descriptor declares: the
     // size field follows the largest map of the document, so a global map smaller than some
     // local map is padded up to it and decoders find the image data where it is.
-    if (m_packed & 0x80)
-        m_colorMap.WriteTable(stream, (m_packed & 7) + 1);
+    if (packed & 0x80)
+        m_colorMap.WriteTable(stream, (packed & 7) + 1);
 }
 
 void TGIFHeader::LoadFromStream(Stream& stream) {
@@ -285,17 +283,17 @@ void TGIFHeader::LoadFromStream(Stream& stream) {
         throw GIFException(GifMessages::OutOfData);
     m_width = static_cast<uint16_t>(screen[0] | (screen[1] << 8));
     m_height = static_cast<uint16_t>(screen[2] | (screen[3] << 8));
-    m_packed = screen[4];
+    const uint8_t packed = screen[4];
     m_background = screen[5];
     m_aspect = screen[6];
     m_colorMap.Clear();
-    if (m_packed & 0x80)
-        m_colorMap.ReadTable(stream, 1 << ((m_packed & 7) + 1));
+    if (packed & 0x80)
+        m_colorMap.ReadTable(stream, 1 << ((packed & 7) + 1));
 }
 
 // ---- TGIFTrailer ----
 
-void TGIFTrailer::SaveToStream(Stream& stream) {
+void TGIFTrailer::SaveToStream(Stream& stream) const {
     const uint8_t trailer = 0x3B; // Trailer (GIF89a, section 27)
     stream.write(&trailer, 1);
 }
@@ -589,17 +587,20 @@ void TGIFSubImage::import24(const Bitmap& bitmap) {
     }
 }
 
-void TGIFSubImage::SaveToStream(Stream& stream) {
+uint8_t TGIFSubImage::packedForWriting() const {
+    if (m_colorMap.Count() > 0)
+        return static_cast<uint8_t>(0x80 | (m_colorMap.Sorted() ? 0x20 : 0) |
+                                    ((m_colorMap.BitsPerPixel() - 1) & 7));
+    return static_cast<uint8_t>(m_packed & 0x58);
+}
+
+void TGIFSubImage::SaveToStream(Stream& stream) const {
     m_extensions.SaveToStream(stream);
     if (Empty())
         return;
     const int maxBits = m_document ? m_document->MaxBitsPerPixel() : m_colorMap.BitsPerPixel();
     const int localBits = m_colorMap.BitsPerPixel();
-    // The packed byte is recomputed: a frame with a local map is always written non-interlaced.
-    if (m_colorMap.Count() > 0)
-        m_packed = static_cast<uint8_t>(0x80 | (m_colorMap.Sorted() ? 0x20 : 0) | ((localBits - 1) & 7));
-    else
-        m_packed &= 0x58;
+    const uint8_t packed = packedForWriting();
     // Image Descriptor (GIF89a, section 20).
     const uint8_t descriptor[10] = {0x2C,
                                     static_cast<uint8_t>(m_left),
@@ -610,7 +611,7 @@ void TGIFSubImage::SaveToStream(Stream& stream) {
                                     static_cast<uint8_t>(m_width >> 8),
                                     static_cast<uint8_t>(m_height),
                                     static_cast<uint8_t>(m_height >> 8),
-                                    m_packed};
+                                    packed};
     stream.write(descriptor, sizeof descriptor);
     // Local Color Table (GIF89a, section 21).
     if (m_colorMap.Count() > 0)
@@ -619,7 +620,7 @@ void TGIFSubImage::SaveToStream(Stream& stream) {
     const int bits = m_colorMap.Count() > 0 ? localBits : maxBits;
     const int colors = m_colorMap.Count() > 0 ? m_colorMap.Count() : (1 << bits);
     encodeGIFImage(m_document ? m_document->EncoderKind() : 0, stream, bits, m_width, m_height,
-                   (m_packed & 0x40) != 0, Data(), colors);
+                   (packed & 0x40) != 0, Data(), colors);
 }
 
 void TGIFSubImage::LoadFromStream(Stream& stream) {
@@ -646,9 +647,7 @@ void TGIFSubImage::LoadFromStream(Stream& stream) {
 
 // ---- TGIFDocument ----
 
-TGIFDocument::TGIFDocument() : m_header(this), m_frames(this) {
-    m_header.Prepare();
-}
+TGIFDocument::TGIFDocument() : m_header(this), m_frames(this) {}
 
 TGIFDocument::~TGIFDocument() {
     m_frames.Clear();
@@ -750,7 +749,7 @@ int TGIFDocument::AddFrame(std::unique_ptr<TGIFSubImage> frame) {
     return index;
 }
 
-int TGIFDocument::AddFrame(Bitmap& graphic) {
+int TGIFDocument::AddFrame(const Bitmap& graphic) {
     auto frame = std::make_unique<TGIFSubImage>(this);
     const uint16_t screenWidth = m_header.m_width, screenHeight = m_header.m_height;
     bool started = false;
@@ -774,12 +773,17 @@ int TGIFDocument::AddFrame(Bitmap& graphic) {
                 started = true;
                 frame->importBitmap(*frame->m_displayBitmap);
             } else {
-                if (format != PixelFormat::Bits24)
-                    graphic.SetPixelFormat(PixelFormat::Bits24);
-                if (m_reductionMode == 0) {
+                // Any other format is reduced from a 24-bit copy; a 24-bit bitmap is read as it is.
+                Bitmap converted;
+                if (format != PixelFormat::Bits24) {
+                    converted.Assign(graphic);
+                    converted.SetPixelFormat(PixelFormat::Bits24);
+                }
+                const Bitmap& source = format == PixelFormat::Bits24 ? graphic : converted;
+                if (m_reductionMode == GifReductionMode::None) {
                     // No reduction: the exact colours, at most 256 of them.
                     frame->m_displayBitmap = std::make_unique<Bitmap>();
-                    frame->m_displayBitmap->Assign(graphic);
+                    frame->m_displayBitmap->Assign(source);
                     frame->m_display = TGIFSubImage::DisplayKind::Bitmap;
                     frame->allocatePixels();
                     Progress(GIFProgressStage::Starting, 0, GifMessages::Converting);
@@ -788,7 +792,6 @@ int TGIFDocument::AddFrame(Bitmap& graphic) {
                 } else {
                     // Reduced straight into the frame's pixels; the display bitmap is those
                     // pixels with the reduction palette, made when asked for.
-                    const Bitmap& source = graphic;
                     std::vector<const uint8_t*> rows(static_cast<size_t>(height));
                     for (int y = 0; y < height; ++y)
                         rows[y] = source.ScanLine(y);
@@ -845,9 +848,6 @@ void TGIFDocument::Assign(const TGIFDocument* source) {
         // QuantizeBits and EncoderKind keep this document's values.
         m_reductionMode = source->m_reductionMode;
         m_ditherKind = source->m_ditherKind;
-        m_drawOptions = source->m_drawOptions;
-        m_threadPriority = source->m_threadPriority;
-        m_animationSpeed = source->m_animationSpeed;
         const int count = source->FrameCount();
         for (int i = 0; i < count; ++i) {
             auto frame = std::make_unique<TGIFSubImage>(this);
@@ -864,12 +864,12 @@ void TGIFDocument::Assign(const TGIFDocument* source) {
     changed();
 }
 
-void TGIFDocument::Assign(Bitmap& graphic) {
+void TGIFDocument::Assign(const Bitmap& graphic) {
     Clear();
     AddFrame(graphic);
 }
 
-void TGIFDocument::SaveToStream(Stream& stream) {
+void TGIFDocument::SaveToStream(Stream& stream) const {
     Progress(GIFProgressStage::Starting, 0, GifMessages::Saving);
     try {
         m_header.SaveToStream(stream);
@@ -879,7 +879,7 @@ void TGIFDocument::SaveToStream(Stream& stream) {
             Progress(GIFProgressStage::Running, roundedPercent(int64_t(i + 1) * 100, count),
                      GifMessages::Saving);
         }
-        TGIFTrailer trailer(this);
+        const TGIFTrailer trailer(nullptr);
         trailer.SaveToStream(stream);
     } catch (...) {
         Progress(GIFProgressStage::Ending, 0, GifMessages::Saving);
@@ -888,7 +888,7 @@ void TGIFDocument::SaveToStream(Stream& stream) {
     Progress(GIFProgressStage::Ending, 100, GifMessages::Saving);
 }
 
-void TGIFDocument::SaveToFile(const std::string& path) {
+void TGIFDocument::SaveToFile(const std::string& path) const {
     MemoryStream stream;
     SaveToStream(stream);
     writeFileAtomically(path, stream.bytes().data(), stream.bytes().size());

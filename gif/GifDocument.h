@@ -4,6 +4,7 @@
 
 #include "gif/GifDither.h"
 #include "gif/GifErrors.h"
+#include "gif/GifReduction.h"
 
 #include <array>
 #include <cstdint>
@@ -45,10 +46,10 @@ public:
     virtual int RequiredVersion() const { return 1; }
     // Forwards to the document's warning handler.
     void ReportWarning(GIFSeverity severity, const std::string& message) const;
-    virtual void SaveToStream(Stream& stream) = 0;
+    virtual void SaveToStream(Stream& stream) const = 0;
     virtual void LoadFromStream(Stream& stream) = 0;
     // Writes the item alone to a file (through a temporary name).
-    void SaveToFile(const std::string& path);
+    void SaveToFile(const std::string& path) const;
     void LoadFromFile(const std::string& path);
 
     TGIFDocument* Document() const { return m_document; }
@@ -136,33 +137,24 @@ public:
     // 2 when the global map is Sorted or the aspect byte is set.
     int RequiredVersion() const override;
     // Signature, version, Logical Screen Descriptor and global colour table. The version is the
-    // one the document's frames require.
-    void SaveToStream(Stream& stream) override;
+    // one the document's frames require; the packed byte is computed from the document's maps.
+    void SaveToStream(Stream& stream) const override;
     void LoadFromStream(Stream& stream) override;
 
     uint16_t Width() const { return m_width; }
     uint16_t Height() const { return m_height; }
-    void setScreen(uint16_t width, uint16_t height) {
-        m_width = width;
-        m_height = height;
-    }
-    uint8_t Packed() const { return m_packed; }
-    uint8_t BackgroundColorIndex() const { return m_background; }
-    void SetBackgroundColorIndex(uint8_t index) { m_background = index; }
-    uint8_t AspectRatio() const { return m_aspect; }
-    void SetAspectRatio(uint8_t aspect) { m_aspect = aspect; }
     TGIFGlobalColorMap& ColorMap() { return m_colorMap; }
     const TGIFGlobalColorMap& ColorMap() const { return m_colorMap; }
 
-    // Recomputes the packed byte from the maps of the document (see the writer).
-    void Prepare();
     void Clear();
 
 private:
     friend class TGIFDocument;
+    // The Logical Screen Descriptor's packed byte for the maps of the document (see the writer).
+    uint8_t packedByte() const;
+
     uint16_t m_width = 0;
     uint16_t m_height = 0;
-    uint8_t m_packed = 0;
     uint8_t m_background = 0;
     uint8_t m_aspect = 0;
     TGIFGlobalColorMap m_colorMap;
@@ -179,7 +171,8 @@ public:
 
     int Count() const { return static_cast<int>(m_items.size()); }
     TGIFExtension& Items(int index) const;
-    // Appends at the end; the list takes ownership.
+    // Appends at the end; the list takes ownership. An extension made on another frame (or on
+    // none) is refused, as is a null one.
     int Append(std::unique_ptr<TGIFExtension> extension);
     void Delete(int index);
     void Clear();
@@ -190,12 +183,8 @@ public:
     void LoadFromStream(Stream& stream);
 
 private:
-    friend class TGIFExtension;
-    // Takes an extension out of the list without destroying it (its destructor calls this).
-    void forget(TGIFExtension* extension);
-
     TGIFSubImage* m_frame;
-    std::vector<TGIFExtension*> m_items; // owned
+    std::vector<std::unique_ptr<TGIFExtension>> m_items;
 };
 
 class TGIFFrameList {
@@ -235,7 +224,7 @@ public:
     // 2 when the local map is Sorted or the frame has extensions.
     int RequiredVersion() const override;
     // Extensions, then Image Descriptor, local colour table and image data (non-empty frames).
-    void SaveToStream(Stream& stream) override;
+    void SaveToStream(Stream& stream) const override;
     void LoadFromStream(Stream& stream) override;
 
     // Image Descriptor (GIF89a, section 20).
@@ -244,16 +233,13 @@ public:
     uint16_t Width() const { return m_width; }
     uint16_t Height() const { return m_height; }
     void SetLeft(uint16_t left) { SetBounds(left, m_top, m_width, m_height); }
-    void SetTop(uint16_t top) { SetBounds(m_left, top, m_width, m_height); }
     void SetWidth(uint16_t width) { SetBounds(m_left, m_top, width, m_height); }
     void SetHeight(uint16_t height) { SetBounds(m_left, m_top, m_width, height); }
+    // The interlace bit of the stored descriptor; written only for a frame without a local map.
+    void SetInterlaced(bool on) { m_packed = static_cast<uint8_t>(on ? m_packed | 0x40 : m_packed & ~0x40); }
     // Stores the descriptor values; a new width or height reallocates the pixels zero-filled and
     // drops the display bitmap; then the document's logical screen grows to hold the frame.
     void SetBounds(uint16_t left, uint16_t top, uint16_t width, uint16_t height);
-    uint8_t Packed() const { return m_packed; }
-    bool Interlaced() const { return (m_packed & 0x40) != 0; }
-    void SetInterlaced(bool on) { m_packed = static_cast<uint8_t>(on ? m_packed | 0x40 : m_packed & ~0x40); }
-
     TGIFLocalColorMap& ColorMap() { return m_colorMap; }
     const TGIFLocalColorMap& ColorMap() const { return m_colorMap; }
     // width * height indices, top row first; null while the frame is empty.
@@ -283,6 +269,9 @@ private:
     enum class DisplayKind { None, Pixels, Bitmap };
 
     void allocatePixels();
+    // The descriptor's packed byte as written: recomputed from a local map (always written
+    // non-interlaced), else the stored interlace and reserved bits.
+    uint8_t packedForWriting() const;
     void importBitmap(const Bitmap& bitmap);
     void import24(const Bitmap& bitmap);
     void reportRowProgress(int row);
@@ -325,14 +314,13 @@ const GIFExtensionClass* FindAppExtensionClass(const uint8_t* identifier);
 
 class TGIFExtension : public TGIFItem {
 public:
-    // Made on a frame; in no list until appended.
+    // Made on a frame; in no list until appended to that frame's list, which then owns it.
     explicit TGIFExtension(TGIFSubImage* frame);
-    ~TGIFExtension() override;
 
     int RequiredVersion() const override { return 2; }
     virtual uint8_t ExtensionLabel() const = 0;
     // Writes the Extension Introducer and the label.
-    void SaveToStream(Stream& stream) override;
+    void SaveToStream(Stream& stream) const override;
     // Reads and checks the introducer and the label.
     void LoadFromStream(Stream& stream) override;
     TGIFSubImage* SubImage() const { return m_frame; }
@@ -351,17 +339,14 @@ public:
     ~TGIFGraphicControlExtension() override;
 
     uint8_t ExtensionLabel() const override { return Label; }
-    void SaveToStream(Stream& stream) override;
+    void SaveToStream(Stream& stream) const override;
     void LoadFromStream(Stream& stream) override;
 
     uint16_t DelayHundredths() const { return m_delay; }
     void SetDelayHundredths(uint16_t delay) { m_delay = delay; }
-    int Disposal() const { return (m_packed >> 2) & 7; }
     void SetDisposal(int method) {
         m_packed = static_cast<uint8_t>((m_packed & ~0x1C) | ((method & 7) << 2));
     }
-    bool UserInput() const { return (m_packed & 2) != 0; }
-    void SetUserInput(bool on) { m_packed = static_cast<uint8_t>(on ? m_packed | 2 : m_packed & ~2); }
     bool Transparent() const { return (m_packed & 1) != 0; }
     void SetTransparent(bool on);
     uint8_t TransparentColorIndex() const { return m_transparentIndex; }
@@ -387,7 +372,7 @@ public:
     explicit TGIFApplicationExtension(TGIFSubImage* frame) : TGIFExtension(frame) {}
 
     uint8_t ExtensionLabel() const override { return Label; }
-    void SaveToStream(Stream& stream) override;
+    void SaveToStream(Stream& stream) const override;
     void LoadFromStream(Stream& stream) override;
     // 8-byte application identifier and 3-byte authentication code.
     const std::array<uint8_t, 11>& Identifier() const { return m_identifier; }
@@ -452,7 +437,7 @@ public:
     static const GIFExtensionClass Class;
     explicit TGIFCommentExtension(TGIFSubImage* frame) : TGIFExtension(frame) {}
     uint8_t ExtensionLabel() const override { return Label; }
-    void SaveToStream(Stream& stream) override;
+    void SaveToStream(Stream& stream) const override;
     void LoadFromStream(Stream& stream) override;
     std::vector<std::string>& Lines() { return m_lines; }
     const std::vector<std::string>& Lines() const { return m_lines; }
@@ -469,9 +454,8 @@ public:
     static const GIFExtensionClass Class;
     explicit TGIFTextExtension(TGIFSubImage* frame);
     uint8_t ExtensionLabel() const override { return Label; }
-    void SaveToStream(Stream& stream) override;
+    void SaveToStream(Stream& stream) const override;
     void LoadFromStream(Stream& stream) override;
-    std::array<uint8_t, 13>& HeaderBytes() { return m_header; }
     std::vector<std::string>& Lines() { return m_lines; }
     const std::vector<std::string>& Lines() const { return m_lines; }
 
@@ -484,7 +468,7 @@ private:
 class TGIFTrailer final : public TGIFItem {
 public:
     explicit TGIFTrailer(TGIFDocument* document) : TGIFItem(document) {}
-    void SaveToStream(Stream& stream) override;
+    void SaveToStream(Stream& stream) const override;
     void LoadFromStream(Stream& stream) override;
 };
 
@@ -502,25 +486,19 @@ public:
     TGIFDocument& operator=(const TGIFDocument&) = delete;
 
     // Settings, from the defaults table at construction.
-    uint8_t ReductionMode() const { return m_reductionMode; }
-    void SetReductionMode(uint8_t mode) { m_reductionMode = mode; }
+    GifReductionMode ReductionMode() const { return m_reductionMode; }
+    void SetReductionMode(GifReductionMode mode) { m_reductionMode = mode; }
     uint8_t QuantizeBits() const { return m_quantizeBits; }
     void SetQuantizeBits(uint8_t bits) { m_quantizeBits = bits; }
-    uint8_t DitherKind() const { return m_ditherKind; }
-    void SetDitherKind(uint8_t kind) { m_ditherKind = kind; }
+    GifDitherKind DitherKind() const { return m_ditherKind; }
+    void SetDitherKind(GifDitherKind kind) { m_ditherKind = kind; }
+    // 0 LZW, 1 run-length.
     uint8_t EncoderKind() const { return m_encoderKind; }
     void SetEncoderKind(uint8_t kind) { m_encoderKind = kind; }
-    // Display settings of the on-screen painter, which this program never starts.
-    uint16_t DrawOptions() const { return m_drawOptions; }
-    void SetDrawOptions(uint16_t options) { m_drawOptions = options; }
-    int ThreadPriority() const { return m_threadPriority; }
-    void SetThreadPriority(int priority) { m_threadPriority = priority; }
-    int AnimationSpeed() const { return m_animationSpeed; }
-    void SetAnimationSpeed(int percent) { m_animationSpeed = percent; }
 
     // Imports a bitmap into a new frame and appends it; returns its index. A bitmap of 1, 4 or 8
-    // bits keeps its palette; any other is reduced (its format is first set to 24 bits in place).
-    int AddFrame(Bitmap& graphic);
+    // bits keeps its palette; any other is reduced from its 24-bit form. The bitmap is not changed.
+    int AddFrame(const Bitmap& graphic);
     // Appends a frame made on this document; a null one raises "Object type not supported for
     // operation".
     int AddFrame(std::unique_ptr<TGIFSubImage> frame);
@@ -533,12 +511,12 @@ public:
     // Replaces the content by a copy of source; null clears. See the copy rules.
     void Assign(const TGIFDocument* source);
     // Clears and adds the bitmap as the only frame.
-    void Assign(Bitmap& graphic);
+    void Assign(const Bitmap& graphic);
 
     // Writes the complete GIF file at the stream's position.
-    void SaveToStream(Stream& stream);
+    void SaveToStream(Stream& stream) const;
     // Writes the file through a temporary name, so a failure leaves no partial file.
-    void SaveToFile(const std::string& path);
+    void SaveToFile(const std::string& path) const;
     // Reads a GIF file (header, extensions, frames).
     void LoadFromStream(Stream& stream);
     void LoadFromFile(const std::string& path);
@@ -574,13 +552,10 @@ private:
 
     TGIFHeader m_header;
     TGIFFrameList m_frames;
-    uint8_t m_reductionMode = 6;
+    GifReductionMode m_reductionMode = GifReductionMode::Netscape;
     uint8_t m_quantizeBits = 8;
-    uint8_t m_ditherKind = 0;
+    GifDitherKind m_ditherKind = GifDitherKind::Nearest;
     uint8_t m_encoderKind = 0;
-    uint16_t m_drawOptions = 0x060F;
-    int m_threadPriority = 3;
-    int m_animationSpeed = 100;
     GIFProgressHandler m_onProgress;
     GIFWarningHandler m_warningHandler;
     std::function<void()> m_onChange;

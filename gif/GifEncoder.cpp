@@ -65,23 +65,6 @@ void TGIFEncoder::badColorIndex() {
     throw GIFException(GifMessages::BadColorIndex);
 }
 
-std::vector<int> TGIFEncoder::rowOrder() const {
-    std::vector<int> rows;
-    rows.reserve(static_cast<size_t>(m_height));
-    if (!m_interlaced) {
-        for (int y = 0; y < m_height; ++y)
-            rows.push_back(y);
-        return rows;
-    }
-    // GIF89a, Appendix E: the four interlace passes. A pass without rows is skipped.
-    static constexpr int Start[4] = {0, 4, 2, 1};
-    static constexpr int Step[4] = {8, 8, 4, 2};
-    for (int pass = 0; pass < 4; ++pass)
-        for (int y = Start[pass]; y < m_height; y += Step[pass])
-            rows.push_back(y);
-    return rows;
-}
-
 void TGIFEncoder::Encode(Stream& stream, int bitsPerPixel, int width, int height, bool interlaced,
                          const uint8_t* pixels, int numColors) {
     // 1-bit colour tables still use a code size of 2. Pixels are bytes, so 8 bits always suffice.
@@ -105,23 +88,20 @@ void TGIFEncoder::Encode(Stream& stream, int bitsPerPixel, int width, int height
     m_endCode = m_clearCode + 1;
     m_firstFreeCode = m_clearCode + 2;
     m_clearPending = false;
-    m_bucket = 0;
-    m_bitsHeld = 0;
 
     TGIFWriter writer(stream);
-    struct WriterScope {
-        TGIFWriter*& slot;
-        ~WriterScope() { slot = nullptr; }
-    } scope{m_writer};
-    m_writer = &writer;
+    struct BitsScope {
+        LsbBitWriter<TGIFWriter>& bits;
+        ~BitsScope() { bits = {}; }
+    } scope{m_bits};
+    m_bits.restart(writer);
 
     if (pixels && width > 0 && height > 0)
         EncodePixels();
     // Without pixels only the end code is written, no clear code. Its width is the initial one:
     // up to 7 bits per pixel it fits one byte, at 8 bits it takes two.
     EmitCode(m_endCode);
-    if (m_bitsHeld > 0)
-        writer.writeByte(static_cast<uint8_t>(m_bucket & ((1u << m_bitsHeld) - 1)));
+    m_bits.flush();
     writer.flush();
 
     const uint8_t terminator = 0;

@@ -2,6 +2,7 @@
 // run-length encoder whose codes any LZW decoder turns back into runs.
 #pragma once
 
+#include "raster/Lzw.h"
 #include "raster/Stream.h"
 
 #include <cstdint>
@@ -118,7 +119,6 @@ public:
         int next = slot == 0 ? -1 : static_cast<int>(slot) - (HashSize - static_cast<int>(slot));
         return static_cast<uint32_t>(next < 0 ? next + HashSize : next);
     }
-    uint32_t slot(int index) const { return m_slots[index]; }
 
 private:
     uint32_t m_slots[HashSize];
@@ -141,22 +141,11 @@ protected:
     virtual void EmitClear() { EmitCode(m_clearCode); }
     virtual void EncodePixels() = 0;
 
-    void packCode(int code) {
-        if (m_bitsHeld == 0)
-            m_bucket = static_cast<uint32_t>(code);
-        else
-            m_bucket = (static_cast<uint32_t>(code) << m_bitsHeld) | (m_bucket & ((1u << m_bitsHeld) - 1));
-        m_bitsHeld += m_codeWidth;
-        while (m_bitsHeld >= 8) {
-            m_writer->writeByte(static_cast<uint8_t>(m_bucket));
-            m_bucket >>= 8;
-            m_bitsHeld -= 8;
-        }
-    }
+    void packCode(int code) { m_bits.put(static_cast<uint32_t>(code), m_codeWidth); }
     [[noreturn]] static void badColorIndex();
 
     // The rows in the order they are encoded: top to bottom, or by the four interlace passes.
-    std::vector<int> rowOrder() const;
+    std::vector<int> rowOrder() const { return gifRowOrder(m_height, m_interlaced); }
 
     // Input.
     const uint8_t* m_pixels = nullptr;
@@ -173,10 +162,8 @@ protected:
     int m_endCode = 0;
     int m_firstFreeCode = 0;
     bool m_clearPending = false;
-    // Bit packing.
-    uint32_t m_bucket = 0;
-    int m_bitsHeld = 0;
-    TGIFWriter* m_writer = nullptr;
+    // Bit packing into the sub-blocks of the frame being encoded; no sink between frames.
+    LsbBitWriter<TGIFWriter> m_bits;
 };
 
 // A true LZW compressor with a hashed string table (GIF89a, Appendix F).

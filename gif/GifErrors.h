@@ -62,6 +62,7 @@ inline constexpr const char* Saving = "Saving...";
 inline constexpr const char* ImageTooLarge = "Image dimensions exceed the GIF limit of 65535 pixels";
 inline constexpr const char* UnsupportedReductionMode = "Unsupported color reduction mode";
 inline constexpr const char* UnsupportedDitherMode = "Unsupported dithering mode";
+inline constexpr const char* ExtensionOfAnotherFrame = "The extension belongs to another frame";
 } // namespace GifMessages
 
 // "List index out of bounds (%d)" with the index filled in.

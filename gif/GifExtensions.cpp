@@ -172,30 +172,27 @@ TGIFExtension& TGIFExtensionList::Items(int index) const {
 }
 
 int TGIFExtensionList::Append(std::unique_ptr<TGIFExtension> extension) {
-    m_items.push_back(extension.release());
+    if (!extension)
+        throw GIFException(GifMessages::UnsupportedObject);
+    if (extension->SubImage() != m_frame)
+        throw GIFException(GifMessages::ExtensionOfAnotherFrame);
+    m_items.push_back(std::move(extension));
     return Count() - 1;
 }
 
 void TGIFExtensionList::Delete(int index) {
     if (index < 0 || index >= Count())
         throw ListIndexError(listIndexMessage(index));
-    TGIFExtension* extension = m_items[static_cast<size_t>(index)];
+    // Out of the list before it is destroyed.
+    std::unique_ptr<TGIFExtension> extension = std::move(m_items[static_cast<size_t>(index)]);
     m_items.erase(m_items.begin() + index);
-    delete extension;
 }
 
 void TGIFExtensionList::Clear() {
     while (!m_items.empty()) {
-        TGIFExtension* extension = m_items.back();
+        std::unique_ptr<TGIFExtension> extension = std::move(m_items.back());
         m_items.pop_back();
-        delete extension;
     }
-}
-
-void TGIFExtensionList::forget(TGIFExtension* extension) {
-    auto it = std::find(m_items.begin(), m_items.end(), extension);
-    if (it != m_items.end())
-        m_items.erase(it);
 }
 
 void TGIFExtensionList::ReportWarning(GIFSeverity severity, const std::string& message) const {
@@ -204,7 +201,7 @@ void TGIFExtensionList::ReportWarning(GIFSeverity severity, const std::string& m
 }
 
 void TGIFExtensionList::SaveToStream(Stream& stream) const {
-    for (TGIFExtension* extension : m_items)
+    for (const auto& extension : m_items)
         extension->SaveToStream(stream);
 }
 
@@ -245,12 +242,7 @@ void TGIFExtensionList::LoadFromStream(Stream& stream) {
 TGIFExtension::TGIFExtension(TGIFSubImage* frame)
     : TGIFItem(frame ? frame->Document() : nullptr), m_frame(frame) {}
 
-TGIFExtension::~TGIFExtension() {
-    if (m_frame)
-        m_frame->Extensions().forget(this);
-}
-
-void TGIFExtension::SaveToStream(Stream& stream) {
+void TGIFExtension::SaveToStream(Stream& stream) const {
     const uint8_t head[2] = {0x21, ExtensionLabel()}; // Extension Introducer and label
     stream.write(head, 2);
 }
@@ -284,7 +276,7 @@ void TGIFGraphicControlExtension::SetTransparent(bool on) {
         m_frame->m_transparent = on;
 }
 
-void TGIFGraphicControlExtension::SaveToStream(Stream& stream) {
+void TGIFGraphicControlExtension::SaveToStream(Stream& stream) const {
     TGIFExtension::SaveToStream(stream);
     const uint8_t block[6] = {
         m_blockSize,        m_packed,    static_cast<uint8_t>(m_delay), static_cast<uint8_t>(m_delay >> 8),
@@ -320,7 +312,7 @@ void TGIFApplicationExtension::SetIdentifier(const std::string& identifier) {
     std::memcpy(m_identifier.data(), identifier.data(), std::min<size_t>(11, identifier.size()));
 }
 
-void TGIFApplicationExtension::SaveToStream(Stream& stream) {
+void TGIFApplicationExtension::SaveToStream(Stream& stream) const {
     TGIFExtension::SaveToStream(stream);
     writeByte(stream, 11);
     stream.write(m_identifier.data(), 11);
@@ -422,7 +414,7 @@ void TGIFUnknownAppExtension::ReadSubBlocks(Stream& stream) {
 
 // ---- TGIFCommentExtension, TGIFTextExtension ----
 
-void TGIFCommentExtension::SaveToStream(Stream& stream) {
+void TGIFCommentExtension::SaveToStream(Stream& stream) const {
     TGIFExtension::SaveToStream(stream);
     writeLines(stream, m_lines);
 }
@@ -436,7 +428,7 @@ TGIFTextExtension::TGIFTextExtension(TGIFSubImage* frame) : TGIFExtension(frame)
     m_header[0] = 12;
 }
 
-void TGIFTextExtension::SaveToStream(Stream& stream) {
+void TGIFTextExtension::SaveToStream(Stream& stream) const {
     TGIFExtension::SaveToStream(stream);
     stream.write(m_header.data(), m_header.size());
     writeLines(stream, m_lines);

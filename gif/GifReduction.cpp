@@ -235,7 +235,7 @@ std::vector<GifRGB> quantizePalette(int width, int height, const uint8_t* const*
 }
 
 template <class Lookup>
-void ditherWith(int ditherKind, Lookup& lookup, int width, int height, const uint8_t* const* rows,
+void ditherWith(GifDitherKind ditherKind, Lookup& lookup, int width, int height, const uint8_t* const* rows,
                 uint8_t* const* out) {
     if (!ditherImage(ditherKind, lookup, width, height, rows, out))
         throw GIFException(GifMessages::UnsupportedDitherMode);
@@ -243,45 +243,45 @@ void ditherWith(int ditherKind, Lookup& lookup, int width, int height, const uin
 
 } // namespace
 
-bool reduceToIndices(int width, int height, const uint8_t* const* rows, int reductionMode, int ditherKind,
-                     const std::vector<GifRGB>* palette, int quantizeBits, uint8_t* indices,
-                     std::vector<GifRGB>& colorTable) {
-    if (ditherKind < 0 || ditherKind > 6)
+bool reduceToIndices(int width, int height, const uint8_t* const* rows, GifReductionMode reductionMode,
+                     GifDitherKind ditherKind, const std::vector<GifRGB>* palette, int quantizeBits,
+                     uint8_t* indices, std::vector<GifRGB>& colorTable) {
+    if (static_cast<int>(ditherKind) > static_cast<int>(GifDitherKind::Burkes))
         throw GIFException(GifMessages::UnsupportedDitherMode);
     std::vector<GifRGB> colors;
     enum class Kind { Fast, Netscape, Gray, Mono } kind = Kind::Fast;
     switch (reductionMode) {
-    case 1:
+    case GifReductionMode::SystemColors:
         colors.assign(SystemColors().begin(), SystemColors().end());
         break;
-    case 2:
+    case GifReductionMode::Halftone:
         colors.assign(HalftonePalette().begin(), HalftonePalette().end());
         break;
-    case 3:
+    case GifReductionMode::FourGreys:
         colors = {{0, 0, 0}, {128, 128, 128}, {192, 192, 192}, {255, 255, 255}};
         break;
-    case 4:
+    case GifReductionMode::Monochrome:
         colors = {{0, 0, 0}, {255, 255, 255}};
         kind = Kind::Mono;
         break;
-    case 5:
+    case GifReductionMode::GrayScale:
         for (int i = 0; i < 256; ++i)
             colors.push_back({static_cast<uint8_t>(i), static_cast<uint8_t>(i), static_cast<uint8_t>(i)});
         kind = Kind::Gray;
         break;
-    case 6:
+    case GifReductionMode::Netscape:
         for (int i = 0; i < 216; ++i)
             colors.push_back({static_cast<uint8_t>(51 * (i / 36)), static_cast<uint8_t>(51 * (i / 6 % 6)),
                               static_cast<uint8_t>(51 * (i % 6))});
         kind = Kind::Netscape;
         break;
-    case 7:
+    case GifReductionMode::Quantize:
         colors = quantizePalette(width, height, rows, quantizeBits);
         break;
-    case 8:
+    case GifReductionMode::QuantizeWithSystemColors:
         colors = QuantizeWithSystemColors(width, height, rows);
         break;
-    case 9:
+    case GifReductionMode::SuppliedPalette:
         if (palette)
             colors.assign(palette->begin(), palette->begin() + std::min<size_t>(palette->size(), 256));
         break;
@@ -321,12 +321,12 @@ bool reduceToIndices(int width, int height, const uint8_t* const* rows, int redu
     return true;
 }
 
-std::unique_ptr<Bitmap> ReduceColors(Bitmap& source, int reductionMode, int ditherKind,
+std::unique_ptr<Bitmap> ReduceColors(Bitmap& source, GifReductionMode reductionMode, GifDitherKind ditherKind,
                                      const std::vector<GifRGB>* palette, int quantizeBits) {
     if (source.PixelFormat() != PixelFormat::Bits24)
         source.SetPixelFormat(PixelFormat::Bits24);
     auto result = std::make_unique<Bitmap>();
-    if (reductionMode == 0) {
+    if (reductionMode == GifReductionMode::None) {
         result->Assign(source);
         return result;
     }

@@ -13,6 +13,21 @@ namespace kelvara {
 
 class Bitmap;
 
+// The palette a document's ReductionMode reduces true-colour frames to. The conversions use
+// QuantizeWithSystemColors.
+enum class GifReductionMode : uint8_t {
+    None = 0,                     // the exact colours, at most 256
+    SystemColors = 1,             // the 20 reserved system colours
+    Halftone = 2,                 // HalftonePalette()
+    FourGreys = 3,                // 0, 128, 192 and 255
+    Monochrome = 4,               // black and white
+    GrayScale = 5,                // 256 greys
+    Netscape = 6,                 // the 216-colour cube
+    Quantize = 7,                 // up to 2^QuantizeBits octree colours
+    QuantizeWithSystemColors = 8, // 10 system colours, up to 236 octree colours, 10 system colours
+    SuppliedPalette = 9,          // a palette the caller supplies
+};
+
 // The 20 reserved colours of the platform's default palette, in palette order.
 const std::array<GifRGB, 20>& SystemColors();
 
@@ -92,19 +107,19 @@ private:
 // the image, 10 system colours. Octree slots without a leaf are black.
 std::vector<GifRGB> QuantizeWithSystemColors(int width, int height, const uint8_t* const* rows);
 
-// Maps a 24-bit image to palette indices with the palette and lookup of reductionMode (1 to 9)
-// and the engine of ditherKind (0 to 6). Writes width * height indices (rows of width bytes) and
+// Maps a 24-bit image to palette indices with the palette and lookup of reductionMode (not None)
+// and the engine of ditherKind. Writes width * height indices (rows of width bytes) and
 // sets colorTable to the 256-entry colour table of the result (the palette, then black).
 // Returns false, writing nothing, when the lookup has no colours (mode 9 without a palette).
-bool reduceToIndices(int width, int height, const uint8_t* const* rows, int reductionMode, int ditherKind,
-                     const std::vector<GifRGB>* palette, int quantizeBits, uint8_t* indices,
-                     std::vector<GifRGB>& colorTable);
+bool reduceToIndices(int width, int height, const uint8_t* const* rows, GifReductionMode reductionMode,
+                     GifDitherKind ditherKind, const std::vector<GifRGB>* palette, int quantizeBits,
+                     uint8_t* indices, std::vector<GifRGB>& colorTable);
 
 // The colour reduction entry point. The source is first set to 24 bits per pixel in place. Mode 0
 // gives a 24-bit copy; the other modes a new 8-bit bitmap of the source's size whose 256-entry
 // colour table holds the reduction palette and whose pixels are the dithered indices; mode 9
 // without a palette gives an empty bitmap.
-std::unique_ptr<Bitmap> ReduceColors(Bitmap& source, int reductionMode, int ditherKind,
+std::unique_ptr<Bitmap> ReduceColors(Bitmap& source, GifReductionMode reductionMode, GifDitherKind ditherKind,
                                      const std::vector<GifRGB>* palette, int quantizeBits);
 
 } // namespace kelvara

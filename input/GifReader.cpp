@@ -1,6 +1,6 @@
 // The GIF reader: the first image of a GIF87a or GIF89a file on its logical screen.
 #include "input/ByteReader.h"
-#include "input/LzwDecoders.h"
+#include "raster/Lzw.h"
 
 #include <algorithm>
 #include <vector>
@@ -41,18 +41,6 @@ std::vector<uint8_t> readSubBlocks(ByteReader& in) {
         const uint8_t* p = in.take(length);
         codes.insert(codes.end(), p, p + length);
     }
-}
-
-// The rows in the order an interlaced image stores them: every 8th from 0, every 8th from 4,
-// every 4th from 2, every 2nd from 1.
-std::vector<int> interlacedRows(int height) {
-    std::vector<int> rows;
-    rows.reserve(size_t(height));
-    const int starts[] = {0, 4, 2, 1}, steps[] = {8, 8, 4, 2};
-    for (int pass = 0; pass < 4; ++pass)
-        for (int y = starts[pass]; y < height; y += steps[pass])
-            rows.push_back(y);
-    return rows;
 }
 
 } // namespace
@@ -117,8 +105,12 @@ void decodeGif(const uint8_t* data, size_t size, Bitmap& picture) {
         const uint64_t producible = std::min(codeCount * (codeCount + 1) / 2, codeCount * 4096);
         if (producible < uint64_t(width) * height)
             in.truncated();
-        const std::vector<uint8_t> indexes =
-            pictureDecoderHooks().gifLzw(codes.data(), codes.size(), minCodeSize, size_t(width) * height);
+        std::vector<uint8_t> indexes;
+        try {
+            decodeLzw(LzwMode::Gif, minCodeSize, codes.data(), codes.size(), size_t(width) * height, indexes);
+        } catch (const LzwError&) {
+            in.invalid();
+        }
         if (indexes.size() < size_t(width) * height)
             in.truncated();
 
@@ -130,9 +122,9 @@ void decodeGif(const uint8_t* data, size_t size, Bitmap& picture) {
         checkPictureSize(Kind, screenWidth, screenHeight);
         Bitmap decoded;
         makePicture24(decoded, screenWidth, screenHeight);
-        const std::vector<int> rows = (imagePacked & 0x40) ? interlacedRows(height) : std::vector<int>{};
+        const std::vector<int> rows = gifRowOrder(height, (imagePacked & 0x40) != 0);
         for (int stored = 0; stored < height; ++stored) {
-            const int y = top + (rows.empty() ? stored : rows[size_t(stored)]);
+            const int y = top + rows[size_t(stored)];
             if (y >= screenHeight)
                 continue;
             uint8_t* row = decoded.ScanLine(y);

@@ -62,7 +62,8 @@ void decodeTarga(const uint8_t* data, size_t size, Bitmap& picture) {
         depthOk = depth == 15 || depth == 16 || depth == 24 || depth == 32;
         break;
     case 3:
-        depthOk = depth == 8 || depth == 16;
+        // 1 bit: rows of packed bits, as our writer stores black and white (never compressed).
+        depthOk = depth == 8 || depth == 16 || (depth == 1 && !rle);
         break;
     }
     if (!depthOk)
@@ -86,11 +87,19 @@ void decodeTarga(const uint8_t* data, size_t size, Bitmap& picture) {
     // The pixels as stored, one after another; run-length packets may run on into the next row.
     const int pixelBytes = (depth + 7) / 8;
     const uint64_t pixelCount = uint64_t(width) * height;
-    if ((!rle && pixelCount * pixelBytes > in.remaining()) ||
-        (rle && pixelCount > uint64_t(in.remaining()) * 128))
+    const size_t bitRowBytes = (size_t(width) + 7) / 8;
+    const uint64_t storedBytes = depth == 1 ? uint64_t(bitRowBytes) * height : pixelCount * pixelBytes;
+    if ((!rle && storedBytes > in.remaining()) || (rle && pixelCount > uint64_t(in.remaining()) * 128))
         in.truncated();
     std::vector<uint8_t> pixels(pixelCount * pixelBytes);
-    if (!rle) {
+    if (depth == 1) {
+        // Each row packed most significant bit first, bit 1 white: one grey byte per pixel here.
+        for (int y = 0; y < height; ++y) {
+            const uint8_t* bits = in.take(bitRowBytes);
+            for (int x = 0; x < width; ++x)
+                pixels[size_t(y) * width + x] = (bits[x >> 3] >> (7 - (x & 7))) & 1 ? 255 : 0;
+        }
+    } else if (!rle) {
         std::memcpy(pixels.data(), in.take(pixels.size()), pixels.size());
     } else {
         uint64_t done = 0;

@@ -2,7 +2,7 @@
 // and CMYK are read here; what this reader does not read (CCITT fax codings, JPEG, tiles, other
 // layouts) goes to libtiff.
 #include "input/ByteReader.h"
-#include "input/LzwDecoders.h"
+#include "raster/Lzw.h"
 
 #include <tiffio.h>
 
@@ -201,8 +201,13 @@ bool decodeBaseline(const uint8_t* data, size_t size, Bitmap& picture) {
             decoded = unpackBits(strip, counts[s], expected);
         else if (counts[s] >= 2 && strip[0] == 0 && (strip[1] & 1))
             return false; // LZW of the old, bit-reversed kind
-        else
-            decoded = pictureDecoderHooks().tiffLzw(strip, counts[s], expected);
+        else {
+            try {
+                decodeLzw(LzwMode::Tiff, 8, strip, counts[s], expected, decoded);
+            } catch (const LzwError&) {
+                in.invalid();
+            }
+        }
         if (decoded.size() < expected)
             in.truncated();
         if (predictor == 2)

@@ -14,9 +14,16 @@ uint32_t pixelsPerMetre(double dpi) {
     return static_cast<uint32_t>(std::nearbyint(dpi * 100 / 2.54));
 }
 
-// BITMAPFILEHEADER and BITMAPINFOHEADER, written once with the sizes open and again at the end.
-void putHeaders(ByteSink& out, const TIOParams& params, int width, int height, int bits, uint32_t compression,
-                uint32_t fileSize, uint32_t dataOffset, uint32_t imageSize) {
+// The resolution and the count of important colours of the information header.
+struct HeaderExtras {
+    uint32_t pixelsPerMetreX = 0;
+    uint32_t pixelsPerMetreY = 0;
+    uint32_t importantColors = 0;
+};
+
+// BITMAPFILEHEADER and BITMAPINFOHEADER.
+void putHeaders(ByteSink& out, const HeaderExtras& extras, int width, int height, int bits,
+                uint32_t compression, uint32_t fileSize, uint32_t dataOffset, uint32_t imageSize) {
     out.u8('B');
     out.u8('M');
     out.le32(fileSize);
@@ -29,12 +36,17 @@ void putHeaders(ByteSink& out, const TIOParams& params, int width, int height, i
     out.le16(static_cast<unsigned>(bits));
     out.le32(compression);
     out.le32(imageSize);
-    out.le32(pixelsPerMetre(params.dpiX));
-    out.le32(pixelsPerMetre(params.dpiY));
+    out.le32(extras.pixelsPerMetreX);
+    out.le32(extras.pixelsPerMetreY);
     out.le32(bits <= 8 ? 1u << bits : 0);
-    // Important colours: 2^bits at every depth, 16777216 for 24 bits rather than 0. Intended; readers
-    // ignore the field.
-    out.le32(1u << bits);
+    out.le32(extras.importantColors);
+}
+
+// A row of 24-bit pixels, blue, green, red, padded with 0 to the stride.
+void put24BitRow(ByteSink& out, const RgbPicture& picture, int y, std::vector<uint8_t>& row) {
+    std::fill(row.begin(), row.end(), 0);
+    std::copy_n(picture.row(y), static_cast<size_t>(picture.width) * 3, row.data());
+    out.bytes(row.data(), row.size());
 }
 
 // One row of indexes run-length encoded (RLE8 or RLE4), ending with the end-of-line pair.
@@ -125,7 +137,8 @@ std::vector<uint8_t> output_detail::encodeBmpRleRow(const uint8_t* indexes, int 
     return std::move(memory.bytes());
 }
 
-void writeBmp(Stream& stream, const Bitmap& bitmap, TIOParams& params, const ProgressCallback& progress) {
+WriteResult writeBmp(Stream& stream, const Bitmap& bitmap, const TIOParams& params,
+                     const ProgressCallback& progress) {
     const RgbPicture picture = rgbPictureOf(bitmap);
     const int width = picture.width, height = picture.height;
 
@@ -134,7 +147,7 @@ void writeBmp(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pro
         bits = params.bitsPerSample;
     else
         bits = params.samplesPerPixel == 1 ? 8 : 24;
-    const bool rle = params.bmpCompression == 1 && (bits == 4 || bits == 8);
+    const bool rle = params.bmp.compression == 1 && (bits == 4 || bits == 8);
     const uint32_t compression = rle ? (bits == 4 ? 2 : 1) : 0;
 
     IndexedPicture indexed;
@@ -142,12 +155,15 @@ void writeBmp(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pro
         indexed = twoColorPicture(picture).picture;
     else if (bits <= 8)
         indexed = quantizePicture(picture, 1 << bits);
-    params.colorMap = indexed.palette;
 
+    // Important colours: 2^bits at every depth, 16777216 for 24 bits rather than 0. Intended;
+    // readers ignore the field.
+    const HeaderExtras extras{pixelsPerMetre(params.dpiX), pixelsPerMetre(params.dpiY), 1u << bits};
     const uint64_t start = stream.position();
     const uint32_t paletteBytes = bits <= 8 ? 4u << bits : 0;
     ByteSink out(stream);
-    putHeaders(out, params, width, height, bits, compression, 0, 0, 0);
+    // The headers go out with the sizes open and again over themselves at the end.
+    putHeaders(out, extras, width, height, bits, compression, 0, 0, 0);
     if (bits <= 8) {
         for (int i = 0; i < (1 << bits); ++i) {
             Color c = i < static_cast<int>(indexed.palette.size()) ? indexed.palette[i] : ColorBlack;
@@ -169,11 +185,12 @@ void writeBmp(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pro
             rleEncoder.encode(indexed.indexes.data() + static_cast<size_t>(y) * width, width);
             continue;
         }
+        if (bits == 24) {
+            put24BitRow(out, picture, y, row);
+            continue;
+        }
         std::fill(row.begin(), row.end(), 0);
-        if (bits == 24)
-            std::copy_n(picture.row(y), static_cast<size_t>(width) * 3, row.data());
-        else
-            packIndexRow(indexed.indexes.data() + static_cast<size_t>(y) * width, width, bits, row.data());
+        packIndexRow(indexed.indexes.data() + static_cast<size_t>(y) * width, width, bits, row.data());
         out.bytes(row.data(), row.size());
     }
     if (rle) {
@@ -185,11 +202,27 @@ void writeBmp(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pro
 
     // The sizes are known now: write both headers again over themselves.
     stream.seek(start);
-    putHeaders(out, params, width, height, bits, compression, static_cast<uint32_t>(end - start),
+    putHeaders(out, extras, width, height, bits, compression, static_cast<uint32_t>(end - start),
                54 + paletteBytes, static_cast<uint32_t>(end - dataStart));
     out.flush();
     stream.seek(end);
     reportProgress(progress, 100);
+    return {std::move(indexed.palette)};
+}
+
+std::vector<uint8_t> encodeBmp24(const Bitmap& bitmap) {
+    const RgbPicture picture = rgbPictureOf(bitmap);
+    const size_t stride = ((static_cast<size_t>(picture.width) * 24 + 31) / 32) * 4;
+    const auto imageSize = static_cast<uint32_t>(stride * static_cast<size_t>(picture.height));
+    MemoryStream memory;
+    memory.reserve(54 + imageSize);
+    ByteSink out(memory);
+    putHeaders(out, HeaderExtras{}, picture.width, picture.height, 24, 0, 54 + imageSize, 54, imageSize);
+    std::vector<uint8_t> row(stride);
+    for (int y = picture.height - 1; y >= 0; --y)
+        put24BitRow(out, picture, y, row);
+    out.flush();
+    return std::move(memory.bytes());
 }
 
 } // namespace kelvara

@@ -112,18 +112,11 @@ CcittEncoder::CcittEncoder(CcittCoding coding, int width)
     : m_coding(coding), m_width(width), m_reference(static_cast<size_t>(width > 0 ? width : 0), 0) {}
 
 void CcittEncoder::putBits(uint32_t code, int length) {
-    m_accumulator = (m_accumulator << length) | (code & ((1u << length) - 1));
-    m_bits += length;
-    while (m_bits >= 8) {
-        m_out.push_back(static_cast<uint8_t>((m_accumulator >> (m_bits - 8)) & 0xFF));
-        m_bits -= 8;
-    }
-    m_accumulator &= (1u << m_bits) - 1;
+    m_writer.put(code, length);
 }
 
 void CcittEncoder::alignToByte() {
-    if (m_bits > 0)
-        putBits(0, 8 - m_bits);
+    m_writer.flush();
 }
 
 void CcittEncoder::putRun(int run, int color) {

@@ -1,6 +1,8 @@
 // CCITT bilevel encoders for TIFF strips: modified Huffman rows, Group 3 (1-D and 2-D) and Group 4.
 #pragma once
 
+#include "raster/Lzw.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -21,6 +23,8 @@ enum class CcittCoding {
 class CcittEncoder {
 public:
     CcittEncoder(CcittCoding coding, int width);
+    CcittEncoder(const CcittEncoder&) = delete;
+    CcittEncoder& operator=(const CcittEncoder&) = delete;
 
     void encodeRow(const uint8_t* pixels);
     // Ends the strip and returns its bytes.
@@ -38,8 +42,8 @@ private:
     bool m_firstRow = true;
     std::vector<uint8_t> m_reference;
     std::vector<uint8_t> m_out;
-    uint32_t m_accumulator = 0;
-    int m_bits = 0;
+    ByteVectorSink m_sink{m_out};
+    MsbBitWriter<ByteVectorSink> m_writer{m_sink};
 };
 
 } // namespace kelvara

@@ -20,7 +20,8 @@ int nearestBlackWhite(Color c) {
 
 } // namespace
 
-void writeGif(Stream& stream, const Bitmap& bitmap, TIOParams& params, const ProgressCallback& progress) {
+WriteResult writeGif(Stream& stream, const Bitmap& bitmap, const TIOParams& params,
+                     const ProgressCallback& progress) {
     const RgbPicture picture = rgbPictureOf(bitmap);
     const int width = picture.width, height = picture.height;
     if (width > 0xFFFF || height > 0xFFFF)
@@ -39,8 +40,8 @@ void writeGif(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pro
         TwoColorPicture twoColor = twoColorPicture(picture);
         indexes = blackWhiteBits(twoColor);
         palette = {ColorBlack, ColorWhite};
-        backgroundIndex = nearestBlackWhite(params.gifBackground);
-        transparentIndex = nearestBlackWhite(params.gifTransparentColor);
+        backgroundIndex = nearestBlackWhite(params.gif.background);
+        transparentIndex = nearestBlackWhite(params.gif.transparentColor);
     } else {
         TImageQuantizer quantizer(picture, colors);
         palette = quantizer.palette();
@@ -50,12 +51,12 @@ void writeGif(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pro
             const uint8_t* p = picture.bgr.data() + i * 3;
             indexes[i] = static_cast<uint8_t>(quantizer.index(p[2], p[1], p[0]));
         }
-        backgroundIndex = quantizer.index(params.gifBackground);
-        transparentIndex = quantizer.index(params.gifTransparentColor);
+        backgroundIndex = quantizer.index(params.gif.background);
+        transparentIndex = quantizer.index(params.gif.transparentColor);
     }
     reportProgress(progress, 30);
 
-    GifLzwEncodeHook encoder = params.gifLzw.encode ? params.gifLzw.encode : defaultGifLzwHooks().encode;
+    const GifLzwEncodeHook encoder = params.gifLzw.encode;
     if (!encoder)
         throw OutputError(OutputMessages::NoGifEncoder);
 
@@ -80,7 +81,7 @@ void writeGif(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pro
     out.u8(0x21);
     out.u8(0xF9);
     out.u8(4);
-    out.u8(8 + (params.gifTransparent ? 1 : 0));
+    out.u8(8 + (params.gif.transparent ? 1 : 0));
     out.le16(params.gifDelay);
     out.u8(static_cast<unsigned>(transparentIndex));
     out.u8(0);
@@ -90,12 +91,12 @@ void writeGif(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pro
     out.le16(params.gifTop);
     out.le16(static_cast<unsigned>(width));
     out.le16(static_cast<unsigned>(height));
-    out.u8(params.gifInterlaced ? 0x40 : 0);
+    out.u8(params.gif.interlaced ? 0x40 : 0);
     out.flush();
     reportProgress(progress, 70);
 
     // Image data.
-    encoder(stream, height, width, b, indexes.data(), params.gifInterlaced);
+    encoder(stream, height, width, b, indexes.data(), params.gif.interlaced);
 
     // Comment extension: one sub-block per line, cut to 255 characters. An empty line would be
     // read as the block terminator, so it is left out.
@@ -113,6 +114,8 @@ void writeGif(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pro
     out.u8(0x3B);
     out.flush();
     reportProgress(progress, 100);
+    palette.resize(static_cast<size_t>(colors), ColorBlack);
+    return {std::move(palette)};
 }
 
 } // namespace kelvara

@@ -13,7 +13,7 @@ namespace kelvara {
 
 std::string jpeg2000OptionText(const TIOParams& params) {
     char rate[64];
-    auto result = std::to_chars(rate, rate + sizeof rate, params.jp2Rate);
+    auto result = std::to_chars(rate, rate + sizeof rate, params.jpeg2000.rate);
     std::string text = "rate=" + std::string(rate, result.ptr);
     text += params.jp2ProgressionOrder == 1 ? " prg=rlcp" : " prg=lrcp";
     return text;
@@ -109,8 +109,8 @@ struct StreamDeleter {
 
 } // namespace
 
-void writeJpeg2000(Stream& stream, const Bitmap& bitmap, TIOParams& params, Jpeg2000Format format,
-                   const ProgressCallback& progress) {
+WriteResult writeJpeg2000(Stream& stream, const Bitmap& bitmap, const TIOParams& params,
+                          const ProgressCallback& progress) {
     const RgbPicture picture = rgbPictureOf(bitmap);
     const int width = picture.width, height = picture.height;
     if (width <= 0 || height <= 0)
@@ -118,7 +118,7 @@ void writeJpeg2000(Stream& stream, const Bitmap& bitmap, TIOParams& params, Jpeg
 
     const bool oneBit = params.bitsPerSample == 1;
     const int precision = oneBit ? 1 : std::clamp(params.bitsPerSample, 1, 16);
-    const bool grey = oneBit || params.jp2ColorSpace == Jpeg2000ColorSpace::Gray;
+    const bool grey = oneBit || params.jpeg2000.colorSpace == Jpeg2000ColorSpace::Gray;
     const int components = grey ? 1 : 3;
     const int64_t maxSample = (int64_t(1) << precision) - 1;
 
@@ -176,8 +176,8 @@ void writeJpeg2000(Stream& stream, const Bitmap& bitmap, TIOParams& params, Jpeg
         ++resolutions;
     encoder.numresolution = resolutions;
 
-    std::unique_ptr<opj_codec_t, CodecDeleter> codec(
-        opj_create_compress(format == Jpeg2000Format::Jp2File ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
+    std::unique_ptr<opj_codec_t, CodecDeleter> codec(opj_create_compress(
+        params.jpeg2000.format == Jpeg2000Format::Jp2File ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
     if (!codec)
         throw OutputError("JPEG 2000 encoder could not be created");
     std::string message;
@@ -207,6 +207,7 @@ void writeJpeg2000(Stream& stream, const Bitmap& bitmap, TIOParams& params, Jpeg
     }
     output.reset();
     reportProgress(progress, 100);
+    return {};
 }
 
 } // namespace kelvara

@@ -96,25 +96,25 @@ bool compress(jpeg_compress_struct& info, ErrorManager& errors, Destination& des
     info.dest = &dest.pub;
 
     const bool cmykInput =
-        params.jpegColorSpace == JpegColorSpace::Cmyk || params.jpegColorSpace == JpegColorSpace::YCbCrK;
+        params.jpeg.colorSpace == JpegColorSpace::Cmyk || params.jpeg.colorSpace == JpegColorSpace::YCbCrK;
     info.image_width = static_cast<JDIMENSION>(picture.width);
     info.image_height = static_cast<JDIMENSION>(picture.height);
     info.input_components = cmykInput ? 4 : 3;
     // Three-component input is handed over in the picture's own blue-green-red order.
     info.in_color_space = cmykInput ? JCS_CMYK : JCS_EXT_BGR;
     jpeg_set_defaults(&info);
-    jpeg_set_colorspace(&info, jpegSpace(params.jpegColorSpace));
+    jpeg_set_colorspace(&info, jpegSpace(params.jpeg.colorSpace));
 
     info.density_unit = 1;
     info.X_density = static_cast<UINT16>(params.dpiX > 0 ? params.dpiX : 96);
     info.Y_density = static_cast<UINT16>(params.dpiY > 0 ? params.dpiY : 96);
-    info.dct_method = params.jpegDctMethod == JpegDctMethod::IFast   ? JDCT_IFAST
-                      : params.jpegDctMethod == JpegDctMethod::Float ? JDCT_FLOAT
-                                                                     : JDCT_ISLOW;
-    info.optimize_coding = params.jpegOptimalHuffman ? TRUE : FALSE;
-    info.smoothing_factor = std::clamp(params.jpegSmoothing, 0, 100);
-    jpeg_set_quality(&info, std::clamp(params.jpegQuality, 0, 100), TRUE);
-    if (params.jpegProgressive)
+    info.dct_method = params.jpeg.dctMethod == JpegDctMethod::IFast   ? JDCT_IFAST
+                      : params.jpeg.dctMethod == JpegDctMethod::Float ? JDCT_FLOAT
+                                                                      : JDCT_ISLOW;
+    info.optimize_coding = params.jpeg.optimalHuffman ? TRUE : FALSE;
+    info.smoothing_factor = std::clamp(params.jpeg.smoothing, 0, 100);
+    jpeg_set_quality(&info, std::clamp(params.jpeg.quality, 0, 100), TRUE);
+    if (params.jpeg.progressive)
         jpeg_simple_progression(&info);
 
     jpeg_start_compress(&info, TRUE);
@@ -151,7 +151,8 @@ bool compress(jpeg_compress_struct& info, ErrorManager& errors, Destination& des
 
 } // namespace
 
-void writeJpeg(Stream& stream, const Bitmap& bitmap, TIOParams& params, const ProgressCallback& progress) {
+WriteResult writeJpeg(Stream& stream, const Bitmap& bitmap, const TIOParams& params,
+                      const ProgressCallback& progress) {
     const RgbPicture picture = rgbPictureOf(bitmap);
     if (picture.width <= 0 || picture.height <= 0)
         throw OutputError(OutputMessages::EmptyPicture);
@@ -177,6 +178,7 @@ void writeJpeg(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pr
             throw StreamError(dest->failure);
         throw OutputError(errors->message);
     }
+    return {};
 }
 
 } // namespace kelvara

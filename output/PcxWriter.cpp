@@ -41,7 +41,8 @@ std::vector<uint8_t> output_detail::encodePcxRleLine(const uint8_t* line, size_t
     return std::move(memory.bytes());
 }
 
-void writePcx(Stream& stream, const Bitmap& bitmap, TIOParams& params, const ProgressCallback& progress) {
+WriteResult writePcx(Stream& stream, const Bitmap& bitmap, const TIOParams& params,
+                     const ProgressCallback& progress) {
     const RgbPicture picture = rgbPictureOf(bitmap);
     const int width = picture.width, height = picture.height;
 
@@ -57,7 +58,7 @@ void writePcx(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pro
     else
         bits = 8, planes = 3;
     const bool trueColor = planes == 3;
-    const bool rle = params.pcxCompression != 0;
+    const bool rle = params.pcx.compression != 0;
 
     IndexedPicture indexed;
     if (bits == 1)
@@ -128,6 +129,7 @@ void writePcx(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pro
     }
     out.flush();
     reportProgress(progress, 100);
+    return {std::move(indexed.palette)};
 }
 
 } // namespace kelvara

@@ -69,9 +69,9 @@ PreparedPicture prepare(const RgbPicture& picture, const TIOParams& params) {
         const int n = std::min(1 << std::clamp(params.bitsPerSample, 1, 8), 255);
         TImageQuantizer quantizer(picture, n);
         prepared.colorType = PNG_COLOR_TYPE_PALETTE;
-        prepared.palette.push_back({static_cast<png_byte>(redOf(params.pngBackground)),
-                                    static_cast<png_byte>(greenOf(params.pngBackground)),
-                                    static_cast<png_byte>(blueOf(params.pngBackground))});
+        prepared.palette.push_back({static_cast<png_byte>(redOf(params.png.background)),
+                                    static_cast<png_byte>(greenOf(params.png.background)),
+                                    static_cast<png_byte>(blueOf(params.png.background))});
         for (Color c : quantizer.palette())
             prepared.palette.push_back({static_cast<png_byte>(redOf(c)), static_cast<png_byte>(greenOf(c)),
                                         static_cast<png_byte>(blueOf(c))});
@@ -97,31 +97,31 @@ bool writeWithLibpng(png_structp png, png_infop info, const PreparedPicture& pre
     const int width = picture.width, height = picture.height;
     png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height),
                  prepared.bitDepth, prepared.colorType,
-                 params.pngInterlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 params.png.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (prepared.colorType == PNG_COLOR_TYPE_PALETTE)
         png_set_PLTE(png, info, prepared.palette.data(), static_cast<int>(prepared.palette.size()));
     const auto ppm = [](double dpi) { return static_cast<png_uint_32>(std::nearbyint(dpi * 100 / 2.54)); };
     png_set_pHYs(png, info, ppm(params.dpiX), ppm(params.dpiY), PNG_RESOLUTION_METER);
-    const int filter = params.pngFilter == PngFilter::Sub     ? PNG_FILTER_SUB
-                       : params.pngFilter == PngFilter::Paeth ? PNG_FILTER_PAETH
-                                                              : PNG_FILTER_NONE;
+    const int filter = params.png.filter == PngFilter::Sub     ? PNG_FILTER_SUB
+                       : params.png.filter == PngFilter::Paeth ? PNG_FILTER_PAETH
+                                                               : PNG_FILTER_NONE;
     png_set_filter(png, PNG_FILTER_TYPE_BASE, filter);
 
     // Background: an RGB image names the colour in its own 8-bit samples, a palette image the
     // entry that holds it (entry 0), a grey image level 0.
     png_color_16 background{};
     if (prepared.colorType == PNG_COLOR_TYPE_RGB) {
-        background.red = static_cast<png_uint_16>(redOf(params.pngBackground));
-        background.green = static_cast<png_uint_16>(greenOf(params.pngBackground));
-        background.blue = static_cast<png_uint_16>(blueOf(params.pngBackground));
+        background.red = static_cast<png_uint_16>(redOf(params.png.background));
+        background.green = static_cast<png_uint_16>(greenOf(params.png.background));
+        background.blue = static_cast<png_uint_16>(blueOf(params.png.background));
     } else if (prepared.colorType == PNG_COLOR_TYPE_PALETTE) {
         background.index = 0;
     } else {
         background.gray = 0;
     }
     png_set_bKGD(png, info, &background);
-    png_set_compression_level(png, std::clamp(params.pngCompression, 0, 9));
+    png_set_compression_level(png, std::clamp(params.png.compression, 0, 9));
 
     png_write_info(png, info);
     if (prepared.colorType == PNG_COLOR_TYPE_RGB)
@@ -142,7 +142,8 @@ bool writeWithLibpng(png_structp png, png_infop info, const PreparedPicture& pre
 
 } // namespace
 
-void writePng(Stream& stream, const Bitmap& bitmap, TIOParams& params, const ProgressCallback& progress) {
+WriteResult writePng(Stream& stream, const Bitmap& bitmap, const TIOParams& params,
+                     const ProgressCallback& progress) {
     const RgbPicture picture = rgbPictureOf(bitmap);
     if (picture.width <= 0 || picture.height <= 0)
         throw OutputError(OutputMessages::EmptyPicture);
@@ -172,6 +173,12 @@ void writePng(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pro
             throw StreamError(context.message);
         throw OutputError(context.message);
     }
+    if (prepared.bitDepth == 1)
+        return {{ColorBlack, ColorWhite}};
+    WriteResult result;
+    for (const png_color& c : prepared.palette)
+        result.palette.push_back(rgbColor(c.red, c.green, c.blue));
+    return result;
 }
 
 } // namespace kelvara

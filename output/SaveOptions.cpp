@@ -1,7 +1,7 @@
 // Still-image formats, save options, the dialog's colour lists and "OK" copy, and saving files.
 #include "output/SaveOptions.h"
 
-#include "output/StillImageWriters.h"
+#include "output/StillImageCodec.h"
 #include "raster/Bitmap.h"
 #include "raster/Stream.h"
 
@@ -119,12 +119,9 @@ ColorsEntry tiffColorsEntry(int bitsPerSample, int samplesPerPixel) {
     return C16M;
 }
 
-namespace {
-
-// The TIFF colours entry the page shows for its parameter set.
 ColorsEntry tiffColorsShown(const SaveParameterSet& set) {
     ColorsEntry colors = tiffColorsEntry(set.tiffBitsPerSample, set.tiffSamplesPerPixel);
-    switch (set.tiffPhotometric) {
+    switch (set.tiff.photometric) {
     case TiffPhotometric::Cmyk:
     case TiffPhotometric::YCbCr:
     case TiffPhotometric::CieLab:
@@ -140,9 +137,11 @@ ColorsEntry tiffColorsShown(const SaveParameterSet& set) {
     return colors;
 }
 
+namespace {
+
 void storeTiffDepth(SaveParameterSet& set, ColorsEntry colors) {
     ColorDepth depth = colorDepth(StillImageFormat::Tiff, colors);
-    if (set.tiffPhotometric == TiffPhotometric::Cmyk)
+    if (set.tiff.photometric == TiffPhotometric::Cmyk)
         depth = {8, 4};
     set.tiffBitsPerSample = depth.bitsPerSample;
     set.tiffSamplesPerPixel = depth.samplesPerPixel;
@@ -170,24 +169,24 @@ void chooseTiffPhotometric(SaveParameterSet& set, TiffPhotometric photometric) {
     case TiffPhotometric::TranspMask:
         break;
     }
-    set.tiffPhotometric = photometric;
+    set.tiff.photometric = photometric;
     storeTiffDepth(set, colors);
 }
 
 void chooseTiffColors(SaveParameterSet& set, ColorsEntry colors) {
-    const auto index = static_cast<int>(set.tiffPhotometric);
+    TiffPhotometric& photometric = set.tiff.photometric;
+    const auto index = static_cast<int>(photometric);
     switch (colors) {
     case BlackWhite:
         if (index > static_cast<int>(TiffPhotometric::BlackIsZero))
-            set.tiffPhotometric = TiffPhotometric::BlackIsZero;
+            photometric = TiffPhotometric::BlackIsZero;
         break;
     case C16:
-        set.tiffPhotometric = TiffPhotometric::RgbPalette;
+        photometric = TiffPhotometric::RgbPalette;
         break;
     case C256:
-        if (set.tiffPhotometric == TiffPhotometric::Rgb ||
-            index > static_cast<int>(TiffPhotometric::RgbPalette))
-            set.tiffPhotometric = TiffPhotometric::RgbPalette;
+        if (photometric == TiffPhotometric::Rgb || index > static_cast<int>(TiffPhotometric::RgbPalette))
+            photometric = TiffPhotometric::RgbPalette;
         break;
     default:
         break;
@@ -197,60 +196,42 @@ void chooseTiffColors(SaveParameterSet& set, ColorsEntry colors) {
 
 void copyPageToSaveOptions(StillImageFormat page, const SaveParameterSet& set,
                            StillImageSaveOptions& options) {
-    auto setDepth = [&](ColorsEntry colors) {
-        ColorDepth depth = colorDepth(page, colors);
+    auto setDepth = [&](ColorDepth depth) {
         options.bitsPerSample = depth.bitsPerSample;
         options.samplesPerPixel = depth.samplesPerPixel;
     };
     switch (page) {
     case StillImageFormat::Jpeg:
-        options.jpegQuality = set.jpegQuality;
-        options.jpegColorSpace = set.jpegColorSpace;
-        options.jpegDctMethod = set.jpegDctMethod;
-        options.jpegOptimalHuffman = set.jpegOptimalHuffman;
-        options.jpegSmoothing = set.jpegSmoothing;
-        options.jpegProgressive = set.jpegProgressive;
+        options.jpeg = set.jpeg;
         break;
     case StillImageFormat::Tiff:
-        options.tiffCompression = set.tiffCompression;
-        options.tiffPhotometric = set.tiffPhotometric;
-        options.samplesPerPixel = set.tiffSamplesPerPixel;
-        options.bitsPerSample = set.tiffBitsPerSample;
+        options.tiff = set.tiff;
+        setDepth({set.tiffBitsPerSample, set.tiffSamplesPerPixel});
         break;
     case StillImageFormat::Gif:
-        options.gifTransparent = set.gifTransparent;
-        options.gifTransparentColor = set.gifTransparentColor;
-        options.gifInterlaced = set.gifInterlaced;
-        options.gifBackground = set.gifBackground;
+        // The bits per pixel only: samples per pixel stay as they were.
+        options.gif = set.gif;
         options.bitsPerSample = set.gifBitsPerPixel;
         break;
     case StillImageFormat::Bmp:
-        options.bmpCompression = set.bmpCompression;
-        setDepth(set.bmpColors);
+        options.bmp = set.bmp;
+        setDepth(colorDepth(page, set.bmpColors));
         break;
     case StillImageFormat::Pcx:
-        options.pcxCompression = set.pcxCompression;
-        setDepth(set.pcxColors);
+        options.pcx = set.pcx;
+        setDepth(colorDepth(page, set.pcxColors));
         break;
     case StillImageFormat::Png:
-        setDepth(set.pngColors);
-        options.pngBackground = set.pngBackground;
-        options.pngInterlaced = set.pngInterlaced;
-        options.pngFilter = set.pngFilter;
-        options.pngCompression = set.pngCompression;
+        options.png = set.png;
+        setDepth(colorDepth(page, set.pngColors));
         break;
     case StillImageFormat::Tga:
-        setDepth(set.tgaColors);
-        options.tgaBackground = set.tgaBackground;
-        options.tgaCompressed = set.tgaCompressed;
-        options.tgaName = set.tgaName;
-        options.tgaDescription = set.tgaDescription;
+        options.tga = set.tga;
+        setDepth(colorDepth(page, set.tgaColors));
         break;
     case StillImageFormat::Jpeg2000:
-        options.bitsPerSample = 8;
-        options.samplesPerPixel = set.jp2ColorSpace == Jpeg2000ColorSpace::Gray ? 1 : 3;
-        options.jp2ColorSpace = set.jp2ColorSpace;
-        options.jp2Rate = set.jp2Rate;
+        options.jpeg2000 = set.jpeg2000;
+        setDepth({8, set.jpeg2000.colorSpace == Jpeg2000ColorSpace::Gray ? 1 : 3});
         break;
     }
 }
@@ -261,83 +242,10 @@ StillImageSaveOptions defaultSaveOptions(StillImageFormat format) {
     return options;
 }
 
-TIOParams writerParams(const StillImageSaveOptions& options, StillImageFormat format) {
+TIOParams writerParams(const StillImageSaveOptions& options) {
     TIOParams params;
-    params.bitsPerSample = options.bitsPerSample;
-    params.samplesPerPixel = options.samplesPerPixel;
-    switch (format) {
-    case StillImageFormat::Jpeg:
-        params.jpegQuality = options.jpegQuality;
-        params.jpegColorSpace = options.jpegColorSpace;
-        params.jpegDctMethod = options.jpegDctMethod;
-        params.jpegOptimalHuffman = options.jpegOptimalHuffman;
-        params.jpegSmoothing = options.jpegSmoothing;
-        params.jpegProgressive = options.jpegProgressive;
-        break;
-    case StillImageFormat::Tiff:
-        params.tiffCompression = options.tiffCompression;
-        params.tiffPhotometric = options.tiffPhotometric;
-        break;
-    case StillImageFormat::Gif:
-        params.gifTransparent = options.gifTransparent;
-        params.gifTransparentColor = options.gifTransparentColor;
-        params.gifInterlaced = options.gifInterlaced;
-        params.gifBackground = options.gifBackground;
-        break;
-    case StillImageFormat::Bmp:
-        params.bmpCompression = options.bmpCompression;
-        break;
-    case StillImageFormat::Pcx:
-        params.pcxCompression = options.pcxCompression;
-        break;
-    case StillImageFormat::Png:
-        params.pngBackground = options.pngBackground;
-        params.pngInterlaced = options.pngInterlaced;
-        params.pngFilter = options.pngFilter;
-        params.pngCompression = options.pngCompression;
-        break;
-    case StillImageFormat::Tga:
-        params.tgaCompressed = options.tgaCompressed;
-        params.tgaId = options.tgaName;
-        params.tgaAuthor = options.tgaDescription;
-        break;
-    case StillImageFormat::Jpeg2000:
-        params.jp2ColorSpace = options.jp2ColorSpace;
-        params.jp2Rate = options.jp2Rate;
-        break;
-    }
+    static_cast<StillImageSaveOptions&>(params) = options;
     return params;
-}
-
-void writeStillImage(const Bitmap& picture, const StillImageSaveOptions& options, StillImageFormat format,
-                     Stream& stream, const ProgressCallback& progress) {
-    TIOParams params = writerParams(options, format);
-    switch (format) {
-    case StillImageFormat::Bmp:
-        writeBmp(stream, picture, params, progress);
-        break;
-    case StillImageFormat::Jpeg:
-        writeJpeg(stream, picture, params, progress);
-        break;
-    case StillImageFormat::Gif:
-        writeGif(stream, picture, params, progress);
-        break;
-    case StillImageFormat::Tiff:
-        writeTiff(stream, picture, params, progress);
-        break;
-    case StillImageFormat::Pcx:
-        writePcx(stream, picture, params, progress);
-        break;
-    case StillImageFormat::Tga:
-        writeTga(stream, picture, params, progress);
-        break;
-    case StillImageFormat::Jpeg2000:
-        writeJpeg2000(stream, picture, params, options.jp2Format, progress);
-        break;
-    case StillImageFormat::Png:
-        writePng(stream, picture, params, progress);
-        break;
-    }
 }
 
 std::string stillImageFileName(const std::string& baseName, int frameNumber, StillImageFormat format) {

@@ -1,5 +1,5 @@
 // The still-image writers. Each writes one complete file image at the stream's position from a
-// picture, the writer parameters and a progress callback (0..100).
+// picture, the writer parameters and a progress callback (0..100), and returns the palette it made.
 #pragma once
 
 #include "output/WriterParams.h"
@@ -12,30 +12,34 @@ namespace kelvara {
 class Bitmap;
 class Stream;
 
-// Windows bitmap: 1, 4, 8 or 24 bits, RLE4/RLE8 on request. Leaves its palette in colorMap.
-void writeBmp(Stream& stream, const Bitmap& picture, TIOParams& params,
-              const ProgressCallback& progress = {});
+// Windows bitmap: 1, 4, 8 or 24 bits, RLE4/RLE8 on request.
+WriteResult writeBmp(Stream& stream, const Bitmap& picture, const TIOParams& params,
+                     const ProgressCallback& progress = {});
 // PC Paintbrush: 1 or 4 bits in one plane, 8 bits with a trailing palette, or three 8-bit planes.
-void writePcx(Stream& stream, const Bitmap& picture, TIOParams& params,
-              const ProgressCallback& progress = {});
-// Truevision TGA with ID, extension area and footer. Leaves its palette in colorMap.
-void writeTga(Stream& stream, const Bitmap& picture, TIOParams& params,
-              const ProgressCallback& progress = {});
+WriteResult writePcx(Stream& stream, const Bitmap& picture, const TIOParams& params,
+                     const ProgressCallback& progress = {});
+// Truevision TGA with ID, extension area and footer.
+WriteResult writeTga(Stream& stream, const Bitmap& picture, const TIOParams& params,
+                     const ProgressCallback& progress = {});
 // Single-image GIF with a global colour table, graphic control and comment extensions.
-void writeGif(Stream& stream, const Bitmap& picture, TIOParams& params,
-              const ProgressCallback& progress = {});
+WriteResult writeGif(Stream& stream, const Bitmap& picture, const TIOParams& params,
+                     const ProgressCallback& progress = {});
 // Little-endian TIFF with one strip: none, PackBits, LZW or the CCITT bilevel codings.
-void writeTiff(Stream& stream, const Bitmap& picture, TIOParams& params,
-               const ProgressCallback& progress = {});
+WriteResult writeTiff(Stream& stream, const Bitmap& picture, const TIOParams& params,
+                      const ProgressCallback& progress = {});
 // JPEG through the IJG library.
-void writeJpeg(Stream& stream, const Bitmap& picture, TIOParams& params,
-               const ProgressCallback& progress = {});
+WriteResult writeJpeg(Stream& stream, const Bitmap& picture, const TIOParams& params,
+                      const ProgressCallback& progress = {});
 // PNG through libpng.
-void writePng(Stream& stream, const Bitmap& picture, TIOParams& params,
-              const ProgressCallback& progress = {});
-// JPEG 2000 as a JP2 file or as the bare code stream.
-void writeJpeg2000(Stream& stream, const Bitmap& picture, TIOParams& params, Jpeg2000Format format,
-                   const ProgressCallback& progress = {});
+WriteResult writePng(Stream& stream, const Bitmap& picture, const TIOParams& params,
+                     const ProgressCallback& progress = {});
+// JPEG 2000 as a JP2 file or as the bare code stream, as the JPEG 2000 options say.
+WriteResult writeJpeg2000(Stream& stream, const Bitmap& picture, const TIOParams& params,
+                          const ProgressCallback& progress = {});
+
+// The plain 24-bit bottom-up BMP byte image of a picture, with no resolution and no count of
+// important colours: the frames kelvara-cli writes.
+std::vector<uint8_t> encodeBmp24(const Bitmap& bitmap);
 
 // The row encoders of the writers, one row or line at a time.
 namespace output_detail {

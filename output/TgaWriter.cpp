@@ -55,7 +55,7 @@ void putExtensionArea(ByteSink& out, const TIOParams& params) {
     localtime_r(&moment, &local);
 
     out.le16(ExtensionSize);
-    out.fixedText(params.tgaAuthor, 41);
+    out.fixedText(params.tga.description, 41);
     out.zeros(324); // author comments
     out.le16(static_cast<unsigned>(local.tm_mon + 1));
     out.le16(static_cast<unsigned>(local.tm_mday));
@@ -92,14 +92,15 @@ std::vector<uint8_t> output_detail::encodeTgaPacketRow(const uint8_t* row, int w
     return std::move(memory.bytes());
 }
 
-void writeTga(Stream& stream, const Bitmap& bitmap, TIOParams& params, const ProgressCallback& progress) {
+WriteResult writeTga(Stream& stream, const Bitmap& bitmap, const TIOParams& params,
+                     const ProgressCallback& progress) {
     const RgbPicture picture = rgbPictureOf(bitmap);
     const int width = picture.width, height = picture.height;
 
     if (width > 0xFFFF || height > 0xFFFF)
         throw OutputError(OutputMessages::TooLarge);
     const int depth = params.bitsPerSample == 1 ? 1 : (params.samplesPerPixel == 1 ? 8 : 24);
-    const bool compressed = params.tgaCompressed && depth != 1;
+    const bool compressed = params.tga.compressed && depth != 1;
 
     IndexedPicture indexed;
     std::vector<uint8_t> bits;
@@ -110,10 +111,9 @@ void writeTga(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pro
     } else if (depth == 8) {
         indexed = quantizePicture(picture, 256);
     }
-    params.colorMap = indexed.palette;
 
     const uint64_t start = stream.position();
-    const std::string id = params.tgaId.substr(0, 254);
+    const std::string id = params.tga.name.substr(0, 254);
     ByteSink out(stream);
 
     // Header, 18 bytes.
@@ -169,6 +169,10 @@ void writeTga(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pro
     out.u8(0);
     out.flush();
     reportProgress(progress, 100);
+    // A black-and-white image shows bit 0 black and bit 1 white.
+    if (depth == 1)
+        return {{ColorBlack, ColorWhite}};
+    return {std::move(indexed.palette)};
 }
 
 } // namespace kelvara

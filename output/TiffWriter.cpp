@@ -79,15 +79,16 @@ void cieLabPixel(int red, int green, int blue, uint8_t* out) {
 
 } // namespace
 
-void writeTiff(Stream& stream, const Bitmap& bitmap, TIOParams& params, const ProgressCallback& progress) {
+WriteResult writeTiff(Stream& stream, const Bitmap& bitmap, const TIOParams& params,
+                      const ProgressCallback& progress) {
     const RgbPicture picture = rgbPictureOf(bitmap);
     const int width = picture.width, height = picture.height;
 
     // Working picture and layout, rule by rule.
     int b = params.bitsPerSample;
     int s = params.samplesPerPixel;
-    TiffPhotometric photometric = params.tiffPhotometric;
-    TiffCompression compression = params.tiffCompression;
+    TiffPhotometric photometric = params.tiff.photometric;
+    TiffCompression compression = params.tiff.compression;
     const bool oneBit = b == 1 && s == 1;
     if (s == 1 && b > 1 && b <= 8) {
         photometric = TiffPhotometric::RgbPalette;
@@ -143,7 +144,7 @@ void writeTiff(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pr
         }
         break;
     case TiffCompression::Lzw:
-        lzw = params.tiffLzw.encode ? params.tiffLzw.encode : defaultTiffLzwHooks().encode;
+        lzw = params.tiffLzw.encode;
         compressionValue = lzw ? 5 : 1;
         break;
     case TiffCompression::PackBits:
@@ -353,6 +354,9 @@ void writeTiff(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pr
     out.flush();
     stream.seek(end);
     reportProgress(progress, 100);
+    if (kind == DataKind::Bilevel)
+        return {{ColorBlack, ColorWhite}};
+    return {std::move(palette)};
 }
 
 } // namespace kelvara

@@ -1,4 +1,4 @@
-// What the still-image writers share: the working picture, byte put helpers and bit packers.
+// What the still-image writers share: the working picture and the byte put helpers.
 #pragma once
 
 #include "raster/Bitmap.h"
@@ -81,59 +81,6 @@ private:
     }
     Stream& m_stream;
     std::vector<uint8_t> m_buffer;
-};
-
-// Packs codes least significant bit first (GIF).
-class LsbBitPacker {
-public:
-    explicit LsbBitPacker(std::vector<uint8_t>& out) : m_out(out) {}
-    void put(uint32_t code, int width) {
-        m_accumulator |= static_cast<uint64_t>(code) << m_bits;
-        m_bits += width;
-        while (m_bits >= 8) {
-            m_out.push_back(static_cast<uint8_t>(m_accumulator & 0xFF));
-            m_accumulator >>= 8;
-            m_bits -= 8;
-        }
-    }
-    void flush() {
-        if (m_bits > 0)
-            m_out.push_back(static_cast<uint8_t>(m_accumulator & 0xFF));
-        m_accumulator = 0;
-        m_bits = 0;
-    }
-
-private:
-    std::vector<uint8_t>& m_out;
-    uint64_t m_accumulator = 0;
-    int m_bits = 0;
-};
-
-// Packs codes most significant bit first (TIFF LZW, CCITT).
-class MsbBitPacker {
-public:
-    explicit MsbBitPacker(std::vector<uint8_t>& out) : m_out(out) {}
-    void put(uint32_t code, int width) {
-        m_accumulator = (m_accumulator << width) | (code & ((uint64_t(1) << width) - 1));
-        m_bits += width;
-        while (m_bits >= 8) {
-            m_out.push_back(static_cast<uint8_t>((m_accumulator >> (m_bits - 8)) & 0xFF));
-            m_bits -= 8;
-        }
-    }
-    // Pads the last partial byte with 0 bits.
-    void flush() {
-        if (m_bits > 0)
-            m_out.push_back(static_cast<uint8_t>((m_accumulator << (8 - m_bits)) & 0xFF));
-        m_accumulator = 0;
-        m_bits = 0;
-    }
-    int pendingBits() const { return m_bits; }
-
-private:
-    std::vector<uint8_t>& m_out;
-    uint64_t m_accumulator = 0;
-    int m_bits = 0;
 };
 
 // Luminance as the writers weigh it: (21 R + 71 G + 8 B), to be divided by the caller.

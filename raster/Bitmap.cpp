@@ -1,4 +1,4 @@
-// The raster surface: pixel storage, resizing, copy-on-write sharing and the canvas copies.
+// The raster surface: pixel storage, resizing, copy-on-write sharing and the canvas operations.
 #include "raster/Bitmap.h"
 
 #include "raster/Error.h"
@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <limits>
 
 namespace kelvara {
 
@@ -17,118 +16,10 @@ std::atomic<uint64_t> g_contextGeneration{1};
 std::atomic<int> g_displayBits{32};
 
 using Picture = Bitmap::Picture;
-
-// Reads one pixel of any format as 0x00RRGGBB.
-Color readPixel(const Picture& p, int x, int y) {
-    const uint8_t* row = p.bits.data() + static_cast<size_t>(y) * p.stride;
-    auto paletteColor = [&](unsigned index) -> Color {
-        return index < p.palette.size() ? p.palette[index].color() : ColorBlack;
-    };
-    switch (p.format) {
-    case PixelFormat::Bits1:
-        return paletteColor((row[x >> 3] >> (7 - (x & 7))) & 1);
-    case PixelFormat::Bits4:
-        return paletteColor((x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4));
-    case PixelFormat::Bits8:
-        return paletteColor(row[x]);
-    case PixelFormat::Bits16: {
-        uint32_t v = row[2 * x] | (row[2 * x + 1] << 8);
-        return rgbColor(raster_detail::expandChannel(v, p.masks.red),
-                        raster_detail::expandChannel(v, p.masks.green),
-                        raster_detail::expandChannel(v, p.masks.blue));
-    }
-    case PixelFormat::Bits24:
-        return rgbColor(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
-    case PixelFormat::Bits32: {
-        const uint8_t* q = row + 4 * x;
-        uint32_t v = q[0] | (q[1] << 8) | (q[2] << 16) | (uint32_t(q[3]) << 24);
-        return rgbColor(raster_detail::expandChannel(v, p.masks.red),
-                        raster_detail::expandChannel(v, p.masks.green),
-                        raster_detail::expandChannel(v, p.masks.blue));
-    }
-    }
-    return ColorBlack;
-}
-
-uint32_t packChannel(int value, uint32_t mask) {
-    if (mask == 0)
-        return 0;
-    int shift = __builtin_ctz(mask);
-    int width = __builtin_popcount(mask >> shift);
-    uint32_t v = width >= 8 ? (uint32_t(value) << (width - 8)) : (uint32_t(value) >> (8 - width));
-    return (v << shift) & mask;
-}
-
-// Finds the palette entry nearest to a colour (squared distance, lowest index on ties).
-class NearestIndex {
-public:
-    explicit NearestIndex(const std::vector<PaletteEntry>& palette) : m_palette(palette) {}
-    int operator()(Color c) {
-        if (m_valid && c == m_lastColor)
-            return m_lastIndex;
-        int best = 0;
-        long bestDistance = std::numeric_limits<long>::max();
-        for (size_t i = 0; i < m_palette.size(); ++i) {
-            long dr = m_palette[i].red - redOf(c), dg = m_palette[i].green - greenOf(c),
-                 db = m_palette[i].blue - blueOf(c);
-            long d = dr * dr + dg * dg + db * db;
-            if (d < bestDistance) {
-                bestDistance = d;
-                best = static_cast<int>(i);
-            }
-        }
-        m_valid = true;
-        m_lastColor = c;
-        m_lastIndex = best;
-        return best;
-    }
-
-private:
-    const std::vector<PaletteEntry>& m_palette;
-    bool m_valid = false;
-    Color m_lastColor = 0;
-    int m_lastIndex = 0;
-};
-
-// Writes one pixel of any format; palette formats take the nearest entry.
-void writePixel(Picture& p, int x, int y, Color c, NearestIndex& nearest) {
-    uint8_t* row = p.bits.data() + static_cast<size_t>(y) * p.stride;
-    switch (p.format) {
-    case PixelFormat::Bits1: {
-        int bit = 7 - (x & 7);
-        row[x >> 3] = static_cast<uint8_t>((row[x >> 3] & ~(1 << bit)) | ((nearest(c) & 1) << bit));
-        break;
-    }
-    case PixelFormat::Bits4: {
-        int index = nearest(c) & 0x0F;
-        uint8_t& b = row[x >> 1];
-        b = (x & 1) ? static_cast<uint8_t>((b & 0xF0) | index)
-                    : static_cast<uint8_t>((b & 0x0F) | (index << 4));
-        break;
-    }
-    case PixelFormat::Bits8:
-        row[x] = static_cast<uint8_t>(nearest(c));
-        break;
-    case PixelFormat::Bits16: {
-        uint32_t v = packChannel(redOf(c), p.masks.red) | packChannel(greenOf(c), p.masks.green) |
-                     packChannel(blueOf(c), p.masks.blue);
-        row[2 * x] = static_cast<uint8_t>(v);
-        row[2 * x + 1] = static_cast<uint8_t>(v >> 8);
-        break;
-    }
-    case PixelFormat::Bits24:
-        row[3 * x] = static_cast<uint8_t>(blueOf(c));
-        row[3 * x + 1] = static_cast<uint8_t>(greenOf(c));
-        row[3 * x + 2] = static_cast<uint8_t>(redOf(c));
-        break;
-    case PixelFormat::Bits32: {
-        uint32_t v = packChannel(redOf(c), p.masks.red) | packChannel(greenOf(c), p.masks.green) |
-                     packChannel(blueOf(c), p.masks.blue);
-        std::memcpy(row + 4 * x, &v, 4);
-        break;
-    }
-    }
-}
+using raster_detail::NearestIndex;
+using raster_detail::readPixel;
+using raster_detail::stretchPixels;
+using raster_detail::writePixel;
 
 std::shared_ptr<Picture> makePicture(int width, int height, PixelFormat format,
                                      const std::vector<PaletteEntry>& palette, ColorMasks masks) {
@@ -167,134 +58,6 @@ void fillPicture(Picture& p, Color c) {
     for (int y = 0; y < p.height; ++y)
         for (int x = 0; x < p.width; ++x)
             writePixel(p, x, y, c, nearest);
-}
-
-// Source positions of one axis of a stretched copy: for destination i the kept source index and
-// the span of source indices that fold into it when reducing.
-struct AxisMap {
-    std::vector<int> kept;
-    std::vector<int> first;
-    std::vector<int> count;
-};
-
-AxisMap mapAxis(int destLength, int sourceLength, bool mirror) {
-    AxisMap m;
-    m.kept.resize(destLength);
-    m.first.resize(destLength);
-    m.count.resize(destLength);
-    for (int i = 0; i < destLength; ++i) {
-        int a = static_cast<int>(int64_t(i) * sourceLength / destLength);
-        int b = static_cast<int>(int64_t(i + 1) * sourceLength / destLength);
-        if (b <= a)
-            b = a + 1;
-        if (mirror) {
-            m.kept[i] = sourceLength - 1 - a;
-            m.first[i] = sourceLength - b;
-        } else {
-            m.kept[i] = a;
-            m.first[i] = a;
-        }
-        m.count[i] = b - a;
-    }
-    return m;
-}
-
-// The copy engine behind every canvas copy: scales (sx, sy, sw, sh) of src onto (dx, dy, dw, dh)
-// of dst, reducing by the given mode. Destination pixels whose source falls outside src are left.
-void stretchPixels(Picture& dst, int dx, int dy, int dw, int dh, const Picture& src, int sx, int sy, int sw,
-                   int sh, StretchMode mode) {
-    if (dw == 0 || dh == 0 || sw == 0 || sh == 0 || dst.width == 0 || dst.height == 0 || src.width == 0 ||
-        src.height == 0)
-        return;
-    bool mirrorX = (dw < 0) != (sw < 0);
-    bool mirrorY = (dh < 0) != (sh < 0);
-    if (dw < 0) {
-        dx += dw;
-        dw = -dw;
-    }
-    if (dh < 0) {
-        dy += dh;
-        dh = -dh;
-    }
-    if (sw < 0) {
-        sx += sw;
-        sw = -sw;
-    }
-    if (sh < 0) {
-        sy += sh;
-        sh = -sh;
-    }
-    // Only the destination columns and rows inside the picture are visited.
-    int colBegin = std::max(0, -dx), colEnd = std::min(dw, dst.width - dx);
-    int rowBegin = std::max(0, -dy), rowEnd = std::min(dh, dst.height - dy);
-    if (colBegin >= colEnd || rowBegin >= rowEnd)
-        return;
-    AxisMap xs = mapAxis(dw, sw, mirrorX);
-    AxisMap ys = mapAxis(dh, sh, mirrorY);
-    bool reduces = sw > dw || sh > dh;
-    bool keepOnly = mode == StretchMode::ColorOnColor || !reduces;
-
-    auto inSourceX = [&](int i) { return sx + i >= 0 && sx + i < src.width; };
-    auto inSourceY = [&](int i) { return sy + i >= 0 && sy + i < src.height; };
-
-    if (keepOnly && src.format == PixelFormat::Bits24 && dst.format == PixelFormat::Bits24) {
-        for (int i = rowBegin; i < rowEnd; ++i) {
-            if (!inSourceY(ys.kept[i]))
-                continue;
-            const uint8_t* s = src.bits.data() + static_cast<size_t>(sy + ys.kept[i]) * src.stride;
-            uint8_t* d = dst.bits.data() + static_cast<size_t>(dy + i) * dst.stride;
-            if (!mirrorX && sw == dw && sx >= 0 && sx + sw <= src.width) {
-                std::memcpy(d + 3 * (dx + colBegin), s + 3 * (sx + colBegin), 3 * size_t(colEnd - colBegin));
-                continue;
-            }
-            for (int j = colBegin; j < colEnd; ++j) {
-                if (!inSourceX(xs.kept[j]))
-                    continue;
-                const uint8_t* sp = s + 3 * (sx + xs.kept[j]);
-                uint8_t* dp = d + 3 * (dx + j);
-                dp[0] = sp[0];
-                dp[1] = sp[1];
-                dp[2] = sp[2];
-            }
-        }
-        return;
-    }
-
-    NearestIndex nearest(dst.palette);
-    for (int i = rowBegin; i < rowEnd; ++i) {
-        for (int j = colBegin; j < colEnd; ++j) {
-            Color c;
-            if (keepOnly) {
-                if (!inSourceX(xs.kept[j]) || !inSourceY(ys.kept[i]))
-                    continue;
-                c = readPixel(src, sx + xs.kept[j], sy + ys.kept[i]);
-            } else {
-                // Fold the whole block of source pixels that maps onto this destination pixel.
-                Color combined = 0xFFFFFF;
-                long sumR = 0, sumG = 0, sumB = 0, n = 0;
-                for (int v = ys.first[i]; v < ys.first[i] + ys.count[i]; ++v) {
-                    if (!inSourceY(v))
-                        continue;
-                    for (int u = xs.first[j]; u < xs.first[j] + xs.count[j]; ++u) {
-                        if (!inSourceX(u))
-                            continue;
-                        Color p = readPixel(src, sx + u, sy + v);
-                        combined &= p;
-                        sumR += redOf(p);
-                        sumG += greenOf(p);
-                        sumB += blueOf(p);
-                        ++n;
-                    }
-                }
-                if (n == 0)
-                    continue;
-                c = mode == StretchMode::BlackOnWhite
-                        ? combined
-                        : rgbColor(int((sumR + n / 2) / n), int((sumG + n / 2) / n), int((sumB + n / 2) / n));
-            }
-            writePixel(dst, dx + j, dy + i, c, nearest);
-        }
-    }
 }
 
 } // namespace
@@ -643,53 +406,6 @@ void Bitmap::setPixel(int x, int y, Color color) {
 
 bool Bitmap::sharesPictureWith(const Bitmap& other) const {
     return m_picture && m_picture == other.m_picture;
-}
-
-std::vector<uint8_t> encodeBmp24(const Bitmap& bitmap) {
-    const int w = bitmap.Width(), h = bitmap.Height();
-    const size_t stride = Bitmap::Picture::strideFor(w, 24);
-    const size_t imageSize = stride * static_cast<size_t>(h);
-    std::vector<uint8_t> out;
-    out.reserve(54 + imageSize);
-    auto put16 = [&](uint32_t v) {
-        out.push_back(static_cast<uint8_t>(v));
-        out.push_back(static_cast<uint8_t>(v >> 8));
-    };
-    auto put32 = [&](uint32_t v) {
-        put16(v & 0xFFFF);
-        put16(v >> 16);
-    };
-    // BITMAPFILEHEADER
-    put16(0x4D42);
-    put32(static_cast<uint32_t>(54 + imageSize));
-    put16(0);
-    put16(0);
-    put32(54);
-    // BITMAPINFOHEADER
-    put32(40);
-    put32(static_cast<uint32_t>(w));
-    put32(static_cast<uint32_t>(h));
-    put16(1);
-    put16(24);
-    put32(0);
-    put32(static_cast<uint32_t>(imageSize));
-    put32(0);
-    put32(0);
-    put32(0);
-    put32(0);
-    // Pixel rows, bottom-up.
-    size_t start = out.size();
-    out.resize(start + imageSize, 0);
-    for (int y = 0; y < h; ++y) {
-        uint8_t* row = out.data() + start + static_cast<size_t>(h - 1 - y) * stride;
-        for (int x = 0; x < w; ++x) {
-            Color c = bitmap.pixel(x, y);
-            row[3 * x] = static_cast<uint8_t>(blueOf(c));
-            row[3 * x + 1] = static_cast<uint8_t>(greenOf(c));
-            row[3 * x + 2] = static_cast<uint8_t>(redOf(c));
-        }
-    }
-    return out;
 }
 
 } // namespace kelvara

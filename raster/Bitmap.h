@@ -213,7 +213,4 @@ private:
     std::unique_ptr<kelvara::Canvas> m_canvas;
 };
 
-// Writes the bitmap as a 24-bit bottom-up BMP byte image.
-std::vector<uint8_t> encodeBmp24(const Bitmap& bitmap);
-
 } // namespace kelvara

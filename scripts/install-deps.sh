@@ -4,8 +4,8 @@
 set -euo pipefail
 
 packages=(
-  # toolchain
-  build-essential cmake pkg-config git
+  # toolchain, and the formatter ./test.sh checks the sources with
+  build-essential cmake pkg-config git clang-format
   # video: FFmpeg libraries behind the frame source, and the ffmpeg tool
   # that makes codec fixtures for the tests and runs the benchmarks
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg

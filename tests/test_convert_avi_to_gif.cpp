@@ -164,6 +164,10 @@ TEST(AviToGif, FrameRangeWithStepReadsEveryThirdFrame) {
         EXPECT_EQ(table.entry(k).pixel(3, 1), frameColor(read[k - 1])) << k;
     EXPECT_EQ(r.statusText, "Size: 4 x 2 pixels  Frames: 4");
     EXPECT_EQ(r.delayHundredths, 9);
+    EXPECT_EQ(r.run.asked, 4);
+    EXPECT_EQ(r.run.read, 4);
+    EXPECT_EQ(r.run.end, FrameRunEnd::Complete);
+    EXPECT_FALSE(r.run.isShort());
 
     DecodedGif gif = decodeGif(saved(built));
     EXPECT_EQ(gif.frames, 4);
@@ -311,12 +315,43 @@ TEST(AviToGif, AbortKeepsWhatWasReadAndNothingReadLeavesTheResult) {
     EXPECT_EQ(r.frames, 3);
     EXPECT_EQ(built.FrameCount(), 3);
     EXPECT_EQ(r.statusText, "Size: 2 x 2 pixels  Frames: 3");
+    // The caller learns of the short run: 3 of 8 frames, stopped by the user.
+    EXPECT_TRUE(r.run.isShort());
+    EXPECT_EQ(r.run.asked, 8);
+    EXPECT_EQ(r.run.read, 3);
+    EXPECT_EQ(r.run.end, FrameRunEnd::Aborted);
 
     RecordingObserver abortAtOnce;
     abortAtOnce.abortAtPump = 1;
     r = convertAviToGif(o, table, built, abortAtOnce);
     EXPECT_EQ(r.outcome, AviToGifOutcome::NoFrames);
+    EXPECT_EQ(r.run.read, 0);
     EXPECT_EQ(built.FrameCount(), 3); // the earlier result stays
+}
+
+TEST(AviToGif, AVideoThatEndsEarlyIsAShortRun) {
+    // The header promises 12 frames, the file holds 5: the GIF is built from those 5 and the
+    // result says where the video ended.
+    ScratchDir dir;
+    const std::string path = solidFramesAvi(dir, 2, 2, 5);
+    AviToGifOptions o = optionsFor(path);
+    o.frameCount = 12;
+    o.frames = FrameChoice::FrameRange;
+    o.firstFrame = 2;
+    o.lastFrame = 12;
+    o.samplingStep = 2;
+    // The range check reads the frame count the player reported; the reader finds what is there.
+    FrameTable table(GifFrameTableSize);
+    TGIFDocument built;
+    RecordingObserver observer;
+    const AviToGifResult r = convertAviToGif(o, table, built, observer);
+    ASSERT_EQ(r.outcome, AviToGifOutcome::Built);
+    EXPECT_EQ(built.FrameCount(), 2); // frames 2 and 4
+    EXPECT_EQ(r.run.asked, 6);        // 2, 4, ..., 12
+    EXPECT_EQ(r.run.read, 2);
+    EXPECT_EQ(r.run.end, FrameRunEnd::VideoEnded);
+    EXPECT_EQ(r.run.stoppedAt, 6);
+    EXPECT_TRUE(r.run.error.empty());
 }
 
 // At 1:1 without a crop each GIF frame is what the engine makes of the decoded video frame.
@@ -331,8 +366,8 @@ TEST(AviToGif, FramesEqualTheEngineOnDecodedFrames) {
     ASSERT_EQ(convertAviToGif(o, table, built, observer).frames, 6);
 
     TGIFDocument expected;
-    expected.SetReductionMode(8);
-    expected.SetDitherKind(1);
+    expected.SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+    expected.SetDitherKind(GifDitherKind::FloydSteinberg);
     FrameReader reader;
     reader.open(path);
     for (int i = 0; i < 6; ++i) {

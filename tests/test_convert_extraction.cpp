@@ -104,12 +104,27 @@ TEST(FrameExtraction, AbortAndMissingFramesKeepWhatWasRead) {
     FrameExtractionResult r = extractFrames(o, table, observer);
     EXPECT_EQ(r.outcome, FrameExtractionOutcome::Extracted);
     EXPECT_EQ(r.frames, 3);
-    // A range past the end of the video ends quietly at the last frame.
+    EXPECT_EQ(r.run.asked, 10);
+    EXPECT_EQ(r.run.read, 3);
+    EXPECT_EQ(r.run.end, FrameRunEnd::Aborted);
+    // A range past the end of the video ends quietly at the last frame; the result tells the
+    // caller where the video ended.
     Recorder plain;
     FrameExtractionOptions past{video, 8, 20, 2, 2, {}, {}};
     r = extractFrames(past, table, plain);
     EXPECT_EQ(r.frames, 3);
     EXPECT_EQ(table.entry(3).pixel(0, 0), frameColor(10));
+    EXPECT_TRUE(r.run.isShort());
+    EXPECT_EQ(r.run.asked, 13);
+    EXPECT_EQ(r.run.read, 3);
+    EXPECT_EQ(r.run.end, FrameRunEnd::VideoEnded);
+    EXPECT_EQ(r.run.stoppedAt, 11);
+    // The whole video: a complete run.
+    FrameExtractionOptions all{video, 1, 10, 2, 2, {}, {}};
+    r = extractFrames(all, table, plain);
+    EXPECT_EQ(r.run.read, 10);
+    EXPECT_EQ(r.run.end, FrameRunEnd::Complete);
+    EXPECT_FALSE(r.run.isShort());
 }
 
 TEST(FrameExtraction, ThumbnailsFitTheRow) {

@@ -1,6 +1,7 @@
 // kelvara-cli animate, run as a user would run it: the file equals the document the library
 // builds the conversions' way, giflib reads it, and the options and refusals behave.
 #include "gif/GifDocument.h"
+#include "output/StillImageWriters.h"
 #include "raster/Bitmap.h"
 #include "raster/Stream.h"
 #include "support/GifDecode.h"
@@ -42,8 +43,8 @@ std::string joined(const std::vector<std::string>& paths) {
 // The file the library writes for the same pictures, built the conversions' way.
 std::vector<uint8_t> libraryGif(int count, int w, int h, uint16_t delay, bool loop, int encoder) {
     TGIFDocument doc;
-    doc.SetReductionMode(8);
-    doc.SetDitherKind(1);
+    doc.SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+    doc.SetDitherKind(GifDitherKind::FloydSteinberg);
     for (int i = 0; i < count; ++i) {
         auto b = gradientNoiseFrame(w, h, static_cast<uint32_t>(i + 1));
         const int index = doc.AddFrame(*b);

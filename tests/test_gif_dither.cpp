@@ -311,11 +311,11 @@ TEST(GifDither, FlatImageOnAPaletteEntryHasNoError) {
         for (int y = 0; y < 9; ++y)
             outRows.push_back(out.data() + y * 17);
         const auto rows = im.rows();
-        ASSERT_TRUE(ditherImage(kind, l, 17, 9, rows.data(), outRows.data()));
+        ASSERT_TRUE(ditherImage(static_cast<GifDitherKind>(kind), l, 17, 9, rows.data(), outRows.data()));
         for (uint8_t v : out)
             EXPECT_EQ(v, expected) << kind;
     }
-    EXPECT_FALSE(ditherImage(7, fresh, 1, 1, nullptr, nullptr));
+    EXPECT_FALSE(ditherImage(static_cast<GifDitherKind>(7), fresh, 1, 1, nullptr, nullptr));
 }
 
 TEST(GifDither, NearestWithoutDiffusionIsTheSameForEqualColours) {
@@ -348,7 +348,8 @@ TEST(GifDither, EveryEngineMatchesAFullMatrixReference) {
             for (int y = 0; y < h; ++y)
                 outRows.push_back(out.data() + static_cast<size_t>(y) * w);
             const auto rows = im.rows();
-            ASSERT_TRUE(ditherImage(c.kind, lookup, w, h, rows.data(), outRows.data()));
+            ASSERT_TRUE(
+                ditherImage(static_cast<GifDitherKind>(c.kind), lookup, w, h, rows.data(), outRows.data()));
             ReferenceLookup ref(palette);
             EXPECT_EQ(out, referenceDither(im, ref, *c.taps, c.divisor))
                 << "kind " << c.kind << " seed " << seed;

@@ -131,18 +131,31 @@ void expectGiflibAgrees(TGIFDocument& doc) {
 
 } // namespace
 
-TEST(GifDocument, DefaultsOfANewDocument) {
+TEST(GifDocument, ANewDocumentReducesToTheColourCubeWithoutDitheringAndWritesLzw) {
     TGIFDocument doc;
-    EXPECT_EQ(doc.ReductionMode(), 6);
-    EXPECT_EQ(doc.QuantizeBits(), 8);
-    EXPECT_EQ(doc.DitherKind(), 0);
-    EXPECT_EQ(doc.EncoderKind(), 0);
-    EXPECT_EQ(doc.DrawOptions(), 0x060F);
-    EXPECT_EQ(doc.ThreadPriority(), 3);
-    EXPECT_EQ(doc.AnimationSpeed(), 100);
     EXPECT_EQ(doc.Width(), 0);
     EXPECT_EQ(doc.Height(), 0);
     EXPECT_TRUE(doc.Empty());
+    // A flat area of a colour off the 6 x 6 x 6 cube: without dithering every pixel takes the
+    // nearest cube colour, entry 36r + 6g + b of a 256-entry map.
+    Bitmap bitmap;
+    bitmap.SetPixelFormat(PixelFormat::Bits24);
+    bitmap.SetSize(6, 3);
+    bitmap.Canvas().Brush.Color = rgbColor(100, 150, 210);
+    bitmap.Canvas().FillRect({0, 0, 6, 3});
+    bitmap.setPixel(5, 2, rgbColor(255, 0, 0));
+    doc.AddFrame(bitmap);
+    const TGIFSubImage& frame = doc.Frame(0);
+    ASSERT_EQ(frame.ColorMap().Count(), 256);
+    const int cube = 36 * 2 + 6 * 3 + 4;
+    EXPECT_EQ(frame.ColorMap().Colors(cube).red, 102);
+    EXPECT_EQ(frame.ColorMap().Colors(cube).green, 153);
+    EXPECT_EQ(frame.ColorMap().Colors(cube).blue, 204);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 6; ++x)
+            EXPECT_EQ(frame.Pixel(x, y), x == 5 && y == 2 ? 36 * 5 : cube) << x << ", " << y;
+    // The image data is LZW, as giflib reads it.
+    expectGiflibAgrees(doc);
     EXPECT_STREQ(TGIFDocument::FileExtension, "GIF");
     EXPECT_STREQ(TGIFDocument::Description, "GIF Image");
 }
@@ -161,8 +174,8 @@ TEST(GifDocument, SavingWithoutFramesWritesNothing) {
 
 TEST(GifDocument, TenByTenFrameLayoutByteForByte) {
     TGIFDocument doc;
-    doc.SetReductionMode(8);
-    doc.SetDitherKind(1);
+    doc.SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+    doc.SetDitherKind(GifDitherKind::FloydSteinberg);
     auto bitmap = gradientNoiseFrame(10, 10, 4);
     addConversionFrame(doc, *bitmap, 10, false);
     const TGIFSubImage& frame = doc.Frame(0);
@@ -184,8 +197,8 @@ TEST(GifDocument, TenByTenFrameLayoutByteForByte) {
 
 TEST(GifDocument, WithoutExtensionsTheVersionIs87a) {
     TGIFDocument doc;
-    doc.SetReductionMode(8);
-    doc.SetDitherKind(1);
+    doc.SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+    doc.SetDitherKind(GifDitherKind::FloydSteinberg);
     auto bitmap = gradientNoiseFrame(10, 10, 4);
     doc.AddFrame(*bitmap);
     const auto bytes = save(doc);
@@ -196,8 +209,8 @@ TEST(GifDocument, WithoutExtensionsTheVersionIs87a) {
 
 TEST(GifDocument, ConversionFilesLoopBlockThenGraphicControl) {
     TGIFDocument doc;
-    doc.SetReductionMode(8);
-    doc.SetDitherKind(1);
+    doc.SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+    doc.SetDitherKind(GifDitherKind::FloydSteinberg);
     for (uint32_t i = 0; i < 3; ++i) {
         auto b = gradientNoiseFrame(33, 21, i);
         addConversionFrame(doc, *b, 7);
@@ -248,7 +261,7 @@ TEST(GifDocument, EmptyBitmapGivesAnEmptyFrame) {
     gce->SetDelayHundredths(5);
     doc.Frame(0).Extensions().Append(std::move(gce));
     auto b = makeBitmap24(3, 2, [](int x, int) { return rgbColor(x * 80, 0, 0); });
-    doc.SetReductionMode(0);
+    doc.SetReductionMode(GifReductionMode::None);
     doc.AddFrame(*b);
     const auto bytes = save(doc);
     // Header, the empty frame's graphic control block, then straight on to the second frame.
@@ -341,7 +354,7 @@ TEST(GifDocument, ImportsOneFourAndEightBitBitmaps) {
 
 TEST(GifDocument, ReductionModeZeroKeepsExactColoursInOrderOfAppearance) {
     TGIFDocument doc;
-    doc.SetReductionMode(0);
+    doc.SetReductionMode(GifReductionMode::None);
     auto b = makeBitmap24(5, 2, [](int x, int y) { return rgbColor(10 * ((x + y * 5) % 4), 0, 1); });
     doc.AddFrame(*b);
     const TGIFSubImage& f = doc.Frame(0);
@@ -373,8 +386,8 @@ TEST(GifDocument, ReductionModeZeroKeepsExactColoursInOrderOfAppearance) {
 TEST(GifDocument, ConversionFramesHave256EntryMaps) {
     for (int mode : {1, 2, 3, 4, 5, 6, 7, 8}) {
         TGIFDocument doc;
-        doc.SetReductionMode(static_cast<uint8_t>(mode));
-        doc.SetDitherKind(1);
+        doc.SetReductionMode(static_cast<GifReductionMode>(mode));
+        doc.SetDitherKind(GifDitherKind::FloydSteinberg);
         auto b = gradientNoiseFrame(40, 30, static_cast<uint32_t>(mode));
         doc.AddFrame(*b);
         EXPECT_EQ(doc.Frame(0).ColorMap().Count(), 256) << mode;
@@ -384,11 +397,27 @@ TEST(GifDocument, ConversionFramesHave256EntryMaps) {
     }
 }
 
+TEST(GifDocument, AddFrameReducesAThirtyTwoBitBitmapAsItsTwentyFourBitCopyAndLeavesIt) {
+    auto b24 = gradientNoiseFrame(21, 13, 9);
+    Bitmap b32;
+    b32.Assign(*b24);
+    b32.SetPixelFormat(PixelFormat::Bits32);
+    TGIFDocument from24, from32;
+    for (TGIFDocument* doc : {&from24, &from32}) {
+        doc->SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+        doc->SetDitherKind(GifDitherKind::FloydSteinberg);
+    }
+    from24.AddFrame(*b24);
+    from32.AddFrame(b32);
+    EXPECT_EQ(save(from32), save(from24));
+    EXPECT_EQ(b32.PixelFormat(), PixelFormat::Bits32);
+}
+
 TEST(GifDocument, FrameBoundsGrowTheScreenWithWarningsInOrder) {
     TGIFDocument doc;
     Recorder rec;
     rec.attach(doc);
-    doc.SetReductionMode(8);
+    doc.SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
     auto small = gradientNoiseFrame(10, 8, 1);
     auto big = gradientNoiseFrame(20, 16, 2);
     auto same = gradientNoiseFrame(20, 16, 3);
@@ -460,8 +489,8 @@ TEST(GifDocument, FrameListAndObjectErrors) {
 
 TEST(GifDocument, ProgressStagesAndMessages) {
     TGIFDocument doc;
-    doc.SetReductionMode(8);
-    doc.SetDitherKind(1);
+    doc.SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+    doc.SetDitherKind(GifDitherKind::FloydSteinberg);
     Recorder rec;
     rec.attach(doc);
     auto b = gradientNoiseFrame(20, 80, 1);
@@ -500,8 +529,8 @@ TEST(GifDocument, ProgressStagesAndMessages) {
 
 TEST(GifDocument, CopySavesTheSameBytesAndDropsEncoderKind) {
     TGIFDocument source;
-    source.SetReductionMode(8);
-    source.SetDitherKind(1);
+    source.SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+    source.SetDitherKind(GifDitherKind::FloydSteinberg);
     source.SetQuantizeBits(5);
     source.SetEncoderKind(1);
     for (uint32_t i = 0; i < 4; ++i) {
@@ -523,8 +552,8 @@ TEST(GifDocument, CopySavesTheSameBytesAndDropsEncoderKind) {
     copy.Assign(&source);
     EXPECT_EQ(copy.EncoderKind(), 0);
     EXPECT_EQ(copy.QuantizeBits(), 3);
-    EXPECT_EQ(copy.ReductionMode(), 8);
-    EXPECT_EQ(copy.DitherKind(), 1);
+    EXPECT_EQ(copy.ReductionMode(), GifReductionMode::QuantizeWithSystemColors);
+    EXPECT_EQ(copy.DitherKind(), GifDitherKind::FloydSteinberg);
     EXPECT_FALSE(copy.OnProgress());
     EXPECT_FALSE(copy.WarningHandler());
     const std::string copying = GifMessages::Copying;
@@ -653,7 +682,7 @@ TEST(GifDocument, GlobalMapIsPaddedToTheDeclaredSize) {
     global->SetBounds(0, 0, 5, 5);
     global->ScanLine(2)[2] = 3;
     doc.AddFrame(std::move(global));
-    doc.SetReductionMode(8);
+    doc.SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
     auto local = gradientNoiseFrame(5, 5, 3);
     doc.AddFrame(*local);
     const auto bytes = save(doc);
@@ -665,8 +694,8 @@ TEST(GifDocument, GlobalMapIsPaddedToTheDeclaredSize) {
 TEST(GifDocument, GiflibAgreesForLZWAndRLEAndFullTables) {
     for (int kind = 0; kind <= 1; ++kind) {
         TGIFDocument doc;
-        doc.SetReductionMode(8);
-        doc.SetDitherKind(1);
+        doc.SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+        doc.SetDitherKind(GifDitherKind::FloydSteinberg);
         doc.SetEncoderKind(static_cast<uint8_t>(kind));
         for (uint32_t i = 0; i < 3; ++i) {
             auto b = gradientNoiseFrame(320, 240, i);
@@ -682,8 +711,8 @@ TEST(GifDocument, GiflibAgreesForLZWAndRLEAndFullTables) {
 
 TEST(GifDocument, ReadingBackGivesTheSameBytes) {
     TGIFDocument doc;
-    doc.SetReductionMode(8);
-    doc.SetDitherKind(1);
+    doc.SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+    doc.SetDitherKind(GifDitherKind::FloydSteinberg);
     for (uint32_t i = 0; i < 3; ++i) {
         auto b = gradientNoiseFrame(41, 29, i);
         addConversionFrame(doc, *b, 4);
@@ -716,8 +745,8 @@ TEST(GifDocument, SaveToFileGoesThroughATemporaryName) {
 
 TEST(GifDocument, DisplayBitmapOfAReducedFrame) {
     TGIFDocument doc;
-    doc.SetReductionMode(8);
-    doc.SetDitherKind(1);
+    doc.SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+    doc.SetDitherKind(GifDitherKind::FloydSteinberg);
     auto b = gradientNoiseFrame(12, 9, 1);
     doc.AddFrame(*b);
     const TGIFSubImage& f = doc.Frame(0);

@@ -9,6 +9,7 @@
 
 #include <map>
 #include <random>
+#include <set>
 
 using namespace kelvara;
 using kelvara::test::decodeWithGiflib;
@@ -427,23 +428,28 @@ TEST(GifWriter, SubBlocksAndRefusedOperations) {
     EXPECT_THROW((void)writer.size(), GIFStreamError);
 }
 
-TEST(GifHashTable, ProbeSequenceAndValues) {
+TEST(GifHashTable, FindsWhatItStoredAndNothingElse) {
+    // Keys of prefix codes and pixels as the encoder makes them, the largest one (prefix 4094,
+    // pixel 255) among them: every key stored is found with its code, others are not, and a
+    // cleared table holds nothing.
+    std::mt19937 rng(5);
+    std::set<uint32_t> unique;
+    while (unique.size() < 3000)
+        unique.insert((rng() % 4095) * 256 + rng() % 256);
+    unique.insert(4094u * 256 + 255);
+    const std::vector<uint32_t> keys(unique.begin(), unique.end());
     THashTable table;
-    EXPECT_EQ(THashTable::Hash(0), 0u);
-    EXPECT_EQ(THashTable::Hash(0x12345), ((0x12345u >> 4) ^ 0x12345u) % 8009u);
-    EXPECT_EQ(THashTable::NextSlot(0), 8008u);
-    EXPECT_EQ(THashTable::NextSlot(5000), 1991u);
-    EXPECT_EQ(THashTable::NextSlot(100), 200u);
-    for (int i = 0; i < THashTable::HashSize; ++i)
-        ASSERT_EQ(table.slot(i), 0xFFFFFFFFu);
-    EXPECT_TRUE(table.Insert(0x12345, 0x678));
-    EXPECT_EQ(table.slot(static_cast<int>(THashTable::Hash(0x12345))), 0x12345u * 4096 + 0x678);
-    EXPECT_EQ(table.Lookup(0x12345), 0x678);
-    EXPECT_EQ(table.Lookup(0x12346), -1);
-    // The largest possible key (prefix 4094, pixel 255) is still below the empty-slot test.
-    const uint32_t top = 4094u * 256 + 255;
-    EXPECT_TRUE(table.Insert(top, 4094));
-    EXPECT_EQ(table.Lookup(top), 4094);
+    for (size_t i = 0; i < keys.size(); ++i)
+        ASSERT_TRUE(table.Insert(keys[i], static_cast<uint32_t>(i % 4095)));
+    for (size_t i = 0; i < keys.size(); ++i)
+        ASSERT_EQ(table.Lookup(keys[i]), static_cast<int>(i % 4095));
+    for (uint32_t key = 0; key < 4095u * 256; key += 97)
+        if (!unique.count(key)) {
+            ASSERT_EQ(table.Lookup(key), -1) << key;
+        }
+    table.Clear();
+    for (uint32_t key : keys)
+        ASSERT_EQ(table.Lookup(key), -1);
 }
 
 TEST(GifHashTable, FullProbeChainIsBounded) {

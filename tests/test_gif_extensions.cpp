@@ -229,6 +229,35 @@ TEST(GifExtensionReader, ExtensionChecksItsIntroducerAndLabel) {
     }
 }
 
+TEST(GifExtensionList, OwnsItsFramesExtensionsAndRefusesOthers) {
+    TGIFDocument doc;
+    TGIFSubImage frame(&doc), other(&doc);
+    auto foreign = std::make_unique<TGIFGraphicControlExtension>(&other);
+    try {
+        frame.Extensions().Append(std::move(foreign));
+        FAIL();
+    } catch (const GIFException& e) {
+        EXPECT_STREQ(e.what(), GifMessages::ExtensionOfAnotherFrame);
+    }
+    EXPECT_THROW(frame.Extensions().Append(nullptr), GIFException);
+    EXPECT_EQ(frame.Extensions().Count(), 0);
+    // The refused block was destroyed: the other frame has no graphic control block left.
+    EXPECT_EQ(other.GraphicControlExtension(), nullptr);
+
+    auto control = std::make_unique<TGIFGraphicControlExtension>(&frame);
+    control->SetTransparent(true);
+    frame.Extensions().Append(std::move(control));
+    frame.Extensions().Append(std::make_unique<TGIFCommentExtension>(&frame));
+    ASSERT_EQ(frame.Extensions().Count(), 2);
+    EXPECT_TRUE(frame.Transparent());
+    // Deleting the graphic control block takes its record and the transparency with it.
+    frame.Extensions().Delete(0);
+    EXPECT_EQ(frame.Extensions().Count(), 1);
+    EXPECT_EQ(frame.GraphicControlExtension(), nullptr);
+    EXPECT_FALSE(frame.Transparent());
+    EXPECT_NE(dynamic_cast<TGIFCommentExtension*>(&frame.Extensions().Items(0)), nullptr);
+}
+
 namespace {
 
 // Random inputs biased toward the bytes the reader looks at.
@@ -329,8 +358,8 @@ TEST(GifExtensionReader, RandomBytesNeverCrash) {
 TEST(GifFileReader, RandomBytesNeverCrash) {
     // Valid files cut and flipped at random.
     TGIFDocument source;
-    source.SetReductionMode(8);
-    source.SetDitherKind(1);
+    source.SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+    source.SetDitherKind(GifDitherKind::FloydSteinberg);
     auto a = kelvara::test::gradientNoiseFrame(23, 17, 1);
     source.AddFrame(*a);
     auto loop = std::make_unique<TGIFAppExtNSLoop>(&source.Frame(0));

@@ -273,7 +273,8 @@ TEST(GifReduction, RunsOfOneColourAcrossReductions) {
 TEST(GifReduction, ModeSevenUsesTwoToTheQuantizeBits) {
     auto bitmap = kelvara::test::gradientNoiseFrame(60, 40, 3);
     for (int bits : {1, 3, 8}) {
-        auto result = ReduceColors(*bitmap, 7, 1, nullptr, bits);
+        auto result =
+            ReduceColors(*bitmap, GifReductionMode::Quantize, GifDitherKind::FloydSteinberg, nullptr, bits);
         ASSERT_EQ(result->PixelFormat(), PixelFormat::Bits8);
         ASSERT_EQ(result->palette().size(), 256u);
         for (int y = 0; y < 40; ++y)
@@ -292,7 +293,8 @@ TEST(GifReduction, FixedPalettesOfTheModes) {
     };
     for (const Case c : {Case{1, 20}, Case{2, 256}, Case{3, 4}, Case{4, 2}, Case{5, 256}, Case{6, 216}}) {
         for (int kind = 0; kind <= 6; ++kind) {
-            auto result = ReduceColors(*bitmap, c.mode, kind, nullptr, 8);
+            auto result = ReduceColors(*bitmap, static_cast<GifReductionMode>(c.mode),
+                                       static_cast<GifDitherKind>(kind), nullptr, 8);
             ASSERT_EQ(result->PixelFormat(), PixelFormat::Bits8);
             ASSERT_EQ(result->palette().size(), 256u);
             for (int y = 0; y < 30; ++y)
@@ -300,36 +302,39 @@ TEST(GifReduction, FixedPalettesOfTheModes) {
                     EXPECT_LT(result->ScanLine(y)[x], c.colors) << c.mode << " " << kind;
         }
     }
-    auto grey = ReduceColors(*bitmap, 3, 0, nullptr, 8);
+    auto grey = ReduceColors(*bitmap, GifReductionMode::FourGreys, GifDitherKind::Nearest, nullptr, 8);
     EXPECT_EQ(grey->palette()[1].color(), rgbColor(128, 128, 128));
     EXPECT_EQ(grey->palette()[2].color(), rgbColor(192, 192, 192));
     EXPECT_EQ(grey->palette()[4].color(), 0u);
-    auto cube = ReduceColors(*bitmap, 6, 0, nullptr, 8);
+    auto cube = ReduceColors(*bitmap, GifReductionMode::Netscape, GifDitherKind::Nearest, nullptr, 8);
     EXPECT_EQ(cube->palette()[36 * 1 + 6 * 2 + 3].color(), rgbColor(51, 102, 153));
-    auto mono = ReduceColors(*bitmap, 4, 0, nullptr, 8);
+    auto mono = ReduceColors(*bitmap, GifReductionMode::Monochrome, GifDitherKind::Nearest, nullptr, 8);
     EXPECT_EQ(mono->palette()[1].color(), rgbColor(255, 255, 255));
 }
 
 TEST(GifReduction, ModeZeroNineAndBadSettings) {
     auto bitmap = kelvara::test::gradientNoiseFrame(20, 10, 1);
-    auto copy = ReduceColors(*bitmap, 0, 1, nullptr, 8);
+    auto copy = ReduceColors(*bitmap, GifReductionMode::None, GifDitherKind::FloydSteinberg, nullptr, 8);
     EXPECT_EQ(copy->PixelFormat(), PixelFormat::Bits24);
     EXPECT_EQ(copy->pixel(5, 5), bitmap->pixel(5, 5));
 
-    auto none = ReduceColors(*bitmap, 9, 1, nullptr, 8);
+    auto none =
+        ReduceColors(*bitmap, GifReductionMode::SuppliedPalette, GifDitherKind::FloydSteinberg, nullptr, 8);
     EXPECT_TRUE(none->Empty());
     const std::vector<GifRGB> two = {{0, 0, 0}, {255, 255, 255}};
-    auto supplied = ReduceColors(*bitmap, 9, 0, &two, 8);
+    auto supplied = ReduceColors(*bitmap, GifReductionMode::SuppliedPalette, GifDitherKind::Nearest, &two, 8);
     ASSERT_EQ(supplied->palette().size(), 256u);
     EXPECT_EQ(supplied->palette()[1].color(), rgbColor(255, 255, 255));
 
     try {
-        ReduceColors(*bitmap, 10, 1, nullptr, 8);
+        ReduceColors(*bitmap, static_cast<GifReductionMode>(10), GifDitherKind::FloydSteinberg, nullptr, 8);
         FAIL();
     } catch (const GIFException& e) {
         EXPECT_STREQ(e.what(), GifMessages::UnsupportedReductionMode);
     }
-    EXPECT_THROW(ReduceColors(*bitmap, 8, 7, nullptr, 8), GIFException);
+    EXPECT_THROW(ReduceColors(*bitmap, GifReductionMode::QuantizeWithSystemColors,
+                              static_cast<GifDitherKind>(7), nullptr, 8),
+                 GIFException);
 }
 
 TEST(GifReduction, SourceIsSetToTwentyFourBitsInPlace) {
@@ -337,7 +342,8 @@ TEST(GifReduction, SourceIsSetToTwentyFourBitsInPlace) {
     b.SetPixelFormat(PixelFormat::Bits32);
     b.SetSize(8, 8);
     b.setPixel(3, 3, rgbColor(10, 20, 30));
-    auto r = ReduceColors(b, 8, 1, nullptr, 8);
+    auto r = ReduceColors(b, GifReductionMode::QuantizeWithSystemColors, GifDitherKind::FloydSteinberg,
+                          nullptr, 8);
     EXPECT_EQ(b.PixelFormat(), PixelFormat::Bits24);
     EXPECT_EQ(r->PixelFormat(), PixelFormat::Bits8);
 }
@@ -346,7 +352,8 @@ TEST(GifReduction, ModeEightIsQuantizerThenFloydSteinberg) {
     // The driver's indices are those of the cached lookup over the mode 8 palette with
     // Floyd-Steinberg, computed here step by step with the engine's parts.
     auto bitmap = kelvara::test::gradientNoiseFrame(97, 61, 11);
-    auto result = ReduceColors(*bitmap, 8, 1, nullptr, 8);
+    auto result = ReduceColors(*bitmap, GifReductionMode::QuantizeWithSystemColors,
+                               GifDitherKind::FloydSteinberg, nullptr, 8);
     const auto rows = rowsOf(*bitmap);
     const auto palette = QuantizeWithSystemColors(97, 61, rows.data());
     for (int i = 0; i < 256; ++i)
@@ -366,8 +373,10 @@ TEST(GifReduction, ModeEightIsQuantizerThenFloydSteinberg) {
 TEST(GifReduction, SuccessiveFramesHaveIndependentPalettes) {
     auto a = makeBitmap24(10, 10, [](int, int) { return rgbColor(200, 0, 0); });
     auto b = makeBitmap24(10, 10, [](int, int) { return rgbColor(0, 0, 200); });
-    auto ra = ReduceColors(*a, 8, 1, nullptr, 8);
-    auto rb = ReduceColors(*b, 8, 1, nullptr, 8);
+    auto ra = ReduceColors(*a, GifReductionMode::QuantizeWithSystemColors, GifDitherKind::FloydSteinberg,
+                           nullptr, 8);
+    auto rb = ReduceColors(*b, GifReductionMode::QuantizeWithSystemColors, GifDitherKind::FloydSteinberg,
+                           nullptr, 8);
     EXPECT_EQ(ra->palette()[10].color(), rgbColor(200, 0, 0));
     EXPECT_EQ(rb->palette()[10].color(), rgbColor(0, 0, 200));
 }

@@ -1,7 +1,6 @@
 // Tests of the picture reader: every row of the extension table read from files ImageMagick wrote,
 // compared pixel for pixel with what ImageMagick decodes; seeded random damage of each of our own
 // readers; headers that ask for too much; and the decoders the reader hands files to.
-#include "input/LzwDecoders.h"
 #include "input/PictureReader.h"
 #include "raster/Error.h"
 #include "raster/Stream.h"

@@ -1,6 +1,7 @@
 // The picture reader on files our own still-image writers make, compared with what ImageMagick
 // decodes from the same files.
 #include "input/PictureReader.h"
+#include "output/ImageQuantizer.h"
 #include "output/StillImageWriters.h"
 #include "raster/Stream.h"
 
@@ -35,21 +36,21 @@ TEST(InputRoundTrip, ReadsWhatOurWritersWrite) {
     struct Case {
         const char* name;
         std::function<void(TIOParams&)> setUp;
-        void (*write)(Stream&, const Bitmap&, TIOParams&, const ProgressCallback&);
+        WriteResult (*write)(Stream&, const Bitmap&, const TIOParams&, const ProgressCallback&);
         bool ffmpegOracle = false;
     };
     const Case cases[] = {
         {"plain.gif", [](TIOParams&) {}, writeGif},
-        {"interlaced.gif", [](TIOParams& p) { p.gifInterlaced = true; }, writeGif},
-        {"lzw.tif", [](TIOParams& p) { p.tiffCompression = TiffCompression::Lzw; }, writeTiff},
-        {"packbits.tif", [](TIOParams& p) { p.tiffCompression = TiffCompression::PackBits; }, writeTiff},
+        {"interlaced.gif", [](TIOParams& p) { p.gif.interlaced = true; }, writeGif},
+        {"lzw.tif", [](TIOParams& p) { p.tiff.compression = TiffCompression::Lzw; }, writeTiff},
+        {"packbits.tif", [](TIOParams& p) { p.tiff.compression = TiffCompression::PackBits; }, writeTiff},
         {"none.tif", [](TIOParams&) {}, writeTiff},
         {"g4.tif",
          [](TIOParams& p) {
              p.bitsPerSample = 1;
              p.samplesPerPixel = 1;
-             p.tiffPhotometric = TiffPhotometric::WhiteIsZero;
-             p.tiffCompression = TiffCompression::G4Fax;
+             p.tiff.photometric = TiffPhotometric::WhiteIsZero;
+             p.tiff.compression = TiffCompression::G4Fax;
          },
          writeTiff},
         // ImageMagick reads one-bit PCX with the two colours the other way round from the header
@@ -74,7 +75,7 @@ TEST(InputRoundTrip, ReadsWhatOurWritersWrite) {
          writePcx},
         {"true.pcx", [](TIOParams&) {}, writePcx},
         {"true.tga", [](TIOParams&) {}, writeTga},
-        {"raw.tga", [](TIOParams& p) { p.tgaCompressed = false; }, writeTga},
+        {"raw.tga", [](TIOParams& p) { p.tga.compressed = false; }, writeTga},
         {"palette.tga",
          [](TIOParams& p) {
              p.bitsPerSample = 8;
@@ -85,7 +86,7 @@ TEST(InputRoundTrip, ReadsWhatOurWritersWrite) {
          [](TIOParams& p) {
              p.bitsPerSample = 4;
              p.samplesPerPixel = 1;
-             p.bmpCompression = 1;
+             p.bmp.compression = 1;
          },
          writeBmp},
         {"picture.png", [](TIOParams&) {}, writePng},
@@ -120,4 +121,30 @@ TEST(InputRoundTrip, ReadsWhatOurWritersWrite) {
         }
         EXPECT_EQ(maxChannelDifference(picture, expected, width, height), 0);
     }
+}
+
+TEST(InputRoundTrip, ReadsOurBlackAndWhiteTarga) {
+    // The writer's 1-bit black-and-white Targa, which other readers do not take: each pixel comes
+    // back black or white as the writer stored it.
+    ScratchDir dir;
+    writePatternPpm(dir.file("pattern.ppm"), 37, 23);
+    Bitmap pattern;
+    ASSERT_TRUE(readPictureFile(dir.file("pattern.ppm"), pattern));
+    TIOParams params;
+    params.bitsPerSample = 1;
+    params.samplesPerPixel = 1;
+    MemoryStream stream;
+    writeTga(stream, pattern, params, {});
+    Bitmap picture;
+    decodePicture(PictureFileType::Targa, stream.bytes().data(), stream.size(), picture);
+    const std::vector<uint8_t> bits = blackWhiteBits(twoColorPicture(rgbPictureOf(pattern)));
+    ASSERT_EQ(picture.Width(), 37);
+    ASSERT_EQ(picture.Height(), 23);
+    for (int y = 0; y < 23; ++y)
+        for (int x = 0; x < 37; ++x)
+            ASSERT_EQ(picture.pixel(x, y), bits[size_t(y) * 37 + x] ? ColorWhite : ColorBlack)
+                << x << ", " << y;
+    // A file cut short is refused.
+    EXPECT_THROW(decodePicture(PictureFileType::Targa, stream.bytes().data(), 18 + 1 + 40, picture),
+                 PictureReadError);
 }

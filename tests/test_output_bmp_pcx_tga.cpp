@@ -18,9 +18,9 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-using Writer = void (*)(Stream&, const Bitmap&, TIOParams&, const ProgressCallback&);
+using Writer = WriteResult (*)(Stream&, const Bitmap&, const TIOParams&, const ProgressCallback&);
 
-Bytes writeWith(Writer writer, const Bitmap& bitmap, TIOParams& params) {
+Bytes writeWith(Writer writer, const Bitmap& bitmap, const TIOParams& params) {
     MemoryStream stream;
     writer(stream, bitmap, params, {});
     return stream.bytes();
@@ -125,6 +125,25 @@ TEST(OutputBmp, RunLengthRows) {
     EXPECT_EQ(encoded.size(), 2u + 256 + 2 + 2 + 44 + 2);
 }
 
+TEST(OutputBmp, PlainTwentyFourBitImageOfTheCommandLine) {
+    // encodeBmp24: the writer's 24-bit layout without resolution or important colours.
+    Bitmap bitmap;
+    fillPicture(bitmap, 3, 2, [](int x, int y) { return rgbColor(x * 80, y * 90, 7); });
+    const Bytes plain = encodeBmp24(bitmap);
+    TIOParams params;
+    const Bytes written = writeWith(writeBmp, bitmap, params);
+    ASSERT_EQ(plain.size(), 78u);
+    ASSERT_EQ(written.size(), 78u);
+    EXPECT_EQ(le32(plain, 38), 0u); // pixels per metre
+    EXPECT_EQ(le32(plain, 42), 0u);
+    EXPECT_EQ(le32(plain, 50), 0u); // important colours
+    Bytes expected = written;
+    std::fill(expected.begin() + 38, expected.begin() + 46, 0);
+    std::fill(expected.begin() + 50, expected.begin() + 54, 0);
+    EXPECT_EQ(plain, expected);
+    expectExact(decodeWithImageMagick(plain, "bmp"), bitmap);
+}
+
 TEST(OutputBmp, TwoColourPictureKeepsBothColoursDarkerFirst) {
     const Color darkBlue = rgbColor(0, 0, 128), yellow = rgbColor(255, 255, 0);
     Bitmap bitmap;
@@ -132,10 +151,12 @@ TEST(OutputBmp, TwoColourPictureKeepsBothColoursDarkerFirst) {
     TIOParams params;
     params.bitsPerSample = 1;
     params.samplesPerPixel = 1;
-    Bytes file = writeWith(writeBmp, bitmap, params);
+    MemoryStream stream;
+    const WriteResult result = writeBmp(stream, bitmap, params, {});
+    const Bytes& file = stream.bytes();
     EXPECT_EQ(le16(file, 28), 1);
     EXPECT_EQ(Bytes(file.begin() + 54, file.begin() + 62), (Bytes{128, 0, 0, 0, 0, 255, 255, 0}));
-    EXPECT_EQ(params.colorMap, (std::vector<Color>{darkBlue, yellow}));
+    EXPECT_EQ(result.palette, (std::vector<Color>{darkBlue, yellow}));
     expectExact(decodeWithImageMagick(file, "bmp"), bitmap);
 }
 
@@ -162,7 +183,7 @@ TEST(OutputBmp, ImageMagickReadsEveryDepth) {
         TIOParams params;
         params.bitsPerSample = c.bits;
         params.samplesPerPixel = c.samples;
-        params.bmpCompression = static_cast<uint8_t>(c.compression);
+        params.bmp.compression = static_cast<uint8_t>(c.compression);
         Bytes file = writeWith(writeBmp, bitmap, params);
         EXPECT_EQ(le32(file, 2), file.size());
         EXPECT_EQ(le32(file, 34), file.size() - le32(file, 10));
@@ -180,7 +201,7 @@ TEST(OutputBmp, WritesAtTheStreamPositionAndLeavesTheStreamAtTheEnd) {
     TIOParams params;
     params.bitsPerSample = 8;
     params.samplesPerPixel = 1;
-    params.bmpCompression = 1;
+    params.bmp.compression = 1;
     MemoryStream stream;
     stream.write("XYZ", 3);
     writeBmp(stream, bitmap, params, {});
@@ -252,7 +273,7 @@ TEST(OutputPcx, ImageMagickReadsEveryDepth) {
         TIOParams params;
         params.bitsPerSample = c.bits;
         params.samplesPerPixel = c.samples;
-        params.pcxCompression = static_cast<uint8_t>(c.compression);
+        params.pcx.compression = static_cast<uint8_t>(c.compression);
         Bytes file = writeWith(writePcx, bitmap, params);
         test::still::DecodedRgb decoded = decodeWithImageMagick(file, "pcx");
         if (c.colours)
@@ -272,7 +293,7 @@ TEST(OutputPcx, OneBitPicturesKeepTheirTwoColoursInTheHeaderPalette) {
         TIOParams params;
         params.bitsPerSample = 1;
         params.samplesPerPixel = 1;
-        params.pcxCompression = static_cast<uint8_t>(compression);
+        params.pcx.compression = static_cast<uint8_t>(compression);
         Bytes file = writeWith(writePcx, bitmap, params);
         EXPECT_EQ(file[3], 1);
         EXPECT_EQ(le16(file, 66), 6);
@@ -317,7 +338,7 @@ TEST(OutputTga, HeaderIdExtensionAndFooter) {
     Bitmap bitmap;
     fillPicture(bitmap, 4, 2, gradient);
     TIOParams params;
-    params.tgaId = "";
+    params.tga.name = "";
     params.tgaDate = 1700000000;
     Bytes file = writeWith(writeTga, bitmap, params);
     EXPECT_EQ(file[0], 1);
@@ -335,8 +356,8 @@ TEST(OutputTga, HeaderIdExtensionAndFooter) {
     EXPECT_EQ(le16(file, extension + 478), 22000);
     EXPECT_EQ(le16(file, extension + 371), 2023); // year of the stamped moment
 
-    params.tgaId = "Frame 1";
-    params.tgaAuthor = std::string(60, 'a');
+    params.tga.name = "Frame 1";
+    params.tga.description = std::string(60, 'a');
     file = writeWith(writeTga, bitmap, params);
     EXPECT_EQ(file[0], 8);
     EXPECT_EQ(std::string(file.begin() + 18, file.begin() + 26), std::string("Frame 1\0", 8));
@@ -364,7 +385,7 @@ TEST(OutputTga, ImageMagickReadsEveryDepth) {
         TIOParams params;
         params.bitsPerSample = c.bits;
         params.samplesPerPixel = c.samples;
-        params.tgaCompressed = c.compressed;
+        params.tga.compressed = c.compressed;
         Bytes file = writeWith(writeTga, bitmap, params);
         test::still::DecodedRgb decoded = decodeWithImageMagick(file, "tga");
         if (c.bits == 8 && c.samples == 1)
@@ -382,7 +403,7 @@ TEST(OutputTga, BlackAndWhiteRows) {
     TIOParams params;
     params.bitsPerSample = 1;
     params.samplesPerPixel = 1;
-    params.tgaCompressed = true; // never applies to this type
+    params.tga.compressed = true; // never applies to this type
     Bytes file = writeWith(writeTga, bitmap, params);
     EXPECT_EQ(file[1], 0);
     EXPECT_EQ(file[2], 3);

@@ -63,8 +63,8 @@ TEST(OutputJpeg, ColourSpacesAndSettings) {
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.space));
         TIOParams params;
-        params.jpegQuality = 95;
-        params.jpegColorSpace = c.space;
+        params.jpeg.quality = 95;
+        params.jpeg.colorSpace = c.space;
         MemoryStream stream;
         std::vector<int> progress;
         writeJpeg(stream, bitmap, params, [&](int p) { progress.push_back(p); });
@@ -77,8 +77,9 @@ TEST(OutputJpeg, ColourSpacesAndSettings) {
             EXPECT_EQ(facts.xDensity, 96);
         }
         ASSERT_EQ(facts.picture.width, 37);
-        if (c.space != JpegColorSpace::Gray)
+        if (c.space != JpegColorSpace::Gray) {
             EXPECT_LT(meanError(facts.picture, bitmap), 3.0);
+        }
         ASSERT_FALSE(progress.empty());
         EXPECT_EQ(progress.back(), 100);
     }
@@ -89,8 +90,8 @@ TEST(OutputJpeg, BlackBecomesTheSmallestInkBeforeConversion) {
     Bitmap bitmap;
     fillPicture(bitmap, 16, 16, [](int, int) { return ColorBlack; });
     TIOParams params;
-    params.jpegQuality = 100;
-    params.jpegColorSpace = JpegColorSpace::Cmyk;
+    params.jpeg.quality = 100;
+    params.jpeg.colorSpace = JpegColorSpace::Cmyk;
     MemoryStream stream;
     writeJpeg(stream, bitmap, params, {});
     test::still::JpegFacts facts = test::still::decodeWithLibjpeg(stream.bytes());
@@ -108,15 +109,15 @@ TEST(OutputJpeg, OptionsChangeTheFile) {
         return stream.bytes();
     };
     const Bytes plain = encode([](TIOParams&) {});
-    const Bytes progressive = encode([](TIOParams& p) { p.jpegProgressive = true; });
+    const Bytes progressive = encode([](TIOParams& p) { p.jpeg.progressive = true; });
     EXPECT_TRUE(test::still::decodeWithLibjpeg(progressive).progressive);
     EXPECT_FALSE(test::still::decodeWithLibjpeg(plain).progressive);
-    EXPECT_NE(encode([](TIOParams& p) { p.jpegOptimalHuffman = true; }), plain);
-    EXPECT_NE(encode([](TIOParams& p) { p.jpegSmoothing = 50; }), plain);
-    EXPECT_NE(encode([](TIOParams& p) { p.jpegDctMethod = JpegDctMethod::Float; }).size(), 0u);
-    EXPECT_LT(encode([](TIOParams& p) { p.jpegQuality = 10; }).size(), plain.size());
+    EXPECT_NE(encode([](TIOParams& p) { p.jpeg.optimalHuffman = true; }), plain);
+    EXPECT_NE(encode([](TIOParams& p) { p.jpeg.smoothing = 50; }), plain);
+    EXPECT_NE(encode([](TIOParams& p) { p.jpeg.dctMethod = JpegDctMethod::Float; }).size(), 0u);
+    EXPECT_LT(encode([](TIOParams& p) { p.jpeg.quality = 10; }).size(), plain.size());
     // Quality 0 is taken as the lowest quality the library has.
-    EXPECT_NO_THROW(encode([](TIOParams& p) { p.jpegQuality = 0; }));
+    EXPECT_NO_THROW(encode([](TIOParams& p) { p.jpeg.quality = 0; }));
 }
 
 TEST(OutputJpeg, FailuresBecomeErrors) {
@@ -144,7 +145,7 @@ TEST(OutputPng, PaletteImageKeepsTheBackgroundInEntryZero) {
     TIOParams params;
     params.bitsPerSample = 8;
     params.samplesPerPixel = 1;
-    params.pngBackground = rgbColor(1, 2, 3);
+    params.png.background = rgbColor(1, 2, 3);
     MemoryStream stream;
     writePng(stream, bitmap, params, {});
     test::still::PngFacts facts = test::still::decodeWithLibpng(stream.bytes());
@@ -201,10 +202,10 @@ TEST(OutputPng, TrueColourIsExactWithEveryFilterCompressionAndInterlace) {
                 SCOPED_TRACE(::testing::Message()
                              << static_cast<int>(filter) << " " << compression << " " << interlaced);
                 TIOParams params;
-                params.pngFilter = filter;
-                params.pngCompression = compression;
-                params.pngInterlaced = interlaced;
-                params.pngBackground = rgbColor(200, 100, 50);
+                params.png.filter = filter;
+                params.png.compression = compression;
+                params.png.interlaced = interlaced;
+                params.png.background = rgbColor(200, 100, 50);
                 MemoryStream stream;
                 int last = -1;
                 writePng(stream, bitmap, params, [&](int p) { last = p; });
@@ -231,7 +232,7 @@ TEST(OutputPng, StreamFailureIsAnError) {
 TEST(OutputJpeg2000, OptionText) {
     TIOParams params;
     EXPECT_EQ(jpeg2000OptionText(params), "rate=0.5 prg=lrcp");
-    params.jp2Rate = 0.125;
+    params.jpeg2000.rate = 0.125;
     params.jp2ProgressionOrder = 1;
     EXPECT_EQ(jpeg2000OptionText(params), "rate=0.125 prg=rlcp");
     Jpeg2000EncoderSettings settings = parseJpeg2000Options("rate=0.25 prg=lrcp");
@@ -245,9 +246,10 @@ TEST(OutputJpeg2000, FilesAndCodeStreamsDecode) {
     for (Jpeg2000Format format : {Jpeg2000Format::Jp2File, Jpeg2000Format::CodeStream}) {
         const bool codeStream = format == Jpeg2000Format::CodeStream;
         TIOParams params;
-        params.jp2Rate = 1.0;
+        params.jpeg2000.rate = 1.0;
+        params.jpeg2000.format = format;
         MemoryStream stream;
-        writeJpeg2000(stream, bitmap, params, format, {});
+        writeJpeg2000(stream, bitmap, params, {});
         const Bytes& bytes = stream.bytes();
         if (codeStream)
             EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 2), (Bytes{0xFF, 0x4F}));
@@ -275,10 +277,11 @@ TEST(OutputJpeg2000, RateLimitsTheSizeAndColourSpaces) {
                 [](int x, int y) { return rgbColor((x * 37) ^ (y * 11), x * y, (x + y) * 3); });
     auto encode = [&](double rate, Jpeg2000ColorSpace space) {
         TIOParams params;
-        params.jp2Rate = rate;
-        params.jp2ColorSpace = space;
+        params.jpeg2000.rate = rate;
+        params.jpeg2000.colorSpace = space;
+        params.jpeg2000.format = Jpeg2000Format::CodeStream;
         MemoryStream stream;
-        writeJpeg2000(stream, bitmap, params, Jpeg2000Format::CodeStream, {});
+        writeJpeg2000(stream, bitmap, params, {});
         return stream.bytes();
     };
     const size_t uncompressed = 96 * 64 * 3;
@@ -301,12 +304,12 @@ TEST(OutputJpeg2000, TinyPicturesAndFailures) {
         fillPicture(bitmap, size, size, smooth);
         TIOParams params;
         MemoryStream stream;
-        writeJpeg2000(stream, bitmap, params, Jpeg2000Format::Jp2File, {});
+        writeJpeg2000(stream, bitmap, params, {});
         EXPECT_EQ(test::still::decodeWithOpenJpeg(stream.bytes(), false).width, size);
     }
     Bitmap bitmap;
     fillPicture(bitmap, 8, 8, smooth);
     TIOParams params;
     FullStream full;
-    EXPECT_THROW(writeJpeg2000(full, bitmap, params, Jpeg2000Format::Jp2File, {}), Error);
+    EXPECT_THROW(writeJpeg2000(full, bitmap, params, {}), Error);
 }

@@ -1,6 +1,8 @@
 // Save options: the dialog's defaults and colour lists, "OK", writer parameters, file names,
 // saving files, and the kelvara-cli write command.
 #include "output/SaveOptions.h"
+#include "output/StillImageCodec.h"
+#include "output/StillImageWriters.h"
 #include "raster/Stream.h"
 #include "support/OutputOracles.h"
 #include "support/TestUtil.h"
@@ -31,13 +33,13 @@ Bytes readBytes(const std::string& path) {
 
 TEST(OutputSaveOptions, StartFromTheDialogDefaults) {
     StillImageSaveOptions options;
-    EXPECT_EQ(options.jpegQuality, 50);
-    EXPECT_EQ(options.jpegColorSpace, JpegColorSpace::YCbCrK);
-    EXPECT_EQ(options.pcxCompression, 1);
-    EXPECT_TRUE(options.tgaCompressed);
-    EXPECT_EQ(options.pngCompression, 5);
-    EXPECT_EQ(options.jp2Rate, 0.5);
-    EXPECT_EQ(options.jp2ColorSpace, Jpeg2000ColorSpace::YCbCr);
+    EXPECT_EQ(options.jpeg.quality, 50);
+    EXPECT_EQ(options.jpeg.colorSpace, JpegColorSpace::YCbCrK);
+    EXPECT_EQ(options.pcx.compression, 1);
+    EXPECT_TRUE(options.tga.compressed);
+    EXPECT_EQ(options.png.compression, 5);
+    EXPECT_EQ(options.jpeg2000.rate, 0.5);
+    EXPECT_EQ(options.jpeg2000.colorSpace, Jpeg2000ColorSpace::YCbCr);
     EXPECT_EQ((ColorDepth{options.bitsPerSample, options.samplesPerPixel}), (ColorDepth{8, 3}));
 
     struct Case {
@@ -74,19 +76,19 @@ TEST(OutputSaveOptions, TiffListsAreCoupled) {
 
     set = {};
     chooseTiffColors(set, ColorsEntry::C16);
-    EXPECT_EQ(set.tiffPhotometric, TiffPhotometric::RgbPalette);
+    EXPECT_EQ(set.tiff.photometric, TiffPhotometric::RgbPalette);
     EXPECT_EQ((ColorDepth{set.tiffBitsPerSample, set.tiffSamplesPerPixel}), (ColorDepth{4, 1}));
 
     set = {};
     chooseTiffColors(set, ColorsEntry::C256);
-    EXPECT_EQ(set.tiffPhotometric, TiffPhotometric::RgbPalette);
-    set.tiffPhotometric = TiffPhotometric::BlackIsZero;
+    EXPECT_EQ(set.tiff.photometric, TiffPhotometric::RgbPalette);
+    set.tiff.photometric = TiffPhotometric::BlackIsZero;
     chooseTiffColors(set, ColorsEntry::C256);
-    EXPECT_EQ(set.tiffPhotometric, TiffPhotometric::BlackIsZero);
+    EXPECT_EQ(set.tiff.photometric, TiffPhotometric::BlackIsZero);
 
     set = {};
     chooseTiffColors(set, ColorsEntry::BlackWhite);
-    EXPECT_EQ(set.tiffPhotometric, TiffPhotometric::BlackIsZero);
+    EXPECT_EQ(set.tiff.photometric, TiffPhotometric::BlackIsZero);
     EXPECT_EQ((ColorDepth{set.tiffBitsPerSample, set.tiffSamplesPerPixel}), (ColorDepth{1, 1}));
     chooseTiffPhotometric(set, TiffPhotometric::WhiteIsZero);
     EXPECT_EQ(set.tiffBitsPerSample, 1); // B/W stays with a grey photometric
@@ -101,18 +103,18 @@ TEST(OutputSaveOptions, TiffListsAreCoupled) {
 
 TEST(OutputSaveOptions, OkCopiesThePageInFront) {
     SaveParameterSet set;
-    set.jpegQuality = 77;
-    set.tgaName = "name";
-    set.tgaDescription = "description";
+    set.jpeg.quality = 77;
+    set.tga.name = "name";
+    set.tga.description = "description";
     set.tgaColors = ColorsEntry::C256;
     set.gifBitsPerPixel = 3;
     set.bmpColors = ColorsEntry::C16M32;
-    set.jp2ColorSpace = Jpeg2000ColorSpace::Gray;
+    set.jpeg2000.colorSpace = Jpeg2000ColorSpace::Gray;
 
     StillImageSaveOptions options;
     copyPageToSaveOptions(StillImageFormat::Tga, set, options);
-    EXPECT_EQ(options.tgaName, "name");
-    EXPECT_EQ(options.jpegQuality, 50); // other pages are not copied
+    EXPECT_EQ(options.tga.name, "name");
+    EXPECT_EQ(options.jpeg.quality, 50); // other pages are not copied
     EXPECT_EQ((ColorDepth{options.bitsPerSample, options.samplesPerPixel}), (ColorDepth{8, 1}));
 
     copyPageToSaveOptions(StillImageFormat::Gif, set, options);
@@ -124,15 +126,20 @@ TEST(OutputSaveOptions, OkCopiesThePageInFront) {
 
     copyPageToSaveOptions(StillImageFormat::Jpeg2000, set, options);
     EXPECT_EQ((ColorDepth{options.bitsPerSample, options.samplesPerPixel}), (ColorDepth{8, 1}));
-    EXPECT_EQ(options.jp2ColorSpace, Jpeg2000ColorSpace::Gray);
+    EXPECT_EQ(options.jpeg2000.colorSpace, Jpeg2000ColorSpace::Gray);
 
     copyPageToSaveOptions(StillImageFormat::Jpeg, set, options);
-    EXPECT_EQ(options.jpegQuality, 77);
+    EXPECT_EQ(options.jpeg.quality, 77);
 
-    TIOParams params = writerParams(options, StillImageFormat::Tga);
-    EXPECT_EQ(params.tgaId, "name");
-    EXPECT_EQ(params.tgaAuthor, "description");
-    EXPECT_EQ(writerParams(options, StillImageFormat::Jpeg).jpegQuality, 77);
+    EXPECT_EQ(writerParams(options).jpeg.quality, 77);
+    // "Save" writes the TGA name as the image ID and the description as the author text.
+    Bitmap bitmap;
+    fillPicture(bitmap, 3, 2, gradient);
+    const Bytes tga = encodeStillImage(bitmap, options, StillImageFormat::Tga).bytes;
+    ASSERT_EQ(tga[0], 5);
+    EXPECT_EQ(std::string(tga.begin() + 18, tga.begin() + 22), "name");
+    const size_t extension = tga[tga.size() - 26] | tga[tga.size() - 25] << 8;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(tga.data() + extension + 2)), "description");
 }
 
 TEST(OutputSaveOptions, FileNamesAndExtensions) {

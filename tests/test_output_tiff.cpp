@@ -2,6 +2,7 @@
 #include "output/ImageQuantizer.h"
 #include "output/LzwCodecs.h"
 #include "output/StillImageWriters.h"
+#include "raster/Lzw.h"
 #include "raster/Stream.h"
 #include "support/OutputOracles.h"
 
@@ -39,8 +40,8 @@ std::vector<uint16_t> ifdTags(const Bytes& file) {
 
 TIOParams tiffParams(TiffCompression compression, TiffPhotometric photometric, int bits, int samples) {
     TIOParams params;
-    params.tiffCompression = compression;
-    params.tiffPhotometric = photometric;
+    params.tiff.compression = compression;
+    params.tiff.photometric = photometric;
     params.bitsPerSample = bits;
     params.samplesPerPixel = samples;
     return params;
@@ -295,37 +296,13 @@ TEST(OutputTiff, LzwCodecRoundTripsAndHooks) {
         EXPECT_FALSE(state);
         EXPECT_EQ(decodeTiffLzw(stream.bytes().data(), stream.size(), size), data) << size;
     }
-    EXPECT_THROW(decodeTiffLzw(Bytes{0x80, 0x4B, 0x00}.data(), 3, 10), OutputError);
+    EXPECT_THROW(decodeTiffLzw(Bytes{0x80, 0x4B, 0x00}.data(), 3, 10), LzwError);
 
-    // Without any encoder LZW falls back to no compression.
-    TiffLzwHooks saved = defaultTiffLzwHooks();
-    defaultTiffLzwHooks() = {};
+    // Without an encoder LZW falls back to no compression.
     Bitmap bitmap;
     fillPicture(bitmap, 4, 4, gradient);
     TIOParams params = tiffParams(TiffCompression::Lzw, TiffPhotometric::Rgb, 8, 3);
+    params.tiffLzw.encode = nullptr;
     Bytes file = writeTiffBytes(bitmap, params);
-    defaultTiffLzwHooks() = saved;
     EXPECT_EQ(decodeWithLibtiff(file).compression, 1);
-}
-
-TEST(OutputLzwDecoders, RandomBytesNeverOverrun) {
-    std::mt19937 random(11);
-    for (int round = 0; round < 300; ++round) {
-        Bytes data(random() % 600);
-        for (uint8_t& b : data)
-            b = static_cast<uint8_t>(random());
-        const size_t expected = random() % 2000;
-        try {
-            EXPECT_LE(decodeTiffLzw(data.data(), data.size(), expected).size(), expected);
-        } catch (const OutputError&) {
-        }
-        Bytes gif = data;
-        if (!gif.empty())
-            gif[0] = static_cast<uint8_t>(2 + gif[0] % 7);
-        MemoryStream stream(gif);
-        try {
-            EXPECT_EQ(decodeGifLzw(stream, 13, 17, round % 2 == 0).size(), 13u * 17);
-        } catch (const OutputError&) {
-        }
-    }
 }

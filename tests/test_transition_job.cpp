@@ -23,7 +23,7 @@ public:
         std::vector<uint8_t> bgr;
     };
     std::vector<Frame> frames;
-    void addFrame(Bitmap& frame, int index, int delay) override {
+    void addFrame(const Bitmap& frame, int index, int delay) override {
         frames.push_back({index, delay, bgrBytes(frame)});
     }
 };

@@ -399,13 +399,15 @@ TEST(TransitionFrames, FirstFrameIsSourceAndLastIsTargetExceptRandom) {
                 EffectRun run(size[0], size[1], n);
                 for (int i = 0; i <= n; ++i) {
                     run.frame(e, i);
-                    if (i == 0 && !(e == 1 && n == 1))
+                    if (i == 0 && !(e == 1 && n == 1)) {
                         EXPECT_TRUE(sameRows(run.O, run.S))
                             << TransitionEffectNames[size_t(e)] << " frame 0, " << size[0] << "x" << size[1];
+                    }
                 }
-                if (e != 18 && e != 19)
+                if (e != 18 && e != 19) {
                     EXPECT_TRUE(sameRows(run.O, run.T)) << TransitionEffectNames[size_t(e)] << " frame N, "
                                                         << size[0] << "x" << size[1] << " N=" << n;
+                }
             }
         }
 }

@@ -64,7 +64,14 @@ TEST(FrameSource, Uncompressed24BitFramesWithOddWidth) {
     }
     EXPECT_EQ(reader.frame(4), nullptr);
     EXPECT_EQ(reader.frame(-1), nullptr);
+    // A position the stream does not have is no error.
+    EXPECT_TRUE(reader.read(4).error.empty());
     EXPECT_NE(reader.frame(1), nullptr); // still usable after a miss
+    // A closed reader says so instead of giving nothing.
+    reader.close();
+    const FrameRead closed = reader.read(0);
+    EXPECT_EQ(closed.picture, nullptr);
+    EXPECT_EQ(closed.error, FrameSourceMessages::NotOpen);
 }
 
 TEST(FrameSource, SingleFrameVideo) {
@@ -162,8 +169,9 @@ TEST(FrameSource, OpeningFailuresGiveTheirMessages) {
     std::string garbage = dir.file("garbage.avi");
     std::ofstream(garbage) << "RIFF\x10\0\0\0AVI garbage";
     EXPECT_EQ(messageOf(garbage), FrameSourceMessages::OpenFile);
-    if (samplesAvailable())
+    if (samplesAvailable()) {
         EXPECT_EQ(messageOf(samplePath("fate-imc-audio-only.avi")), FrameSourceMessages::OpenStream);
+    }
 
     // Damaged stream headers, one failing step each.
     struct Case {
@@ -202,8 +210,9 @@ TEST(FrameSource, TruncatedFilesNeverCrash) {
             continue;
         }
         for (int i = 0; i < 6; ++i)
-            if (Bitmap* b = reader.frame(i))
+            if (Bitmap* b = reader.frame(i)) {
                 EXPECT_EQ(b->Width(), 8);
+            }
     }
 }
 
@@ -283,7 +292,7 @@ class SampleFile : public ::testing::TestWithParam<SampleCase> {};
 
 TEST_P(SampleFile, FramesEqualFfmpegDecoding) {
     if (!samplesAvailable())
-        GTEST_SKIP() << "samples folder not found";
+        GTEST_SKIP() << "samples folder not found: " << KELVARA_SAMPLES_DIR;
     std::string path = samplePath(GetParam().file);
     FrameReader reader;
     reader.open(path);
@@ -339,7 +348,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Files with few or no frames behind their headers open, and reading them is safe.
 TEST(FrameSource, DamagedSamplesReadSafely) {
     if (!samplesAvailable())
-        GTEST_SKIP() << "samples folder not found";
+        GTEST_SKIP() << "samples folder not found: " << KELVARA_SAMPLES_DIR;
     for (const char* name : {"exiftool-RIFF.avi", "exiftool-Pentax.avi", "hachoir-smallville.s03e02.avi",
                              "fate-cram-toon-partial.avi", "fate-tscc-uebung9-partial.avi",
                              "riffinfo-simpson.avi", "fate-cvid-laracroft-partial.avi"}) {
@@ -348,8 +357,9 @@ TEST(FrameSource, DamagedSamplesReadSafely) {
         reader.open(samplePath(name));
         int64_t n = reader.facts().frameCount;
         for (int64_t i : {int64_t(0), int64_t(1), n / 2, n - 1, n})
-            if (Bitmap* b = reader.frame(i))
+            if (Bitmap* b = reader.frame(i)) {
                 EXPECT_EQ(b->Width(), reader.facts().width);
+            }
     }
     // A truncated file ends its frames where its data ends.
     FrameReader reader;

@@ -49,12 +49,12 @@ void FrameReader::open(const std::string& path) {
     }
 }
 
-Bitmap* FrameReader::frame(int64_t index) {
+FrameRead FrameReader::read(int64_t index) {
     if (!m_decoder)
-        return nullptr;
+        return {nullptr, FrameSourceMessages::NotOpen};
     const uint8_t* packed = m_decoder->getFrame(index);
     if (!packed)
-        return nullptr;
+        return {};
     const int bitCount = packed[14] | (packed[15] << 8);
     const uint32_t compression = get32(packed + 16);
     const uint32_t imageSize = get32(packed + 20);
@@ -88,10 +88,10 @@ Bitmap* FrameReader::frame(int64_t index) {
     m_memory->seek(0);
     try {
         m_work->LoadFromStream(*m_memory);
-    } catch (const RasterError&) {
-        return nullptr;
+    } catch (const RasterError& e) {
+        return {nullptr, e.what()};
     }
-    return m_work.get();
+    return {m_work.get(), {}};
 }
 
 void FrameReader::close() {

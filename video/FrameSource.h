@@ -27,7 +27,18 @@ inline constexpr const char* FormatSize = "Failed to get AVI stream format size"
 inline constexpr const char* Format = "Failed to get AVI stream format";
 inline constexpr const char* StartStream = "Failed to start AVI stream";
 inline constexpr const char* StartDecompression = "Failed to start AVI decompression";
+// Our own: a frame asked of a reader that is not open.
+inline constexpr const char* NotOpen = "The video is not open";
 } // namespace FrameSourceMessages
+
+// What reading one frame gave.
+struct FrameRead {
+    Bitmap* picture = nullptr;
+    // Empty with a picture, and when the stream has no frame at the position (a position outside
+    // the stream, or past the last chunk that held data); else the message of the error that
+    // stopped decoding.
+    std::string error;
+};
 
 class FrameReader {
 public:
@@ -40,8 +51,11 @@ public:
     // message, having released whatever was opened.
     void open(const std::string& path);
     // The frame at a 0-based position, decoded into the reader's work bitmap (which keeps the
-    // frame's own bit depth), or null when the stream gives none.
-    Bitmap* frame(int64_t index);
+    // frame's own bit depth). Without a picture the result says why: the stream has none there,
+    // or the error that stopped its decoding.
+    FrameRead read(int64_t index);
+    // The picture of read(index), or null when it gave none.
+    Bitmap* frame(int64_t index) { return read(index).picture; }
     // Releases everything, in the reverse order of opening. Safe to call more than once.
     void close();
 

@@ -2,7 +2,7 @@
 // thumbnail and its "Frame N" text.
 #pragma once
 
-#include "convert/FrameTable.h"
+#include "raster/FrameTable.h"
 
 #include <QStyledItemDelegate>
 

@@ -1,12 +1,9 @@
 // The save-parameters dialog: its pages, change handlers, preview and "OK".
 #include "output/qt/SaveParamDialog.h"
 
-#include "input/PictureReader.h"
-#include "output/ImageQuantizer.h"
-#include "output/StillImageWriters.h"
-#include "output/WriterSupport.h"
+#include "convert/JobObserver.h"
+#include "output/StillImageCodec.h"
 #include "output/qt/PaletteDialog.h"
-#include "raster/Stream.h"
 
 #include <QColorDialog>
 #include <QMouseEvent>
@@ -14,7 +11,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace kelvara {
 
@@ -94,108 +90,20 @@ int rateThousandths(double rate) {
     return static_cast<int>(std::trunc(rate * 1000));
 }
 
-// The TIFF colours entry the page shows for bits, samples and photometric.
-ColorsEntry tiffColorsShown(const SaveParameterSet& set) {
-    const ColorsEntry colors = tiffColorsEntry(set.tiffBitsPerSample, set.tiffSamplesPerPixel);
-    switch (set.tiffPhotometric) {
-    case TiffPhotometric::Cmyk:
-    case TiffPhotometric::YCbCr:
-    case TiffPhotometric::CieLab:
-        return ColorsEntry::C16M;
-    case TiffPhotometric::Rgb:
-    case TiffPhotometric::RgbPalette:
-    case TiffPhotometric::TranspMask:
-        return colors == ColorsEntry::BlackWhite ? ColorsEntry::C16M : colors;
-    case TiffPhotometric::WhiteIsZero:
-    case TiffPhotometric::BlackIsZero:
-        return set.tiffBitsPerSample == 1 ? ColorsEntry::BlackWhite : ColorsEntry::C256;
-    }
-    return colors;
-}
-
-// 2^(bits x samples), the number of colours a depth holds; capped far above 256.
-int64_t colorsOfDepth(int bitsTimesSamples) {
-    if (bitsTimesSamples >= 62)
-        return std::numeric_limits<int64_t>::max();
-    return int64_t(1) << std::max(0, bitsTimesSamples);
-}
-
-// A stream that keeps no data and only counts: its size after writing is the file's size.
-class CountingStream final : public Stream {
-public:
-    size_t read(void*, size_t) override { return 0; }
-    void write(const void*, size_t count) override {
-        m_position += count;
-        m_size = std::max(m_size, m_position);
-    }
-    uint64_t position() const override { return m_position; }
-    void seek(uint64_t position) override { m_position = position; }
-    uint64_t size() const override { return m_size; }
-
-private:
-    uint64_t m_position = 0;
-    uint64_t m_size = 0;
-};
-
 QString bytesText(uint64_t bytes) {
     return QString::number(bytes) + " bytes";
 }
 
-// Reduces a picture to n colours (n <= 256) as the file would store it and gives the palette:
-// ordered dithering to a 1-bit black-and-white picture for two colours, else the quantizer's
-// palette entry in place of every pixel.
-std::vector<Color> reduceToColors(Bitmap& picture, int n, const ProgressCallback& progress) {
-    if (picture.PixelFormat() != PixelFormat::Bits24)
-        picture.SetPixelFormat(PixelFormat::Bits24);
-    const int width = picture.Width(), height = picture.Height();
-    if (picture.Empty())
-        return {};
-    if (n <= 2) {
-        std::vector<std::vector<uint8_t>> bits(static_cast<size_t>(height), std::vector<uint8_t>(width));
-        for (int y = 0; y < height; ++y) {
-            const uint8_t* row = picture.ScanLine(y);
-            for (int x = 0; x < width; ++x) {
-                const uint8_t* p = row + x * 3;
-                const int g = (21 * p[2] + 71 * p[1] + 8 * p[0]) / 400;
-                bits[y][x] = BayerMatrix[x % 8][y % 8] < g ? 1 : 0;
-            }
-        }
-        picture.SetPixelFormat(PixelFormat::Bits1);
-        picture.setPalette({PaletteEntry::fromColor(ColorBlack), PaletteEntry::fromColor(ColorWhite)});
-        for (int y = 0; y < height; ++y)
-            packIndexRow(bits[y].data(), width, 1, picture.ScanLine(y));
-        return {ColorBlack, ColorWhite};
-    }
-    const RgbPicture rgb = rgbPictureOf(picture);
-    const TImageQuantizer quantizer(rgb, n, QuantizerSource::Bitmap);
-    const std::vector<Color>& palette = quantizer.palette();
-    for (int y = 0; y < height; ++y) {
-        uint8_t* row = picture.ScanLine(y);
-        for (int x = 0; x < width; ++x) {
-            uint8_t* p = row + x * 3;
-            const Color c = palette[static_cast<size_t>(quantizer.index(p[2], p[1], p[0]))];
-            p[0] = static_cast<uint8_t>(blueOf(c));
-            p[1] = static_cast<uint8_t>(greenOf(c));
-            p[2] = static_cast<uint8_t>(redOf(c));
-        }
-        reportProgress(progress, static_cast<int>(std::trunc(100.0 / (height + 0.5) * (y + 1))));
-    }
-    return palette;
-}
+// The dialog's progress bar, moved as a job moves its own.
+class ProgressBarObserver final : public JobObserver {
+public:
+    explicit ProgressBarObserver(QProgressBar* bar) : m_bar(bar) {}
+    void setProgressRange(int minimum, int maximum) override { m_bar->setRange(minimum, maximum); }
+    void setProgressPosition(int position) override { m_bar->setValue(position); }
 
-// Each pixel becomes its grey level (21 R + 71 G + 8 B) div 100.
-void convertToGrey(Bitmap& picture) {
-    if (picture.PixelFormat() != PixelFormat::Bits24)
-        picture.SetPixelFormat(PixelFormat::Bits24);
-    for (int y = 0; y < picture.Height(); ++y) {
-        uint8_t* row = picture.ScanLine(y);
-        for (int x = 0; x < picture.Width(); ++x) {
-            uint8_t* p = row + x * 3;
-            const auto grey = static_cast<uint8_t>((21 * p[2] + 71 * p[1] + 8 * p[0]) / 100);
-            p[0] = p[1] = p[2] = grey;
-        }
-    }
-}
+private:
+    QProgressBar* m_bar;
+};
 
 QColor toQColor(Color c) {
     return QColor(redOf(c), greenOf(c), blueOf(c));
@@ -563,55 +471,55 @@ void TSAVEparam::fillPage() {
     const SaveParameterSet& s = m_set;
     switch (page()) {
     case StillImageFormat::Jpeg:
-        Edit22->setText(QString::number(s.jpegQuality));
-        TrackBar13->setValue(s.jpegQuality);
-        ComboBox13->setCurrentIndex(static_cast<int>(s.jpegColorSpace));
-        ComboBox1->setCurrentIndex(static_cast<int>(s.jpegDctMethod));
-        CheckBox2->setChecked(s.jpegOptimalHuffman);
-        CheckBox3->setChecked(s.jpegProgressive);
-        UpDown11->setPosition(s.jpegSmoothing);
-        Edit23->setText(QString::number(s.jpegSmoothing));
+        Edit22->setText(QString::number(s.jpeg.quality));
+        TrackBar13->setValue(s.jpeg.quality);
+        ComboBox13->setCurrentIndex(static_cast<int>(s.jpeg.colorSpace));
+        ComboBox1->setCurrentIndex(static_cast<int>(s.jpeg.dctMethod));
+        CheckBox2->setChecked(s.jpeg.optimalHuffman);
+        CheckBox3->setChecked(s.jpeg.progressive);
+        UpDown11->setPosition(s.jpeg.smoothing);
+        Edit23->setText(QString::number(s.jpeg.smoothing));
         break;
     case StillImageFormat::Jpeg2000:
-        Edit15->setText(QString::number(rateThousandths(s.jp2Rate)));
-        TrackBar1->setValue(rateThousandths(s.jp2Rate));
-        ComboBox15->setCurrentIndex(static_cast<int>(s.jp2ColorSpace));
+        Edit15->setText(QString::number(rateThousandths(s.jpeg2000.rate)));
+        TrackBar1->setValue(rateThousandths(s.jpeg2000.rate));
+        ComboBox15->setCurrentIndex(static_cast<int>(s.jpeg2000.colorSpace));
         break;
     case StillImageFormat::Tiff:
-        ComboBox2->setCurrentIndex(static_cast<int>(s.tiffCompression));
-        ComboBox3->setCurrentIndex(static_cast<int>(s.tiffPhotometric));
+        ComboBox2->setCurrentIndex(static_cast<int>(s.tiff.compression));
+        ComboBox3->setCurrentIndex(static_cast<int>(s.tiff.photometric));
         ComboBox4->setCurrentIndex(colorsIndex(StillImageFormat::Tiff, tiffColorsShown(s)));
         break;
     case StillImageFormat::Gif:
         ComboBox5->setCurrentIndex(s.gifBitsPerPixel - 1);
-        CheckBox4->setChecked(s.gifTransparent);
-        CheckBox5->setChecked(s.gifInterlaced);
-        Panel3->setColor(s.gifTransparentColor);
-        Panel4->setColor(s.gifBackground);
-        transparentColorLabel->setEnabled(s.gifTransparent);
-        Panel3->setEnabled(s.gifTransparent);
+        CheckBox4->setChecked(s.gif.transparent);
+        CheckBox5->setChecked(s.gif.interlaced);
+        Panel3->setColor(s.gif.transparentColor);
+        Panel4->setColor(s.gif.background);
+        transparentColorLabel->setEnabled(s.gif.transparent);
+        Panel3->setEnabled(s.gif.transparent);
         break;
     case StillImageFormat::Bmp:
-        ComboBox6->setCurrentIndex(s.bmpCompression);
+        ComboBox6->setCurrentIndex(s.bmp.compression);
         ComboBox7->setCurrentIndex(colorsIndex(StillImageFormat::Bmp, s.bmpColors));
         break;
     case StillImageFormat::Pcx:
-        ComboBox8->setCurrentIndex(s.pcxCompression);
+        ComboBox8->setCurrentIndex(s.pcx.compression);
         ComboBox9->setCurrentIndex(colorsIndex(StillImageFormat::Pcx, s.pcxColors));
         break;
     case StillImageFormat::Png:
         ComboBox10->setCurrentIndex(colorsIndex(StillImageFormat::Png, s.pngColors));
-        CheckBox6->setChecked(s.pngInterlaced);
-        Panel1->setColor(s.pngBackground);
-        ComboBox11->setCurrentIndex(static_cast<int>(s.pngFilter));
-        ComboBox12->setCurrentIndex(s.pngCompression);
+        CheckBox6->setChecked(s.png.interlaced);
+        Panel1->setColor(s.png.background);
+        ComboBox11->setCurrentIndex(static_cast<int>(s.png.filter));
+        ComboBox12->setCurrentIndex(s.png.compression);
         break;
     case StillImageFormat::Tga:
         ComboBox14->setCurrentIndex(colorsIndex(StillImageFormat::Tga, s.tgaColors));
-        Panel5->setColor(s.tgaBackground);
-        CheckBox1->setChecked(s.tgaCompressed);
-        Edit13->setText(QString::fromStdString(s.tgaName));
-        Edit14->setText(QString::fromStdString(s.tgaDescription));
+        Panel5->setColor(s.tga.background);
+        CheckBox1->setChecked(s.tga.compressed);
+        Edit13->setText(QString::fromStdString(s.tga.name));
+        Edit14->setText(QString::fromStdString(s.tga.description));
         break;
     }
 }
@@ -624,23 +532,17 @@ void TSAVEparam::changed() {
 void TSAVEparam::TrackBar13Change() {
     if (m_filling)
         return;
-    const int quality = TrackBar13->value();
-    const auto colorSpace = static_cast<JpegColorSpace>(std::max(0, ComboBox13->currentIndex()));
-    const auto dctMethod = static_cast<JpegDctMethod>(std::max(0, ComboBox1->currentIndex()));
-    const bool huffman = CheckBox2->isChecked();
-    const int smoothing = integerIn(Edit23, 0);
-    const bool progressive = CheckBox3->isChecked();
-    if (quality == m_set.jpegQuality && colorSpace == m_set.jpegColorSpace &&
-        dctMethod == m_set.jpegDctMethod && huffman == m_set.jpegOptimalHuffman &&
-        smoothing == m_set.jpegSmoothing && progressive == m_set.jpegProgressive)
+    JpegOptions jpeg;
+    jpeg.quality = TrackBar13->value();
+    jpeg.colorSpace = static_cast<JpegColorSpace>(std::max(0, ComboBox13->currentIndex()));
+    jpeg.dctMethod = static_cast<JpegDctMethod>(std::max(0, ComboBox1->currentIndex()));
+    jpeg.optimalHuffman = CheckBox2->isChecked();
+    jpeg.smoothing = integerIn(Edit23, 0);
+    jpeg.progressive = CheckBox3->isChecked();
+    if (jpeg == m_set.jpeg)
         return;
-    m_set.jpegQuality = quality;
-    m_set.jpegColorSpace = colorSpace;
-    m_set.jpegDctMethod = dctMethod;
-    m_set.jpegOptimalHuffman = huffman;
-    m_set.jpegSmoothing = smoothing;
-    m_set.jpegProgressive = progressive;
-    Edit22->setText(QString::number(quality));
+    m_set.jpeg = jpeg;
+    Edit22->setText(QString::number(jpeg.quality));
     changed();
 }
 
@@ -649,7 +551,7 @@ void TSAVEparam::Edit22Change() {
         return;
     const int quality = integerIn(Edit22, 50);
     const int smoothing = integerIn(Edit23, 0);
-    if (quality == m_set.jpegQuality && smoothing == m_set.jpegSmoothing)
+    if (quality == m_set.jpeg.quality && smoothing == m_set.jpeg.smoothing)
         return;
     TrackBar13->setValue(quality);
     TrackBar13Change();
@@ -658,13 +560,13 @@ void TSAVEparam::Edit22Change() {
 void TSAVEparam::TrackBar1Change() {
     if (m_filling)
         return;
-    const double rate = TrackBar1->value() / 1000.0;
-    const auto colorSpace = static_cast<Jpeg2000ColorSpace>(std::max(0, ComboBox15->currentIndex()));
-    if (rate == m_set.jp2Rate && colorSpace == m_set.jp2ColorSpace)
+    Jpeg2000Options jpeg2000 = m_set.jpeg2000;
+    jpeg2000.rate = TrackBar1->value() / 1000.0;
+    jpeg2000.colorSpace = static_cast<Jpeg2000ColorSpace>(std::max(0, ComboBox15->currentIndex()));
+    if (jpeg2000 == m_set.jpeg2000)
         return;
-    m_set.jp2Rate = rate;
-    m_set.jp2ColorSpace = colorSpace;
-    Edit15->setText(QString::number(rateThousandths(rate)));
+    m_set.jpeg2000 = jpeg2000;
+    Edit15->setText(QString::number(rateThousandths(jpeg2000.rate)));
     changed();
 }
 
@@ -672,7 +574,7 @@ void TSAVEparam::Edit15Change() {
     if (m_filling)
         return;
     const double rate = integerIn(Edit15, 1000) / 1000.0;
-    if (rate == m_set.jp2Rate)
+    if (rate == m_set.jpeg2000.rate)
         return;
     TrackBar1->setValue(rateThousandths(rate));
     TrackBar1Change();
@@ -686,7 +588,7 @@ void TSAVEparam::ComboBox2Click() {
     const ColorsEntry colors = colorsAt(StillImageFormat::Tiff, ComboBox4->currentIndex());
     // The two lists are coupled: a new photometric picks the colours it can hold, new colours
     // the photometric that can show them.
-    if (photometric != m_set.tiffPhotometric) {
+    if (photometric != m_set.tiff.photometric) {
         chooseTiffPhotometric(next, photometric);
         const QSignalBlocker blocker(ComboBox4);
         ComboBox4->setCurrentIndex(colorsIndex(
@@ -694,17 +596,13 @@ void TSAVEparam::ComboBox2Click() {
     } else if (colors != tiffColorsEntry(m_set.tiffBitsPerSample, m_set.tiffSamplesPerPixel)) {
         chooseTiffColors(next, colors);
         const QSignalBlocker blocker(ComboBox3);
-        ComboBox3->setCurrentIndex(static_cast<int>(next.tiffPhotometric));
+        ComboBox3->setCurrentIndex(static_cast<int>(next.tiff.photometric));
     }
-    next.tiffCompression = static_cast<TiffCompression>(std::max(0, ComboBox2->currentIndex()));
-    if (next.tiffCompression == m_set.tiffCompression && next.tiffPhotometric == m_set.tiffPhotometric &&
-        next.tiffBitsPerSample == m_set.tiffBitsPerSample &&
+    next.tiff.compression = static_cast<TiffCompression>(std::max(0, ComboBox2->currentIndex()));
+    if (next.tiff == m_set.tiff && next.tiffBitsPerSample == m_set.tiffBitsPerSample &&
         next.tiffSamplesPerPixel == m_set.tiffSamplesPerPixel)
         return;
-    m_set.tiffCompression = next.tiffCompression;
-    m_set.tiffPhotometric = next.tiffPhotometric;
-    m_set.tiffBitsPerSample = next.tiffBitsPerSample;
-    m_set.tiffSamplesPerPixel = next.tiffSamplesPerPixel;
+    m_set = next;
     changed();
 }
 
@@ -713,15 +611,15 @@ void TSAVEparam::ComboBox5Click() {
         return;
     const int bits = std::max(0, ComboBox5->currentIndex()) + 1;
     const bool interlaced = CheckBox5->isChecked();
-    if (bits != m_set.gifBitsPerPixel || interlaced != m_set.gifInterlaced) {
+    if (bits != m_set.gifBitsPerPixel || interlaced != m_set.gif.interlaced) {
         m_set.gifBitsPerPixel = bits;
-        m_set.gifInterlaced = interlaced;
+        m_set.gif.interlaced = interlaced;
         changed();
     }
-    m_set.gifTransparent = CheckBox4->isChecked();
-    transparentColorLabel->setEnabled(m_set.gifTransparent);
-    Panel3->setEnabled(m_set.gifTransparent);
-    m_set.gifInterlaced = CheckBox5->isChecked();
+    m_set.gif.transparent = CheckBox4->isChecked();
+    transparentColorLabel->setEnabled(m_set.gif.transparent);
+    Panel3->setEnabled(m_set.gif.transparent);
+    m_set.gif.interlaced = CheckBox5->isChecked();
 }
 
 void TSAVEparam::ComboBox6Change() {
@@ -729,10 +627,10 @@ void TSAVEparam::ComboBox6Change() {
         return;
     const ColorsEntry colors = colorsAt(StillImageFormat::Bmp, ComboBox7->currentIndex());
     const uint8_t compression = ComboBox6->currentIndex() == 0 ? 0 : 1;
-    if (colors == m_set.bmpColors && compression == m_set.bmpCompression)
+    if (colors == m_set.bmpColors && compression == m_set.bmp.compression)
         return;
     m_set.bmpColors = colors;
-    m_set.bmpCompression = compression;
+    m_set.bmp.compression = compression;
     changed();
 }
 
@@ -741,10 +639,10 @@ void TSAVEparam::ComboBox8Change() {
         return;
     const ColorsEntry colors = colorsAt(StillImageFormat::Pcx, ComboBox9->currentIndex());
     const uint8_t compression = ComboBox8->currentIndex() == 0 ? 0 : 1;
-    if (colors == m_set.pcxColors && compression == m_set.pcxCompression)
+    if (colors == m_set.pcxColors && compression == m_set.pcx.compression)
         return;
     m_set.pcxColors = colors;
-    m_set.pcxCompression = compression;
+    m_set.pcx.compression = compression;
     changed();
 }
 
@@ -752,16 +650,14 @@ void TSAVEparam::ComboBox10Change() {
     if (m_filling)
         return;
     const ColorsEntry colors = colorsAt(StillImageFormat::Png, ComboBox10->currentIndex());
-    const bool interlaced = CheckBox6->isChecked();
-    const auto filter = static_cast<PngFilter>(std::max(0, ComboBox11->currentIndex()));
-    const int compression = std::max(0, ComboBox12->currentIndex());
-    if (colors == m_set.pngColors && interlaced == m_set.pngInterlaced && filter == m_set.pngFilter &&
-        compression == m_set.pngCompression)
+    PngOptions png = m_set.png;
+    png.interlaced = CheckBox6->isChecked();
+    png.filter = static_cast<PngFilter>(std::max(0, ComboBox11->currentIndex()));
+    png.compression = std::max(0, ComboBox12->currentIndex());
+    if (colors == m_set.pngColors && png == m_set.png)
         return;
     m_set.pngColors = colors;
-    m_set.pngInterlaced = interlaced;
-    m_set.pngFilter = filter;
-    m_set.pngCompression = compression;
+    m_set.png = png;
     changed();
 }
 
@@ -770,23 +666,23 @@ void TSAVEparam::ComboBox14Click() {
         return;
     const ColorsEntry colors = colorsAt(StillImageFormat::Tga, ComboBox14->currentIndex());
     const bool compressed = CheckBox1->isChecked();
-    if (colors == m_set.tgaColors && compressed == m_set.tgaCompressed)
+    if (colors == m_set.tgaColors && compressed == m_set.tga.compressed)
         return;
     m_set.tgaColors = colors;
-    m_set.tgaCompressed = compressed;
+    m_set.tga.compressed = compressed;
     changed();
 }
 
 void TSAVEparam::Edit13Change() {
     if (m_filling)
         return;
-    m_set.tgaName = Edit13->text().toStdString();
-    m_set.tgaDescription = Edit14->text().toStdString();
+    m_set.tga.name = Edit13->text().toStdString();
+    m_set.tga.description = Edit14->text().toStdString();
 }
 
 // The palette picker on the first entries of the colour map the last preview left.
 std::optional<Color> TSAVEparam::pickFromColorMap(int entries) {
-    std::vector<Color> colors = m_params.colorMap;
+    std::vector<Color> colors = m_colorMap;
     if (colors.size() > static_cast<size_t>(std::max(0, entries)))
         colors.resize(static_cast<size_t>(std::max(0, entries)));
     return pickPaletteColor(colors);
@@ -796,8 +692,8 @@ std::optional<Color> TSAVEparam::pickFromColorMap(int entries) {
 // else the colour dialog. Gives the swatch's colour after the choice.
 Color TSAVEparam::pickBackground(ColorSwatch* swatch, int bitsTimesSamples) {
     std::optional<Color> picked;
-    if (!m_params.colorMap.empty()) {
-        picked = pickFromColorMap(static_cast<int>(std::min<int64_t>(colorsOfDepth(bitsTimesSamples), 256)));
+    if (!m_colorMap.empty()) {
+        picked = pickFromColorMap(bitsTimesSamples >= 8 ? 256 : 1 << std::max(0, bitsTimesSamples));
     } else if (std::optional<QColor> c = chooseColor(toQColor(swatch->color()))) {
         picked = rgbColor(c->red(), c->green(), c->blue());
     }
@@ -807,34 +703,34 @@ Color TSAVEparam::pickBackground(ColorSwatch* swatch, int bitsTimesSamples) {
 }
 
 void TSAVEparam::Panel3Click() {
-    if (m_params.colorMap.empty()) {
+    if (m_colorMap.empty()) {
         // No preview has left a colour map to pick from: the colour dialog instead.
         if (std::optional<QColor> c = chooseColor(toQColor(Panel3->color())))
             Panel3->setColor(rgbColor(c->red(), c->green(), c->blue()));
     } else if (std::optional<Color> picked = pickFromColorMap(1 << m_set.gifBitsPerPixel)) {
         Panel3->setColor(*picked);
     }
-    m_set.gifTransparentColor = Panel3->color();
+    m_set.gif.transparentColor = Panel3->color();
 }
 
 void TSAVEparam::Panel4Click() {
-    if (m_params.colorMap.empty()) {
+    if (m_colorMap.empty()) {
         if (std::optional<QColor> c = chooseColor(toQColor(Panel4->color())))
             Panel4->setColor(rgbColor(c->red(), c->green(), c->blue()));
     } else if (std::optional<Color> picked = pickFromColorMap(1 << m_set.gifBitsPerPixel)) {
         Panel4->setColor(*picked);
     }
-    m_set.gifBackground = Panel4->color();
+    m_set.gif.background = Panel4->color();
 }
 
 void TSAVEparam::Panel1Click() {
     const ColorDepth depth = colorDepth(StillImageFormat::Png, m_set.pngColors);
-    m_set.pngBackground = pickBackground(Panel1, depth.bitsPerSample * depth.samplesPerPixel);
+    m_set.png.background = pickBackground(Panel1, depth.bitsPerSample * depth.samplesPerPixel);
 }
 
 void TSAVEparam::Panel5Click() {
     const ColorDepth depth = colorDepth(StillImageFormat::Tga, m_set.tgaColors);
-    m_set.tgaBackground = pickBackground(Panel5, depth.bitsPerSample * depth.samplesPerPixel);
+    m_set.tga.background = pickBackground(Panel5, depth.bitsPerSample * depth.samplesPerPixel);
 }
 
 void TSAVEparam::ImageView1ViewChange() {
@@ -858,10 +754,8 @@ void TSAVEparam::Button1Click() {
 }
 
 void TSAVEparam::makePreview() {
-    struct ProgressReset {
-        QProgressBar* bar;
-        ~ProgressReset() { bar->setValue(0); }
-    } reset{ProgressBar1};
+    ProgressBarObserver bar(ProgressBar1);
+    const ProgressReset reset(bar);
 
     const Bitmap& source = ImageView1->picture();
     Bitmap& result = ImageView2->picture();
@@ -872,103 +766,23 @@ void TSAVEparam::makePreview() {
         return;
     }
 
-    int base = 0;
-    int divisor = 1;
-    const ProgressCallback progress = [&](int percent) { ProgressBar1->setValue(percent / divisor + base); };
-
-    // The writer parameters as "Save" would hand them to the writer with this page's options, so
-    // that the size shown is the size of the file; the colour map of the last preview stays.
+    // The file as "Save" would write it with this page's options, then read back: the size shown
+    // is the file's, the result what it holds. Writing fills the first half of the bar.
     const StillImageFormat format = page();
     StillImageSaveOptions options;
     copyPageToSaveOptions(format, m_set, options);
-    std::vector<Color> colorMap = std::move(m_params.colorMap);
-    m_params = writerParams(options, format);
-    m_params.colorMap = std::move(colorMap);
+    options.jpeg2000.format = Jpeg2000Format::CodeStream;
+    const EncodedImage encoded = encodeStillImage(
+        source, options, format, [&bar](int percent) { bar.setProgressPosition(percent / 2); });
+    Label25->setText(bytesText(encoded.bytes.size()));
+    bar.setProgressPosition(50);
+    decodeStillImage(format, encoded.bytes.data(), encoded.bytes.size(), result);
+    // The palette pickers of the GIF, PNG and TGA pages offer the palette of the last preview of a
+    // page whose file keeps one.
+    if (format == StillImageFormat::Gif || format == StillImageFormat::Tiff ||
+        format == StillImageFormat::Png || format == StillImageFormat::Tga)
+        m_colorMap = encoded.palette;
 
-    // Palette reduction keeps the palette as the colour map; plain reduction leaves it.
-    enum class Reduction { None, Palette, Plain };
-    auto reduce = [&](int64_t colors, Reduction reduction) {
-        if (reduction == Reduction::None)
-            return;
-        if (colors > 256) {
-            if (reduction == Reduction::Palette)
-                m_params.colorMap.clear();
-            return;
-        }
-        std::vector<Color> palette = reduceToColors(result, static_cast<int>(colors), progress);
-        if (reduction == Reduction::Palette)
-            m_params.colorMap = std::move(palette);
-    };
-
-    if (format == StillImageFormat::Jpeg || format == StillImageFormat::Jpeg2000) {
-        divisor = 2;
-        MemoryStream encoded;
-        if (format == StillImageFormat::Jpeg) {
-            writeJpeg(encoded, source, m_params, progress);
-        } else {
-            writeJpeg2000(encoded, source, m_params, Jpeg2000Format::CodeStream, progress);
-        }
-        Label25->setText(bytesText(encoded.size()));
-        base = 50;
-        decodePicture(format == StillImageFormat::Jpeg ? PictureFileType::Jpeg
-                                                       : PictureFileType::Jpeg2000CodeStream,
-                      encoded.bytes().data(), encoded.bytes().size(), result);
-    } else {
-        CountingStream counter;
-        int64_t colors = 0;
-        Reduction reduction = Reduction::Palette;
-        bool grey = false;
-        switch (format) {
-        case StillImageFormat::Tiff: {
-            m_params.tiffLzw = defaultTiffLzwHooks();
-            writeTiff(counter, source, m_params, progress);
-            const TiffPhotometric photometric = m_set.tiffPhotometric;
-            const bool greyPhotometric =
-                photometric == TiffPhotometric::WhiteIsZero || photometric == TiffPhotometric::BlackIsZero;
-            grey = greyPhotometric && m_set.tiffBitsPerSample == 8 && m_set.tiffSamplesPerPixel == 1;
-            if (static_cast<int>(photometric) >= static_cast<int>(TiffPhotometric::Cmyk))
-                reduction = Reduction::None;
-            colors = colorsOfDepth(m_set.tiffBitsPerSample * m_set.tiffSamplesPerPixel);
-            break;
-        }
-        case StillImageFormat::Gif:
-            m_params.gifLzw = defaultGifLzwHooks();
-            m_params.bitsPerSample = m_set.gifBitsPerPixel;
-            m_params.samplesPerPixel = 1;
-            writeGif(counter, source, m_params, progress);
-            colors = colorsOfDepth(m_set.gifBitsPerPixel);
-            break;
-        case StillImageFormat::Bmp:
-            writeBmp(counter, source, m_params, progress);
-            reduction = Reduction::Plain;
-            break;
-        case StillImageFormat::Pcx:
-            writePcx(counter, source, m_params, progress);
-            reduction = Reduction::Plain;
-            break;
-        case StillImageFormat::Png:
-            writePng(counter, source, m_params, progress);
-            break;
-        case StillImageFormat::Tga:
-            writeTga(counter, source, m_params, progress);
-            break;
-        case StillImageFormat::Jpeg:
-        case StillImageFormat::Jpeg2000:
-            break;
-        }
-        if (format != StillImageFormat::Tiff && format != StillImageFormat::Gif)
-            colors = colorsOfDepth(m_params.bitsPerSample * m_params.samplesPerPixel);
-        Label25->setText(bytesText(counter.size()));
-
-        result.Assign(source);
-        if (grey) {
-            convertToGrey(result);
-            m_params.colorMap.clear();
-        } else {
-            reduce(colors, reduction);
-        }
-    }
-    ProgressBar1->setValue(0);
     ImageView2->setZoomAndScroll(ImageView1->zoom(), ImageView1->scrollX(), ImageView1->scrollY());
     ImageView2->update();
 }

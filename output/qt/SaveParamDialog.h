@@ -4,7 +4,6 @@
 
 #include "app/Controls.h"
 #include "output/SaveOptions.h"
-#include "output/WriterParams.h"
 #include "preview/qt/ImageView.h"
 
 #include <QCheckBox>
@@ -61,8 +60,8 @@ public:
     void setSaveOptions(StillImageSaveOptions* options) { m_options = options; }
 
     const SaveParameterSet& parameterSet() const { return m_set; }
-    // The writer parameters of the last preview, with the colour map its reduction left.
-    const TIOParams& writerParameters() const { return m_params; }
+    // The palette of the last preview's file that the palette pickers offer.
+    const std::vector<Color>& colorMap() const { return m_colorMap; }
 
     // Seams: the palette picker (the colours offered; the colour picked, none when cancelled)
     // and the colour dialog ColorDialog1 (the colour chosen, none when cancelled).
@@ -145,7 +144,7 @@ public:
     void ImageView1ViewChange();
 
     // Makes the preview of the page in front: the result picture, "Compressed size:" and the
-    // colour map of the writer parameters.
+    // colour map.
     void makePreview();
 
 protected:
@@ -167,7 +166,7 @@ private:
     Color pickBackground(ColorSwatch* swatch, int bitsTimesSamples);
 
     SaveParameterSet m_set;
-    TIOParams m_params;
+    std::vector<Color> m_colorMap;
     StillImageSaveOptions* m_options = nullptr;
     // While the controls are filled their change handlers do nothing.
     bool m_filling = false;

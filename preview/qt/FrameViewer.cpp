@@ -1,7 +1,7 @@
 // The frame viewer: tool bar, status bar and the zoomable view of one extracted frame.
 #include "preview/qt/FrameViewer.h"
 
-#include "convert/FrameTable.h"
+#include "raster/FrameTable.h"
 
 #include <QAbstractItemModel>
 #include <QStyle>

@@ -2,8 +2,8 @@
 // job's 24-bit frame table with a timer of the main window.
 #pragma once
 
-#include "convert/FrameTable.h"
 #include "preview/qt/ImageView.h"
+#include "raster/FrameTable.h"
 
 #include <QWidget>
 

@@ -1,7 +1,7 @@
 // Tests of the frame viewer: opening at a row, previous and next with their enabling, the zoom
 // steps and the zoom rule of the scrolling image view, and a frame list that changes under it.
 #include "AppFixture.h"
-#include "convert/FrameTable.h"
+#include "raster/FrameTable.h"
 
 #include <QTest>
 

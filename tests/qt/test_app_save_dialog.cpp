@@ -2,7 +2,8 @@
 // the coupled TIFF lists, the reductions of the preview, the palette picker and "OK".
 #include "AppFixture.h"
 #include "input/PictureReader.h"
-#include "output/StillImageWriters.h"
+#include "output/ImageQuantizer.h"
+#include "output/StillImageCodec.h"
 #include "raster/Stream.h"
 
 #include <QApplication>
@@ -65,9 +66,19 @@ struct Dialog {
 
 // The size of the file "Save" writes with the given options.
 uint64_t savedSize(const Bitmap& picture, const StillImageSaveOptions& options, StillImageFormat format) {
-    MemoryStream stream;
-    writeStillImage(picture, options, format, stream);
-    return stream.size();
+    return encodeStillImage(picture, options, format).bytes.size();
+}
+
+// Expects the result view to show exactly the picture the file holds, as the picture reader
+// gives it.
+void expectShowsFile(const Bitmap& result, const EncodedImage& file, StillImageFormat format) {
+    Bitmap held;
+    decodeStillImage(format, file.bytes.data(), file.bytes.size(), held);
+    ASSERT_EQ(result.Width(), held.Width());
+    ASSERT_EQ(result.Height(), held.Height());
+    for (int y = 0; y < held.Height(); ++y)
+        for (int x = 0; x < held.Width(); ++x)
+            ASSERT_EQ(result.pixel(x, y), held.pixel(x, y)) << x << ", " << y;
 }
 
 std::set<Color> colorsOf(const Bitmap& bitmap) {
@@ -129,10 +140,10 @@ TEST(SaveDialog, ActivationResetsTheDefaultsLocksThePreviewAndMakesIt) {
 
     // A changed quality is forgotten at the next activation.
     d.TrackBar13->setValue(90);
-    EXPECT_EQ(d.parameterSet().jpegQuality, 90);
+    EXPECT_EQ(d.parameterSet().jpeg.quality, 90);
     EXPECT_EQ(d.Edit22->text(), "90");
     t.show(StillImageFormat::Jpeg);
-    EXPECT_EQ(d.parameterSet().jpegQuality, 50);
+    EXPECT_EQ(d.parameterSet().jpeg.quality, 50);
     EXPECT_EQ(d.TrackBar13->value(), 50);
 }
 
@@ -163,13 +174,13 @@ TEST(SaveDialog, WithLockPreviewUpChangesWaitForPreview) {
     EXPECT_FALSE(d.SpeedButton1->isChecked());
     EXPECT_TRUE(d.Button3->isEnabled());
     d.TrackBar13->setValue(2);
-    EXPECT_EQ(d.parameterSet().jpegQuality, 2);
+    EXPECT_EQ(d.parameterSet().jpeg.quality, 2);
     EXPECT_EQ(t.compressedSize(), before);
     EXPECT_EQ(t.result().pixel(10, 10), pixelBefore);
 
     QTest::mouseClick(d.Button3, Qt::LeftButton);
     StillImageSaveOptions low = defaultSaveOptions(StillImageFormat::Jpeg);
-    low.jpegQuality = 2;
+    low.jpeg.quality = 2;
     EXPECT_EQ(t.compressedSize(), savedSize(t.source, low, StillImageFormat::Jpeg));
     EXPECT_LT(t.compressedSize(), before);
 
@@ -185,14 +196,14 @@ TEST(SaveDialog, JpegEditsReadTheirNumbersOrTheirDefaults) {
     Dialog t(StillImageFormat::Jpeg);
     TSAVEparam& d = t.d;
     d.Edit23->setText("7");
-    EXPECT_EQ(d.parameterSet().jpegSmoothing, 7);
+    EXPECT_EQ(d.parameterSet().jpeg.smoothing, 7);
     d.Edit23->setText("x");
-    EXPECT_EQ(d.parameterSet().jpegSmoothing, 0);
+    EXPECT_EQ(d.parameterSet().jpeg.smoothing, 0);
     d.Edit22->setText("33");
     EXPECT_EQ(d.TrackBar13->value(), 33);
-    EXPECT_EQ(d.parameterSet().jpegQuality, 33);
+    EXPECT_EQ(d.parameterSet().jpeg.quality, 33);
     d.Edit22->setText("");
-    EXPECT_EQ(d.parameterSet().jpegQuality, 50);
+    EXPECT_EQ(d.parameterSet().jpeg.quality, 50);
 }
 
 TEST(SaveDialog, TiffListsAreCoupled) {
@@ -223,27 +234,32 @@ TEST(SaveDialog, TiffListsAreCoupled) {
 
     d.ComboBox2->setCurrentText("LZW");
     d.Button1Click();
-    EXPECT_EQ(t.options.tiffCompression, TiffCompression::Lzw);
-    EXPECT_EQ(t.options.tiffPhotometric, TiffPhotometric::WhiteIsZero);
+    EXPECT_EQ(t.options.tiff.compression, TiffCompression::Lzw);
+    EXPECT_EQ(t.options.tiff.photometric, TiffPhotometric::WhiteIsZero);
     EXPECT_EQ(t.options.bitsPerSample, 8);
     EXPECT_EQ(t.options.samplesPerPixel, 1);
 }
 
-TEST(SaveDialog, GreyTiffPreviewIsGreyAndReducedTiffKeepsItsPalette) {
+TEST(SaveDialog, GreyTiffPreviewShowsTheSavedFileAndReducedTiffKeepsItsPalette) {
     Dialog t(StillImageFormat::Tiff);
     TSAVEparam& d = t.d;
     // The first preview of the page, made with the lock up and "&Preview".
     d.SpeedButton1->click();
     d.ComboBox3->setCurrentText("BLACKISZERO/Gray");
     d.Button3Click();
-    const Color s = t.source.pixel(50, 20);
-    const int grey = (21 * redOf(s) + 71 * greenOf(s) + 8 * blueOf(s)) / 100;
-    EXPECT_EQ(t.result().pixel(50, 20), rgbColor(grey, grey, grey));
-    EXPECT_TRUE(d.writerParameters().colorMap.empty());
+    // "Save" writes a grey 8-bit TIFF as a palette of 256 colours: the preview shows exactly what
+    // that file holds, and its palette is the colour map.
+    d.Button1Click();
+    ASSERT_EQ(t.options.tiff.photometric, TiffPhotometric::BlackIsZero);
+    const EncodedImage file = encodeStillImage(t.source, t.options, StillImageFormat::Tiff);
+    expectShowsFile(t.result(), file, StillImageFormat::Tiff);
+    EXPECT_EQ(t.compressedSize(), file.bytes.size());
+    EXPECT_EQ(d.colorMap(), file.palette);
+    EXPECT_EQ(d.colorMap().size(), 256u);
 
     d.ComboBox4->setCurrentText("16");
     d.Button3Click();
-    EXPECT_EQ(d.writerParameters().colorMap.size(), 16u);
+    EXPECT_EQ(d.colorMap().size(), 16u);
     EXPECT_LE(colorsOf(t.result()).size(), 16u);
 }
 
@@ -252,25 +268,30 @@ TEST(SaveDialog, BlackAndWhiteGifPreviewAndItsPalettePicker) {
     TSAVEparam& d = t.d;
     EXPECT_EQ(d.ComboBox5->currentText(), "256");
     EXPECT_FALSE(d.Panel3->isEnabled());
-    EXPECT_EQ(d.writerParameters().colorMap.size(), 256u);
+    EXPECT_EQ(d.colorMap().size(), 256u);
 
     d.ComboBox5->setCurrentText("B/W");
-    EXPECT_EQ(t.result().PixelFormat(), PixelFormat::Bits1);
     EXPECT_EQ(colorsOf(t.result()), (std::set<Color>{ColorBlack, ColorWhite}));
     // Ordered dithering: pixel (5, 3) is white when the Bayer entry there, 27, is below g.
     const Color s = t.source.pixel(5, 3);
     const int g = (21 * redOf(s) + 71 * greenOf(s) + 8 * blueOf(s)) / 400;
     EXPECT_EQ(t.result().pixel(5, 3), 27 < g ? ColorWhite : ColorBlack);
+    EXPECT_EQ(BayerMatrix[5][3], 27);
     StillImageSaveOptions bw = defaultSaveOptions(StillImageFormat::Gif);
     bw.bitsPerSample = 1;
     EXPECT_EQ(t.compressedSize(), savedSize(t.source, bw, StillImageFormat::Gif));
+    expectShowsFile(t.result(), encodeStillImage(t.source, bw, StillImageFormat::Gif), StillImageFormat::Gif);
 
-    // Mid-grey (g = 32) dithers to white on exactly the 32 matrix entries below 32.
+    // Mid-grey (g = 32) dithers to white on exactly the 32 matrix entries below 32. Two pixels of
+    // the neighbouring greys 127 (g = 31) and 129 (g = 32), placed where their g changes nothing,
+    // make it a picture of three colours: one of one or two colours is stored exactly.
     Bitmap grey;
     grey.SetPixelFormat(PixelFormat::Bits24);
     grey.SetSize(8, 8);
     grey.Canvas().Brush.Color = rgbColor(128, 128, 128);
     grey.Canvas().FillRect({0, 0, 8, 8});
+    grey.setPixel(0, 1, rgbColor(127, 127, 127)); // entry 32
+    grey.setPixel(7, 7, rgbColor(129, 129, 129)); // entry 21
     d.setSource(grey);
     d.Button3Click();
     int white = 0;
@@ -296,8 +317,8 @@ TEST(SaveDialog, BlackAndWhiteGifPreviewAndItsPalettePicker) {
     EXPECT_EQ(d.Panel3->color(), ColorBlack);
 
     d.Button1Click();
-    EXPECT_EQ(t.options.gifBackground, ColorWhite);
-    EXPECT_TRUE(t.options.gifTransparent);
+    EXPECT_EQ(t.options.gif.background, ColorWhite);
+    EXPECT_TRUE(t.options.gif.transparent);
     EXPECT_EQ(t.options.bitsPerSample, 1);
 }
 
@@ -313,17 +334,17 @@ TEST(SaveDialog, PngAndTgaBackgroundsUseThePaletteOnlyWhenThereIsOne) {
     d.Panel1Click();
     EXPECT_EQ(colorDialogs, 1);
     EXPECT_TRUE(t.pickerSizes.empty());
-    EXPECT_EQ(d.parameterSet().pngBackground, rgbColor(10, 20, 30));
+    EXPECT_EQ(d.parameterSet().png.background, rgbColor(10, 20, 30));
 
     d.ComboBox10->setCurrentText("256");
-    EXPECT_EQ(d.writerParameters().colorMap.size(), 256u);
-    t.pickerAnswer = d.writerParameters().colorMap[3];
+    EXPECT_EQ(d.colorMap().size(), 256u);
+    t.pickerAnswer = d.colorMap()[3];
     d.Panel1Click();
     EXPECT_EQ(colorDialogs, 1);
     ASSERT_EQ(t.pickerSizes, std::vector<size_t>{256});
     EXPECT_EQ(d.Panel1->color(), *t.pickerAnswer);
     d.Button1Click();
-    EXPECT_EQ(t.options.pngBackground, *t.pickerAnswer);
+    EXPECT_EQ(t.options.png.background, *t.pickerAnswer);
     EXPECT_EQ(t.options.bitsPerSample, 8);
     EXPECT_EQ(t.options.samplesPerPixel, 1);
 
@@ -361,7 +382,7 @@ TEST(SaveDialog, Jpeg2000PreviewIsReadBackAndTheRateEditFollowsTheTrackBar) {
     EXPECT_EQ(d.ComboBox15->currentText(), "YCbCr");
     ASSERT_EQ(t.result().Width(), 64);
     StillImageSaveOptions options = defaultSaveOptions(StillImageFormat::Jpeg2000);
-    options.jp2Format = Jpeg2000Format::CodeStream;
+    options.jpeg2000.format = Jpeg2000Format::CodeStream;
     EXPECT_EQ(t.compressedSize(), savedSize(t.source, options, StillImageFormat::Jpeg2000));
 
     for (int position : {290, 1, 1000, 570}) {
@@ -374,8 +395,8 @@ TEST(SaveDialog, Jpeg2000PreviewIsReadBackAndTheRateEditFollowsTheTrackBar) {
     EXPECT_EQ(redOf(c), greenOf(c));
     EXPECT_EQ(greenOf(c), blueOf(c));
     d.Button1Click();
-    EXPECT_DOUBLE_EQ(t.options.jp2Rate, 0.57);
-    EXPECT_EQ(t.options.jp2ColorSpace, Jpeg2000ColorSpace::Gray);
+    EXPECT_DOUBLE_EQ(t.options.jpeg2000.rate, 0.57);
+    EXPECT_EQ(t.options.jpeg2000.colorSpace, Jpeg2000ColorSpace::Gray);
     EXPECT_EQ(t.options.samplesPerPixel, 1);
 }
 
@@ -417,19 +438,19 @@ TEST(SaveDialog, ATgaNameTypedThenOkAtOnceIsCopied) {
         QTest::mouseClick(d.Button1, Qt::LeftButton);
     });
     ASSERT_TRUE(d.execute(StillImageFormat::Tga, source, options));
-    EXPECT_EQ(options.tgaName, "Sunset");
-    EXPECT_EQ(options.tgaDescription, "over the bay");
-    EXPECT_TRUE(options.tgaCompressed);
+    EXPECT_EQ(options.tga.name, "Sunset");
+    EXPECT_EQ(options.tga.description, "over the bay");
+    EXPECT_TRUE(options.tga.compressed);
     EXPECT_EQ(options.bitsPerSample, 8);
     EXPECT_EQ(options.samplesPerPixel, 3);
 
     // Cancel copies nothing.
     StillImageSaveOptions untouched;
-    untouched.tgaName = "kept";
+    untouched.tga.name = "kept";
     QTimer::singleShot(0, &d, [&] {
         d.Edit13->setText("other");
         QTest::mouseClick(d.Button2, Qt::LeftButton);
     });
     EXPECT_FALSE(d.execute(StillImageFormat::Tga, source, untouched));
-    EXPECT_EQ(untouched.tgaName, "kept");
+    EXPECT_EQ(untouched.tga.name, "kept");
 }

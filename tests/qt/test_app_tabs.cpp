@@ -188,7 +188,7 @@ TEST(GetFramesTab, SaveWritesFilesThatOtherDecodersRead) {
     StillImageFormat shownPage = StillImageFormat::Bmp;
     f.runSaveDialog = [&](StillImageFormat& page, const Bitmap&, StillImageSaveOptions& options) {
         shownPage = page;
-        options.tiffCompression = TiffCompression::Lzw;
+        options.tiff.compression = TiffCompression::Lzw;
         return true;
     };
     const std::string out = dir.file("out");

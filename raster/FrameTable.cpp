@@ -1,5 +1,5 @@
 // A frame table of 24-bit bitmaps, numbered from 1.
-#include "convert/FrameTable.h"
+#include "raster/FrameTable.h"
 
 #include "raster/Error.h"
 

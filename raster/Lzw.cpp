@@ -1,0 +1,222 @@
+// The LZW encoder and decoder of GIF and TIFF, GIF's sub-block reader and its row order.
+#include "raster/Lzw.h"
+
+#include "raster/Stream.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace kelvara {
+
+namespace {
+
+constexpr int MaxCodes = 4096;
+constexpr int MaxCodeWidth = 12;
+
+} // namespace
+
+// ---- encoder ----
+
+LzwEncoder::LzwEncoder(LzwMode mode, int codeSize, std::vector<uint8_t>& out)
+    : m_sink{out}, m_msbFirst(mode == LzwMode::Tiff), m_early(mode == LzwMode::Tiff ? 1 : 0),
+      m_literalMask((1 << codeSize) - 1), m_clearCode(1 << codeSize), m_endCode(m_clearCode + 1),
+      m_tableLimit(mode == LzwMode::Tiff ? MaxCodes - 2 : MaxCodes), m_initialWidth(codeSize + 1),
+      m_codeWidth(m_initialWidth), m_freeCode(m_clearCode + 2) {
+    writeCode(m_clearCode);
+}
+
+void LzwEncoder::writeCode(int code) {
+    if (m_msbFirst)
+        m_msb.put(static_cast<uint32_t>(code), m_codeWidth);
+    else
+        m_lsb.put(static_cast<uint32_t>(code), m_codeWidth);
+    // Width changes take effect right after a code: back to the start after a clear, one bit
+    // more once the next free code no longer fits (TIFF one code early), never past 12.
+    if (code == m_clearCode)
+        m_codeWidth = m_initialWidth;
+    else if (m_codeWidth < MaxCodeWidth && m_freeCode >= (1 << m_codeWidth) - m_early)
+        ++m_codeWidth;
+}
+
+void LzwEncoder::add(const uint8_t* data, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        const int k = data[i] & m_literalMask;
+        if (!m_started) {
+            m_prefix = k;
+            m_started = true;
+            continue;
+        }
+        int slot = 0;
+        const int code = m_table.find(m_prefix, k, slot);
+        if (code >= 0) {
+            m_prefix = code;
+            continue;
+        }
+        writeCode(m_prefix);
+        if (m_freeCode < m_tableLimit) {
+            m_table.insert(slot, m_prefix, k, m_freeCode);
+            ++m_freeCode;
+        } else {
+            writeCode(m_clearCode);
+            m_table.clear();
+            m_freeCode = m_clearCode + 2;
+        }
+        m_prefix = k;
+    }
+}
+
+void LzwEncoder::finish() {
+    if (m_started)
+        writeCode(m_prefix);
+    writeCode(m_endCode);
+    if (m_msbFirst)
+        m_msb.flush();
+    else
+        m_lsb.flush();
+}
+
+// ---- decoder ----
+
+namespace {
+
+// Follows a table entry back to its first byte and appends the string, front to back, as far as
+// the cap allows. Returns the string's first byte.
+int emitString(int code, const std::vector<int16_t>& prefix, const std::vector<uint8_t>& suffix,
+               std::vector<uint8_t>& stack, std::vector<uint8_t>& out, size_t cap) {
+    stack.clear();
+    while (code >= 0) {
+        stack.push_back(suffix[static_cast<size_t>(code)]);
+        code = prefix[static_cast<size_t>(code)];
+        if (stack.size() > MaxCodes)
+            throw LzwError(LzwMessages::Damaged);
+    }
+    for (auto it = stack.rbegin(); it != stack.rend() && out.size() < cap; ++it)
+        out.push_back(*it);
+    return stack.back();
+}
+
+} // namespace
+
+LzwStop decodeLzw(LzwMode mode, int codeSize, const uint8_t* data, size_t size, size_t limit,
+                  std::vector<uint8_t>& out, LzwAfterLimit afterLimit) {
+    if (codeSize < 1 || codeSize > 11)
+        throw LzwError(LzwMessages::Damaged);
+    const bool msbFirst = mode == LzwMode::Tiff;
+    const int early = mode == LzwMode::Tiff ? 1 : 0;
+    const int clearCode = 1 << codeSize;
+    const int endCode = clearCode + 1;
+    const size_t cap = limit > std::numeric_limits<size_t>::max() - out.size()
+                           ? std::numeric_limits<size_t>::max()
+                           : out.size() + limit;
+    std::vector<int16_t> prefix(MaxCodes, -1);
+    std::vector<uint8_t> suffix(MaxCodes, 0);
+    for (int i = 0; i < clearCode; ++i)
+        suffix[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+    std::vector<uint8_t> stack;
+    out.reserve(std::min<size_t>(cap, out.size() + (size_t(1) << 26)));
+
+    int codeWidth = codeSize + 1;
+    int next = clearCode + 2;
+    int old = -1;
+    uint64_t accumulator = 0;
+    int bits = 0;
+    size_t pos = 0;
+    for (;;) {
+        if (out.size() >= cap && afterLimit == LzwAfterLimit::Stop)
+            return LzwStop::Filled;
+        while (bits < codeWidth && pos < size) {
+            if (msbFirst)
+                accumulator = (accumulator << 8) | data[pos++];
+            else
+                accumulator |= static_cast<uint64_t>(data[pos++]) << bits;
+            bits += 8;
+        }
+        if (bits < codeWidth)
+            return LzwStop::OutOfData;
+        int code;
+        if (msbFirst) {
+            code = static_cast<int>((accumulator >> (bits - codeWidth)) & ((1u << codeWidth) - 1));
+        } else {
+            code = static_cast<int>(accumulator & ((1u << codeWidth) - 1));
+            accumulator >>= codeWidth;
+        }
+        bits -= codeWidth;
+
+        if (code == clearCode) {
+            codeWidth = codeSize + 1;
+            next = clearCode + 2;
+            old = -1;
+            continue;
+        }
+        if (code == endCode)
+            return LzwStop::EndCode;
+        if (old < 0) {
+            // The first code after a clear must be a literal.
+            if (code >= clearCode)
+                throw LzwError(LzwMessages::Damaged);
+            if (out.size() < cap)
+                out.push_back(static_cast<uint8_t>(code));
+            old = code;
+            continue;
+        }
+        int first;
+        if (code < next && (code < clearCode || code > endCode)) {
+            first = emitString(code, prefix, suffix, stack, out, cap);
+        } else if (code == next) {
+            // The string being defined: the previous one and its own first byte.
+            first = emitString(old, prefix, suffix, stack, out, cap);
+            if (out.size() < cap)
+                out.push_back(static_cast<uint8_t>(first));
+        } else {
+            throw LzwError(LzwMessages::Damaged);
+        }
+        if (next < MaxCodes) {
+            prefix[static_cast<size_t>(next)] = static_cast<int16_t>(old);
+            suffix[static_cast<size_t>(next)] = static_cast<uint8_t>(first);
+            ++next;
+            if (codeWidth < MaxCodeWidth && next >= (1 << codeWidth) - early)
+                ++codeWidth;
+        }
+        old = code;
+    }
+}
+
+// ---- GIF framing ----
+
+std::vector<uint8_t> readGifSubBlocks(Stream& stream, bool& terminated) {
+    std::vector<uint8_t> data;
+    terminated = false;
+    for (;;) {
+        uint8_t n = 0;
+        if (stream.read(&n, 1) != 1)
+            return data;
+        if (n == 0) {
+            terminated = true;
+            return data;
+        }
+        const size_t old = data.size();
+        data.resize(old + n);
+        const size_t got = stream.read(data.data() + old, n);
+        data.resize(old + got);
+        if (got < n)
+            return data;
+    }
+}
+
+std::vector<int> gifRowOrder(int height, bool interlaced) {
+    std::vector<int> rows;
+    rows.reserve(static_cast<size_t>(std::max(height, 0)));
+    if (!interlaced) {
+        for (int y = 0; y < height; ++y)
+            rows.push_back(y);
+        return rows;
+    }
+    static constexpr int Start[4] = {0, 4, 2, 1};
+    static constexpr int Step[4] = {8, 8, 4, 2};
+    for (int pass = 0; pass < 4; ++pass)
+        for (int y = Start[pass]; y < height; y += Step[pass])
+            rows.push_back(y);
+    return rows;
+}
+
+} // namespace kelvara
