@@ -1,5 +1,6 @@
 // Tests of the AVI frame source on fixtures of our own, on codec fixtures made by ffmpeg and on
 // real-world samples.
+#include "raster/Stream.h"
 #include "support/AviWriter.h"
 #include "support/TestUtil.h"
 #include "video/FrameSource.h"
@@ -27,6 +28,19 @@ AviFixture fixture24(int width, int height, int frames) {
     for (int i = 0; i < frames; ++i)
         f.frames.push_back(dibBits24(width, height, [&](int x, int y) { return patternColor(i, x, y); }));
     return f;
+}
+
+// Sets the width and height of the file's first stream format ('strf') to claim another size.
+void claimFormatSize(const std::string& path, int32_t width, int32_t height) {
+    std::vector<uint8_t> bytes = readFile(path);
+    const std::string text(bytes.begin(), bytes.end());
+    const size_t strf = text.find("strf");
+    ASSERT_NE(strf, std::string::npos);
+    for (int k = 0; k < 4; ++k) {
+        bytes[strf + 12 + k] = uint8_t(uint32_t(width) >> (8 * k));
+        bytes[strf + 16 + k] = uint8_t(uint32_t(height) >> (8 * k));
+    }
+    writeFileAtomically(path, bytes.data(), bytes.size());
 }
 
 std::string messageOf(const std::string& path) {
@@ -183,6 +197,36 @@ TEST(FrameSource, OpeningFailuresGiveTheirMessages) {
         writeAvi(path, f);
         EXPECT_EQ(messageOf(path), c.message);
     }
+}
+
+// A stream format that claims a larger picture than the decoder makes: the reader reports the
+// pictures' size, so no job sizes its pictures by the claim. A claim no picture bears out and no
+// picture could have is refused.
+TEST(FrameSource, AFormatClaimingALargerPictureIsNotBelieved) {
+    ScratchDir dir;
+    const std::string path = dir.file("claims.avi");
+    makeCodecFixture(path, "mpeg4", 48, 32, 4, false);
+    claimFormatSize(path, 10000, 10000);
+    FrameReader reader;
+    reader.open(path);
+    EXPECT_EQ(reader.facts().width, 48);
+    EXPECT_EQ(reader.facts().height, 32);
+    Bitmap* first = reader.frame(0);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->Width(), 48);
+    EXPECT_EQ(first->Height(), 32);
+
+    // A smaller claim stands: it is the size the video reports.
+    claimFormatSize(path, 40, 30);
+    reader.open(path);
+    EXPECT_EQ(reader.facts().width, 40);
+    EXPECT_EQ(reader.facts().height, 30);
+
+    // Uncompressed frames that claim no size at all give no picture to take the size from.
+    const std::string raw = dir.file("raw.avi");
+    writeAvi(raw, fixture24(4, 4, 2));
+    claimFormatSize(raw, 0, 0);
+    EXPECT_EQ(messageOf(raw), FrameSourceMessages::Format);
 }
 
 // Every prefix of a valid file either fails with one of the messages or reads frames safely.
