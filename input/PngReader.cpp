@@ -34,7 +34,7 @@ void errorJump(png_structp png, png_const_charp) {
     png_longjmp(png, 1);
 }
 
-enum class Outcome { Ok, NotValid, TooLarge };
+enum class Outcome { Ok, NotValid, TooLarge, NoData };
 
 // Decodes to 8-bit RGBA rows. The buffers live in the caller: an error jumps back here, past
 // no C++ object of this function.
@@ -57,9 +57,15 @@ Outcome decodeRgba(Source& source, std::vector<uint8_t>& rgba, std::vector<png_b
     png_read_info(png, info);
     width = png_get_image_width(png, info);
     height = png_get_image_height(png, info);
-    if (width == 0 || height == 0 || int64_t(width) * height > Bitmap::MaxPixels) {
+    if (width == 0 || height == 0 || width > MaxPictureSide || height > MaxPictureSide ||
+        int64_t(width) * height > MaxPictureArea) {
         png_destroy_read_struct(&png, &info, nullptr);
         return Outcome::TooLarge;
+    }
+    // The rows as stored, each with its filter byte, must come out of the file's deflated data.
+    if ((uint64_t(png_get_rowbytes(png, info)) + 1) * height > uint64_t(source.size) * MaxDeflateInflation) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return Outcome::NoData;
     }
     // Everything to 8-bit RGBA: palettes and grey expanded, transparency to alpha, 16 bits cut.
     png_set_expand(png);
@@ -92,8 +98,13 @@ void decodePng(const uint8_t* data, size_t size, Bitmap& picture) {
     std::vector<png_bytep> rowPointers;
     uint32_t width = 0, height = 0;
     const Outcome outcome = decodeRgba(source, rgba, rowPointers, width, height);
-    if (outcome == Outcome::TooLarge)
-        fail(Kind, PictureReaderMessages::TooLarge);
+    if (outcome == Outcome::TooLarge) {
+        if (width == 0 || height == 0)
+            fail(Kind, PictureReaderMessages::NotValid);
+        throw PictureReadError(PictureReaderMessages::tooLarge(Kind, width, height));
+    }
+    if (outcome == Outcome::NoData)
+        fail(Kind, PictureReaderMessages::Truncated);
     if (outcome != Outcome::Ok)
         fail(Kind, source.position >= source.size ? PictureReaderMessages::Truncated
                                                   : PictureReaderMessages::NotValid);

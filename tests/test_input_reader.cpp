@@ -238,12 +238,12 @@ TEST_F(InputReader, HeadersAskingForTooMuchAreRefused) {
     pcx[9] = pcx[11] = 0x0F;
     pcx[65] = 3;
     pcx[66] = 0xA0, pcx[67] = 0x0F;
-    const std::string tooLarge = " image is too large";
     const std::string truncated = " image is truncated";
     const Case cases[] = {
-        {PictureFileType::Gif, gif, "GIF" + tooLarge},
+        {PictureFileType::Gif, gif, PictureReaderMessages::tooLarge("GIF", 65535, 65535)},
         {PictureFileType::Gif, shortGif, "GIF" + truncated},
-        {PictureFileType::PortableAnymap, bytesOf("P6\n100000 100000\n255\n"), "Portable pixmap" + tooLarge},
+        {PictureFileType::PortableAnymap, bytesOf("P6\n100000 100000\n255\n"),
+         PictureReaderMessages::tooLarge("Portable pixmap", 100000, 100000)},
         {PictureFileType::PortableAnymap, bytesOf("P6\n1000 1000\n255\n\x01\x02"),
          "Portable pixmap" + truncated},
         {PictureFileType::Targa, tga, "Targa" + truncated},
