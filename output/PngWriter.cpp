@@ -158,6 +158,8 @@ void writePng(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pro
         throw OutputError(OutputMessages::PngCreate);
     }
     png_set_write_fn(png, &context, pngWrite, pngFlush);
+    // PNG allows 2^31 - 1 pixels a side; libpng's own default stops at a million.
+    png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
 
     bool ok;
     try {
@@ -170,7 +172,7 @@ void writePng(Stream& stream, const Bitmap& bitmap, TIOParams& params, const Pro
     if (!ok) {
         if (context.streamFailed)
             throw StreamError(context.message);
-        throw OutputError(context.message);
+        throw OutputError(std::string(OutputMessages::PngWrite) + " (libpng: " + context.message + ")");
     }
 }
 

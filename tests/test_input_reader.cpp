@@ -10,8 +10,11 @@
 #include "support/TestUtil.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <chrono>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -58,6 +61,7 @@ const Written WrittenFiles[] = {
     {"pixmap.pxm", "-format ppm", 0},
     {"none.tif", "-compress None", 0},
     {"lzw.tif", "-compress LZW", 0},
+    {"zip.tif", "-compress Zip", 0},
     {"predictor.tif", "-compress LZW -define tiff:predictor=2", 0},
     {"packbits.tiff", "-compress RLE", 0},
     {"bigendian.tif", "-compress LZW -endian MSB", 0},
@@ -257,6 +261,121 @@ TEST_F(InputReader, HeadersAskingForTooMuchAreRefused) {
         } catch (const PictureReadError& e) {
             EXPECT_EQ(e.what(), c.message);
         }
+    }
+}
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void putBe16(Bytes& b, size_t at, uint32_t v) {
+    b[at] = uint8_t(v >> 8);
+    b[at + 1] = uint8_t(v);
+}
+
+// The picture size in a JPEG's start-of-frame segment.
+void setJpegSize(Bytes& b, uint32_t width, uint32_t height) {
+    for (size_t at = 2; at + 9 < b.size(); ++at)
+        if (b[at] == 0xFF && (b[at + 1] == 0xC0 || b[at + 1] == 0xC2)) {
+            putBe16(b, at + 5, height);
+            putBe16(b, at + 7, width);
+            return;
+        }
+    ADD_FAILURE() << "no start of frame";
+}
+
+// The size in a PNG's header chunk, with the chunk's check value made right again.
+void setPngSize(Bytes& b, uint32_t width, uint32_t height) {
+    putBe16(b, 16, width >> 16);
+    putBe16(b, 18, width & 0xFFFF);
+    putBe16(b, 20, height >> 16);
+    putBe16(b, 22, height & 0xFFFF);
+    const uint32_t crc = uint32_t(::crc32(::crc32(0, nullptr, 0), b.data() + 12, 17));
+    putBe16(b, 29, crc >> 16);
+    putBe16(b, 31, crc & 0xFFFF);
+}
+
+// A field of one value in the first directory of a little-endian TIFF.
+void setTiffField(Bytes& b, uint16_t tag, uint32_t value) {
+    auto le16 = [&](size_t at) { return uint32_t(b[at] | (b[at + 1] << 8)); };
+    ASSERT_EQ(b[0], 'I');
+    const size_t ifd = le16(4) | (le16(6) << 16);
+    for (uint32_t i = 0, n = le16(ifd); i < n; ++i) {
+        const size_t entry = ifd + 2 + 12 * i;
+        if (le16(entry) != tag)
+            continue;
+        const int bytes = le16(entry + 2) == 3 ? 2 : 4;
+        for (int k = 0; k < bytes; ++k)
+            b[entry + 8 + k] = uint8_t(value >> (8 * k));
+        return;
+    }
+    ADD_FAILURE() << "no field " << tag;
+}
+
+} // namespace
+
+// Valid files with a few bytes changed: pictures above the size limit, pictures larger than
+// their data could fill, data that ends early, a compression nobody knows and a palette cut
+// off. Each is refused at once with its reason, never made into a picture.
+TEST_F(InputReader, DamagedFilesAreRefusedNotTurnedIntoPictures) {
+    struct Case {
+        const char* file;
+        std::function<void(Bytes&)> damage;
+        std::string message;
+    };
+    const std::string truncated = " image is truncated";
+    const Case cases[] = {
+        {"photo.jpg", [](Bytes& b) { setJpegSize(b, 16384, 16384); },
+         PictureReaderMessages::tooLarge("JPEG", 16384, 16384)},
+        {"photo.jpg", [](Bytes& b) { setJpegSize(b, 8000, 8000); }, "JPEG" + truncated},
+        // The scan cut in the middle, the end-of-image marker after it.
+        {"photo.jpg",
+         [](Bytes& b) {
+             b.resize(b.size() * 2 / 3);
+             b.insert(b.end(), {0xFF, 0xD9});
+         },
+         "JPEG" + truncated},
+        {"picture.png", [](Bytes& b) { setPngSize(b, 16384, 16384); },
+         PictureReaderMessages::tooLarge("PNG", 16384, 16384)},
+        {"picture.png", [](Bytes& b) { setPngSize(b, 8000, 8000); }, "PNG" + truncated},
+        {"none.tif", [](Bytes& b) { setTiffField(b, 259, 12345); },
+         PictureReaderMessages::message("TIFF", PictureReaderMessages::Unsupported)},
+        {"zip.tif",
+         [](Bytes& b) {
+             setTiffField(b, 256, 16384);
+             setTiffField(b, 257, 16384);
+         },
+         PictureReaderMessages::tooLarge("TIFF", 16384, 16384)},
+        {"zip.tif",
+         [](Bytes& b) {
+             setTiffField(b, 256, 8000);
+             setTiffField(b, 257, 8000);
+             setTiffField(b, 278, 8000);
+         },
+         "TIFF" + truncated},
+        {"group3.tif",
+         [](Bytes& b) {
+             setTiffField(b, 257, 16000);
+             setTiffField(b, 278, 16000);
+         },
+         "TIFF" + truncated},
+        {"palette.pcx", [](Bytes& b) { b.resize(b.size() - 100); }, "PCX" + truncated},
+        {"v3.bmp", [](Bytes& b) { b[21] = 0x01; }, PictureReaderMessages::tooLarge("Bitmap", 16777253, 23)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + ": " + c.message);
+        Bytes bytes = readFile(path(c.file));
+        Bitmap picture;
+        ASSERT_NO_THROW(decodePicture(*pictureFileTypeForPath(c.file), bytes.data(), bytes.size(), picture));
+        c.damage(bytes);
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            decodePicture(*pictureFileTypeForPath(c.file), bytes.data(), bytes.size(), picture);
+            ADD_FAILURE() << "read as a picture";
+        } catch (const PictureReadError& e) {
+            EXPECT_EQ(e.what(), c.message);
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     }
 }
 
