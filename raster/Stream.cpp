@@ -288,30 +288,36 @@ void OutputFile::linkInto(const std::string& from) {
         fail(error);
     }
     if (std::rename(m_temporaryPath.c_str(), m_path.c_str()) != 0)
-        fail(errno); // the destructor removes the temporary name
+        fail(errno); // commit() removes the temporary name
     m_temporaryPath.clear();
 }
 
 void OutputFile::commit() {
     if (m_committed)
         throw StreamError(cannotWriteMessage(m_path, EBADF));
-    std::FILE* file = m_stream->m_file;
-    if (std::fflush(file) != 0)
-        throw StreamError(cannotWriteMessage(m_path, errno));
-    if (m_temporaryPath.empty()) {
-        linkInto("/proc/self/fd/" + std::to_string(::fileno(file)));
-        m_committed = true;
-        try {
-            m_stream->close();
-        } catch (...) {
-            ::unlink(m_path.c_str());
-            throw;
+    try {
+        std::FILE* file = m_stream->m_file;
+        if (std::fflush(file) != 0)
+            throw StreamError(cannotWriteMessage(m_path, errno));
+        if (m_temporaryPath.empty()) {
+            linkInto("/proc/self/fd/" + std::to_string(::fileno(file)));
+            m_committed = true;
+            try {
+                m_stream->close();
+            } catch (...) {
+                ::unlink(m_path.c_str());
+                throw;
+            }
+            return;
         }
-        return;
+        m_stream->close();
+        linkInto(m_temporaryPath);
+        m_committed = true;
+    } catch (...) {
+        // A failed file is gone at once, not when the object goes.
+        discard();
+        throw;
     }
-    m_stream->close();
-    linkInto(m_temporaryPath);
-    m_committed = true;
 }
 
 void writeFileAtomically(const std::string& path, const void* data, size_t size) {

@@ -120,7 +120,8 @@ public:
     uint64_t size() const override;
 
     // Writes out what is buffered and gives the file its name: over an existing file with
-    // ExistingFile::Replace, else only if the name is free (FileExistsError otherwise).
+    // ExistingFile::Replace, else only if the name is free (FileExistsError otherwise). A
+    // failed commit discards the file.
     void commit();
 
     const std::string& path() const { return m_path; }

@@ -10,7 +10,6 @@
 #include "support/TestUtil.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <chrono>
 #include <fstream>
@@ -264,55 +263,7 @@ TEST_F(InputReader, HeadersAskingForTooMuchAreRefused) {
     }
 }
 
-namespace {
-
 using Bytes = std::vector<uint8_t>;
-
-void putBe16(Bytes& b, size_t at, uint32_t v) {
-    b[at] = uint8_t(v >> 8);
-    b[at + 1] = uint8_t(v);
-}
-
-// The picture size in a JPEG's start-of-frame segment.
-void setJpegSize(Bytes& b, uint32_t width, uint32_t height) {
-    for (size_t at = 2; at + 9 < b.size(); ++at)
-        if (b[at] == 0xFF && (b[at + 1] == 0xC0 || b[at + 1] == 0xC2)) {
-            putBe16(b, at + 5, height);
-            putBe16(b, at + 7, width);
-            return;
-        }
-    ADD_FAILURE() << "no start of frame";
-}
-
-// The size in a PNG's header chunk, with the chunk's check value made right again.
-void setPngSize(Bytes& b, uint32_t width, uint32_t height) {
-    putBe16(b, 16, width >> 16);
-    putBe16(b, 18, width & 0xFFFF);
-    putBe16(b, 20, height >> 16);
-    putBe16(b, 22, height & 0xFFFF);
-    const uint32_t crc = uint32_t(::crc32(::crc32(0, nullptr, 0), b.data() + 12, 17));
-    putBe16(b, 29, crc >> 16);
-    putBe16(b, 31, crc & 0xFFFF);
-}
-
-// A field of one value in the first directory of a little-endian TIFF.
-void setTiffField(Bytes& b, uint16_t tag, uint32_t value) {
-    auto le16 = [&](size_t at) { return uint32_t(b[at] | (b[at + 1] << 8)); };
-    ASSERT_EQ(b[0], 'I');
-    const size_t ifd = le16(4) | (le16(6) << 16);
-    for (uint32_t i = 0, n = le16(ifd); i < n; ++i) {
-        const size_t entry = ifd + 2 + 12 * i;
-        if (le16(entry) != tag)
-            continue;
-        const int bytes = le16(entry + 2) == 3 ? 2 : 4;
-        for (int k = 0; k < bytes; ++k)
-            b[entry + 8 + k] = uint8_t(value >> (8 * k));
-        return;
-    }
-    ADD_FAILURE() << "no field " << tag;
-}
-
-} // namespace
 
 // Valid files with a few bytes changed: pictures above the size limit, pictures larger than
 // their data could fill, data that ends early, a compression nobody knows and a palette cut

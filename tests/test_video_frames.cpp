@@ -30,19 +30,6 @@ AviFixture fixture24(int width, int height, int frames) {
     return f;
 }
 
-// Sets the width and height of the file's first stream format ('strf') to claim another size.
-void claimFormatSize(const std::string& path, int32_t width, int32_t height) {
-    std::vector<uint8_t> bytes = readFile(path);
-    const std::string text(bytes.begin(), bytes.end());
-    const size_t strf = text.find("strf");
-    ASSERT_NE(strf, std::string::npos);
-    for (int k = 0; k < 4; ++k) {
-        bytes[strf + 12 + k] = uint8_t(uint32_t(width) >> (8 * k));
-        bytes[strf + 16 + k] = uint8_t(uint32_t(height) >> (8 * k));
-    }
-    writeFileAtomically(path, bytes.data(), bytes.size());
-}
-
 std::string messageOf(const std::string& path) {
     try {
         FrameReader reader;
@@ -206,7 +193,7 @@ TEST(FrameSource, AFormatClaimingALargerPictureIsNotBelieved) {
     ScratchDir dir;
     const std::string path = dir.file("claims.avi");
     makeCodecFixture(path, "mpeg4", 48, 32, 4, false);
-    claimFormatSize(path, 10000, 10000);
+    claimAviFormatSize(path, 10000, 10000);
     FrameReader reader;
     reader.open(path);
     EXPECT_EQ(reader.facts().width, 48);
@@ -217,7 +204,7 @@ TEST(FrameSource, AFormatClaimingALargerPictureIsNotBelieved) {
     EXPECT_EQ(first->Height(), 32);
 
     // A smaller claim stands: it is the size the video reports.
-    claimFormatSize(path, 40, 30);
+    claimAviFormatSize(path, 40, 30);
     reader.open(path);
     EXPECT_EQ(reader.facts().width, 40);
     EXPECT_EQ(reader.facts().height, 30);
@@ -225,7 +212,7 @@ TEST(FrameSource, AFormatClaimingALargerPictureIsNotBelieved) {
     // Uncompressed frames that claim no size at all give no picture to take the size from.
     const std::string raw = dir.file("raw.avi");
     writeAvi(raw, fixture24(4, 4, 2));
-    claimFormatSize(raw, 0, 0);
+    claimAviFormatSize(raw, 0, 0);
     EXPECT_EQ(messageOf(raw), FrameSourceMessages::Format);
 }
 
