@@ -45,8 +45,7 @@ ProcessResult runProcess(const std::string& commandLine) {
     ScratchDir dir;
     std::string outFile = dir.file("out"), errFile = dir.file("err");
     int status = std::system(
-        ("( " + commandLine + " ) >" + shellQuoted(outFile) + " 2>" + shellQuoted(errFile) + " </dev/null")
-            .c_str());
+        ("( " + commandLine + " ) >" + shellQuoted(outFile) + " 2>" + shellQuoted(errFile) + " </dev/null").c_str());
     ProcessResult result;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     auto slurp = [](const std::string& path) {
