@@ -82,6 +82,8 @@ for pair in "0 a.jpg" "1 a.jp2" "3 a.png" "4 LZW.tif" "5 a.pcx" "6 a.gif" "8 a8.
   set -- $pair
   { printf "\\$(printf '%03o' "$1")"; cat "$files/$2"; } >"$seeds/picture_reader/$2"
 done
+# FIXME: seeds of MP4 and Matroska files (and targets for their paths) once the frame source
+# reads those containers.
 ffmpeg -v error -y -f lavfi -i testsrc=size=16x16:rate=5 -frames:v 3 -c:v mjpeg "$seeds/frame_source/mjpeg.avi"
 ffmpeg -v error -y -f lavfi -i testsrc=size=8x6:rate=5 -frames:v 2 -c:v rawvideo -pix_fmt bgr24 \
   "$seeds/frame_source/raw.avi"
