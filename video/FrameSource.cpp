@@ -18,12 +18,7 @@ bool firstPictureSize(const std::string& path, int& width, int& height) {
     if (!file.open(path) || !file.openVideoStream() || !file.beginStreaming())
         return false;
     std::unique_ptr<AviFrameDecoder> decoder = file.openDecoder();
-    const uint8_t* packed = decoder ? decoder->getFrame(0) : nullptr;
-    if (!packed)
-        return false;
-    width = static_cast<int>(get32(packed + 4));
-    height = static_cast<int>(get32(packed + 8));
-    return width > 0 && height > 0;
+    return decoder && decoder->firstPictureSize(width, height);
 }
 
 } // namespace
