@@ -203,6 +203,12 @@ TEST(FrameSource, AFormatClaimingALargerPictureIsNotBelieved) {
     EXPECT_EQ(first->Width(), 48);
     EXPECT_EQ(first->Height(), 32);
 
+    // Within what a decoder may make, the claim reaches the decoder and is still not believed.
+    claimAviFormatSize(path, 4000, 3000);
+    reader.open(path);
+    EXPECT_EQ(reader.facts().width, 48);
+    EXPECT_EQ(reader.facts().height, 32);
+
     // A smaller claim stands: it is the size the video reports.
     claimAviFormatSize(path, 40, 30);
     reader.open(path);
