@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, checks the formatting, builds Kelvara with warnings as errors and runs
-# every test.
+# Installs what is missing, checks the formatting, builds Kelvara with warnings as errors, runs
+# every test and a short fuzz smoke.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
@@ -12,5 +12,6 @@ if [ -n "$samples" ] && [ ! -e "$samples/skimage-gradient.avi" ]; then
   echo "Note: no sample AVIs in $samples: the tests that read them are skipped (listed at the end)."
   echo "      Configure with -DKELVARA_SAMPLES_DIR=DIR to run them."
 fi
-cd build
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)"
+(cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)")
+# A few seconds of each fuzz target on fresh seeds and the kept regression inputs.
+./scripts/fuzz.sh --smoke

@@ -141,10 +141,17 @@ void parseSize(const std::string& text, const std::string& what, int& width, int
 }
 
 void writeOutput(const std::string& path, const std::vector<uint8_t>& bytes, bool overwrite) {
+    const std::string exists = "\"" + path + "\" exists; use --overwrite to replace it";
     struct stat st;
     if (!overwrite && ::stat(path.c_str(), &st) == 0)
-        throw Error("\"" + path + "\" exists; use --overwrite to replace it");
-    writeFileAtomically(path, bytes.data(), bytes.size());
+        throw Error(exists);
+    OutputFile file(path, overwrite ? ExistingFile::Replace : ExistingFile::Keep);
+    file.write(bytes.data(), bytes.size());
+    try {
+        file.commit();
+    } catch (const FileExistsError&) {
+        throw Error(exists); // it appeared while this run worked
+    }
 }
 
 } // namespace kelvara::cli

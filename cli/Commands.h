@@ -43,7 +43,8 @@ void parseRange(const std::string& text, const std::string& what, int64_t& a, in
 // Parses "WxH" into two whole numbers; UsageError naming the option otherwise.
 void parseSize(const std::string& text, const std::string& what, int& width, int& height);
 
-// Writes a file through a temporary name unless it exists and overwriting was not asked for.
+// Writes a file that takes its name only when complete, and never over an existing file unless
+// overwriting was asked for.
 void writeOutput(const std::string& path, const std::vector<uint8_t>& bytes, bool overwrite);
 
 } // namespace kelvara::cli

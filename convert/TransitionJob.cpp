@@ -62,6 +62,23 @@ int transitionDurationFromText(const std::string& text) {
     return static_cast<int>(std::clamp<int64_t>(value, 10, 5000));
 }
 
+uint64_t transitionMemoryNeeded(int width, int height, int steps) {
+    // Per frame: the 24-bit table entry (3 bytes a pixel), the reduced frame and its display
+    // picture in the run's document and in the built copy (4), the GIF written at the end (1).
+    // The four work surfaces and the shown copy count as two frames more.
+    const uint64_t pixels = uint64_t(std::max(width, 0)) * uint64_t(std::max(height, 0));
+    return (uint64_t(std::max(steps, 0)) + 1 + 2) * pixels * 8;
+}
+
+std::string transitionTooLargeMessage(int width, int height, int steps) {
+    const auto megabytes = [](uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20); };
+    return "A transition of " + std::to_string(steps + 1) + " frames of " + std::to_string(width) + " x " +
+           std::to_string(height) + " pixels needs about " +
+           megabytes(transitionMemoryNeeded(width, height, steps)) + " MB of memory, more than the " +
+           megabytes(TransitionMemoryBudget) +
+           " MB a transition may use: choose a smaller GIF size or fewer steps.";
+}
+
 int transitionDelay(int durationMs, int steps) {
     const double delay = static_cast<double>(durationMs) / (static_cast<double>(steps) * 10.0);
     return std::max(1, static_cast<int>(delay));
@@ -132,6 +149,8 @@ TransitionRunResult runTransition(TransitionTab& tab, FrameTable& table, Transit
         throw Error(TransitionMessages::EmptySize);
     if (N < 1 || N > MaxTransitionSteps || N + 1 > table.size())
         throw Error(TransitionMessages::StepsOutOfRange);
+    if (transitionMemoryNeeded(W, H, N) > TransitionMemoryBudget)
+        throw Error(transitionTooLargeMessage(W, H, N));
 
     TransitionSurfaces& s = tab.surfaces;
     prepareSurface(s.source, W, H, tab.sourceSide.background, &tab.sourceSide.picture);

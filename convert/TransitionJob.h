@@ -14,6 +14,9 @@
 namespace kelvara {
 
 inline constexpr int MaxTransitionSteps = 50;
+// The memory a run may use for its frames, work surfaces and GIF. A run that would need more is
+// refused before it starts.
+inline constexpr uint64_t TransitionMemoryBudget = uint64_t(2) << 30;
 
 namespace TransitionMessages {
 inline constexpr const char* EmptySize = "The GIF size must be at least 1 x 1";
@@ -66,6 +69,12 @@ struct TransitionTab {
 // 10..5000.
 int transitionDurationFromText(const std::string& text);
 
+// The memory a run of steps + 1 frames of width x height needs, about: each frame kept as a 24-bit
+// picture, as a reduced frame of the GIF and in the GIF's copy, the surfaces beside them.
+uint64_t transitionMemoryNeeded(int width, int height, int steps);
+// The message refusing a run that needs more than the budget.
+std::string transitionTooLargeMessage(int width, int height, int steps);
+
 // Hundredths of a second per frame: Trunc(duration / (steps x 10)), at least 1.
 int transitionDelay(int durationMs, int steps);
 
@@ -109,7 +118,8 @@ struct TransitionRunResult {
 // 0..steps; frame i goes to entry i + 1 of the table and then to the sink. The observer's
 // progress runs 0..steps + 1; an abort seen after a frame is rendered keeps the frames stored
 // before it. Raises Error before anything changes when the size is 0 in either direction
-// (EmptySize) or the steps lie outside 1..50 (StepsOutOfRange).
+// (EmptySize), the steps lie outside 1..50 (StepsOutOfRange) or the run would need more memory
+// than TransitionMemoryBudget (transitionTooLargeMessage()).
 TransitionRunResult runTransition(TransitionTab& tab, FrameTable& table, TransitionFrameSink& sink,
                                   JobObserver& observer);
 

@@ -363,16 +363,9 @@ void TGIFFrameList::LoadFromStream(Stream& stream) {
             const size_t n = stream.read(d, sizeof d);
             stream.seek(start);
             if (n == sizeof d) {
-                const int64_t framePixels = int64_t(d[5] | (d[6] << 8)) * int64_t(d[7] | (d[8] << 8));
-                pixels += framePixels;
+                pixels += int64_t(d[5] | (d[6] << 8)) * int64_t(d[7] | (d[8] << 8));
                 if (pixels > Bitmap::MaxPixels)
                     throw GIFException(GifMessages::ImageTooLarge);
-                // A code of 3 bits or more gives at most 4096 pixels, so the bytes left bound what
-                // the frame's data can fill. Large frames whose data cannot come near filling them
-                // are refused before their pixels are allocated.
-                const int64_t reachable = int64_t(stream.remaining()) * 8 / 3 * 4096;
-                if (framePixels > (int64_t(1) << 24) && framePixels > reachable)
-                    throw GIFException(GifMessages::OutOfData);
             }
             frame->LoadFromStream(stream);
             Add(std::move(frame));
@@ -388,6 +381,38 @@ void TGIFFrameList::LoadFromStream(Stream& stream) {
 }
 
 // ---- TGIFSubImage ----
+
+namespace {
+
+// Refuses, before its pixels are allocated, an image whose data could not fill it: the data
+// sub-blocks after the colour table hold some number of codes of at least the starting width,
+// and the n codes since a clear make strings of at most 1, 2, ..., n pixels, none longer than the
+// 4096 the table holds. Leaves the stream where it was.
+void checkImageDataCanFill(Stream& stream, uint64_t tableBytes, uint64_t pixels) {
+    if (pixels == 0)
+        return;
+    const uint64_t start = stream.position();
+    uint64_t dataBytes = 0;
+    uint8_t codeSize = 0;
+    const bool haveCodeSize = stream.remaining() > tableBytes;
+    if (haveCodeSize) {
+        stream.seek(start + tableBytes);
+        stream.readExactly(&codeSize, 1);
+        for (uint8_t length; stream.read(&length, 1) == 1 && length != 0;) {
+            const uint64_t present = std::min<uint64_t>(length, stream.remaining());
+            dataBytes += present;
+            stream.seek(stream.position() + present);
+        }
+    }
+    stream.seek(start);
+    if (codeSize < 1 || codeSize > 8)
+        throw GIFException(haveCodeSize ? GifMessages::InvalidData : GifMessages::OutOfData);
+    const uint64_t codes = dataBytes * 8 / (codeSize + 1u);
+    if (std::min(codes * (codes + 1) / 2, codes * 4096) < pixels)
+        throw GIFException(GifMessages::OutOfData);
+}
+
+} // namespace
 
 TGIFSubImage::TGIFSubImage(TGIFDocument* document)
     : TGIFItem(document), m_colorMap(this), m_extensions(this) {}
@@ -635,6 +660,8 @@ void TGIFSubImage::LoadFromStream(Stream& stream) {
     const uint16_t height = static_cast<uint16_t>(d[7] | (d[8] << 8));
     if (int64_t(width) * height > Bitmap::MaxPixels)
         throw GIFException(GifMessages::ImageTooLarge);
+    const uint64_t tableBytes = (d[9] & 0x80) ? 3u << ((d[9] & 7) + 1) : 0;
+    checkImageDataCanFill(stream, tableBytes, uint64_t(width) * height);
     SetBounds(left, top, width, height);
     m_packed = d[9];
     m_colorMap.Clear();

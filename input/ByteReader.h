@@ -80,12 +80,27 @@ private:
     throw PictureReadError(PictureReaderMessages::message(kind, reason));
 }
 
-// Refuses sizes of zero or past the raster surface's pixel cap before anything is allocated.
+// Refuses sizes of zero or past the picture size limit before anything is allocated.
 inline void checkPictureSize(const char* kind, int64_t width, int64_t height) {
     if (width <= 0 || height <= 0)
         fail(kind, PictureReaderMessages::NotValid);
-    if (width > Bitmap::MaxPixels || height > Bitmap::MaxPixels / width)
-        fail(kind, PictureReaderMessages::TooLarge);
+    if (width > MaxPictureSide || height > MaxPictureSide || width * height > MaxPictureArea)
+        throw PictureReadError(PictureReaderMessages::tooLarge(kind, width, height));
+}
+
+// The best the codecs behind several readers can do. Deflate makes at most 1032 bytes of a byte
+// (258-byte matches in two bits). A JPEG spends at least one bit on each 8 x 8 block of a
+// component it codes, and a component may be subsampled four times in each direction: at most
+// 64 x 16 pixels for every bit.
+inline constexpr uint64_t MaxDeflateInflation = 1032;
+inline constexpr uint64_t MaxJpegPixelsPerByte = 8 * 64 * 16;
+
+// Refuses a picture that the data present could not fill even at the format's best compression
+// (at most pixelsPerByte pixels for every byte), before anything is allocated for it.
+inline void checkDataCanFill(const char* kind, int64_t width, int64_t height, uint64_t dataBytes,
+                             uint64_t pixelsPerByte) {
+    if (uint64_t(width) * uint64_t(height) > dataBytes * pixelsPerByte)
+        fail(kind, PictureReaderMessages::Truncated);
 }
 
 // Makes picture a 24-bit bitmap of the size, filled with white.

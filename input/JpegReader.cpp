@@ -29,20 +29,22 @@ struct ErrorManager {
 }
 
 // Warnings are not shown, but data that ends before the picture does is an error: libjpeg would
-// otherwise fill the rest with grey and call the picture read.
+// otherwise fill the rest with grey and call the picture read. The data ends either with the
+// file or at a marker (the end-of-image marker, say) met in the middle of a scan.
 void outputMessage(j_common_ptr) {}
 void emitMessage(j_common_ptr cinfo, int level) {
     auto* errors = reinterpret_cast<ErrorManager*>(cinfo->err);
-    if (level < 0 && errors->base.msg_code == JWRN_JPEG_EOF) {
+    if (level < 0 && (errors->base.msg_code == JWRN_JPEG_EOF || errors->base.msg_code == JWRN_HIT_MARKER)) {
         errors->truncated = true;
         std::longjmp(errors->jump, 1);
     }
 }
 
-// Decodes into rows of the given pixels; returns false when libjpeg gave up. Kept free of C++
-// objects with destructors, since a jump may leave it at any point.
+// Decodes row after row into the row buffer, handing each to rowRead with its number and channel
+// count; returns false when libjpeg gave up. Kept free of C++ objects with destructors, since a
+// jump may leave it at any point.
 bool decompress(const uint8_t* data, size_t size, jpeg_decompress_struct& cinfo, ErrorManager& errors,
-                uint8_t* (*rowFor)(void*, int), void* context, bool& tooLarge, int& components) {
+                uint8_t* row, void (*rowRead)(void*, int, int), void* context, bool& tooLarge) {
     cinfo.err = jpeg_std_error(&errors.base);
     errors.base.error_exit = errorExit;
     errors.base.output_message = outputMessage;
@@ -67,10 +69,11 @@ bool decompress(const uint8_t* data, size_t size, jpeg_decompress_struct& cinfo,
     else
         cinfo.out_color_space = JCS_RGB;
     jpeg_start_decompress(&cinfo);
-    components = cinfo.output_components;
     while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = rowFor(context, int(cinfo.output_scanline));
-        jpeg_read_scanlines(&cinfo, &row, 1);
+        const int y = int(cinfo.output_scanline);
+        JSAMPROW rows[1] = {row};
+        jpeg_read_scanlines(&cinfo, rows, 1);
+        rowRead(context, y, cinfo.output_components);
     }
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
@@ -109,40 +112,37 @@ void decodeJpeg(const uint8_t* data, size_t size, Bitmap& picture) {
     if (!readHeader(data, size, cinfo, errors, width, height))
         fail(Kind, errors.truncated ? PictureReaderMessages::Truncated : PictureReaderMessages::NotValid);
     checkPictureSize(Kind, width, height);
+    checkDataCanFill(Kind, width, height, size, MaxJpegPixelsPerByte);
 
-    // The pixels, every row into a scratch row of up to four channels.
-    Bitmap decoded;
-    makePicture24(decoded, width, height);
-    std::vector<uint8_t> rows(size_t(width) * 4 * size_t(height));
+    // The pixels, every row through a scratch row of up to four channels into the picture.
     struct Context {
-        std::vector<uint8_t>* rows;
-        size_t stride;
-    } context{&rows, size_t(width) * 4};
-    auto rowFor = [](void* c, int y) -> uint8_t* {
+        Bitmap picture;
+        std::vector<uint8_t> row;
+        int width;
+    } context;
+    context.width = width;
+    context.row.resize(size_t(width) * 4);
+    makePicture24(context.picture, width, height);
+    auto rowRead = [](void* c, int y, int components) {
         auto* ctx = static_cast<Context*>(c);
-        return ctx->rows->data() + ctx->stride * size_t(y);
-    };
-    bool tooLarge = false;
-    int components = 0;
-    if (!decompress(data, size, cinfo, errors, rowFor, &context, tooLarge, components))
-        fail(Kind, tooLarge           ? PictureReaderMessages::TooLarge
-                   : errors.truncated ? PictureReaderMessages::Truncated
-                                      : PictureReaderMessages::NotValid);
-    // Adobe writes CMYK inverted; the colour is each ink times the black ink, over 255.
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* src = rows.data() + context.stride * size_t(y);
-        uint8_t* row = decoded.ScanLine(y);
-        for (int x = 0; x < width; ++x) {
-            const uint8_t* p = src + size_t(x) * components;
+        uint8_t* row = ctx->picture.ScanLine(y);
+        for (int x = 0; x < ctx->width; ++x) {
+            const uint8_t* p = ctx->row.data() + size_t(x) * components;
             if (components == 4) {
+                // Adobe writes CMYK inverted; the colour is each ink times the black ink, over 255.
                 const int k = p[3];
                 putRgb(row, x, (p[0] * k + 127) / 255, (p[1] * k + 127) / 255, (p[2] * k + 127) / 255);
             } else {
                 putRgb(row, x, p[0], p[1], p[2]);
             }
         }
-    }
-    picture.Assign(decoded);
+    };
+    bool tooLarge = false;
+    if (!decompress(data, size, cinfo, errors, context.row.data(), rowRead, &context, tooLarge))
+        fail(Kind, tooLarge           ? PictureReaderMessages::TooLarge
+                   : errors.truncated ? PictureReaderMessages::Truncated
+                                      : PictureReaderMessages::NotValid);
+    picture.Assign(context.picture);
 }
 
 } // namespace kelvara::input_detail

@@ -67,20 +67,18 @@ void decodePcx(const uint8_t* data, size_t size, Bitmap& picture) {
     }
 
     // Colours: the 16-entry header palette, or for 8 bits in one plane the 256-entry palette
-    // that follows a 12 byte at the end of the file.
+    // that follows a 12 byte after the pixels, at the end of the file.
     std::vector<Color> palette(256, ColorBlack);
     for (int i = 0; i < 16; ++i)
         palette[size_t(i)] =
             rgbColor(headerPalette[3 * i], headerPalette[3 * i + 1], headerPalette[3 * i + 2]);
     if (bitsPerPixel == 8 && planes == 1) {
-        if (size >= 769 && data[size - 769] == 12) {
-            const uint8_t* p = data + size - 768;
-            for (int i = 0; i < 256; ++i)
-                palette[size_t(i)] = rgbColor(p[3 * i], p[3 * i + 1], p[3 * i + 2]);
-        } else {
-            for (int i = 0; i < 256; ++i)
-                palette[size_t(i)] = rgbColor(i, i, i);
-        }
+        // Without it the colours are unknown: a file cut anywhere in its last 769 bytes.
+        if (size < in.position() + 769 || data[size - 769] != 12)
+            in.truncated();
+        const uint8_t* p = data + size - 768;
+        for (int i = 0; i < 256; ++i)
+            palette[size_t(i)] = rgbColor(p[3 * i], p[3 * i + 1], p[3 * i + 2]);
     } else if (bitsPerPixel == 1 && planes == 1) {
         bool blank = true;
         for (int i = 0; i < 6; ++i)

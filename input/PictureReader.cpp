@@ -13,6 +13,12 @@ std::string PictureReaderMessages::message(const char* kind, const char* reason)
     return std::string(kind) + " " + reason;
 }
 
+std::string PictureReaderMessages::tooLarge(const char* kind, int64_t width, int64_t height) {
+    return message(kind, TooLarge) + ": " + std::to_string(width) + " x " + std::to_string(height) +
+           " pixels, where pictures of up to " + std::to_string(MaxPictureSide) + " pixels a side and " +
+           std::to_string(MaxPictureArea >> 20) + " megapixels are read";
+}
+
 const char* pictureFileTypeName(PictureFileType type) {
     switch (type) {
     case PictureFileType::Jpeg:
@@ -95,6 +101,25 @@ std::optional<PictureFileType> pictureFileTypeForPath(const std::string& path) {
     return std::nullopt;
 }
 
+namespace {
+
+// The size limit for a Windows bitmap, from its header; the raster surface's decoder judges the
+// rest of the header.
+void checkBitmapSize(const uint8_t* data, size_t size) {
+    using namespace input_detail;
+    ByteReader in(data, size, pictureFileTypeName(PictureFileType::WindowsBitmap));
+    if (size < 26 || data[0] != 'B' || data[1] != 'M')
+        return;
+    in.seek(14);
+    const bool core = in.le32() == 12;
+    const int64_t width = core ? in.le16() : int32_t(in.le32());
+    const int64_t height = core ? in.le16() : int32_t(in.le32());
+    if (width > 0 && height != 0)
+        checkPictureSize(in.kind(), width, height < 0 ? -height : height);
+}
+
+} // namespace
+
 void decodePicture(PictureFileType type, const uint8_t* data, size_t size, Bitmap& picture) {
     using namespace input_detail;
     Bitmap decoded;
@@ -123,6 +148,7 @@ void decodePicture(PictureFileType type, const uint8_t* data, size_t size, Bitma
     case PictureFileType::Metafile:
         throw PictureReadError(PictureReaderMessages::Metafile);
     case PictureFileType::WindowsBitmap: {
+        checkBitmapSize(data, size);
         MemoryStream stream(std::vector<uint8_t>(data, data + size));
         decoded.LoadFromStream(stream);
         break;

@@ -36,6 +36,11 @@ enum class PictureFileType {
     PortableAnymap,
 };
 
+// The largest picture a file may hold to be read: at most this many pixels a side and in all.
+// Larger ones are refused from their headers, before anything is decoded.
+inline constexpr int64_t MaxPictureSide = 16384;
+inline constexpr int64_t MaxPictureArea = int64_t(64) << 20;
+
 namespace PictureReaderMessages {
 inline constexpr const char* Metafile = "Metafiles cannot be read on this platform";
 inline constexpr const char* UnknownType = "is not a picture file of a known type; it is not read";
@@ -45,6 +50,8 @@ inline constexpr const char* NotValid = "image is not valid";
 inline constexpr const char* Unsupported = "image uses a kind of picture that cannot be read";
 // The whole message: the kind of picture ("GIF", "PCX", ...) followed by the reason above.
 std::string message(const char* kind, const char* reason);
+// The message for a picture above the size limit, with its size and the limit.
+std::string tooLarge(const char* kind, int64_t width, int64_t height);
 } // namespace PictureReaderMessages
 
 // The name shown in messages for each kind of file.

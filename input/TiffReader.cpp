@@ -86,6 +86,13 @@ enum Tag : uint16_t {
     Orientation = 274,
 };
 
+// The most bytes each compression makes of one byte: a two-byte PackBits run gives 128, and an
+// LZW code of 12 bits at most 4096.
+constexpr uint64_t MaxPackBitsInflation = 64;
+constexpr uint64_t MaxLzwInflation = 4096;
+// What the other compressions libtiff knows (LZMA, Zstandard, WebP, ...) may make of a byte.
+constexpr uint64_t MaxOtherInflation = 65536;
+
 // PackBits: a count n of 0..127 copies n + 1 bytes, -1..-127 repeats the next byte 1 - n times.
 std::vector<uint8_t> unpackBits(const uint8_t* data, size_t size, size_t expected) {
     std::vector<uint8_t> out;
@@ -179,11 +186,15 @@ bool decodeBaseline(const uint8_t* data, size_t size, Bitmap& picture) {
     if (offsets.size() < stripCount || counts.size() < stripCount)
         in.invalid();
     const size_t rowBytes = (size_t(width) * bits * spp + 7) / 8;
-    // Even compressed, a strip cannot make more than a few thousand bytes of each of its bytes.
+    // The strips must hold what the rows need, at the best their compression can do; strips that
+    // share bytes count them once.
     uint64_t stored = 0;
     for (size_t s = 0; s < stripCount; ++s)
         stored += counts[s];
-    if (uint64_t(rowBytes) * height > stored * 4096)
+    const uint64_t inflation = compression == 1       ? 1
+                               : compression == 32773 ? MaxPackBitsInflation
+                                                      : MaxLzwInflation;
+    if (uint64_t(rowBytes) * height > std::min<uint64_t>(stored, size) * inflation)
         in.truncated();
 
     std::vector<uint8_t> pixels;
@@ -320,6 +331,58 @@ struct OptionsDeleter {
     void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
 };
 
+// Refuses a picture that the strips or tiles present could not fill at the best their compression
+// can do, before anything is decoded. Bytes that several strips share count once.
+void checkStoredDataCanFill(TIFF* tiff, uint16_t compression, uint32_t width, uint32_t height,
+                            uint64_t fileSize) {
+    uint64_t stored = 0;
+    const uint32_t striles = TIFFIsTiled(tiff) ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+    for (uint32_t i = 0; i < striles && stored < fileSize; ++i) {
+        const uint64_t offset = TIFFGetStrileOffset(tiff, i), count = TIFFGetStrileByteCount(tiff, i);
+        if (offset < fileSize)
+            stored += std::min(count, fileSize - offset);
+    }
+    stored = std::min(stored, fileSize);
+    uint16_t bits = 1, samples = 1;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    const uint64_t pixels = uint64_t(width) * height;
+    const uint64_t bytes = (uint64_t(width) * bits * samples + 7) / 8 * height;
+    bool fits;
+    switch (compression) {
+    case COMPRESSION_CCITTRLE:
+    case COMPRESSION_CCITTFAX3:
+    case COMPRESSION_CCITTFAX4:
+    case COMPRESSION_CCITTRLEW:
+    case COMPRESSION_JBIG:
+        // Bilevel codings may spend as little as one bit on a blank row.
+        fits = height <= stored * 8 + striles;
+        break;
+    case COMPRESSION_NONE:
+        fits = bytes <= stored;
+        break;
+    case COMPRESSION_PACKBITS:
+        fits = bytes <= stored * MaxPackBitsInflation;
+        break;
+    case COMPRESSION_LZW:
+        fits = bytes <= stored * MaxLzwInflation;
+        break;
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE:
+        fits = bytes <= stored * MaxDeflateInflation;
+        break;
+    case COMPRESSION_OJPEG:
+    case COMPRESSION_JPEG:
+        fits = pixels <= stored * MaxJpegPixelsPerByte;
+        break;
+    default:
+        fits = bytes <= stored * MaxOtherInflation;
+        break;
+    }
+    if (!fits)
+        fail(Kind, PictureReaderMessages::Truncated);
+}
+
 void decodeWithLibtiff(const uint8_t* data, size_t size, Bitmap& picture) {
     MemoryFile file{data, toff_t(size), 0};
     std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
@@ -336,11 +399,15 @@ void decodeWithLibtiff(const uint8_t* data, size_t size, Bitmap& picture) {
         !TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height))
         fail(Kind, PictureReaderMessages::NotValid);
     checkPictureSize(Kind, width, height);
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_COMPRESSION, &compression);
     char message[1024];
-    if (!TIFFRGBAImageOK(tiff.get(), message))
+    if (!TIFFIsCODECConfigured(compression) || !TIFFRGBAImageOK(tiff.get(), message))
         fail(Kind, PictureReaderMessages::Unsupported);
+    checkStoredDataCanFill(tiff.get(), compression, width, height, size);
+    // The first strip or tile that fails to decode ends the read.
     std::vector<uint32_t> rgba(size_t(width) * height);
-    if (!TIFFReadRGBAImageOriented(tiff.get(), width, height, rgba.data(), ORIENTATION_TOPLEFT, 0))
+    if (!TIFFReadRGBAImageOriented(tiff.get(), width, height, rgba.data(), ORIENTATION_TOPLEFT, 1))
         fail(Kind, PictureReaderMessages::NotValid);
     Bitmap decoded;
     makePicture24(decoded, int(width), int(height));

@@ -159,6 +159,8 @@ WriteResult writePng(Stream& stream, const Bitmap& bitmap, const TIOParams& para
         throw OutputError(OutputMessages::PngCreate);
     }
     png_set_write_fn(png, &context, pngWrite, pngFlush);
+    // PNG allows 2^31 - 1 pixels a side; libpng's own default stops at a million.
+    png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
 
     bool ok;
     try {
@@ -171,7 +173,7 @@ WriteResult writePng(Stream& stream, const Bitmap& bitmap, const TIOParams& para
     if (!ok) {
         if (context.streamFailed)
             throw StreamError(context.message);
-        throw OutputError(context.message);
+        throw OutputError(std::string(OutputMessages::PngWrite) + " (libpng: " + context.message + ")");
     }
     if (prepared.bitDepth == 1)
         return {{ColorBlack, ColorWhite}};

@@ -5,9 +5,6 @@
 #include "raster/Bitmap.h"
 #include "raster/Stream.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <unistd.h>
 
 namespace kelvara {
@@ -254,36 +251,19 @@ std::string stillImageFileName(const std::string& baseName, int frameNumber, Sti
 
 void saveStillImageFile(const Bitmap& picture, const StillImageSaveOptions& options, StillImageFormat format,
                         const std::string& path, ExistingFile existing, const ProgressCallback& progress) {
+    const std::string notReplaced = "\"" + path + "\" exists and is not replaced";
     if (existing == ExistingFile::Keep && ::access(path.c_str(), F_OK) == 0)
-        throw OutputError("\"" + path + "\" exists and is not replaced");
-    // The writer writes straight into a temporary file beside the target, which then takes the
-    // target's name: renamed over it when replacing, else linked, which fails if the name
-    // appeared meanwhile, so a file that another program made is never replaced either.
-    const std::string temp = path + ".part-" + std::to_string(::getpid());
+        throw OutputError(notReplaced);
+    // The writer writes straight into the output file, which takes the target's name only when
+    // complete: over an old file when replacing, else only if the name is still free, so a file
+    // that another program made meanwhile is never replaced either.
+    OutputFile file(path, existing);
+    writeStillImage(picture, options, format, file, progress);
     try {
-        FileStream file(temp, FileStream::Mode::Create);
-        writeStillImage(picture, options, format, file, progress);
-        file.close();
-    } catch (...) {
-        std::remove(temp.c_str());
-        throw;
+        file.commit();
+    } catch (const FileExistsError&) {
+        throw OutputError(notReplaced);
     }
-    if (existing == ExistingFile::Replace) {
-        if (std::rename(temp.c_str(), path.c_str()) != 0) {
-            const int error = errno;
-            std::remove(temp.c_str());
-            throw StreamError("Cannot write file \"" + path + "\": " + std::strerror(error));
-        }
-        return;
-    }
-    if (::link(temp.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        std::remove(temp.c_str());
-        if (error == EEXIST)
-            throw OutputError("\"" + path + "\" exists and is not replaced");
-        throw StreamError("Cannot write file \"" + path + "\": " + std::strerror(error));
-    }
-    std::remove(temp.c_str());
 }
 
 } // namespace kelvara

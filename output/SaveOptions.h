@@ -3,6 +3,7 @@
 #pragma once
 
 #include "output/WriterParams.h"
+#include "raster/Stream.h"
 
 #include <optional>
 #include <string>
@@ -74,8 +75,7 @@ TIOParams writerParams(const StillImageSaveOptions& options);
 // The file name of an extracted frame: base name, frame number (decimal, no padding), extension.
 std::string stillImageFileName(const std::string& baseName, int frameNumber, StillImageFormat format);
 
-enum class ExistingFile { Keep, Replace };
-// Writes the picture to path through a temporary name in the same folder, renamed into place.
+// Writes the picture to path through an OutputFile, so the name only ever holds a whole file.
 // With ExistingFile::Keep an existing file is never replaced: OutputError names it instead.
 void saveStillImageFile(const Bitmap& picture, const StillImageSaveOptions& options, StillImageFormat format,
                         const std::string& path, ExistingFile existing,

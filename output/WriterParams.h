@@ -26,6 +26,7 @@ public:
 
 namespace OutputMessages {
 inline constexpr const char* PngCreate = "Error on creating PNG";
+inline constexpr const char* PngWrite = "The picture could not be written as PNG";
 // No LZW encoder for GIF image data in the parameters.
 inline constexpr const char* NoGifEncoder = "No GIF LZW encoder is available";
 inline constexpr const char* EmptyPicture = "The picture is empty";

@@ -22,6 +22,9 @@ uint32_t get32(const uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
+// Run-length pictures up to this many pixels need no data to fill them (see LoadFromStream).
+constexpr int64_t MaxSparseRlePixels = int64_t(1) << 20;
+
 void readOrInvalid(Stream& stream, void* buffer, size_t count) {
     if (stream.read(buffer, count) != count)
         invalid();
@@ -188,6 +191,12 @@ void Bitmap::LoadFromStream(Stream& stream) {
         uint64_t length = imageSize ? imageSize : stream.remaining();
         if (length > stream.remaining())
             length = stream.remaining();
+        // Two bytes of run-length data make at most 255 pixels. A picture larger than its data
+        // could fill that way is refused before it is made, unless it is small: escapes that
+        // skip pixels or end the picture early may leave a small picture mostly blank.
+        const int64_t pixels = width * absHeight;
+        if (pixels > MaxSparseRlePixels && uint64_t(pixels) > length / 2 * 255)
+            invalid();
         std::vector<uint8_t> data(length);
         readOrInvalid(stream, data.data(), data.size());
         try {

@@ -1,11 +1,18 @@
-// Byte streams: memory and file streams, and the atomic file write.
+// Byte streams: memory and file streams, and the output file that takes its name when complete.
 #include "raster/Stream.h"
 
 #include "raster/Error.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <mutex>
+#include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kelvara {
@@ -61,7 +68,7 @@ size_t FileStream::read(void* buffer, size_t count) {
 
 void FileStream::write(const void* buffer, size_t count) {
     if (count && std::fwrite(buffer, 1, count, m_file) != count)
-        throw StreamError("Cannot write file \"" + m_path + "\": " + std::strerror(errno));
+        throw StreamError(cannotWriteMessage(m_path, errno));
 }
 
 uint64_t FileStream::position() const {
@@ -84,11 +91,12 @@ uint64_t FileStream::size() const {
 void FileStream::close() {
     if (!m_file)
         return;
-    bool ok = std::fflush(m_file) == 0;
-    ok = std::fclose(m_file) == 0 && ok;
+    int error = std::fflush(m_file) == 0 ? 0 : errno;
+    if (std::fclose(m_file) != 0 && error == 0)
+        error = errno;
     m_file = nullptr;
-    if (!ok)
-        throw StreamError("Cannot write file \"" + m_path + "\"");
+    if (error)
+        throw StreamError(cannotWriteMessage(m_path, error));
 }
 
 std::vector<uint8_t> readFile(const std::string& path) {
@@ -99,21 +107,223 @@ std::vector<uint8_t> readFile(const std::string& path) {
     return bytes;
 }
 
-void writeFileAtomically(const std::string& path, const void* data, size_t size) {
-    std::string temp = path + ".part-" + std::to_string(getpid());
+std::string cannotWriteMessage(const std::string& path, int error) {
+    return "Cannot write file " + path + ": " + std::strerror(error);
+}
+
+namespace {
+
+// Temporary names: ".kelvara.PID.SEQUENCE.HOST.part". The host keeps a folder shared between
+// machines from losing the files of a live process elsewhere.
+constexpr const char* TemporaryPrefix = ".kelvara.";
+constexpr const char* TemporarySuffix = ".part";
+
+std::string hostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
+        return "localhost";
+    return name;
+}
+
+// The folder part of a path, ending in '/', or empty for the working folder.
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string openableFolder(const std::string& folder) {
+    return folder.empty() ? std::string(".") : folder;
+}
+
+// Cleans each folder once per process, before the first named temporary file goes there.
+void removeStaleTemporaryFilesOnce(const std::string& folder) {
+    static std::mutex lock;
+    static std::set<std::string> cleaned;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!cleaned.insert(folder).second)
+            return;
+    }
+    removeStaleTemporaryFiles(folder);
+}
+
+} // namespace
+
+std::string temporaryFileName(const std::string& folder) {
+    static std::atomic<unsigned> sequence{0};
+    return folder + TemporaryPrefix + std::to_string(::getpid()) + "." + std::to_string(sequence++) + "." +
+           hostName() + TemporarySuffix;
+}
+
+int removeStaleTemporaryFiles(const std::string& folder) {
+    DIR* dir = ::opendir(openableFolder(folder).c_str());
+    if (!dir)
+        return 0;
+    const std::string host = hostName();
+    const size_t prefixLength = std::strlen(TemporaryPrefix), suffixLength = std::strlen(TemporarySuffix);
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() <= prefixLength + suffixLength ||
+            name.compare(0, prefixLength, TemporaryPrefix) != 0 ||
+            name.compare(name.size() - suffixLength, suffixLength, TemporarySuffix) != 0)
+            continue;
+        // PID.SEQUENCE.HOST between prefix and suffix.
+        const std::string middle = name.substr(prefixLength, name.size() - prefixLength - suffixLength);
+        const size_t dot1 = middle.find('.');
+        const size_t dot2 = dot1 == std::string::npos ? dot1 : middle.find('.', dot1 + 1);
+        if (dot2 == std::string::npos || dot1 == 0 || dot1 > 9 || middle.substr(dot2 + 1) != host ||
+            middle.find_first_not_of("0123456789") != dot1 ||
+            middle.find_first_not_of("0123456789", dot1 + 1) != dot2)
+            continue;
+        const pid_t pid = static_cast<pid_t>(std::stol(middle.substr(0, dot1)));
+        if (pid <= 0 || ::kill(pid, 0) == 0 || errno != ESRCH)
+            continue; // its process lives (or may: we cannot tell)
+        if (::unlinkat(::dirfd(dir), name.c_str(), 0) == 0)
+            ++removed;
+    }
+    ::closedir(dir);
+    return removed;
+}
+
+OutputFile::OutputFile(const std::string& path, ExistingFile existing, Temporary temporary)
+    : m_path(path), m_existing(existing) {
+    const std::string folder = folderOf(path);
+    int fd = -1;
+    if (temporary == Temporary::Anonymous) {
+        fd = ::open(openableFolder(folder).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            throw StreamError(cannotWriteMessage(path, errno));
+        // commit() names the file through /proc; without it the file could never be named.
+        if (fd >= 0 && ::access("/proc/self/fd", X_OK) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    if (fd < 0) {
+        removeStaleTemporaryFilesOnce(folder);
+        for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+            m_temporaryPath = temporaryFileName(folder);
+            fd = ::open(m_temporaryPath.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
+            if (fd < 0 && errno != EEXIST)
+                break;
+        }
+        if (fd < 0) {
+            const int error = errno;
+            m_temporaryPath.clear();
+            throw StreamError(cannotWriteMessage(path, error));
+        }
+    }
+    std::FILE* file = ::fdopen(fd, "w+b");
+    if (!file) {
+        const int error = errno;
+        ::close(fd);
+        discard();
+        throw StreamError(cannotWriteMessage(path, error));
+    }
+    m_stream.reset(new FileStream(file, path));
+}
+
+OutputFile::~OutputFile() {
+    if (!m_committed)
+        discard();
+}
+
+void OutputFile::discard() {
+    m_stream.reset();
+    if (!m_temporaryPath.empty())
+        ::unlink(m_temporaryPath.c_str());
+    m_temporaryPath.clear();
+}
+
+size_t OutputFile::read(void* buffer, size_t count) {
+    return m_stream->read(buffer, count);
+}
+
+void OutputFile::write(const void* buffer, size_t count) {
+    m_stream->write(buffer, count);
+}
+
+uint64_t OutputFile::position() const {
+    return m_stream->position();
+}
+
+void OutputFile::seek(uint64_t position) {
+    m_stream->seek(position);
+}
+
+uint64_t OutputFile::size() const {
+    return m_stream->size();
+}
+
+void OutputFile::linkInto(const std::string& from) {
+    auto fail = [this](int error) {
+        if (error == EEXIST && m_existing == ExistingFile::Keep)
+            throw FileExistsError(cannotWriteMessage(m_path, error));
+        throw StreamError(cannotWriteMessage(m_path, error));
+    };
+    const bool named = from == m_temporaryPath;
+    if (named && m_existing == ExistingFile::Replace) {
+        if (std::rename(from.c_str(), m_path.c_str()) != 0)
+            fail(errno);
+        m_temporaryPath.clear();
+        return;
+    }
+    // A link fails when the name is taken, so a file that appeared meanwhile is never replaced.
+    if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, m_path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        if (named) {
+            ::unlink(from.c_str());
+            m_temporaryPath.clear();
+        }
+        return;
+    }
+    if (errno != EEXIST || m_existing == ExistingFile::Keep)
+        fail(errno);
+    // Replacing with a nameless file: link it in under a temporary name and rename that over
+    // the old file, so the name always holds one complete file or the other.
+    m_temporaryPath = temporaryFileName(folderOf(m_path));
+    if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, m_temporaryPath.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        const int error = errno;
+        m_temporaryPath.clear();
+        fail(error);
+    }
+    if (std::rename(m_temporaryPath.c_str(), m_path.c_str()) != 0)
+        fail(errno); // commit() removes the temporary name
+    m_temporaryPath.clear();
+}
+
+void OutputFile::commit() {
+    if (m_committed)
+        throw StreamError(cannotWriteMessage(m_path, EBADF));
     try {
-        FileStream file(temp, FileStream::Mode::Create);
-        file.write(data, size);
-        file.close();
+        std::FILE* file = m_stream->m_file;
+        if (std::fflush(file) != 0)
+            throw StreamError(cannotWriteMessage(m_path, errno));
+        if (m_temporaryPath.empty()) {
+            linkInto("/proc/self/fd/" + std::to_string(::fileno(file)));
+            m_committed = true;
+            try {
+                m_stream->close();
+            } catch (...) {
+                ::unlink(m_path.c_str());
+                throw;
+            }
+            return;
+        }
+        m_stream->close();
+        linkInto(m_temporaryPath);
+        m_committed = true;
     } catch (...) {
-        std::remove(temp.c_str());
+        // A failed file is gone at once, not when the object goes.
+        discard();
         throw;
     }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        int err = errno;
-        std::remove(temp.c_str());
-        throw StreamError("Cannot write file \"" + path + "\": " + std::strerror(err));
-    }
+}
+
+void writeFileAtomically(const std::string& path, const void* data, size_t size) {
+    OutputFile file(path, ExistingFile::Replace);
+    file.write(data, size);
+    file.commit();
 }
 
 } // namespace kelvara

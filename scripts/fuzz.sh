@@ -1,43 +1,114 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (address and undefined-behaviour sanitizers) and runs
-# each for a while. Inputs that crash are left in tests/fuzz/findings/; keep them as regression
-# cases. Usage: scripts/fuzz.sh [SECONDS_PER_TARGET]
+# them, one target at a time, on small valid files of every kind made on the spot and the inputs
+# kept in tests/fuzz/regressions/TARGET/.
+#
+#   scripts/fuzz.sh [SECONDS] [TARGET...]   each target for SECONDS (default 60)
+#   scripts/fuzz.sh --runs N [TARGET...]    each target for N executions (the campaign: 1000000)
+#   scripts/fuzz.sh --smoke                 every target for a few seconds; fails on any finding
+#
+# Corpora grow in build-fuzz/corpus/TARGET. An input that crashes, leaks, runs longer than 10 s
+# or past 2 GiB is saved in tests/fuzz/findings/; once mended, keep it in
+# tests/fuzz/regressions/TARGET/, where the unit tests replay it too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds=${1:-60}
+
+all_targets=(picture_reader bmp gif_document frame_source pcx targa gif_picture tiff anymap icon)
+limit=(-max_total_time=60)
+smoke=false
+case "${1:-}" in
+--runs)
+  limit=(-runs="$2")
+  shift 2
+  ;;
+--smoke)
+  limit=(-max_total_time=4)
+  smoke=true
+  shift
+  ;;
+[0-9]*)
+  limit=(-max_total_time="$1")
+  shift
+  ;;
+esac
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=("${all_targets[@]}")
+
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVARA_FUZZERS=ON \
   -DKELVARA_BUILD_TESTS=OFF -DKELVARA_BUILD_BENCHMARKS=OFF -DKELVARA_BUILD_DESKTOP=OFF >/dev/null
-cmake --build build-fuzz -j "$(nproc)"
+cmake --build build-fuzz -j "$(nproc)" >/dev/null
 mkdir -p tests/fuzz/findings
 
 # Seeds: small valid files of every kind, made on the spot.
 seeds=build-fuzz/seeds
 rm -rf "$seeds"
-mkdir -p "$seeds"/{picture_reader,bmp,gif_document,frame_source} "$seeds/files"
+mkdir -p "$seeds/files"
+for target in "${all_targets[@]}"; do mkdir -p "$seeds/$target"; done
 (
   cd "$seeds/files"
-  convert -size 5x3 gradient:red-blue a.bmp
-  convert -size 5x3 gradient:red-blue -type palette a8.bmp
+  pattern=(-size 5x3 gradient:red-blue)
+  convert "${pattern[@]}" a.bmp
+  convert "${pattern[@]}" -type palette a8.bmp
   convert -size 6x4 xc:white -fill black -draw 'point 1,1' -compress RLE rle.bmp
-  for ext in gif pcx tga ppm png; do convert -size 5x3 gradient:red-blue "a.$ext"; done
-  convert -size 5x3 gradient:red-blue -compress lzw a.tif
+  convert "${pattern[@]}" -colors 16 -compress RLE BMP3:rle4.bmp
+  for ext in gif pcx tga ppm pgm pbm png ico; do convert "${pattern[@]}" "a.$ext"; done
+  convert "${pattern[@]}" -interlace GIF interlaced.gif
+  convert -delay 10 "${pattern[@]}" -size 5x3 gradient:blue-red -loop 0 animated.gif
+  convert "${pattern[@]}" -type palette a8.pcx
+  convert "${pattern[@]}" -monochrome mono.pcx
+  convert "${pattern[@]}" -compress RLE rle.tga
+  convert "${pattern[@]}" -type palette palette.tga
+  convert "${pattern[@]}" -compress none plain.ppm
+  convert "${pattern[@]}" -monochrome -compress none plain.pbm
+  for compression in None LZW RLE Zip JPEG; do convert "${pattern[@]}" -compress $compression "$compression.tif"; done
+  convert "${pattern[@]}" -compress LZW -define tiff:predictor=2 predictor.tif
+  convert "${pattern[@]}" -monochrome -compress Group4 g4.tif
+  convert "${pattern[@]}" -monochrome -compress Fax g3.tif
+  convert -size 20x20 gradient:red-blue -compress LZW -define tiff:tile-geometry=16x16 tiled.tif
   convert -size 8x8 gradient:red-blue a.jpg
+  convert -size 8x8 gradient:red-blue a.jp2
 )
-cp "$seeds"/files/*.bmp "$seeds/bmp/"
-cp "$seeds/files/a.gif" "$seeds/gif_document/"
+files=$seeds/files
+cp "$files"/*.bmp "$seeds/bmp/"
+cp "$files/a.gif" "$files/animated.gif" "$seeds/gif_document/"
+cp "$files"/*.pcx "$seeds/pcx/"
+cp "$files"/*.tga "$seeds/targa/"
+cp "$files"/*.gif "$seeds/gif_picture/"
+cp "$files"/*.tif "$seeds/tiff/"
+cp "$files"/*.ppm "$files"/*.pgm "$files"/*.pbm "$seeds/anymap/"
+cp "$files/a.ico" "$seeds/icon/"
 # The picture reader's first byte picks the kind of file.
-for pair in "0 a.jpg" "3 a.png" "4 a.tif" "5 a.pcx" "6 a.gif" "8 a8.bmp" "11 a.tga" "12 a.ppm"; do
+for pair in "0 a.jpg" "1 a.jp2" "3 a.png" "4 LZW.tif" "5 a.pcx" "6 a.gif" "8 a8.bmp" "10 a.ico" "11 a.tga" "12 a.ppm"; do
   set -- $pair
-  { printf "\\$(printf '%03o' "$1")"; cat "$seeds/files/$2"; } > "$seeds/picture_reader/$2"
+  { printf "\\$(printf '%03o' "$1")"; cat "$files/$2"; } >"$seeds/picture_reader/$2"
 done
+# FIXME: seeds of MP4 and Matroska files (and targets for their paths) once the frame source
+# reads those containers.
 ffmpeg -v error -y -f lavfi -i testsrc=size=16x16:rate=5 -frames:v 3 -c:v mjpeg "$seeds/frame_source/mjpeg.avi"
 ffmpeg -v error -y -f lavfi -i testsrc=size=8x6:rate=5 -frames:v 2 -c:v rawvideo -pix_fmt bgr24 \
   "$seeds/frame_source/raw.avi"
-for target in picture_reader bmp gif_document frame_source; do
+ffmpeg -v error -y -f lavfi -i testsrc=size=16x16:rate=5 -frames:v 4 -c:v mpeg4 -g 2 "$seeds/frame_source/mpeg4.avi"
+ffmpeg -v error -y -f lavfi -i testsrc=size=8x8:rate=5 -frames:v 2 -c:v msvideo1 -pix_fmt rgb555le \
+  "$seeds/frame_source/msvideo1.avi"
+
+failed=()
+for target in "${targets[@]}"; do
   corpus="build-fuzz/corpus/$target"
+  regressions="tests/fuzz/regressions/$target"
   mkdir -p "$corpus"
-  echo "== fuzz_$target for ${seconds}s"
-  build-fuzz/tests/fuzz/fuzz_$target "$corpus" "$seeds/$target" -max_total_time="$seconds" \
-    -max_len=65536 -rss_limit_mb=4096 -artifact_prefix="tests/fuzz/findings/${target}-" -print_final_stats=1 \
-    2>&1 | grep -E 'stat::number_of_executed_units|ERROR|SUMMARY|Done' || true
+  inputs=("$corpus" "$seeds/$target")
+  [ -d "$regressions" ] && inputs+=("$regressions")
+  echo "== fuzz_$target ${limit[*]}"
+  start=$(date +%s)
+  status=0
+  build-fuzz/tests/fuzz/fuzz_$target "${inputs[@]}" "${limit[@]}" -max_len=65536 -timeout=10 \
+    -rss_limit_mb=2048 -artifact_prefix="tests/fuzz/findings/${target}-" -print_final_stats=1 \
+    >"build-fuzz/fuzz_$target.log" 2>&1 || status=$?
+  grep -E 'stat::number_of_executed_units|stat::peak_rss_mb|ERROR|SUMMARY' "build-fuzz/fuzz_$target.log" || true
+  echo "   $(($(date +%s) - start)) s, exit status $status"
+  [ $status -eq 0 ] || failed+=("$target")
 done
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "Findings in: ${failed[*]} (see tests/fuzz/findings/ and build-fuzz/fuzz_TARGET.log)"
+  exit 1
+fi

@@ -15,6 +15,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev bc
   # independent decoders used by the tests as oracles
   libgif-dev libtiff-dev imagemagick
+  # the fuzz smoke: clang with libFuzzer and the address and undefined-behaviour sanitizers
+  clang libclang-rt-14-dev
   # the desktop program: Qt 6 Widgets and Multimedia; a virtual display and fonts for its tests
   qt6-base-dev qt6-multimedia-dev libgl-dev xvfb xauth fonts-dejavu-core
   # the player's sound tests: a private sound server and its recorder; memory checks of the player

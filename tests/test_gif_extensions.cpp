@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 
 using namespace kelvara;
@@ -433,31 +434,63 @@ TEST(GifExtensionReader, FuzzRegressionTenByteBlockBecomesLoop) {
     EXPECT_EQ(loop->LoopCount(), 7);
 }
 
-TEST(GifFileReader, ManyHugeFramesInATinyFileAreRefused) {
-    // Frames of 16384 x 12288 pixels declared by a few bytes each: already the first cannot be
-    // filled by the data that follows, so the file is refused before it is allocated.
-    std::vector<uint8_t> bytes = {'G', 'I', 'F', '8', '9', 'a', 0, 0x40, 0, 0x30, 0x00, 0, 0};
-    for (int i = 0; i < 3; ++i) {
-        const std::vector<uint8_t> frame = {0x2C, 0, 0, 0, 0, 0, 0x40, 0, 0x30, 0x00, 0x02, 0x01, 0x05, 0x00};
-        bytes.insert(bytes.end(), frame.begin(), frame.end());
-    }
-    bytes.push_back(0x3B);
+std::string loadMessage(const std::vector<uint8_t>& bytes) {
     TGIFDocument doc;
     MemoryStream in(bytes);
     try {
         doc.LoadFromStream(in);
-        FAIL();
     } catch (const GIFException& e) {
-        EXPECT_STREQ(e.what(), GifMessages::OutOfData);
+        return e.what();
     }
-    // With data enough to fill them, the frames still go past the pixel budget of one picture.
-    std::vector<uint8_t> padded = bytes;
-    padded.insert(padded.end() - 1, size_t(1) << 20, 0x00);
-    MemoryStream paddedIn(padded);
-    try {
-        doc.LoadFromStream(paddedIn);
-        FAIL();
-    } catch (const GIFException& e) {
-        EXPECT_STREQ(e.what(), GifMessages::ImageTooLarge);
+    return "";
+}
+
+TEST(GifFileReader, FramesTheirDataCannotFillAreRefused) {
+    // A valid file of 16 frames of 4 x 4 pixels with a few bytes of codes each, every image
+    // descriptor then set to 4096 x 4096: no frame's data could fill it, so the file is refused
+    // before a frame is allocated, whatever the frame's size.
+    TGIFDocument source;
+    source.SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+    source.SetDitherKind(GifDitherKind::FloydSteinberg);
+    for (int i = 0; i < 16; ++i)
+        source.AddFrame(*kelvara::test::gradientNoiseFrame(4, 4, i));
+    MemoryStream saved;
+    source.SaveToStream(saved);
+    const std::vector<uint8_t> valid = saved.bytes();
+    ASSERT_EQ(loadMessage(valid), "");
+    std::vector<uint8_t> claiming = valid;
+    int descriptors = 0;
+    for (size_t at = 13; at + 10 <= claiming.size(); ++at) {
+        // Each frame: a descriptor at (0, 0), 4 x 4, with a 256-entry local table.
+        const uint8_t descriptor[10] = {0x2C, 0, 0, 0, 0, 4, 0, 4, 0, 0x87};
+        if (std::memcmp(&claiming[at], descriptor, 10) != 0)
+            continue;
+        claiming[at + 6] = claiming[at + 8] = 0x10;
+        ++descriptors;
     }
+    ASSERT_EQ(descriptors, 16);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(loadMessage(claiming), GifMessages::OutOfData);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+
+    // A small frame too: 100 x 100 pixels from the one byte of codes of a 4 x 4 frame.
+    std::vector<uint8_t> small = {'G', 'I', 'F', '8', '9', 'a', 100, 0, 100, 0, 0x00, 0, 0};
+    const std::vector<uint8_t> frame = {0x2C, 0, 0, 0, 0, 100, 0, 100, 0, 0x00, 0x02, 0x01, 0x05, 0x00, 0x3B};
+    small.insert(small.end(), frame.begin(), frame.end());
+    EXPECT_EQ(loadMessage(small), GifMessages::OutOfData);
+
+    // With data enough to fill them, two frames still may not hold more pixels together than
+    // one picture may: 16384 x 8192 and 16384 x 8193, each with 16 KiB of codes.
+    std::vector<uint8_t> filled = {'G', 'I', 'F', '8', '9', 'a', 0, 0x40, 0x01, 0x20, 0x00, 0, 0};
+    for (uint8_t heightLow = 0; heightLow < 2; ++heightLow) {
+        const std::vector<uint8_t> descriptor = {0x2C, 0, 0, 0, 0, 0, 0x40, heightLow, 0x20, 0x00, 0x02};
+        filled.insert(filled.end(), descriptor.begin(), descriptor.end());
+        for (int block = 0; block < 64; ++block) {
+            filled.push_back(0xFF);
+            filled.insert(filled.end(), 255, 0x00);
+        }
+        filled.push_back(0x00);
+    }
+    filled.push_back(0x3B);
+    EXPECT_EQ(loadMessage(filled), GifMessages::ImageTooLarge);
 }

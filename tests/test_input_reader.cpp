@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -57,6 +59,7 @@ const Written WrittenFiles[] = {
     {"pixmap.pxm", "-format ppm", 0},
     {"none.tif", "-compress None", 0},
     {"lzw.tif", "-compress LZW", 0},
+    {"zip.tif", "-compress Zip", 0},
     {"predictor.tif", "-compress LZW -define tiff:predictor=2", 0},
     {"packbits.tiff", "-compress RLE", 0},
     {"bigendian.tif", "-compress LZW -endian MSB", 0},
@@ -237,12 +240,12 @@ TEST_F(InputReader, HeadersAskingForTooMuchAreRefused) {
     pcx[9] = pcx[11] = 0x0F;
     pcx[65] = 3;
     pcx[66] = 0xA0, pcx[67] = 0x0F;
-    const std::string tooLarge = " image is too large";
     const std::string truncated = " image is truncated";
     const Case cases[] = {
-        {PictureFileType::Gif, gif, "GIF" + tooLarge},
+        {PictureFileType::Gif, gif, PictureReaderMessages::tooLarge("GIF", 65535, 65535)},
         {PictureFileType::Gif, shortGif, "GIF" + truncated},
-        {PictureFileType::PortableAnymap, bytesOf("P6\n100000 100000\n255\n"), "Portable pixmap" + tooLarge},
+        {PictureFileType::PortableAnymap, bytesOf("P6\n100000 100000\n255\n"),
+         PictureReaderMessages::tooLarge("Portable pixmap", 100000, 100000)},
         {PictureFileType::PortableAnymap, bytesOf("P6\n1000 1000\n255\n\x01\x02"),
          "Portable pixmap" + truncated},
         {PictureFileType::Targa, tga, "Targa" + truncated},
@@ -256,6 +259,73 @@ TEST_F(InputReader, HeadersAskingForTooMuchAreRefused) {
         } catch (const PictureReadError& e) {
             EXPECT_EQ(e.what(), c.message);
         }
+    }
+}
+
+using Bytes = std::vector<uint8_t>;
+
+// Valid files with a few bytes changed: pictures above the size limit, pictures larger than
+// their data could fill, data that ends early, a compression nobody knows and a palette cut
+// off. Each is refused at once with its reason, never made into a picture.
+TEST_F(InputReader, DamagedFilesAreRefusedNotTurnedIntoPictures) {
+    struct Case {
+        const char* file;
+        std::function<void(Bytes&)> damage;
+        std::string message;
+    };
+    const std::string truncated = " image is truncated";
+    const Case cases[] = {
+        {"photo.jpg", [](Bytes& b) { setJpegSize(b, 16384, 16384); },
+         PictureReaderMessages::tooLarge("JPEG", 16384, 16384)},
+        {"photo.jpg", [](Bytes& b) { setJpegSize(b, 8000, 8000); }, "JPEG" + truncated},
+        // The scan cut in the middle, the end-of-image marker after it.
+        {"photo.jpg",
+         [](Bytes& b) {
+             b.resize(b.size() * 2 / 3);
+             b.insert(b.end(), {0xFF, 0xD9});
+         },
+         "JPEG" + truncated},
+        {"picture.png", [](Bytes& b) { setPngSize(b, 16384, 16384); },
+         PictureReaderMessages::tooLarge("PNG", 16384, 16384)},
+        {"picture.png", [](Bytes& b) { setPngSize(b, 8000, 8000); }, "PNG" + truncated},
+        {"none.tif", [](Bytes& b) { setTiffField(b, 259, 12345); },
+         PictureReaderMessages::message("TIFF", PictureReaderMessages::Unsupported)},
+        {"zip.tif",
+         [](Bytes& b) {
+             setTiffField(b, 256, 16384);
+             setTiffField(b, 257, 16384);
+         },
+         PictureReaderMessages::tooLarge("TIFF", 16384, 16384)},
+        {"zip.tif",
+         [](Bytes& b) {
+             setTiffField(b, 256, 8000);
+             setTiffField(b, 257, 8000);
+             setTiffField(b, 278, 8000);
+         },
+         "TIFF" + truncated},
+        {"group3.tif",
+         [](Bytes& b) {
+             setTiffField(b, 257, 16000);
+             setTiffField(b, 278, 16000);
+         },
+         "TIFF" + truncated},
+        {"palette.pcx", [](Bytes& b) { b.resize(b.size() - 100); }, "PCX" + truncated},
+        {"v3.bmp", [](Bytes& b) { b[21] = 0x01; }, PictureReaderMessages::tooLarge("Bitmap", 16777253, 23)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + ": " + c.message);
+        Bytes bytes = readFile(path(c.file));
+        Bitmap picture;
+        ASSERT_NO_THROW(decodePicture(*pictureFileTypeForPath(c.file), bytes.data(), bytes.size(), picture));
+        c.damage(bytes);
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            decodePicture(*pictureFileTypeForPath(c.file), bytes.data(), bytes.size(), picture);
+            ADD_FAILURE() << "read as a picture";
+        } catch (const PictureReadError& e) {
+            EXPECT_EQ(e.what(), c.message);
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     }
 }
 

@@ -275,6 +275,26 @@ TEST(BmpDecodeErrors, InvalidImagesAreRefusedAndTheOldPictureStays) {
         b.compression = 1;
         b.pixels = {0, 5, 1};
     });
+    // Run-length pictures that claim more pixels than their data could fill, two bytes making at
+    // most 255: a valid 2 x 2 picture, its header then set to 50331648 x 5 (RLE4) and to
+    // 16384 x 16384 (RLE8).
+    add("rle4LargerThanItsData", [](BmpBuilder& b) {
+        b.bits = 4;
+        b.compression = 2;
+        b.palette = palette({Red, Green});
+        b.colorsUsed = 2;
+        b.pixels = {2, 0x01, 0, 0, 2, 0x10, 0, 1};
+        b.width = 50331648;
+        b.height = 5;
+    });
+    add("rle8LargerThanItsData", [](BmpBuilder& b) {
+        b.bits = 8;
+        b.compression = 1;
+        b.palette = palette({Red, Green});
+        b.colorsUsed = 2;
+        b.pixels = {2, 1, 0, 0, 2, 0, 0, 1};
+        b.width = b.height = 16384;
+    });
     std::vector<uint8_t> notBm = good.build();
     notBm[0] = 'X';
     cases.push_back({"signature", notBm});
@@ -295,6 +315,23 @@ TEST(BmpDecodeErrors, InvalidImagesAreRefusedAndTheOldPictureStays) {
         EXPECT_EQ(b.Width(), 3);
         EXPECT_EQ(b.pixel(0, 0), Red);
     }
+}
+
+// A run-length picture may end early and leave the rest blank, as long as it is small: 1024 x 1024
+// pixels from one end-of-bitmap escape decode, twice as many rows do not.
+TEST(BmpDecodeRle, SmallPicturesMayBeMostlyBlank) {
+    BmpBuilder blank = bmp(8, {1, 1, 0, 1}, palette({Red, Green}));
+    blank.compression = 1;
+    blank.colorsUsed = 2;
+    blank.width = blank.height = 1024;
+    Bitmap out;
+    decode(out, blank.build());
+    EXPECT_EQ(out.pixel(0, 1023), Green);
+    EXPECT_EQ(out.pixel(1, 1023), Red);
+    EXPECT_EQ(out.pixel(1023, 0), Red);
+    blank.height = 2048;
+    const std::vector<uint8_t> bytes = blank.build();
+    EXPECT_THROW(out.LoadFromMemory(bytes.data(), bytes.size()), RasterError);
 }
 
 // Random damage to valid images must give a picture or the error, never a crash.

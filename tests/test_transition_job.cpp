@@ -223,6 +223,30 @@ TEST(TransitionJob, VideoFrameSourceTakesFrameNAndTheVideoSize) {
     EXPECT_EQ(tab.targetSide.picture.pixel(0, 0), rgbColor(0, 0, 0));
 }
 
+// The run's memory is known from its size and steps: one that would go past the budget is
+// refused before a surface is made; the largest one that fits runs.
+TEST(TransitionJob, RefusesARunPastTheMemoryBudget) {
+    TransitionTab tab;
+    FrameTable table(TransitionFrameTableSize);
+    RecordingSink sink;
+    TestObserver observer;
+    tab.spinWidth = tab.spinHeight = 10000;
+    tab.steps = 1;
+    EXPECT_GT(transitionMemoryNeeded(10000, 10000, 1), TransitionMemoryBudget);
+    try {
+        runTransition(tab, table, sink, observer);
+        ADD_FAILURE() << "ran";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.what(), transitionTooLargeMessage(10000, 10000, 1));
+        EXPECT_NE(std::string(e.what()).find("2 frames of 10000 x 10000 pixels"), std::string::npos);
+    }
+    EXPECT_TRUE(sink.frames.empty());
+    EXPECT_TRUE(tab.surfaces.output.Empty());
+    // 51 frames of 2000 x 2000 fit; 51 frames of 2300 x 2300 do not.
+    EXPECT_LE(transitionMemoryNeeded(2000, 2000, 50), TransitionMemoryBudget);
+    EXPECT_GT(transitionMemoryNeeded(2300, 2300, 50), TransitionMemoryBudget);
+}
+
 TEST(TransitionJob, RefusesAnEmptySizeAndStepsOutOfRange) {
     TransitionTab tab;
     FrameTable table(TransitionFrameTableSize);

@@ -1,5 +1,6 @@
 // Tests of the AVI frame source on fixtures of our own, on codec fixtures made by ffmpeg and on
 // real-world samples.
+#include "raster/Stream.h"
 #include "support/AviWriter.h"
 #include "support/TestUtil.h"
 #include "video/FrameSource.h"
@@ -191,6 +192,42 @@ TEST(FrameSource, OpeningFailuresGiveTheirMessages) {
         writeAvi(path, f);
         EXPECT_EQ(messageOf(path), c.message);
     }
+}
+
+// A stream format that claims a larger picture than the decoder makes: the reader reports the
+// pictures' size, so no job sizes its pictures by the claim. A claim no picture bears out and no
+// picture could have is refused.
+TEST(FrameSource, AFormatClaimingALargerPictureIsNotBelieved) {
+    ScratchDir dir;
+    const std::string path = dir.file("claims.avi");
+    makeCodecFixture(path, "mpeg4", 48, 32, 4, false);
+    claimAviFormatSize(path, 10000, 10000);
+    FrameReader reader;
+    reader.open(path);
+    EXPECT_EQ(reader.facts().width, 48);
+    EXPECT_EQ(reader.facts().height, 32);
+    Bitmap* first = reader.frame(0);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->Width(), 48);
+    EXPECT_EQ(first->Height(), 32);
+
+    // Within what a decoder may make, the claim reaches the decoder and is still not believed.
+    claimAviFormatSize(path, 4000, 3000);
+    reader.open(path);
+    EXPECT_EQ(reader.facts().width, 48);
+    EXPECT_EQ(reader.facts().height, 32);
+
+    // A smaller claim stands: it is the size the video reports.
+    claimAviFormatSize(path, 40, 30);
+    reader.open(path);
+    EXPECT_EQ(reader.facts().width, 40);
+    EXPECT_EQ(reader.facts().height, 30);
+
+    // Uncompressed frames that claim no size at all give no picture to take the size from.
+    const std::string raw = dir.file("raw.avi");
+    writeAvi(raw, fixture24(4, 4, 2));
+    claimAviFormatSize(raw, 0, 0);
+    EXPECT_EQ(messageOf(raw), FrameSourceMessages::Format);
 }
 
 // Every prefix of a valid file either fails with one of the messages or reads frames safely.

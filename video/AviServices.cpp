@@ -312,6 +312,12 @@ std::unique_ptr<AviFrameDecoder> AviFile::openDecoder() {
     if (avcodec_parameters_to_context(state->codec.get(), stream->codecpar) < 0)
         return nullptr;
     state->codec->thread_count = 1;
+    // A claimed size past the limit is not passed on: a decoder that reads the size from its
+    // bitstream finds the real one, and one that needs the claim cannot make such pictures.
+    state->codec->max_pixels = MaxVideoPictureArea;
+    if (int64_t(state->codec->width) * state->codec->height > MaxVideoPictureArea)
+        state->codec->width = state->codec->height = state->codec->coded_width = state->codec->coded_height =
+            0;
     if (avcodec_open2(state->codec.get(), codec, nullptr) < 0)
         return nullptr;
     state->format = m_context->format.get();
@@ -460,9 +466,21 @@ const uint8_t* AviFrameDecoder::getFrame(int64_t position) {
     return s.pack(s.current.get());
 }
 
+bool AviFrameDecoder::firstPictureSize(int& width, int& height) {
+    State& s = *m_state;
+    if (!s.atStart || !s.decodeNext(s.ahead.get(), s.aheadPosition))
+        return false;
+    // The picture waits as the next one, as if getFrame had read up to it.
+    s.atStart = false;
+    s.haveAhead = true;
+    width = s.ahead->width;
+    height = s.ahead->height;
+    return width > 0 && height > 0;
+}
+
 const uint8_t* AviFrameDecoder::State::pack(const AVFrame* frame) {
     const int w = frame->width, h = frame->height;
-    if (w <= 0 || h <= 0 || int64_t(w) * h > Bitmap::MaxPixels)
+    if (w <= 0 || h <= 0 || int64_t(w) * h > MaxVideoPictureArea)
         return nullptr;
     const auto fmt = static_cast<AVPixelFormat>(frame->format);
     int bits = 24;

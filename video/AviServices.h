@@ -37,6 +37,10 @@ inline constexpr uint32_t StreamTypeVideo = fourCC('v', 'i', 'd', 's');
 
 class AviFrameDecoder;
 
+// The largest picture the decoder makes: 64 megapixels. A stream may claim any size, in its
+// headers or its bitstream; larger pictures are not decoded at all.
+inline constexpr int64_t MaxVideoPictureArea = int64_t(64) << 20;
+
 // An AVI file opened for reading. Each call answers as the AVIFile services would: a failure is
 // a false or empty result, never an exception.
 class AviFile {
@@ -81,6 +85,9 @@ public:
     // The frame at a 0-based position as a packed DIB (40-byte header, colour table or masks,
     // bottom-up pixel rows), valid until the next call; null when there is none.
     const uint8_t* getFrame(int64_t position);
+    // The size of the stream's first picture, decoded but not converted; false when none comes.
+    // Only on a decoder that has given no frame yet.
+    bool firstPictureSize(int& width, int& height);
 
     struct State;
 

@@ -1,6 +1,8 @@
 // The AVI frame source: opening sequence, frame decoding through a BMP byte image, closing.
 #include "video/FrameSource.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace kelvara {
@@ -9,6 +11,16 @@ namespace {
 uint32_t get32(const uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
+// The size of the stream's first picture as the decoder makes it, or false when none comes. It
+// is read through a file and decoder of its own, so that the reader's decoder starts afresh.
+bool firstPictureSize(const std::string& path, int& width, int& height) {
+    AviFile file;
+    if (!file.open(path) || !file.openVideoStream() || !file.beginStreaming())
+        return false;
+    std::unique_ptr<AviFrameDecoder> decoder = file.openDecoder();
+    return decoder && decoder->firstPictureSize(width, height);
+}
+
 } // namespace
 
 size_t colorTableAllowance(int bitCount, uint32_t compression) {
@@ -43,6 +55,19 @@ void FrameReader::open(const std::string& path) {
             throw FrameSourceError(FrameSourceMessages::StartDecompression);
         m_memory = std::make_unique<MemoryStream>();
         m_work = std::make_unique<Bitmap>();
+        // The format's size is only a claim: the first picture says what the decoder makes, and
+        // the size reported never exceeds it, so no job makes pictures of a size no frame has.
+        // A claim that no picture bears out and that no picture could have is refused.
+        int width = 0, height = 0;
+        if (firstPictureSize(path, width, height)) {
+            m_pictureWidth = width;
+            m_pictureHeight = height;
+        } else {
+            const VideoFacts claimed = facts();
+            if (claimed.width <= 0 || claimed.height <= 0 ||
+                int64_t(claimed.width) * claimed.height > Bitmap::MaxPixels)
+                throw FrameSourceError(FrameSourceMessages::Format);
+        }
     } catch (...) {
         close();
         throw;
@@ -100,6 +125,7 @@ void FrameReader::close() {
     m_decoder.reset();
     m_streaming = false;
     m_format.clear();
+    m_pictureWidth = m_pictureHeight = 0;
     m_streamOpen = false;
     m_file.reset();
 }
@@ -114,8 +140,12 @@ VideoFacts FrameReader::facts() const {
     facts.fps = m_info.scale ? static_cast<double>(m_info.rate) / m_info.scale : 0;
     if (m_format.size() >= 12) {
         facts.width = static_cast<int>(get32(m_format.data() + 4));
-        int32_t h = static_cast<int32_t>(get32(m_format.data() + 8));
-        facts.height = h < 0 ? -h : h;
+        const int64_t h = static_cast<int32_t>(get32(m_format.data() + 8));
+        facts.height = static_cast<int>(std::min<int64_t>(h < 0 ? -h : h, INT32_MAX));
+        if (m_pictureWidth > 0 && (facts.width <= 0 || facts.width > m_pictureWidth))
+            facts.width = m_pictureWidth;
+        if (m_pictureHeight > 0 && (facts.height <= 0 || facts.height > m_pictureHeight))
+            facts.height = m_pictureHeight;
     }
     if (m_file)
         facts.codec = m_file->codecName();

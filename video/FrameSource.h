@@ -65,6 +65,7 @@ public:
     // The stream's header, its format bytes and the facts worked out from them.
     const AviStreamInfo& streamInfo() const { return m_info; }
     const std::vector<uint8_t>& streamFormat() const { return m_format; }
+    // The facts of the stream; its size is the format's, but never larger than the first picture.
     VideoFacts facts() const;
     // The BMP byte image the last frame was decoded from.
     const std::vector<uint8_t>& lastByteImage() const { return m_memory->bytes(); }
@@ -74,6 +75,8 @@ private:
     bool m_streamOpen = false;
     AviStreamInfo m_info;
     std::vector<uint8_t> m_format;
+    int m_pictureWidth = 0; // of the first decoded picture; 0 when none was decoded
+    int m_pictureHeight = 0;
     bool m_streaming = false;
     std::unique_ptr<AviFrameDecoder> m_decoder;
     std::unique_ptr<MemoryStream> m_memory;

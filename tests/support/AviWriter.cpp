@@ -3,6 +3,8 @@
 
 #include "raster/Stream.h"
 
+#include <gtest/gtest.h>
+
 namespace kelvara::test {
 
 namespace {
@@ -157,6 +159,18 @@ void writeAvi(const std::string& path, const AviFixture& f) {
     o.end(idx1);
     o.end(riff);
     writeFileAtomically(path, o.bytes.data(), o.bytes.size());
+}
+
+void claimAviFormatSize(const std::string& path, int32_t width, int32_t height) {
+    std::vector<uint8_t> bytes = readFile(path);
+    const std::string text(bytes.begin(), bytes.end());
+    const size_t strf = text.find("strf");
+    ASSERT_NE(strf, std::string::npos);
+    for (int k = 0; k < 4; ++k) {
+        bytes[strf + 12 + k] = uint8_t(uint32_t(width) >> (8 * k));
+        bytes[strf + 16 + k] = uint8_t(uint32_t(height) >> (8 * k));
+    }
+    writeFileAtomically(path, bytes.data(), bytes.size());
 }
 
 } // namespace kelvara::test

@@ -30,6 +30,9 @@ struct AviFixture {
 // Writes the fixture as an AVI file with an idx1 index.
 void writeAvi(const std::string& path, const AviFixture& fixture);
 
+// Sets the width and height of an AVI file's first stream format ('strf') to claim another size.
+void claimAviFormatSize(const std::string& path, int32_t width, int32_t height);
+
 // RLE8-encodes 8-bit pixels given as top-down rows of width bytes: runs of equal bytes, an end of
 // line after each row and an end of bitmap.
 std::vector<uint8_t> encodeRle8(const std::vector<uint8_t>& topDownPixels, int width, int height);

@@ -3,6 +3,9 @@
 
 #include "support/TestUtil.h"
 
+#include <gtest/gtest.h>
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -57,6 +60,49 @@ int maxChannelDifference(const Bitmap& picture, const std::vector<uint8_t>& rgb,
                 {worst, std::abs(redOf(c) - p[0]), std::abs(greenOf(c) - p[1]), std::abs(blueOf(c) - p[2])});
         }
     return worst;
+}
+
+namespace {
+void putBe16(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    b[at] = uint8_t(v >> 8);
+    b[at + 1] = uint8_t(v);
+}
+} // namespace
+
+void setJpegSize(std::vector<uint8_t>& b, uint32_t width, uint32_t height) {
+    for (size_t at = 2; at + 9 < b.size(); ++at)
+        if (b[at] == 0xFF && (b[at + 1] == 0xC0 || b[at + 1] == 0xC2)) {
+            putBe16(b, at + 5, height);
+            putBe16(b, at + 7, width);
+            return;
+        }
+    ADD_FAILURE() << "no start of frame";
+}
+
+void setPngSize(std::vector<uint8_t>& b, uint32_t width, uint32_t height) {
+    putBe16(b, 16, width >> 16);
+    putBe16(b, 18, width & 0xFFFF);
+    putBe16(b, 20, height >> 16);
+    putBe16(b, 22, height & 0xFFFF);
+    const uint32_t crc = uint32_t(::crc32(::crc32(0, nullptr, 0), b.data() + 12, 17));
+    putBe16(b, 29, crc >> 16);
+    putBe16(b, 31, crc & 0xFFFF);
+}
+
+void setTiffField(std::vector<uint8_t>& b, uint16_t tag, uint32_t value) {
+    auto le16 = [&](size_t at) { return uint32_t(b[at] | (b[at + 1] << 8)); };
+    ASSERT_EQ(b[0], 'I');
+    const size_t ifd = le16(4) | (le16(6) << 16);
+    for (uint32_t i = 0, n = le16(ifd); i < n; ++i) {
+        const size_t entry = ifd + 2 + 12 * i;
+        if (le16(entry) != tag)
+            continue;
+        const int bytes = le16(entry + 2) == 3 ? 2 : 4;
+        for (int k = 0; k < bytes; ++k)
+            b[entry + 8 + k] = uint8_t(value >> (8 * k));
+        return;
+    }
+    ADD_FAILURE() << "no field " << tag;
 }
 
 std::vector<uint8_t> damaged(const std::vector<uint8_t>& bytes, std::mt19937& random) {

@@ -26,6 +26,14 @@ std::vector<uint8_t> imageMagickRgb(const std::string& path, int& width, int& he
 // when the sizes differ.
 int maxChannelDifference(const Bitmap& picture, const std::vector<uint8_t>& rgb, int width, int height);
 
+// Damage of a few bytes in valid files, for regression fixtures of refused pictures.
+// The picture size in a JPEG's start-of-frame segment.
+void setJpegSize(std::vector<uint8_t>& bytes, uint32_t width, uint32_t height);
+// The size in a PNG's header chunk, with the chunk's check value made right again.
+void setPngSize(std::vector<uint8_t>& bytes, uint32_t width, uint32_t height);
+// A field of one value in the first directory of a little-endian TIFF.
+void setTiffField(std::vector<uint8_t>& bytes, uint16_t tag, uint32_t value);
+
 // A copy of the bytes with seeded random damage: bytes overwritten, a cut, or a field set to an
 // extreme value.
 std::vector<uint8_t> damaged(const std::vector<uint8_t>& bytes, std::mt19937& random);
