@@ -1,26 +1,30 @@
-// kelvara-cli animate: BMP pictures, one frame each, to a looping animated GIF built as the
+// kelvara-cli animate: pictures, one frame each, to a looping animated GIF built as the
 // conversions build theirs.
-#include "cli/AnimateCommand.h"
+#include "cli/Arguments.h"
+#include "cli/Commands.h"
+#include "cli/Output.h"
 
 #include "gif/GifDocument.h"
 #include "raster/Bitmap.h"
 #include "raster/Error.h"
 #include "raster/Stream.h"
 
-#include <sys/stat.h>
-
 namespace kelvara::cli {
 
 namespace {
 
 const char* const AnimateUsage =
-    "Usage: kelvara-cli animate -o OUT.gif [options] IN1.bmp IN2.bmp ...\n"
+    "Usage: kelvara-cli animate -o OUT.gif [options] IN1 IN2 ...\n"
     "\n"
-    "Makes a looping animated GIF of BMP pictures, one frame each, in the order given, the way\n"
-    "the conversions make theirs: each picture gets a 256-colour palette of its own, a looping\n"
+    "Makes a looping animated GIF of pictures, one frame each, in the order given, the way the\n"
+    "conversions make theirs: each picture gets a 256-colour palette of its own, a looping\n"
     "block goes on the first frame and a graphic control block with the delay on every frame.\n"
-    "  -o, --output FILE     the GIF to write\n"
+    "The pictures may be PNG, JPEG, TIFF, GIF, PCX, Targa, icon, PNM, JPEG 2000 or BMP files,\n"
+    "read by their extensions.\n"
+    "  -o, --output FILE     the GIF to write; - for standard output\n"
     "  --delay HUNDREDTHS    frame delay in hundredths of a second, 0..65535 (default 10)\n"
+    "  --loop N              the loop count written in the GIF, 0..65535; 0 loops for ever\n"
+    "                        (the default)\n"
     "  --no-loop             play once: no looping block\n"
     "  --reduction MODE      colour reduction (default 8):\n"
     "                          0 the picture's own colours (at most 256)\n"
@@ -34,70 +38,56 @@ const char* const AnimateUsage =
     "  --encoder lzw|rle     compression of the frames (default lzw)\n"
     "  --overwrite           replace OUT if it exists\n";
 
-int rangedOption(const std::string& text, const std::string& what, long long low, long long high) {
-    const long long value = parseInteger(text, what);
-    if (value < low || value > high)
-        throw UsageError(what + " must lie in " + std::to_string(low) + ".." + std::to_string(high) +
-                         ", not " + text);
-    return static_cast<int>(value);
-}
-
-int animateCommand(const std::vector<std::string>& args) {
+int animateCommand(const std::vector<std::string>& arguments) {
     std::vector<std::string> inputs;
     std::string output;
     bool overwrite = false, loop = true;
     int delay = 10, reduction = 8, dither = 1, encoder = 0;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&]() -> const std::string& {
-            if (i + 1 >= args.size())
-                throw UsageError(a + " needs a value");
-            return args[++i];
-        };
-        if (a == "-o" || a == "--output") {
-            output = value();
-        } else if (a == "--delay") {
-            delay = rangedOption(value(), "--delay", 0, 65535);
-        } else if (a == "--no-loop") {
+    uint16_t loopCount = 0;
+    ArgumentReader args(arguments);
+    while (args.next()) {
+        if (args.isPositional()) {
+            inputs.push_back(args.text());
+        } else if (args.option({"-o", "--output"})) {
+            output = args.value();
+        } else if (args.option({"--delay"})) {
+            delay = static_cast<int>(integerIn("--delay", args.value(), 0, 65535));
+        } else if (args.option({"--loop"})) {
+            loopCount = static_cast<uint16_t>(integerIn("--loop", args.value(), 0, 65535));
+        } else if (args.flag({"--no-loop"})) {
             loop = false;
-        } else if (a == "--reduction") {
+        } else if (args.option({"--reduction"})) {
             // Mode 9 takes a palette of the caller's, which a command line has no way to give.
-            reduction = rangedOption(value(), "--reduction", 0, 8);
-        } else if (a == "--dither") {
-            dither = rangedOption(value(), "--dither", 0, 6);
-        } else if (a == "--encoder") {
-            const std::string& kind = value();
+            reduction = static_cast<int>(integerIn("--reduction", args.value(), 0, 8));
+        } else if (args.option({"--dither"})) {
+            dither = static_cast<int>(integerIn("--dither", args.value(), 0, 6));
+        } else if (args.option({"--encoder"})) {
+            const std::string kind = lowerCase(args.value());
             if (kind == "lzw")
                 encoder = 0;
             else if (kind == "rle")
                 encoder = 1;
             else
-                throw UsageError("--encoder must be lzw or rle, not '" + kind + "'");
-        } else if (a == "--overwrite") {
+                throw UsageError("--encoder must be lzw or rle, not '" + args.value() + "'");
+        } else if (args.flag({"--overwrite"})) {
             overwrite = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            throw UsageError("unknown option " + a);
         } else {
-            inputs.push_back(a);
+            args.unknown();
         }
     }
     if (output.empty())
         throw UsageError("animate needs -o OUT.gif");
     if (inputs.empty())
         throw UsageError("animate needs at least one picture");
-    struct stat st;
-    if (!overwrite && ::stat(output.c_str(), &st) == 0)
-        throw Error("\"" + output + "\" exists; use --overwrite to replace it");
+    checkGifOutputName("animate", output);
+    checkOutput(output, overwrite);
 
     TGIFDocument document;
     document.SetReductionMode(static_cast<GifReductionMode>(reduction));
     document.SetDitherKind(static_cast<GifDitherKind>(dither));
     for (const std::string& path : inputs) {
         Bitmap picture;
-        {
-            FileStream in(path, FileStream::Mode::Read);
-            picture.LoadFromStream(in);
-        }
+        readInputPicture(path, picture);
         // Frames reach the document as 24-bit pictures, as the frame tables hold them.
         Bitmap frame;
         frame.SetPixelFormat(PixelFormat::Bits24);
@@ -107,7 +97,7 @@ int animateCommand(const std::vector<std::string>& args) {
         TGIFSubImage& added = document.Frame(index);
         if (index == 0 && loop) {
             auto block = std::make_unique<TGIFAppExtNSLoop>(&added);
-            block->SetLoopCount(0); // for ever
+            block->SetLoopCount(loopCount);
             added.Extensions().Append(std::move(block));
         }
         auto control = std::make_unique<TGIFGraphicControlExtension>(&added);
@@ -128,7 +118,8 @@ int animateCommand(const std::vector<std::string>& args) {
 } // namespace
 
 const Command& animateCommandEntry() {
-    static const Command command = {"animate", AnimateUsage, animateCommand};
+    static const Command command{"animate", "-o OUT.gif IN...", "make an animated GIF of pictures",
+                                 AnimateUsage, animateCommand};
     return command;
 }
 

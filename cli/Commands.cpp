@@ -1,39 +1,85 @@
-// kelvara-cli commands: info and frame, and the shared command runner.
+// kelvara-cli commands: info and frame, the command table and the shared command runner.
 #include "cli/Commands.h"
-#include "cli/AnimateCommand.h"
-#include "cli/TransitionCommand.h"
+#include "cli/Arguments.h"
+#include "cli/Output.h"
 #include "cli/WriteCommand.h"
 
-#include "output/StillImageWriters.h"
+#include "output/StillImageCodec.h"
 #include "raster/Bitmap.h"
 #include "raster/Error.h"
-#include "raster/Stream.h"
 #include "video/FrameSource.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <sys/stat.h>
 
 namespace kelvara::cli {
 
 namespace {
 
-const char* const InfoUsage = "Usage: kelvara-cli info VIDEO\n"
+const char* const CommonHelp =
+    "Options may come in any order, as --option VALUE or --option=VALUE; -- ends the options.\n"
+    "Progress and messages go to standard error when the output goes to standard output (-o -).\n"
+    "Exit status: 0 done; 1 an error (the message says what; nothing is left half-written);\n"
+    "2 a mistake in the command line (nothing is written); 3 written, but incomplete: the\n"
+    "video ended early or a frame could not be read (a warning says where).\n";
+
+const char* const InfoUsage = "Usage: kelvara-cli info VIDEO [--json]\n"
                               "\n"
-                              "Prints the facts of the first video stream of an AVI file:\n"
-                              "frames, length_ms, width, height, fps and codec, one per line.\n";
+                              "Prints the facts of the first video stream of a video file:\n"
+                              "frames, length_ms, width, height, fps and codec, one per line.\n"
+                              "  --json    the same facts and the container as one JSON object\n";
 
-const char* const FrameUsage = "Usage: kelvara-cli frame VIDEO INDEX -o OUT.bmp [--overwrite]\n"
-                               "\n"
-                               "Writes the frame at the 0-based position INDEX as a 24-bit BMP.\n"
-                               "  -o, --output FILE   the BMP to write\n"
-                               "  --overwrite         replace FILE if it exists\n";
+const char* const FrameUsage =
+    "Usage: kelvara-cli frame VIDEO N -o OUT [--format F] [writer options] [--overwrite]\n"
+    "\n"
+    "Writes frame N of the video (1-based, like every command and the desktop program) as a\n"
+    "still image at the video's size, in the format of OUT's extension (see 'write').\n"
+    "  -o, --output FILE   the picture to write; - for standard output (needs --format)\n"
+    "  --format F          bmp, jpg, gif, tif, pcx, tga, jp2, j2k or png; must agree with OUT\n"
+    "  --overwrite         replace FILE if it exists\n"
+    "\n";
 
-int infoCommand(const std::vector<std::string>& args) {
-    if (args.size() != 1 || args[0].empty() || args[0][0] == '-')
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", u);
+            out += escape;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+int infoCommand(const std::vector<std::string>& arguments) {
+    std::vector<std::string> videos;
+    bool json = false;
+    ArgumentReader args(arguments);
+    while (args.next()) {
+        if (args.isPositional())
+            videos.push_back(args.text());
+        else if (args.flag({"--json"}))
+            json = true;
+        else
+            args.unknown();
+    }
+    if (videos.size() != 1)
         throw UsageError("info takes exactly one VIDEO");
-    VideoFacts facts = probeVideo(args[0]);
+    const VideoFacts facts = probeVideo(videos[0]);
+    if (json) {
+        std::printf(
+            "{\"container\": %s, \"codec\": %s, \"frames\": %lld, \"length_ms\": %lld, \"width\": %d, "
+            "\"height\": %d, \"fps\": %.6g}\n",
+            jsonString("avi").c_str(), jsonString(facts.codec).c_str(),
+            static_cast<long long>(facts.frameCount), static_cast<long long>(facts.lengthMs), facts.width,
+            facts.height, facts.fps);
+        return ExitOk;
+    }
     std::printf("frames: %lld\n", static_cast<long long>(facts.frameCount));
     std::printf("length_ms: %lld\n", static_cast<long long>(facts.lengthMs));
     std::printf("width: %d\n", facts.width);
@@ -43,114 +89,99 @@ int infoCommand(const std::vector<std::string>& args) {
     return ExitOk;
 }
 
-int frameCommand(const std::vector<std::string>& args) {
+int frameCommand(const std::vector<std::string>& arguments) {
     std::vector<std::string> positional;
-    std::string output;
+    std::string output, formatName;
     bool overwrite = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "-o" || a == "--output") {
-            if (i + 1 >= args.size())
-                throw UsageError(a + " needs a file name");
-            output = args[++i];
-        } else if (a == "--overwrite") {
+    WriterOptions writerOptions;
+    ArgumentReader args(arguments);
+    while (args.next()) {
+        if (args.isPositional())
+            positional.push_back(args.text());
+        else if (args.option({"-o", "--output"}))
+            output = args.value();
+        else if (args.option({"--format"}))
+            formatName = args.value();
+        else if (args.flag({"--overwrite"}))
             overwrite = true;
-        } else if (!a.empty() && a[0] == '-' && a.size() > 1) {
-            throw UsageError("unknown option " + a);
-        } else {
-            positional.push_back(a);
-        }
+        else if (!writerOptions.take(args))
+            args.unknown();
     }
     if (positional.size() != 2)
-        throw UsageError("frame takes VIDEO and INDEX");
+        throw UsageError("frame takes VIDEO and N");
     if (output.empty())
-        throw UsageError("frame needs -o OUT.bmp");
-    long long index = parseInteger(positional[1], "INDEX");
+        throw UsageError("frame needs -o OUT");
+    const long long number = integerIn("N", positional[1], 1, INT64_MAX);
+    const FormatChoice format = outputFormat("frame", output, formatName);
+    const StillImageSaveOptions options = writerOptions.saveOptions(format);
+    checkOutput(output, overwrite);
 
     FrameReader reader;
     reader.open(positional[0]);
-    const FrameRead read = reader.read(index);
+    checkRange("", number, number, 1, reader.facts().frameCount, "frame");
+    const FrameRead read = reader.read(number - 1);
     if (!read.picture)
-        throw Error("Frame " + positional[1] + " could not be read" +
+        throw Error("Frame " + std::to_string(number) + " could not be read" +
                     (read.error.empty() ? "" : ": " + read.error));
-    const Bitmap* decoded = read.picture;
     Bitmap picture;
     picture.SetPixelFormat(PixelFormat::Bits24);
-    picture.SetSize(decoded->Width(), decoded->Height());
-    picture.Canvas().Draw(0, 0, *decoded);
-    writeOutput(output, encodeBmp24(picture), overwrite);
+    picture.SetSize(read.picture->Width(), read.picture->Height());
+    picture.Canvas().Draw(0, 0, *read.picture);
+    writeOutput(output, encodeStillImage(picture, options, format.format).bytes, overwrite);
     return ExitOk;
+}
+
+// The first line of a usage text.
+std::string firstLine(const std::string& text) {
+    return text.substr(0, text.find('\n'));
 }
 
 } // namespace
 
+const Command& infoCommandEntry() {
+    static const Command command{"info", "VIDEO [--json]", "print the facts of a video", InfoUsage,
+                                 infoCommand};
+    return command;
+}
+
+const Command& frameCommandEntry() {
+    static const Command command{"frame", "VIDEO N -o OUT", "write frame N (1-based) as a still image",
+                                 std::string(FrameUsage) + WriterOptions::usage(), frameCommand};
+    return command;
+}
+
 const std::vector<Command>& commands() {
     static const std::vector<Command> all = {
-        {"info", InfoUsage, infoCommand},
-        {"frame", FrameUsage, frameCommand},
-        gifCommandEntry(),
-        animateCommandEntry(),
-        writeCommandEntry(),
-        framesCommandEntry(),
-        transitionCommandEntry(),
+        infoCommandEntry(),  frameCommandEntry(),   gifCommandEntry(),        framesCommandEntry(),
+        writeCommandEntry(), animateCommandEntry(), transitionCommandEntry(),
     };
     return all;
 }
 
+const char* commonHelp() {
+    return CommonHelp;
+}
+
 int runCommand(const Command& command, const std::vector<std::string>& args) {
     for (const std::string& a : args) {
+        if (a == "--")
+            break;
         if (a == "--help" || a == "-h") {
-            std::fputs(command.usage, stdout);
+            std::fputs(command.usage.c_str(), stdout);
+            std::fputs("\n", stdout);
+            std::fputs(CommonHelp, stdout);
             return ExitOk;
         }
     }
     try {
         return command.run(args);
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "kelvara-cli %s: %s\n\n%s", command.name, e.what(), command.usage);
+        std::fprintf(stderr, "kelvara-cli %s: %s\n%s\nTry 'kelvara-cli %s --help' for more information.\n",
+                     command.name, e.what(), firstLine(command.usage).c_str(), command.name);
         return ExitUsage;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return ExitFailure;
-    }
-}
-
-long long parseInteger(const std::string& text, const std::string& what) {
-    errno = 0;
-    char* end = nullptr;
-    long long value = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno == ERANGE)
-        throw UsageError(what + " must be a whole number, not '" + text + "'");
-    return value;
-}
-
-void parseRange(const std::string& text, const std::string& what, int64_t& a, int64_t& b) {
-    size_t dash = text.find('-', 1);
-    if (dash == std::string::npos)
-        throw UsageError(what + " must look like A-B, not '" + text + "'");
-    a = parseInteger(text.substr(0, dash), what);
-    b = parseInteger(text.substr(dash + 1), what);
-}
-
-void parseSize(const std::string& text, const std::string& what, int& width, int& height) {
-    size_t x = text.find('x');
-    if (x == std::string::npos)
-        throw UsageError(what + " must look like WxH, not '" + text + "'");
-    width = static_cast<int>(parseInteger(text.substr(0, x), what));
-    height = static_cast<int>(parseInteger(text.substr(x + 1), what));
-}
-
-void writeOutput(const std::string& path, const std::vector<uint8_t>& bytes, bool overwrite) {
-    const std::string exists = "\"" + path + "\" exists; use --overwrite to replace it";
-    struct stat st;
-    if (!overwrite && ::stat(path.c_str(), &st) == 0)
-        throw Error(exists);
-    OutputFile file(path, overwrite ? ExistingFile::Replace : ExistingFile::Keep);
-    file.write(bytes.data(), bytes.size());
-    try {
-        file.commit();
-    } catch (const FileExistsError&) {
-        throw Error(exists); // it appeared while this run worked
     }
 }
 

@@ -1,7 +1,7 @@
-// The commands of kelvara-cli and the small argument helpers they share.
+// The commands of kelvara-cli, the exit statuses they share and the runner that turns their
+// errors into messages.
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -12,8 +12,11 @@ namespace kelvara::cli {
 inline constexpr int ExitOk = 0;
 inline constexpr int ExitFailure = 1;
 inline constexpr int ExitUsage = 2;
+// The output was written, but holds less than was asked: the video ended early or a frame could
+// not be read.
+inline constexpr int ExitIncomplete = 3;
 
-// A mistake in the command line: reported with the command's usage, exit status 2.
+// A mistake in the command line: reported with a pointer to the command's help, exit status 2.
 class UsageError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -21,30 +24,29 @@ public:
 
 struct Command {
     const char* name;
-    const char* usage; // printed for --help and after a usage error
+    const char* synopsis; // the arguments, for the list of commands: "VIDEO -o OUT.gif [options]"
+    const char* summary;  // one line: what the command does
+    std::string usage;    // printed for --help
     std::function<int(const std::vector<std::string>&)> run;
 };
 
+// Every command, in the order the help lists them.
 const std::vector<Command>& commands();
 
 // Commands defined in their own files.
+const Command& infoCommandEntry();
+const Command& frameCommandEntry();
 const Command& gifCommandEntry();
 const Command& framesCommandEntry();
+const Command& writeCommandEntry();
+const Command& animateCommandEntry();
+const Command& transitionCommandEntry();
 
-// Runs a command: --help prints its usage; a UsageError exits 2 with the usage; any other error
-// prints its message on standard error and exits 1.
+// Runs a command: --help prints its usage; a UsageError exits 2 with the first line of the usage
+// and a pointer to --help; any other error prints its message on standard error and exits 1.
 int runCommand(const Command& command, const std::vector<std::string>& args);
 
-// Parses a whole decimal integer; throws UsageError naming the option otherwise.
-long long parseInteger(const std::string& text, const std::string& what);
-
-// Parses "A-B" into two whole numbers; UsageError naming the option otherwise.
-void parseRange(const std::string& text, const std::string& what, int64_t& a, int64_t& b);
-// Parses "WxH" into two whole numbers; UsageError naming the option otherwise.
-void parseSize(const std::string& text, const std::string& what, int& width, int& height);
-
-// Writes a file that takes its name only when complete, and never over an existing file unless
-// overwriting was asked for.
-void writeOutput(const std::string& path, const std::vector<uint8_t>& bytes, bool overwrite);
+// The lines of the help that every command shares: exit statuses and where output goes.
+const char* commonHelp();
 
 } // namespace kelvara::cli

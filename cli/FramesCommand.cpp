@@ -1,5 +1,7 @@
 // kelvara-cli frames: extracts frames of a video and writes each as a still image.
+#include "cli/Arguments.h"
 #include "cli/Commands.h"
+#include "cli/Output.h"
 #include "cli/Progress.h"
 #include "cli/WriteCommand.h"
 
@@ -17,77 +19,74 @@ namespace kelvara::cli {
 
 namespace {
 
-std::string framesUsageText() {
-    return std::string(
-               "Usage: kelvara-cli frames VIDEO --format FORMAT [options] [writer options]\n"
-               "\n"
-               "Extracts 2 to 256 frames of an AVI video and writes each as BASE + NUMBER + extension.\n"
-               "  --format F            bmp, jpg, gif, tif, pcx, tga, jp2 or png\n"
-               "  --range A-B           frames A to B (1-based, inclusive); default all frames\n"
-               "  --size WxH            a typed frame size; default the video's size\n"
-               "  --width W, --height H one side typed, the other kept in the video's aspect ratio\n"
-               "  --base NAME           base file name (default \"frame\")\n"
-               "  --out-dir DIR         folder to write to (default the current folder)\n"
-               "  --overwrite           replace files that exist\n"
-               "  --quiet               no progress on standard error\n"
-               "\n") +
-           WriterOptions::usage();
-}
+const char* const FramesUsage =
+    "Usage: kelvara-cli frames VIDEO --format FORMAT [options] [writer options]\n"
+    "\n"
+    "Extracts 2 to 256 frames of a video and writes each as BASE + NUMBER + extension.\n"
+    "  --format F            bmp, jpg (jpeg), gif, tif (tiff), pcx, tga (targa), jp2, j2k or png\n"
+    "  --range A-B           frames A to B (1-based, inclusive); default all frames\n"
+    "  --size WxH            a typed frame size, 1..10000 each way; default the video's size\n"
+    "  --width W, --height H one side typed, the other kept in the video's aspect ratio; both\n"
+    "                        together are taken as typed. Give --size or --width/--height.\n"
+    "  --base NAME           base file name (default \"frame\")\n"
+    "  --out-dir DIR         folder to write to (default the current folder)\n"
+    "  --overwrite           replace files that exist\n"
+    "  --quiet               no progress on standard error\n"
+    "\n";
 
-int framesCommand(const std::vector<std::string>& args) {
-    std::string video, formatName, base = "frame", outDir = ".";
-    bool overwrite = false, quiet = false, haveRange = false;
-    int64_t first = 0, last = 0;
+int framesCommand(const std::vector<std::string>& arguments) {
+    std::string video, formatName, base = "frame", outDir = ".", rangeText;
+    bool overwrite = false, quiet = false;
     int width = -1, height = -1;
+    int sizeChoices = 0;
     WriterOptions writerOptions;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&]() -> const std::string& {
-            if (i + 1 >= args.size())
-                throw UsageError(a + " needs a value");
-            return args[++i];
-        };
-        if (a == "--format") {
-            formatName = value();
-        } else if (a == "--range") {
-            parseRange(value(), "--range", first, last);
-            haveRange = true;
-        } else if (a == "--size") {
-            parseSize(value(), "--size", width, height);
-        } else if (a == "--width") {
-            width = static_cast<int>(parseInteger(value(), "--width"));
-        } else if (a == "--height") {
-            height = static_cast<int>(parseInteger(value(), "--height"));
-        } else if (a == "--base") {
-            base = value();
-        } else if (a == "--out-dir") {
-            outDir = value();
-        } else if (a == "--overwrite") {
+    ArgumentReader args(arguments);
+    while (args.next()) {
+        if (args.isPositional()) {
+            if (!video.empty())
+                throw UsageError("only one VIDEO, please");
+            video = args.text();
+        } else if (args.option({"--format"})) {
+            formatName = args.value();
+        } else if (args.option({"--range"})) {
+            rangeText = args.value();
+        } else if (args.option({"--size"})) {
+            parseSize("--size", args.value(), width, height);
+            sizeChoices |= 1;
+        } else if (args.option({"--width"})) {
+            width = static_cast<int>(integerIn("--width", args.value(), 1, 10000));
+            sizeChoices |= 2;
+        } else if (args.option({"--height"})) {
+            height = static_cast<int>(integerIn("--height", args.value(), 1, 10000));
+            sizeChoices |= 2;
+        } else if (args.option({"--base"})) {
+            base = args.value();
+        } else if (args.option({"--out-dir"})) {
+            outDir = args.value();
+        } else if (args.flag({"--overwrite"})) {
             overwrite = true;
-        } else if (a == "--quiet") {
+        } else if (args.flag({"--quiet"})) {
             quiet = true;
-        } else if (writerOptions.take(args, i)) {
-        } else if (!a.empty() && a[0] == '-' && a.size() > 1) {
-            throw UsageError("unknown option " + a);
-        } else if (video.empty()) {
-            video = a;
-        } else {
-            throw UsageError("only one VIDEO, please");
+        } else if (!writerOptions.take(args)) {
+            args.unknown();
         }
     }
     if (video.empty())
         throw UsageError("frames needs a VIDEO");
     if (formatName.empty())
         throw UsageError("frames needs --format");
-    const StillImageFormat format = parseStillImageFormat(formatName);
+    if (sizeChoices == 3)
+        throw UsageError("give --size or --width/--height, not both");
+    const FormatChoice format = formatFromName(formatName);
     const StillImageSaveOptions saveOptions = writerOptions.saveOptions(format);
     if (base.empty() || base.find('/') != std::string::npos)
         throw UsageError("--base must be a file name without folders");
 
-    VideoFacts facts = probeVideo(video);
-    if (!haveRange) {
-        first = 1;
-        last = facts.frameCount;
+    const VideoFacts facts = probeVideo(video);
+    int64_t first = 1, last = facts.frameCount;
+    if (!rangeText.empty()) {
+        parseRange("--range", rangeText, first, last);
+        checkRange("--range", first, last, 1, facts.frameCount, "frame");
     }
     int w = facts.width, h = facts.height;
     if (width >= 0 || height >= 0) {
@@ -95,16 +94,16 @@ int framesCommand(const std::vector<std::string>& args) {
         h = height >= 0 ? height : aspectSide(width, facts.width, facts.height);
     }
     if (w < 1 || h < 1 || w > 10000 || h > 10000)
-        throw Error("The frame size must lie within 1..10000 pixels each way, not " + std::to_string(w) +
-                    " x " + std::to_string(h) + ".");
+        throw UsageError("the frame size must lie within 1..10000 pixels each way, not " + std::to_string(w) +
+                         " x " + std::to_string(h));
 
     // Nothing is replaced without consent: look before extracting.
+    const std::string extension = format.codeStream ? ".j2k" : stillImageExtension(format.format);
+    auto pathOf = [&](int64_t number) { return outDir + "/" + base + std::to_string(number) + extension; };
     if (!overwrite) {
-        for (long long n = first; n <= last && n - first < 256; ++n) {
-            std::string path = outDir + "/" + stillImageFileName(base, static_cast<int>(n), format);
-            if (std::filesystem::exists(path))
-                throw Error("\"" + path + "\" exists; use --overwrite to replace it");
-        }
+        for (int64_t n = first; n <= last && n - first < 256; ++n)
+            if (std::filesystem::exists(pathOf(n)))
+                throw Error("\"" + pathOf(n) + "\" exists; use --overwrite to replace it");
     }
 
     FrameTable table(ExtractionFrameTableSize);
@@ -121,25 +120,25 @@ int framesCommand(const std::vector<std::string>& args) {
     };
     options.frameAdded = [&](int, int64_t number) { numbers.push_back(number); };
     ProgressPrinter progress(quiet);
-    FrameExtractionResult result = extractFrames(options, table, progress);
+    const FrameExtractionResult result = extractFrames(options, table, progress);
     progress.finish();
-    if (result.outcome == FrameExtractionOutcome::Warning)
-        throw Error(result.message);
-    std::filesystem::create_directories(outDir);
-    for (size_t i = 0; i < numbers.size(); ++i) {
-        std::string path = outDir + "/" + stillImageFileName(base, static_cast<int>(numbers[i]), format);
-        saveStillImageFile(table.entry(static_cast<int>(i + 1)), saveOptions, format, path,
-                           overwrite ? ExistingFile::Replace : ExistingFile::Keep);
+    if (result.outcome == FrameExtractionOutcome::Warning) {
+        std::fprintf(stderr, "%s\n", result.message.c_str());
+        return ExitUsage;
     }
+    std::filesystem::create_directories(outDir);
+    for (size_t i = 0; i < numbers.size(); ++i)
+        saveStillImageFile(table.entry(static_cast<int>(i + 1)), saveOptions, format.format,
+                           pathOf(numbers[i]), overwrite ? ExistingFile::Replace : ExistingFile::Keep);
     std::printf("%zu frames written to %s\n", numbers.size(), outDir.c_str());
-    return ExitOk;
+    return runExitStatus(result.run);
 }
 
 } // namespace
 
 const Command& framesCommandEntry() {
-    static const std::string usage = framesUsageText();
-    static const Command command{"frames", usage.c_str(), framesCommand};
+    static const Command command{"frames", "VIDEO --format F [options]", "extract frames as still images",
+                                 std::string(FramesUsage) + WriterOptions::usage(), framesCommand};
     return command;
 }
 

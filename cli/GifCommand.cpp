@@ -1,5 +1,7 @@
-// kelvara-cli gif: an AVI video, or part of it, to a looping animated GIF.
+// kelvara-cli gif: a video, or part of it, to a looping animated GIF.
+#include "cli/Arguments.h"
 #include "cli/Commands.h"
+#include "cli/Output.h"
 #include "cli/Progress.h"
 
 #include "convert/AviToGif.h"
@@ -9,8 +11,8 @@
 #include "video/FrameSource.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
-#include <sys/stat.h>
 #include <thread>
 
 namespace kelvara::cli {
@@ -20,66 +22,80 @@ namespace {
 const char* const GifUsage =
     "Usage: kelvara-cli gif VIDEO -o OUT.gif [options]\n"
     "\n"
-    "Converts an AVI video, a frame range or a time range of it, into a looping animated GIF.\n"
-    "  -o, --output FILE     the GIF to write\n"
+    "Converts a video, a frame range or a time range of it, into a looping animated GIF.\n"
+    "  -o, --output FILE     the GIF to write; - for standard output\n"
     "  --frames A-B          frames A to B (1-based, inclusive); default all frames\n"
     "  --time S1-S2          the frames from second S1 to second S2\n"
-    "  --step N              take every N-th frame (default 1)\n"
-    "  --delay MS            frame interval in ms, 10..5000 (default 100; other values give 100)\n"
+    "  --step N              take every N-th frame, 1..10000 (default 1)\n"
+    "  --delay MS            frame interval in ms, 10..5000; default the video's own timing:\n"
+    "                        the frame duration x N, in hundredths, at least 2 hundredths\n"
+    "  --loop N              the loop count written in the GIF, 0..65535; 0 loops for ever\n"
+    "                        (the default)\n"
     "  --backward            play the frames in reverse order\n"
     "  --crop L,T,R,B        convert this rectangle of the picture (right and bottom exclusive)\n"
     "  --scale R             the area scaled by 5:1, 4:1, 3:1, 2:1, 1:1, 1:2, 1:3, 1:4 or 1:5\n"
-    "  --size WxH            a typed GIF size\n"
-    "  --width W, --height H one side typed, the other kept in the video's aspect ratio\n"
+    "  --size WxH            a typed GIF size, 1..10000 each way\n"
+    "  --width W, --height H one side typed, the other kept in the video's aspect ratio; both\n"
+    "                        together are taken as typed. Give one of --scale, --size,\n"
+    "                        --width/--height.\n"
     "  --overwrite           replace OUT if it exists\n"
-    "  --quiet               no progress on standard error\n";
+    "  --quiet               no progress on standard error\n"
+    "A GIF holds at most 256 frames: the frames of the range after --step.\n";
 
-int gifCommand(const std::vector<std::string>& args) {
+Rect parseCrop(const std::string& text) {
+    long long v[4];
+    size_t start = 0;
+    for (int k = 0; k < 4; ++k) {
+        const size_t comma = k < 3 ? text.find(',', start) : text.size();
+        if (comma == std::string::npos)
+            throw UsageError("--crop must look like L,T,R,B, not '" + text + "'");
+        v[k] = integerIn("--crop", text.substr(start, comma - start), 0, 100000);
+        start = comma + 1;
+    }
+    return {int(v[0]), int(v[1]), int(v[2]), int(v[3])};
+}
+
+// The delay the video's own timing gives: the frame duration times the step, rounded to
+// hundredths. Browsers play delays below 2 hundredths as 10, so 2 is the least.
+int sourceDelayHundredths(double fps, int step) {
+    if (!(fps > 0))
+        return 10;
+    const double hundredths = 100.0 * step / fps;
+    return static_cast<int>(std::clamp<double>(std::lround(hundredths), 2, 65535));
+}
+
+int gifCommand(const std::vector<std::string>& arguments) {
     std::string video, output;
     bool overwrite = false, quiet = false;
     AviToGifOptions options;
-    bool haveFrames = false, haveTime = false, haveCrop = false;
-    int sizeOptions = 0;
-    std::string delayText = "100";
+    std::string framesText, timeText, cropText;
+    int sizeChoices = 0;
     int width = -1, height = -1;
-    Rect crop;
-
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&]() -> const std::string& {
-            if (i + 1 >= args.size())
-                throw UsageError(a + " needs a value");
-            return args[++i];
-        };
-        if (a == "-o" || a == "--output") {
-            output = value();
-        } else if (a == "--frames") {
-            parseRange(value(), "--frames", options.firstFrame, options.lastFrame);
-            haveFrames = true;
-        } else if (a == "--time") {
-            parseRange(value(), "--time", options.fromSecond, options.toSecond);
-            haveTime = true;
-        } else if (a == "--step") {
-            options.samplingStep = static_cast<int>(parseInteger(value(), "--step"));
-        } else if (a == "--delay") {
-            delayText = value();
-        } else if (a == "--backward") {
+    std::optional<int> delayMs;
+    ArgumentReader args(arguments);
+    while (args.next()) {
+        if (args.isPositional()) {
+            if (!video.empty())
+                throw UsageError("only one VIDEO, please");
+            video = args.text();
+        } else if (args.option({"-o", "--output"})) {
+            output = args.value();
+        } else if (args.option({"--frames"})) {
+            framesText = args.value();
+        } else if (args.option({"--time"})) {
+            timeText = args.value();
+        } else if (args.option({"--step"})) {
+            options.samplingStep = static_cast<int>(integerIn("--step", args.value(), 1, 10000));
+        } else if (args.option({"--delay"})) {
+            delayMs = static_cast<int>(integerIn("--delay", args.value(), 10, 5000));
+        } else if (args.option({"--loop"})) {
+            options.loopCount = static_cast<uint16_t>(integerIn("--loop", args.value(), 0, 65535));
+        } else if (args.flag({"--backward"})) {
             options.direction = Direction::Backward;
-        } else if (a == "--crop") {
-            std::string text = value();
-            long long v[4];
-            size_t start = 0;
-            for (int k = 0; k < 4; ++k) {
-                size_t comma = k < 3 ? text.find(',', start) : text.size();
-                if (comma == std::string::npos)
-                    throw UsageError("--crop must look like L,T,R,B, not '" + text + "'");
-                v[k] = parseInteger(text.substr(start, comma - start), "--crop");
-                start = comma + 1;
-            }
-            crop = {int(v[0]), int(v[1]), int(v[2]), int(v[3])};
-            haveCrop = true;
-        } else if (a == "--scale") {
-            std::string text = value();
+        } else if (args.option({"--crop"})) {
+            cropText = args.value();
+        } else if (args.option({"--scale"})) {
+            const std::string& text = args.value();
             options.scaleIndex = -1;
             for (int k = 0; k < 9; ++k)
                 if (text == ScaleRatioNames[k])
@@ -88,54 +104,61 @@ int gifCommand(const std::vector<std::string>& args) {
                 throw UsageError("--scale must be one of 5:1 4:1 3:1 2:1 1:1 1:2 1:3 1:4 1:5, not '" + text +
                                  "'");
             options.sizeMode = GifSizeMode::Scale;
-            ++sizeOptions;
-        } else if (a == "--size") {
-            parseSize(value(), "--size", width, height);
-            ++sizeOptions;
-        } else if (a == "--width") {
-            width = static_cast<int>(parseInteger(value(), "--width"));
-        } else if (a == "--height") {
-            height = static_cast<int>(parseInteger(value(), "--height"));
-        } else if (a == "--overwrite") {
+            sizeChoices |= 1;
+        } else if (args.option({"--size"})) {
+            parseSize("--size", args.value(), width, height);
+            sizeChoices |= 2;
+        } else if (args.option({"--width"})) {
+            width = static_cast<int>(integerIn("--width", args.value(), 1, 10000));
+            sizeChoices |= 4;
+        } else if (args.option({"--height"})) {
+            height = static_cast<int>(integerIn("--height", args.value(), 1, 10000));
+            sizeChoices |= 4;
+        } else if (args.flag({"--overwrite"})) {
             overwrite = true;
-        } else if (a == "--quiet") {
+        } else if (args.flag({"--quiet"})) {
             quiet = true;
-        } else if (!a.empty() && a[0] == '-' && a.size() > 1) {
-            throw UsageError("unknown option " + a);
-        } else if (video.empty()) {
-            video = a;
         } else {
-            throw UsageError("only one VIDEO, please");
+            args.unknown();
         }
     }
     if (video.empty())
         throw UsageError("gif needs a VIDEO");
     if (output.empty())
         throw UsageError("gif needs -o OUT.gif");
-    if (haveFrames && haveTime)
+    if (!framesText.empty() && !timeText.empty())
         throw UsageError("--frames and --time exclude each other");
-    if ((width >= 0 || height >= 0) && sizeOptions == 0)
-        ++sizeOptions;
-    if (sizeOptions > 1)
-        throw UsageError("choose one of --scale, --size, --width/--height");
-    struct stat st;
-    if (!overwrite && ::stat(output.c_str(), &st) == 0)
-        throw Error("\"" + output + "\" exists; use --overwrite to replace it");
+    if (sizeChoices != 0 && sizeChoices != 1 && sizeChoices != 2 && sizeChoices != 4)
+        throw UsageError("give one of --scale, --size and --width/--height");
+    checkGifOutputName("gif", output);
+    checkOutput(output, overwrite);
 
     // The facts as the tab has them after opening the video.
-    VideoFacts facts = probeVideo(video);
+    const VideoFacts facts = probeVideo(video);
     options.videoPath = video;
     options.frameCount = facts.frameCount;
     options.lengthMs = facts.lengthMs;
-    options.frames = haveFrames ? FrameChoice::FrameRange
-                     : haveTime ? FrameChoice::TimeRange
-                                : FrameChoice::All;
-    options.delayMs = gifDelayFromText(delayText);
-    if (haveCrop) {
-        if (crop.left < 0 || crop.top < 0 || crop.right > facts.width || crop.bottom > facts.height ||
-            crop.left >= crop.right || crop.top >= crop.bottom)
-            throw Error("The crop rectangle must lie within the " + std::to_string(facts.width) + " x " +
-                        std::to_string(facts.height) + " picture.");
+    options.frames = FrameChoice::All;
+    if (!framesText.empty()) {
+        parseRange("--frames", framesText, options.firstFrame, options.lastFrame);
+        checkRange("--frames", options.firstFrame, options.lastFrame, 1, facts.frameCount, "frame");
+        options.frames = FrameChoice::FrameRange;
+    }
+    if (!timeText.empty()) {
+        parseRange("--time", timeText, options.fromSecond, options.toSecond);
+        checkRange("--time", options.fromSecond, options.toSecond, 0, facts.lengthMs / 1000, "second");
+        options.frames = FrameChoice::TimeRange;
+    }
+    // Without --delay the GIF keeps the video's timing; the tab's 100 ms default stays the tab's.
+    options.delayHundredths =
+        delayMs ? *delayMs / 10 : sourceDelayHundredths(facts.fps, options.samplingStep);
+    options.limitRule = FrameLimitRule::AfterStep;
+    if (!cropText.empty()) {
+        const Rect crop = parseCrop(cropText);
+        if (crop.right > facts.width || crop.bottom > facts.height || crop.left >= crop.right ||
+            crop.top >= crop.bottom)
+            throw UsageError("--crop must lie within the " + std::to_string(facts.width) + " x " +
+                             std::to_string(facts.height) + " picture, not '" + cropText + "'");
         options.crop = crop;
     } else {
         options.crop = {0, 0, facts.width, facts.height};
@@ -154,21 +177,26 @@ int gifCommand(const std::vector<std::string>& args) {
     ProgressPrinter progress(quiet);
     FrameTable table(GifFrameTableSize);
     TGIFDocument built;
-    AviToGifResult result = convertAviToGif(options, table, built, progress);
+    const AviToGifResult result = convertAviToGif(options, table, built, progress);
     progress.finish();
+    if (result.outcome == AviToGifOutcome::Warning) {
+        std::fprintf(stderr, "%s\n", result.message.c_str());
+        return ExitUsage;
+    }
     if (result.outcome != AviToGifOutcome::Built)
         throw Error(result.message);
     MemoryStream bytes;
     built.SaveToStream(bytes);
     writeOutput(output, bytes.bytes(), overwrite);
-    std::printf("%s\n", result.statusText.c_str());
-    return ExitOk;
+    std::fprintf(messageStream(output), "%s\n", result.statusText.c_str());
+    return runExitStatus(result.run);
 }
 
 } // namespace
 
 const Command& gifCommandEntry() {
-    static const Command command{"gif", GifUsage, gifCommand};
+    static const Command command{"gif", "VIDEO -o OUT.gif [options]",
+                                 "convert a video, or part of it, to a GIF", GifUsage, gifCommand};
     return command;
 }
 

@@ -1,6 +1,8 @@
 // kelvara-cli transition: the transition tab without its window. The two sides are set up as the
 // tab's buttons would (source first, then target), then "Convert" runs and the GIF is written.
-#include "cli/TransitionCommand.h"
+#include "cli/Arguments.h"
+#include "cli/Commands.h"
+#include "cli/Output.h"
 #include "cli/Progress.h"
 
 #include "convert/TransitionGif.h"
@@ -26,37 +28,31 @@ const char* const TransitionUsage =
     "Builds a looping animated GIF that passes from the source picture to the target picture.\n"
     "A SIDE is a picture file, frame:N (frame N of --video, 1-based) or empty (the side's\n"
     "background colour). The GIF size grows to hold each picture unless --size is given.\n"
-    "  -o, --output FILE      the GIF to write\n"
+    "  -o, --output FILE      the GIF to write; - for standard output\n"
     "  --source SIDE          the first picture (default empty)\n"
     "  --target SIDE          the last picture (default empty)\n"
-    "  --video VIDEO          the AVI video that frame:N sides are taken from\n"
-    "  --effect NAME|INDEX    one of the 24 effects (default CrossDissolve); --effect list names them\n"
+    "  --video VIDEO          the video that frame:N sides are taken from\n"
+    "  --effect NAME|INDEX    one of the 24 effects by name (in any case) or index 0..23\n"
+    "                         (default CrossDissolve); --effect list names them\n"
     "  --steps N              1..50 steps, N + 1 frames (default 10)\n"
     "  --duration MS          10..5000 ms for the whole transition (default 1000)\n"
-    "  --size WxH             the GIF size, 0..10000 each\n"
+    "  --size WxH             the GIF size, 1..10000 each way\n"
     "  --source-bg RRGGBB     the source background colour (default FFFFFF)\n"
     "  --target-bg RRGGBB     the target background colour (default FFFFFF)\n"
     "  --frames-dir DIR       also write each frame as DIR/frame_000.bmp, frame_001.bmp, ...\n"
     "  --overwrite            replace existing files\n"
     "  --quiet                no progress on standard error\n";
 
-Color parseColor(const std::string& text, const std::string& what) {
-    bool hex = text.size() == 6;
-    for (char c : text)
-        hex = hex && std::isxdigit(static_cast<unsigned char>(c));
-    if (!hex)
-        throw UsageError(what + " must be six hexadecimal digits RRGGBB, not '" + text + "'");
-    return static_cast<Color>(std::stoul(text, nullptr, 16));
-}
-
 int parseEffect(const std::string& text) {
+    const std::string lower = lowerCase(text);
     for (int e = 0; e < TransitionEffectCount; ++e)
-        if (text == TransitionEffectNames[size_t(e)])
+        if (lower == lowerCase(TransitionEffectNames[size_t(e)]))
             return e;
-    const long long index = parseInteger(text, "--effect");
-    if (index < 0 || index >= TransitionEffectCount)
-        throw UsageError("--effect must name an effect or be 0 to 23, not '" + text + "'");
-    return static_cast<int>(index);
+    if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0])))
+        return static_cast<int>(integerIn("--effect", text, 0, TransitionEffectCount - 1));
+    throw UsageError("--effect must name one of the 24 effects (--effect list names them) or be an index "
+                     "in 0..23, not '" +
+                     text + "'");
 }
 
 bool exists(const std::string& path) {
@@ -78,90 +74,85 @@ void setUpSide(TransitionTab& tab, TransitionSideKind kind, const std::string& s
         return;
     }
     if (side.rfind("frame:", 0) == 0) {
+        const std::string option = kind == TransitionSideKind::Source ? "--source" : "--target";
         if (video.empty())
             throw UsageError("a frame:N side needs --video");
+        const long long number = integerIn(option + " frame:N", side.substr(6), 0, INT64_MAX);
         const VideoFacts facts = probeVideo(video);
-        openTransitionVideoFrame(tab, kind, video, transitionFrameNumber(side.substr(6), facts.frameCount));
+        // The frame-number dialog takes frame 1 for a number out of range; here it is refused.
+        checkRange(option, number, number, 1, facts.frameCount, "frame");
+        openTransitionVideoFrame(tab, kind, video, number);
         return;
     }
     if (!openTransitionPicture(tab, kind, side))
         std::fprintf(stderr, "\"%s\" %s\n", side.c_str(), PictureReaderMessages::UnknownType);
 }
 
-int transitionCommand(const std::vector<std::string>& args) {
+int transitionCommand(const std::vector<std::string>& arguments) {
     std::string output, source = "empty", target = "empty", video, framesDir;
     std::string sourceBg, targetBg, sizeText, effectText, stepsText, durationText;
     bool overwrite = false, quiet = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&]() -> const std::string& {
-            if (i + 1 >= args.size())
-                throw UsageError(a + " needs a value");
-            return args[++i];
-        };
-        if (a == "-o" || a == "--output")
-            output = value();
-        else if (a == "--source")
-            source = value();
-        else if (a == "--target")
-            target = value();
-        else if (a == "--video")
-            video = value();
-        else if (a == "--effect")
-            effectText = value();
-        else if (a == "--steps")
-            stepsText = value();
-        else if (a == "--duration")
-            durationText = value();
-        else if (a == "--size")
-            sizeText = value();
-        else if (a == "--source-bg")
-            sourceBg = value();
-        else if (a == "--target-bg")
-            targetBg = value();
-        else if (a == "--frames-dir")
-            framesDir = value();
-        else if (a == "--overwrite")
+    ArgumentReader args(arguments);
+    while (args.next()) {
+        if (args.isPositional())
+            throw UsageError("unexpected argument '" + args.text() + "'");
+        else if (args.option({"-o", "--output"}))
+            output = args.value();
+        else if (args.option({"--source"}))
+            source = args.value();
+        else if (args.option({"--target"}))
+            target = args.value();
+        else if (args.option({"--video"}))
+            video = args.value();
+        else if (args.option({"--effect"}))
+            effectText = args.value();
+        else if (args.option({"--steps"}))
+            stepsText = args.value();
+        else if (args.option({"--duration"}))
+            durationText = args.value();
+        else if (args.option({"--size"}))
+            sizeText = args.value();
+        else if (args.option({"--source-bg"}))
+            sourceBg = args.value();
+        else if (args.option({"--target-bg"}))
+            targetBg = args.value();
+        else if (args.option({"--frames-dir"}))
+            framesDir = args.value();
+        else if (args.flag({"--overwrite"}))
             overwrite = true;
-        else if (a == "--quiet")
+        else if (args.flag({"--quiet"}))
             quiet = true;
         else
-            throw UsageError("unknown argument " + a);
+            args.unknown();
     }
-    if (effectText == "list") {
+    if (lowerCase(effectText) == "list") {
         for (int e = 0; e < TransitionEffectCount; ++e)
             std::printf("%d %s\n", e, TransitionEffectNames[size_t(e)]);
         return ExitOk;
     }
     if (output.empty())
         throw UsageError("transition needs -o OUT.gif");
+    checkGifOutputName("transition", output);
 
     TransitionTab tab;
     if (!effectText.empty())
         tab.effect = parseEffect(effectText);
-    if (!stepsText.empty()) {
-        const long long steps = parseInteger(stepsText, "--steps");
-        if (steps < 1 || steps > MaxTransitionSteps)
-            throw UsageError("--steps must be 1 to 50, not '" + stepsText + "'");
-        tab.steps = static_cast<int>(steps);
-    }
-    // Typed as into the duration edit: not a number gives 1000, and the value is kept in range.
+    if (!stepsText.empty())
+        tab.steps = static_cast<int>(integerIn("--steps", stepsText, 1, MaxTransitionSteps));
+    // The duration edit takes any text (not a number gives 1000, others are brought into range);
+    // the command line refuses what is not in range instead.
     if (!durationText.empty())
-        tab.durationMs = transitionDurationFromText(durationText);
+        tab.durationMs = static_cast<int>(integerIn("--duration", durationText, 10, 5000));
     if (!sourceBg.empty())
-        tab.sourceSide.background = parseColor(sourceBg, "--source-bg");
+        tab.sourceSide.background = parseColor("--source-bg", sourceBg);
     if (!targetBg.empty())
-        tab.targetSide.background = parseColor(targetBg, "--target-bg");
+        tab.targetSide.background = parseColor("--target-bg", targetBg);
     int sizeWidth = -1, sizeHeight = -1;
-    if (!sizeText.empty()) {
-        parseSize(sizeText, "--size", sizeWidth, sizeHeight);
-        if (sizeWidth < 0 || sizeWidth > 10000 || sizeHeight < 0 || sizeHeight > 10000)
-            throw UsageError("--size must be 0..10000 in each direction, not '" + sizeText + "'");
-    }
+    if (!sizeText.empty())
+        parseSize("--size", sizeText, sizeWidth, sizeHeight);
 
     // Existing files are refused before any work, as the other commands do.
-    if (!overwrite && exists(output))
-        throw Error("\"" + output + "\" exists; use --overwrite to replace it");
+    checkOutput(output, overwrite);
     if (!framesDir.empty() && !overwrite)
         for (int i = 0; i <= tab.steps; ++i)
             if (exists(frameFileName(framesDir, i)))
@@ -187,15 +178,17 @@ int transitionCommand(const std::vector<std::string>& args) {
         for (int k = 1; k <= result.frames; ++k)
             writeOutput(frameFileName(framesDir, k - 1), encodeBmp24(table.entry(k)), overwrite);
     }
-    std::printf("Size: %dx%d  Frames: %d  Delay: %d\n", result.width, result.height, result.frames,
-                result.delayHundredths);
+    std::fprintf(messageStream(output), "Size: %dx%d  Frames: %d  Delay: %d\n", result.width, result.height,
+                 result.frames, result.delayHundredths);
     return ExitOk;
 }
 
 } // namespace
 
 const Command& transitionCommandEntry() {
-    static const Command command{"transition", TransitionUsage, transitionCommand};
+    static const Command command{"transition", "-o OUT.gif [options]",
+                                 "build a transition GIF between two pictures", TransitionUsage,
+                                 transitionCommand};
     return command;
 }
 

@@ -1,43 +1,64 @@
 // kelvara-cli: the command-line front end. Each command is a thin shell over a core job.
 #include "cli/Commands.h"
 
+#include "raster/Stream.h"
+
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
-const char* const Usage = "Usage: kelvara-cli COMMAND [OPTIONS]\n"
-                          "\n"
-                          "Commands:\n"
-                          "  info VIDEO                 print the facts of an AVI video\n"
-                          "  frame VIDEO INDEX -o OUT   write one frame (0-based) as a 24-bit BMP\n"
-                          "  gif VIDEO -o OUT.gif       convert a video, or part of it, to an animated GIF\n"
-                          "  frames VIDEO --format F    extract frames and write them as still images\n"
-                          "  write IN OUT --format F    write a picture with one still-image writer\n"
-                          "  animate -o OUT.gif IN...   make an animated GIF of BMP pictures\n"
-                          "\n"
-                          "Run 'kelvara-cli COMMAND --help' for the options of a command.\n";
+// The list of commands, made from the command table.
+std::string usage() {
+    std::string text = "Usage: kelvara-cli COMMAND [ARGUMENTS] [OPTIONS]\n"
+                       "       kelvara-cli --help | --version\n"
+                       "\n"
+                       "Turns video into animated GIFs, extracts frames as still images and builds\n"
+                       "transition GIFs between two pictures.\n"
+                       "\n"
+                       "Commands:\n";
+    size_t width = 0;
+    for (const kelvara::cli::Command& c : kelvara::cli::commands())
+        width = std::max(width, std::string(c.name).size() + 1 + std::string(c.synopsis).size());
+    for (const kelvara::cli::Command& c : kelvara::cli::commands()) {
+        std::string head = std::string(c.name) + " " + c.synopsis;
+        head.resize(width, ' ');
+        text += "  " + head + "  " + c.summary + "\n";
+    }
+    text += "\n";
+    text += kelvara::cli::commonHelp();
+    text += "\nRun 'kelvara-cli COMMAND --help' for the arguments and options of a command.\n";
+    return text;
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
+    // An interrupted run removes its unfinished files and ends with 128 + the signal's number.
+    kelvara::removeTemporaryFilesOnSignals();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
-        std::fputs(Usage, stderr);
+        std::fputs(usage().c_str(), stderr);
         return kelvara::cli::ExitUsage;
     }
     const std::string command = args.front();
     args.erase(args.begin());
     if (command == "--help" || command == "-h" || command == "help") {
-        std::fputs(Usage, stdout);
-        return 0;
+        std::fputs(usage().c_str(), stdout);
+        return kelvara::cli::ExitOk;
+    }
+    if (command == "--version" || command == "-V") {
+        std::printf("kelvara-cli %s\n", KELVARA_VERSION);
+        return kelvara::cli::ExitOk;
     }
     for (const kelvara::cli::Command& c : kelvara::cli::commands()) {
         if (command == c.name)
             return kelvara::cli::runCommand(c, args);
     }
-    std::fprintf(stderr, "kelvara-cli: unknown command '%s'\n\n%s", command.c_str(), Usage);
+    std::fprintf(stderr,
+                 "kelvara-cli: unknown command '%s'\nTry 'kelvara-cli --help' for the list of commands.\n",
+                 command.c_str());
     return kelvara::cli::ExitUsage;
 }

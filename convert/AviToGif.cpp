@@ -106,6 +106,10 @@ int aspectSide(int value, int fromSide, int toSide) {
     return static_cast<int>(roundHalfEven(int64_t(value) * toSide, fromSide));
 }
 
+int64_t sampledFrameCount(int64_t count, int step) {
+    return count <= 0 || step < 1 ? 0 : (count + step - 1) / step;
+}
+
 AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table, TGIFDocument& built,
                                JobObserver& observer) {
     AviToGifResult result;
@@ -113,7 +117,8 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     gifSizeFor(options, gw, gh);
     result.gifWidth = gw;
     result.gifHeight = gh;
-    result.delayHundredths = static_cast<uint16_t>(options.delayMs / 10);
+    result.delayHundredths =
+        static_cast<uint16_t>(options.delayHundredths ? *options.delayHundredths : options.delayMs / 10);
 
     // The range, 1-based and inclusive.
     const int64_t n = options.frameCount;
@@ -132,7 +137,10 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
         first = std::max<int64_t>(first, 1);
     }
     const int64_t count = last - first + 1;
-    if (count > 256) {
+    const int64_t limited = options.limitRule == FrameLimitRule::AfterStep && options.samplingStep >= 1
+                                ? sampledFrameCount(count, options.samplingStep)
+                                : count;
+    if (limited > 256) {
         result.outcome = AviToGifOutcome::Warning;
         result.message = AviToGifMessages::TooManyFrames;
         return result;
@@ -166,7 +174,7 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
 
     int builtCount = 0;
     FrameRun& run = result.run;
-    run.asked = static_cast<int>((count + step - 1) / step);
+    run.asked = static_cast<int>(sampledFrameCount(count, step));
     for (int64_t cur = first; cur <= last;) {
         if (position < maximum) {
             position = std::min(maximum, position + (step == 1 ? 1 : step));
@@ -240,7 +248,7 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
         TGIFSubImage& frame = document->Frame(j);
         if (j == 0) {
             auto loop = std::make_unique<TGIFAppExtNSLoop>(&frame);
-            loop->SetLoopCount(0);
+            loop->SetLoopCount(options.loopCount);
             frame.Extensions().Append(std::move(loop));
         }
         auto control = std::make_unique<TGIFGraphicControlExtension>(&frame);

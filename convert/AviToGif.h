@@ -7,6 +7,7 @@
 #include "raster/FrameTable.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace kelvara {
@@ -20,6 +21,10 @@ enum class GifSizeMode { AsArea, Scale, Specified };
 enum class FrameChoice { All, FrameRange, TimeRange };
 
 enum class Direction { Forward, Backward };
+
+// What the 256-frame limit counts: the whole range, before the sampling step thins it (the
+// tab's rule), or the frames the GIF will hold after it (the command line's).
+enum class FrameLimitRule { WholeRange, AfterStep };
 
 // The nine scale ratios of the scale list, ' 5:1' to ' 1:5'. Each is a 32-bit float: the fourth
 // from the end is the float nearest 0.333, not one third.
@@ -45,6 +50,11 @@ struct AviToGifOptions {
     int64_t toSecond = 0;
     int samplingStep = 1;
     int delayMs = 100;
+    // When set, the delay of every frame in hundredths of a second instead of delayMs / 10.
+    std::optional<int> delayHundredths;
+    // The looping block's count: 0 plays for ever.
+    uint16_t loopCount = 0;
+    FrameLimitRule limitRule = FrameLimitRule::WholeRange;
     Direction direction = Direction::Forward;
     // Threads that reduce frames to their palettes. Frames are reduced independently, so the
     // bytes are the same for any number; the desktop program keeps to its window thread (1).
@@ -88,6 +98,9 @@ int gifDelayFromText(const std::string& text);
 // The other side of a size typed with "Maintain aspect ratio": Round(value / from x to), ties to
 // even on the exact quotient.
 int aspectSide(int value, int fromSide, int toSide);
+
+// The frames a range of count frames gives with a sampling step: every step-th from the first.
+int64_t sampledFrameCount(int64_t count, int step);
 
 // Runs the job. Frames go into entries 1..n of the table; on success the built document becomes a
 // copy of the run's document. Refused input (a step below 1, an empty GIF size, a range outside

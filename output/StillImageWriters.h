@@ -24,6 +24,19 @@ WriteResult writeTga(Stream& stream, const Bitmap& picture, const TIOParams& par
 // Single-image GIF with a global colour table, graphic control and comment extensions.
 WriteResult writeGif(Stream& stream, const Bitmap& picture, const TIOParams& params,
                      const ProgressCallback& progress = {});
+// What the TIFF writer stores for a set of writer parameters. Its rules turn some requests into
+// others: 2 to 8 bits in one sample become a palette, 65536 colours 24-bit RGB, a grey
+// photometric with 24 bits RGB, and a compression that does not apply to the picture none (the
+// CCITT codings apply to 1-bit pictures only; "JPEG" and "OLDJPEG" are never applied).
+enum class TiffDataKind { Bilevel, Palette, Rgb, Cmyk, CieLab };
+struct TiffLayout {
+    TiffDataKind kind = TiffDataKind::Rgb;
+    int paletteBits = 0; // bits of a palette index; 0 for other kinds
+    // As written: a bilevel picture with a CCITT coding is stored with white as 0.
+    TiffCompression compression = TiffCompression::Uncompressed;
+    bool predictor = false; // horizontal differencing (LZW on 24-bit RGB)
+};
+TiffLayout tiffLayout(const TIOParams& params);
 // Little-endian TIFF with one strip: none, PackBits, LZW or the CCITT bilevel codings.
 WriteResult writeTiff(Stream& stream, const Bitmap& picture, const TIOParams& params,
                       const ProgressCallback& progress = {});

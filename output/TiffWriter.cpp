@@ -12,8 +12,6 @@ using output_detail::packBitsRow;
 
 namespace {
 
-enum class DataKind { Bilevel, Palette, Rgb, Cmyk, CieLab };
-
 enum : uint16_t { TypeShort = 3, TypeLong = 4, TypeRational = 5 };
 
 struct IfdEntry {
@@ -79,11 +77,7 @@ void cieLabPixel(int red, int green, int blue, uint8_t* out) {
 
 } // namespace
 
-WriteResult writeTiff(Stream& stream, const Bitmap& bitmap, const TIOParams& params,
-                      const ProgressCallback& progress) {
-    const RgbPicture picture = rgbPictureOf(bitmap);
-    const int width = picture.width, height = picture.height;
-
+TiffLayout tiffLayout(const TIOParams& params) {
     // Working picture and layout, rule by rule.
     int b = params.bitsPerSample;
     int s = params.samplesPerPixel;
@@ -107,45 +101,81 @@ WriteResult writeTiff(Stream& stream, const Bitmap& bitmap, const TIOParams& par
     if (grey && b == 8 && s == 3)
         photometric = TiffPhotometric::Rgb;
 
-    DataKind kind;
+    TiffLayout layout;
     if (oneBit)
-        kind = DataKind::Bilevel;
+        layout.kind = TiffDataKind::Bilevel;
     else if (photometric == TiffPhotometric::RgbPalette)
-        kind = DataKind::Palette;
+        layout.kind = TiffDataKind::Palette;
     else if (photometric == TiffPhotometric::Cmyk)
-        kind = DataKind::Cmyk;
+        layout.kind = TiffDataKind::Cmyk;
     else if (photometric == TiffPhotometric::CieLab)
-        kind = DataKind::CieLab;
+        layout.kind = TiffDataKind::CieLab;
     else
-        kind = DataKind::Rgb;
+        layout.kind = TiffDataKind::Rgb;
+    layout.paletteBits = layout.kind == TiffDataKind::Palette ? b : 0;
 
-    // Compression value.
     // "JPEG" and "OLDJPEG" are offered in the list but written uncompressed: intended.
-    uint16_t compressionValue = 1;
-    bool ccitt = false;
-    CcittCoding coding = CcittCoding::ModifiedHuffman;
-    TiffLzwEncodeHook lzw = nullptr;
     switch (compression) {
     case TiffCompression::Ccitt1D:
     case TiffCompression::G3Fax1D:
     case TiffCompression::G3Fax2D:
     case TiffCompression::G4Fax:
-        if (kind == DataKind::Bilevel) {
-            ccitt = true;
-            compressionValue = compression == TiffCompression::Ccitt1D ? 2
-                               : compression == TiffCompression::G4Fax ? 4
-                                                                       : 3;
-            coding = compression == TiffCompression::Ccitt1D   ? CcittCoding::ModifiedHuffman
-                     : compression == TiffCompression::G3Fax1D ? CcittCoding::Group3OneD
-                     : compression == TiffCompression::G3Fax2D ? CcittCoding::Group3TwoD
-                                                               : CcittCoding::Group4;
-        } else {
-            kind = DataKind::Rgb;
-        }
+        if (layout.kind == TiffDataKind::Bilevel)
+            layout.compression = compression;
+        else
+            layout.kind = TiffDataKind::Rgb;
+        break;
+    case TiffCompression::Lzw:
+        if (params.tiffLzw.encode)
+            layout.compression = compression;
+        break;
+    case TiffCompression::PackBits:
+        layout.compression = compression;
+        break;
+    default:
+        break;
+    }
+    layout.predictor =
+        layout.compression == TiffCompression::Lzw && b == 8 && s == 3 && layout.kind == TiffDataKind::Rgb;
+    return layout;
+}
+
+WriteResult writeTiff(Stream& stream, const Bitmap& bitmap, const TIOParams& params,
+                      const ProgressCallback& progress) {
+    const RgbPicture picture = rgbPictureOf(bitmap);
+    const int width = picture.width, height = picture.height;
+
+    const TiffLayout layout = tiffLayout(params);
+    using DataKind = TiffDataKind;
+    DataKind kind = layout.kind;
+    const int b = layout.paletteBits;
+    uint16_t compressionValue = 1;
+    bool ccitt = false;
+    CcittCoding coding = CcittCoding::ModifiedHuffman;
+    TiffLzwEncodeHook lzw = nullptr;
+    switch (layout.compression) {
+    case TiffCompression::Ccitt1D:
+        ccitt = true;
+        compressionValue = 2;
+        break;
+    case TiffCompression::G3Fax1D:
+        ccitt = true;
+        compressionValue = 3;
+        coding = CcittCoding::Group3OneD;
+        break;
+    case TiffCompression::G3Fax2D:
+        ccitt = true;
+        compressionValue = 3;
+        coding = CcittCoding::Group3TwoD;
+        break;
+    case TiffCompression::G4Fax:
+        ccitt = true;
+        compressionValue = 4;
+        coding = CcittCoding::Group4;
         break;
     case TiffCompression::Lzw:
         lzw = params.tiffLzw.encode;
-        compressionValue = lzw ? 5 : 1;
+        compressionValue = 5;
         break;
     case TiffCompression::PackBits:
         compressionValue = 32773;
@@ -153,7 +183,7 @@ WriteResult writeTiff(Stream& stream, const Bitmap& bitmap, const TIOParams& par
     default:
         break;
     }
-    const bool predictor = compressionValue == 5 && b == 8 && s == 3 && kind == DataKind::Rgb;
+    const bool predictor = layout.predictor;
     const int samples = kind == DataKind::Bilevel || kind == DataKind::Palette ? 1
                         : kind == DataKind::Cmyk                               ? 4
                                                                                : 3;

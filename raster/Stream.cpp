@@ -186,9 +186,132 @@ int removeStaleTemporaryFiles(const std::string& folder) {
     return removed;
 }
 
+namespace stream_detail {
+
+namespace {
+
+// The temporary names the signal handler removes. Fixed storage, so that the handler reads
+// nothing that is being freed; a slot is taken with a compare-exchange and its name written
+// before it is marked used.
+constexpr int TrackedSlots = 64;
+constexpr size_t TrackedLength = 4096;
+enum SlotState : int { SlotFree, SlotFilling, SlotUsed };
+std::atomic<int> g_slotState[TrackedSlots];
+char g_slotPath[TrackedSlots][TrackedLength];
+
+} // namespace
+
+void TemporaryName::set(const std::string& path) {
+    clear();
+    m_path = path;
+    if (path.size() >= TrackedLength)
+        return;
+    for (int i = 0; i < TrackedSlots; ++i) {
+        int expected = SlotFree;
+        if (g_slotState[i].compare_exchange_strong(expected, SlotFilling)) {
+            std::memcpy(g_slotPath[i], path.c_str(), path.size() + 1);
+            g_slotState[i].store(SlotUsed);
+            m_slot = i;
+            return;
+        }
+    }
+}
+
+void TemporaryName::clear() {
+    if (m_slot >= 0)
+        g_slotState[m_slot].store(SlotFree);
+    m_slot = -1;
+    m_path.clear();
+}
+
+} // namespace stream_detail
+
+namespace {
+
+extern "C" void removeTemporariesAndExit(int signal) {
+    using namespace stream_detail;
+    for (int i = 0; i < TrackedSlots; ++i)
+        if (g_slotState[i].load() == SlotUsed)
+            ::unlink(g_slotPath[i]);
+    ::_exit(128 + signal);
+}
+
+// The folder part of a path without its last '/', for messages: "nodir" of "nodir/out.gif".
+std::string folderName(const std::string& path) {
+    std::string folder = folderOf(path);
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return folder;
+}
+
+} // namespace
+
+void removeTemporaryFilesOnSignals() {
+    struct sigaction action = {};
+    action.sa_handler = removeTemporariesAndExit;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaddset(&action.sa_mask, signal);
+    }
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+
+OutputPath inspectOutputPath(const std::string& path) {
+    OutputPath result;
+    result.target = path;
+    // Follow the links one by one: the file at the end is what gets replaced.
+    for (int hops = 0;; ++hops) {
+        struct stat st;
+        if (::lstat(result.target.c_str(), &st) != 0) {
+            if (errno != ENOENT)
+                throw StreamError(cannotWriteMessage(path, errno));
+            break;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            if (hops >= 40)
+                throw StreamError(cannotWriteMessage(path, ELOOP));
+            std::vector<char> link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4095) + 1);
+            const ssize_t n = ::readlink(result.target.c_str(), link.data(), link.size());
+            if (n < 0)
+                throw StreamError(cannotWriteMessage(path, errno));
+            const std::string to(link.data(), static_cast<size_t>(n));
+            result.target = !to.empty() && to[0] == '/' ? to : folderOf(result.target) + to;
+            continue;
+        }
+        if (S_ISDIR(st.st_mode))
+            throw StreamError(cannotWriteMessage(path, EISDIR));
+        result.kind = S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode) ? OutputPathKind::Direct
+                                                                  : OutputPathKind::ExistingFile;
+        return result;
+    }
+    // A new name: its folder must be there.
+    struct stat folder;
+    const std::string folderPath = openableFolder(folderOf(result.target));
+    if (::stat(folderPath.c_str(), &folder) != 0) {
+        if (errno == ENOENT)
+            throw StreamError("Cannot write file " + path + ": folder " + folderName(result.target) +
+                              " does not exist");
+        throw StreamError(cannotWriteMessage(path, errno));
+    }
+    if (!S_ISDIR(folder.st_mode))
+        throw StreamError(cannotWriteMessage(path, ENOTDIR));
+    return result;
+}
+
 OutputFile::OutputFile(const std::string& path, ExistingFile existing, Temporary temporary)
     : m_path(path), m_existing(existing) {
-    const std::string folder = folderOf(path);
+    const OutputPath where = inspectOutputPath(path);
+    m_target = where.target;
+    if (where.kind == OutputPathKind::Direct) {
+        m_descriptor = ::open(m_target.c_str(), O_WRONLY | O_CLOEXEC);
+        if (m_descriptor < 0)
+            throw StreamError(cannotWriteMessage(path, errno));
+        m_ownsDescriptor = true;
+        m_buffer = std::make_unique<MemoryStream>();
+        return;
+    }
+    const std::string folder = folderOf(m_target);
     int fd = -1;
     if (temporary == Temporary::Anonymous) {
         fd = ::open(openableFolder(folder).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
@@ -203,14 +326,14 @@ OutputFile::OutputFile(const std::string& path, ExistingFile existing, Temporary
     if (fd < 0) {
         removeStaleTemporaryFilesOnce(folder);
         for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-            m_temporaryPath = temporaryFileName(folder);
-            fd = ::open(m_temporaryPath.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
+            m_temporary.set(temporaryFileName(folder));
+            fd = ::open(m_temporary.path().c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
             if (fd < 0 && errno != EEXIST)
                 break;
         }
         if (fd < 0) {
             const int error = errno;
-            m_temporaryPath.clear();
+            m_temporary.clear();
             throw StreamError(cannotWriteMessage(path, error));
         }
     }
@@ -224,36 +347,50 @@ OutputFile::OutputFile(const std::string& path, ExistingFile existing, Temporary
     m_stream.reset(new FileStream(file, path));
 }
 
+OutputFile::OutputFile(int descriptor, const std::string& name)
+    : m_path(name), m_target(name), m_existing(ExistingFile::Replace),
+      m_buffer(std::make_unique<MemoryStream>()), m_descriptor(descriptor) {}
+
 OutputFile::~OutputFile() {
     if (!m_committed)
         discard();
+    if (m_ownsDescriptor && m_descriptor >= 0)
+        ::close(m_descriptor);
 }
 
 void OutputFile::discard() {
     m_stream.reset();
-    if (!m_temporaryPath.empty())
-        ::unlink(m_temporaryPath.c_str());
-    m_temporaryPath.clear();
+    if (m_buffer)
+        m_buffer->clear();
+    if (!m_temporary.empty())
+        ::unlink(m_temporary.path().c_str());
+    m_temporary.clear();
+}
+
+Stream& OutputFile::out() const {
+    if (m_buffer)
+        return *m_buffer;
+    return *m_stream;
 }
 
 size_t OutputFile::read(void* buffer, size_t count) {
-    return m_stream->read(buffer, count);
+    return out().read(buffer, count);
 }
 
 void OutputFile::write(const void* buffer, size_t count) {
-    m_stream->write(buffer, count);
+    out().write(buffer, count);
 }
 
 uint64_t OutputFile::position() const {
-    return m_stream->position();
+    return out().position();
 }
 
 void OutputFile::seek(uint64_t position) {
-    m_stream->seek(position);
+    out().seek(position);
 }
 
 uint64_t OutputFile::size() const {
-    return m_stream->size();
+    return out().size();
 }
 
 void OutputFile::linkInto(const std::string& from) {
@@ -262,18 +399,18 @@ void OutputFile::linkInto(const std::string& from) {
             throw FileExistsError(cannotWriteMessage(m_path, error));
         throw StreamError(cannotWriteMessage(m_path, error));
     };
-    const bool named = from == m_temporaryPath;
+    const bool named = from == m_temporary.path();
     if (named && m_existing == ExistingFile::Replace) {
-        if (std::rename(from.c_str(), m_path.c_str()) != 0)
+        if (std::rename(from.c_str(), m_target.c_str()) != 0)
             fail(errno);
-        m_temporaryPath.clear();
+        m_temporary.clear();
         return;
     }
     // A link fails when the name is taken, so a file that appeared meanwhile is never replaced.
-    if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, m_path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, m_target.c_str(), AT_SYMLINK_FOLLOW) == 0) {
         if (named) {
             ::unlink(from.c_str());
-            m_temporaryPath.clear();
+            m_temporary.clear();
         }
         return;
     }
@@ -281,37 +418,61 @@ void OutputFile::linkInto(const std::string& from) {
         fail(errno);
     // Replacing with a nameless file: link it in under a temporary name and rename that over
     // the old file, so the name always holds one complete file or the other.
-    m_temporaryPath = temporaryFileName(folderOf(m_path));
-    if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, m_temporaryPath.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    m_temporary.set(temporaryFileName(folderOf(m_target)));
+    if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, m_temporary.path().c_str(), AT_SYMLINK_FOLLOW) != 0) {
         const int error = errno;
-        m_temporaryPath.clear();
+        m_temporary.clear();
         fail(error);
     }
-    if (std::rename(m_temporaryPath.c_str(), m_path.c_str()) != 0)
+    if (std::rename(m_temporary.path().c_str(), m_target.c_str()) != 0)
         fail(errno); // commit() removes the temporary name
-    m_temporaryPath.clear();
+    m_temporary.clear();
+}
+
+void OutputFile::writeDirect() {
+    const std::vector<uint8_t>& bytes = m_buffer->bytes();
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(m_descriptor, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw StreamError(cannotWriteMessage(m_path, n < 0 ? errno : EIO));
+        done += static_cast<size_t>(n);
+    }
+    if (m_ownsDescriptor) {
+        const int descriptor = m_descriptor;
+        m_descriptor = -1;
+        if (::close(descriptor) != 0 && errno != EINTR)
+            throw StreamError(cannotWriteMessage(m_path, errno));
+    }
 }
 
 void OutputFile::commit() {
     if (m_committed)
         throw StreamError(cannotWriteMessage(m_path, EBADF));
     try {
+        if (m_buffer) {
+            writeDirect();
+            m_committed = true;
+            return;
+        }
         std::FILE* file = m_stream->m_file;
         if (std::fflush(file) != 0)
             throw StreamError(cannotWriteMessage(m_path, errno));
-        if (m_temporaryPath.empty()) {
+        if (m_temporary.empty()) {
             linkInto("/proc/self/fd/" + std::to_string(::fileno(file)));
             m_committed = true;
             try {
                 m_stream->close();
             } catch (...) {
-                ::unlink(m_path.c_str());
+                ::unlink(m_target.c_str());
                 throw;
             }
             return;
         }
         m_stream->close();
-        linkInto(m_temporaryPath);
+        linkInto(m_temporary.path());
         m_committed = true;
     } catch (...) {
         // A failed file is gone at once, not when the object goes.

@@ -95,6 +95,43 @@ public:
 // system's words for the error number.
 std::string cannotWriteMessage(const std::string& path, int error);
 
+namespace stream_detail {
+// A temporary file name that the signal cleanup knows of while it is set (see
+// removeTemporaryFilesOnSignals()).
+class TemporaryName {
+public:
+    TemporaryName() = default;
+    ~TemporaryName() { clear(); }
+    TemporaryName(const TemporaryName&) = delete;
+    TemporaryName& operator=(const TemporaryName&) = delete;
+    void set(const std::string& path);
+    void clear();
+    const std::string& path() const { return m_path; }
+    bool empty() const { return m_path.empty(); }
+
+private:
+    std::string m_path;
+    int m_slot = -1;
+};
+} // namespace stream_detail
+
+// What writing to a path would do, once symbolic links are followed.
+enum class OutputPathKind {
+    NewFile,      // nothing has the name yet
+    ExistingFile, // a file has the name; it is replaced as a whole, or kept
+    Direct,       // a character device or a FIFO: written straight into, never replaced
+};
+
+struct OutputPath {
+    OutputPathKind kind = OutputPathKind::NewFile;
+    std::string target; // the path at the end of the symbolic links
+};
+
+// Follows the symbolic links of path and tells what writing it would do. Throws StreamError with
+// cannotWriteMessage() for what cannot be written: a folder ("Is a directory"), a name whose
+// folder does not exist ("folder NAME does not exist"), a loop of links.
+OutputPath inspectOutputPath(const std::string& path);
+
 // A file that takes its name only once it is complete. Until commit() it has no name at all
 // where the file system allows (an O_TMPFILE file in the target's folder, linked in by
 // commit()); elsewhere it lives under a hidden temporary name in that folder that carries the
@@ -102,6 +139,11 @@ std::string cannotWriteMessage(const std::string& path, int error);
 // of processes that are gone. So neither an error nor a kill leaves a partial file under the
 // target's name, nor, where O_TMPFILE works, any file at all. Destroying an uncommitted file
 // discards it. Every failure raises StreamError with cannotWriteMessage().
+//
+// A symbolic link is followed: the file at its end is replaced and the link stays a link. A
+// character device or a FIFO (/dev/null, a named pipe) has nothing to replace: the bytes are
+// kept in memory and written into it by commit(), as they are into an open descriptor such as
+// standard output. A folder is refused at once.
 class OutputFile final : public Stream {
 public:
     // How the file is kept until commit(). Anonymous falls back to Named where the file
@@ -109,6 +151,9 @@ public:
     enum class Temporary { Anonymous, Named };
 
     OutputFile(const std::string& path, ExistingFile existing, Temporary temporary = Temporary::Anonymous);
+    // Writes into an open descriptor at commit(); name is what errors call it. The descriptor
+    // stays open.
+    OutputFile(int descriptor, const std::string& name);
     ~OutputFile() override;
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -126,19 +171,32 @@ public:
 
     const std::string& path() const { return m_path; }
     // The temporary name while the file has one (empty for an anonymous file).
-    const std::string& temporaryPath() const { return m_temporaryPath; }
+    const std::string& temporaryPath() const { return m_temporary.path(); }
 
 private:
     void discard();
     // Gives the finished file at from (a temporary name or /proc/self/fd/N) the target's name.
     void linkInto(const std::string& from);
+    // Writes the buffered bytes into the descriptor.
+    void writeDirect();
+    Stream& out() const;
 
-    std::string m_path;
+    std::string m_path;   // as the caller named it; errors use it
+    std::string m_target; // where it is written, at the end of the links
     ExistingFile m_existing;
     std::unique_ptr<FileStream> m_stream;
-    std::string m_temporaryPath;
+    std::unique_ptr<MemoryStream> m_buffer; // for descriptors, devices and FIFOs
+    int m_descriptor = -1;
+    bool m_ownsDescriptor = false;
+    stream_detail::TemporaryName m_temporary;
     bool m_committed = false;
 };
+
+// Makes SIGINT, SIGTERM and SIGHUP remove the temporary files of the output files being written
+// before the process ends with status 128 + the signal's number (130, 143, 129). Files already
+// complete stay, and so does anything that had the names before. For programs that end on these
+// signals, such as the command line.
+void removeTemporaryFilesOnSignals();
 
 // Writes a whole file through an OutputFile, replacing what has the name.
 void writeFileAtomically(const std::string& path, const void* data, size_t size);

@@ -1,0 +1,171 @@
+// Reading a command's arguments and checking their values.
+#include "cli/Arguments.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace kelvara::cli {
+
+bool ArgumentReader::next() {
+    if (m_started && !m_matched && !m_positional)
+        unknown(); // the previous argument was an option no one took
+    if (m_started)
+        ++m_index;
+    m_started = true;
+    m_matched = false;
+    m_hasAttached = false;
+    m_attached.clear();
+    m_value.clear();
+    if (m_index >= m_args.size())
+        return false;
+    const std::string& a = m_args[m_index];
+    if (!m_optionsEnded && a == "--") {
+        m_optionsEnded = true;
+        m_positional = false;
+        m_matched = true;
+        return next();
+    }
+    m_positional = m_optionsEnded || a.size() < 2 || a[0] != '-';
+    if (m_positional) {
+        m_name.clear();
+        return true;
+    }
+    m_name = a;
+    if (a.rfind("--", 0) == 0) {
+        const size_t equals = a.find('=');
+        if (equals != std::string::npos) {
+            m_name = a.substr(0, equals);
+            m_attached = a.substr(equals + 1);
+            m_hasAttached = true;
+        }
+    }
+    return true;
+}
+
+bool ArgumentReader::flag(std::initializer_list<const char*> names) {
+    if (m_positional || m_matched)
+        return false;
+    for (const char* n : names) {
+        if (m_name == n) {
+            if (m_hasAttached)
+                throw UsageError(m_name + " takes no value");
+            m_matched = true;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ArgumentReader::option(std::initializer_list<const char*> names) {
+    if (m_positional || m_matched)
+        return false;
+    for (const char* n : names) {
+        if (m_name != n)
+            continue;
+        if (m_hasAttached) {
+            m_value = m_attached;
+        } else {
+            // The next argument is the value, whatever it looks like: "-o -" and "--delay -5".
+            if (m_index + 1 >= m_args.size())
+                throw UsageError(m_name + " needs a value");
+            m_value = m_args[++m_index];
+        }
+        m_matched = true;
+        return true;
+    }
+    return false;
+}
+
+void ArgumentReader::unknown() const {
+    throw UsageError("unknown option " + m_name);
+}
+
+namespace {
+
+[[noreturn]] void refuse(const std::string& option, const char* kind, const std::string& low,
+                         const std::string& high, const std::string& text) {
+    throw UsageError(option + " must be " + kind + " in " + low + ".." + high + ", not '" + text + "'");
+}
+
+std::string shortNumber(double value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%g", value);
+    return buffer;
+}
+
+} // namespace
+
+long long integerIn(const std::string& option, const std::string& text, long long low, long long high) {
+    errno = 0;
+    char* end = nullptr;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) || *end != '\0' ||
+        errno == ERANGE || value < low || value > high)
+        refuse(option, "a whole number", std::to_string(low), std::to_string(high), text);
+    return value;
+}
+
+double numberIn(const std::string& option, const std::string& text, double low, double high) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) || *end != '\0' ||
+        !std::isfinite(value) || value < low || value > high)
+        refuse(option, "a number", shortNumber(low), shortNumber(high), text);
+    return value;
+}
+
+void parseRange(const std::string& option, const std::string& text, int64_t& first, int64_t& last) {
+    const size_t dash = text.find('-', 1);
+    auto wholeNumber = [&](const std::string& part) {
+        errno = 0;
+        char* end = nullptr;
+        const long long v = std::strtoll(part.c_str(), &end, 10);
+        if (part.empty() || !std::isdigit(static_cast<unsigned char>(part[0])) || *end != '\0' ||
+            errno == ERANGE)
+            throw UsageError(option + " must look like A-B with whole numbers A and B, not '" + text + "'");
+        return static_cast<int64_t>(v);
+    };
+    if (dash == std::string::npos)
+        throw UsageError(option + " must look like A-B with whole numbers A and B, not '" + text + "'");
+    first = wholeNumber(text.substr(0, dash));
+    last = wholeNumber(text.substr(dash + 1));
+}
+
+void checkRange(const std::string& option, int64_t first, int64_t last, int64_t low, int64_t high,
+                const char* unit) {
+    const std::string bounds = std::to_string(low) + ".." + std::to_string(high);
+    const std::string prefix = option.empty() ? "" : option + ": ";
+    if (first > last)
+        throw UsageError(prefix + "start " + std::to_string(first) + " is after end " + std::to_string(last));
+    for (int64_t v : {first, last})
+        if (v < low || v > high)
+            throw UsageError(prefix + unit + " " + std::to_string(v) + " is outside " + bounds);
+}
+
+void parseSize(const std::string& option, const std::string& text, int& width, int& height) {
+    const size_t x = text.find_first_of("xX");
+    if (x == std::string::npos)
+        throw UsageError(option + " must look like WxH, not '" + text + "'");
+    width = static_cast<int>(integerIn(option + " width", text.substr(0, x), 1, 10000));
+    height = static_cast<int>(integerIn(option + " height", text.substr(x + 1), 1, 10000));
+}
+
+uint32_t parseColor(const std::string& option, const std::string& text) {
+    const std::string hex = !text.empty() && text[0] == '#' ? text.substr(1) : text;
+    bool ok = hex.size() == 6;
+    for (char c : hex)
+        ok = ok && std::isxdigit(static_cast<unsigned char>(c));
+    if (!ok)
+        throw UsageError(option + " must be a colour RRGGBB (six hexadecimal digits), not '" + text + "'");
+    return static_cast<uint32_t>(std::stoul(hex, nullptr, 16));
+}
+
+std::string lowerCase(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+} // namespace kelvara::cli

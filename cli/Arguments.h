@@ -1,0 +1,67 @@
+// Reading a command's arguments the GNU way (options in any order, --opt=value or --opt value,
+// "--" ends the options) and the checked conversions of their values, each refusal naming the
+// option and what it accepts.
+#pragma once
+
+#include "cli/Commands.h"
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace kelvara::cli {
+
+class ArgumentReader {
+public:
+    explicit ArgumentReader(const std::vector<std::string>& args) : m_args(args) {}
+
+    // Moves to the next argument; false when there is none.
+    bool next();
+    // The argument is one of these options that take no value. "--flag=x" is refused.
+    bool flag(std::initializer_list<const char*> names);
+    // The argument is one of these options that take a value; value() then gives it.
+    bool option(std::initializer_list<const char*> names);
+    const std::string& value() const { return m_value; }
+    // The option as typed, without an attached value ("--delay" of "--delay=5").
+    const std::string& name() const { return m_name; }
+    // An argument that is not an option: a file name, a number, or "-" (standard output or input).
+    bool isPositional() const { return m_positional; }
+    const std::string& text() const { return m_args[m_index]; }
+    // Refuses the current argument as an unknown option.
+    [[noreturn]] void unknown() const;
+
+private:
+    const std::vector<std::string>& m_args;
+    size_t m_index = 0;
+    bool m_started = false;
+    bool m_optionsEnded = false;
+    bool m_positional = false;
+    bool m_matched = false;
+    std::string m_name;
+    std::string m_attached; // the text after '=', when there was one
+    bool m_hasAttached = false;
+    std::string m_value;
+};
+
+// A whole number in low..high; UsageError "OPTION must be a whole number in LOW..HIGH, not 'TEXT'"
+// otherwise.
+long long integerIn(const std::string& option, const std::string& text, long long low, long long high);
+// A decimal number in low..high; the same refusal with "a number".
+double numberIn(const std::string& option, const std::string& text, double low, double high);
+
+// A range "A-B" of whole numbers (A may equal B); UsageError naming the option otherwise.
+void parseRange(const std::string& option, const std::string& text, int64_t& first, int64_t& last);
+// Checks a range against 1..count (or 0..count for seconds) with one wording for every command:
+// "start 5 is after end 2", "frame 1000 is outside 1..444".
+void checkRange(const std::string& option, int64_t first, int64_t last, int64_t low, int64_t high,
+                const char* unit);
+// "WxH", each side in 1..10000.
+void parseSize(const std::string& option, const std::string& text, int& width, int& height);
+// A colour RRGGBB, with or without a leading '#'.
+uint32_t parseColor(const std::string& option, const std::string& text);
+
+// Lower-case ASCII copy, for names compared without regard to case.
+std::string lowerCase(std::string text);
+
+} // namespace kelvara::cli

@@ -1,0 +1,130 @@
+// Writing a command's output and telling its format from its name.
+#include "cli/Output.h"
+#include "cli/Arguments.h"
+#include "cli/Commands.h"
+
+#include "input/PictureReader.h"
+#include "output/SaveOptions.h"
+#include "raster/Error.h"
+#include "raster/Stream.h"
+
+#include <unistd.h>
+
+namespace kelvara::cli {
+
+namespace {
+
+const std::string& standardOutputName() {
+    static const std::string name = "standard output";
+    return name;
+}
+
+std::string existsMessage(const std::string& path) {
+    return "\"" + path + "\" exists; use --overwrite to replace it";
+}
+
+struct NamedFormat {
+    const char* name;
+    FormatChoice choice;
+};
+
+constexpr NamedFormat FormatNames[] = {
+    {"bmp", {StillImageFormat::Bmp, false}},     {"jpg", {StillImageFormat::Jpeg, false}},
+    {"jpeg", {StillImageFormat::Jpeg, false}},   {"gif", {StillImageFormat::Gif, false}},
+    {"tif", {StillImageFormat::Tiff, false}},    {"tiff", {StillImageFormat::Tiff, false}},
+    {"pcx", {StillImageFormat::Pcx, false}},     {"tga", {StillImageFormat::Tga, false}},
+    {"targa", {StillImageFormat::Tga, false}},   {"jp2", {StillImageFormat::Jpeg2000, false}},
+    {"j2k", {StillImageFormat::Jpeg2000, true}}, {"png", {StillImageFormat::Png, false}},
+};
+
+} // namespace
+
+void checkOutput(const std::string& path, bool overwrite) {
+    if (isStandardOutput(path)) {
+        if (::isatty(STDOUT_FILENO))
+            throw UsageError("standard output is a terminal: redirect it to a file or a pipe, or name a "
+                             "file with -o");
+        return;
+    }
+    const OutputPath where = inspectOutputPath(path);
+    if (where.kind == OutputPathKind::ExistingFile && !overwrite)
+        throw Error(existsMessage(path));
+}
+
+void writeOutput(const std::string& path, const std::vector<uint8_t>& bytes, bool overwrite) {
+    if (isStandardOutput(path)) {
+        OutputFile out(STDOUT_FILENO, standardOutputName());
+        out.write(bytes.data(), bytes.size());
+        out.commit();
+        return;
+    }
+    OutputFile file(path, overwrite ? ExistingFile::Replace : ExistingFile::Keep);
+    file.write(bytes.data(), bytes.size());
+    try {
+        file.commit();
+    } catch (const FileExistsError&) {
+        throw Error(existsMessage(path)); // it appeared while this run worked
+    }
+}
+
+std::FILE* messageStream(const std::string& output) {
+    return isStandardOutput(output) ? stderr : stdout;
+}
+
+void readInputPicture(const std::string& path, Bitmap& picture) {
+    if (!readPictureFile(path, picture))
+        throw Error("\"" + path + "\" " + PictureReaderMessages::UnknownType);
+}
+
+FormatChoice formatFromName(const std::string& name) {
+    const std::string lower = lowerCase(name);
+    for (const NamedFormat& f : FormatNames)
+        if (lower == f.name)
+            return f.choice;
+    throw UsageError("--format must be one of bmp, jpg, gif, tif, pcx, tga, jp2, j2k, png, not '" + name +
+                     "'");
+}
+
+std::optional<FormatChoice> formatFromExtension(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return std::nullopt;
+    const std::string extension = lowerCase(path.substr(dot + 1));
+    for (const NamedFormat& f : FormatNames)
+        if (extension == f.name && extension != "targa")
+            return f.choice;
+    return std::nullopt;
+}
+
+std::string formatChoiceName(const FormatChoice& choice) {
+    return choice.codeStream ? "j2k" : stillImageFormatName(choice.format);
+}
+
+FormatChoice outputFormat(const std::string& command, const std::string& output,
+                          const std::string& formatName) {
+    const std::optional<FormatChoice> fromExtension =
+        isStandardOutput(output) ? std::nullopt : formatFromExtension(output);
+    if (formatName.empty()) {
+        if (!fromExtension)
+            throw UsageError("cannot tell the format of '" + output + "' from its name: give --format");
+        return *fromExtension;
+    }
+    const FormatChoice named = formatFromName(formatName);
+    if (fromExtension && !(*fromExtension == named))
+        throw UsageError("--format " + formatName + " does not agree with '" + output +
+                         "', whose extension asks for " + formatChoiceName(*fromExtension) + ": the " +
+                         command + " command writes one format; drop --format or change the name");
+    return named;
+}
+
+void checkGifOutputName(const std::string& command, const std::string& output) {
+    if (isStandardOutput(output))
+        return;
+    const std::optional<FormatChoice> format = formatFromExtension(output);
+    if (format && format->format != StillImageFormat::Gif)
+        throw UsageError("'" + output + "' is named as a " + formatChoiceName(*format) + " file: the " +
+                         command + " command writes GIF files");
+}
+
+} // namespace kelvara::cli

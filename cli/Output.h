@@ -1,0 +1,65 @@
+// Where a command's output goes, as the user named it: "-" for standard output, else a path that
+// OutputFile writes (a file replaced as a whole, the file at the end of a symbolic link, or a
+// device or FIFO written straight into).
+#pragma once
+
+#include "output/FormatOptions.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kelvara {
+class Bitmap;
+}
+
+namespace kelvara::cli {
+
+inline bool isStandardOutput(const std::string& path) {
+    return path == "-";
+}
+
+// Before any work: refuses an output that cannot be written (a folder, a missing folder), an
+// existing file without --overwrite, and standard output on a terminal.
+void checkOutput(const std::string& path, bool overwrite);
+
+// Writes the bytes to the output: standard output, or through an OutputFile.
+void writeOutput(const std::string& path, const std::vector<uint8_t>& bytes, bool overwrite);
+
+// Where a command's own lines go: standard output, or standard error when the output itself goes
+// to standard output.
+std::FILE* messageStream(const std::string& output);
+
+// Reads a picture file of any kind the picture reader reads, by its extension; Error when the
+// extension is not one it knows.
+void readInputPicture(const std::string& path, Bitmap& picture);
+
+// A still-image format as a name or an extension gives it: JPEG 2000 comes as a JP2 file or a
+// bare code stream.
+struct FormatChoice {
+    StillImageFormat format = StillImageFormat::Bmp;
+    bool codeStream = false;
+    bool operator==(const FormatChoice&) const = default;
+};
+
+// The format of a --format name, compared without regard to case: bmp, jpg (jpeg), gif,
+// tif (tiff), pcx, tga (targa), jp2, j2k (the code stream), png. UsageError otherwise.
+FormatChoice formatFromName(const std::string& name);
+// The format an output's extension names (.bmp .jpg .jpeg .gif .tif .tiff .pcx .tga .jp2 .j2k
+// .png, without regard to case); none for another extension or none.
+std::optional<FormatChoice> formatFromExtension(const std::string& path);
+// The name of a format choice as --format takes it.
+std::string formatChoiceName(const FormatChoice& choice);
+
+// The format of a still-image output: from --format when given, which must agree with the
+// extension when there is one; else from the extension. UsageError when neither tells.
+FormatChoice outputFormat(const std::string& command, const std::string& output,
+                          const std::string& formatName);
+
+// Refuses an output of a GIF-writing command that is named as another picture format:
+// "the gif command writes GIF files".
+void checkGifOutputName(const std::string& command, const std::string& output);
+
+} // namespace kelvara::cli
