@@ -107,6 +107,15 @@ long long integerIn(const std::string& option, const std::string& text, long lon
     return value;
 }
 
+long long wholeNumber(const std::string& option, const std::string& text) {
+    errno = 0;
+    char* end = nullptr;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) || *end != '\0' || errno == ERANGE)
+        throw UsageError(option + " must be a whole number, not '" + text + "'");
+    return value;
+}
+
 double numberIn(const std::string& option, const std::string& text, double low, double high) {
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);

@@ -47,6 +47,8 @@ private:
 // A whole number in low..high; UsageError "OPTION must be a whole number in LOW..HIGH, not 'TEXT'"
 // otherwise.
 long long integerIn(const std::string& option, const std::string& text, long long low, long long high);
+// A whole number, any; UsageError "OPTION must be a whole number, not 'TEXT'" otherwise.
+long long wholeNumber(const std::string& option, const std::string& text);
 // A decimal number in low..high; the same refusal with "a number".
 double numberIn(const std::string& option, const std::string& text, double low, double high);
 

@@ -111,8 +111,8 @@ int frameCommand(const std::vector<std::string>& arguments) {
         throw UsageError("frame takes VIDEO and N");
     if (output.empty())
         throw UsageError("frame needs -o OUT");
-    const long long number = integerIn("N", positional[1], 1, INT64_MAX);
-    const FormatChoice format = outputFormat("frame", output, formatName);
+    const long long number = wholeNumber("N", positional[1]);
+    const FormatChoice format = outputFormat(output, formatName);
     const StillImageSaveOptions options = writerOptions.saveOptions(format);
     checkOutput(output, overwrite);
 

@@ -101,8 +101,7 @@ std::string formatChoiceName(const FormatChoice& choice) {
     return choice.codeStream ? "j2k" : stillImageFormatName(choice.format);
 }
 
-FormatChoice outputFormat(const std::string& command, const std::string& output,
-                          const std::string& formatName) {
+FormatChoice outputFormat(const std::string& output, const std::string& formatName) {
     const std::optional<FormatChoice> fromExtension =
         isStandardOutput(output) ? std::nullopt : formatFromExtension(output);
     if (formatName.empty()) {
@@ -110,11 +109,13 @@ FormatChoice outputFormat(const std::string& command, const std::string& output,
             throw UsageError("cannot tell the format of '" + output + "' from its name: give --format");
         return *fromExtension;
     }
-    const FormatChoice named = formatFromName(formatName);
-    if (fromExtension && !(*fromExtension == named))
+    FormatChoice named = formatFromName(formatName);
+    if (fromExtension && fromExtension->format != named.format)
         throw UsageError("--format " + formatName + " does not agree with '" + output +
-                         "', whose extension asks for " + formatChoiceName(*fromExtension) + ": the " +
-                         command + " command writes one format; drop --format or change the name");
+                         "', whose extension asks for " + formatChoiceName(*fromExtension) +
+                         ": drop --format or change the name");
+    // JPEG 2000 either way: .j2k names the bare code stream.
+    named.codeStream = named.codeStream || (fromExtension && fromExtension->codeStream);
     return named;
 }
 

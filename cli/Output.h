@@ -54,9 +54,10 @@ std::optional<FormatChoice> formatFromExtension(const std::string& path);
 std::string formatChoiceName(const FormatChoice& choice);
 
 // The format of a still-image output: from --format when given, which must agree with the
-// extension when there is one; else from the extension. UsageError when neither tells.
-FormatChoice outputFormat(const std::string& command, const std::string& output,
-                          const std::string& formatName);
+// extension when there is one (.j2k and .jp2 both agree with jp2 and j2k: the name or the
+// extension j2k asks for the code stream); else from the extension. UsageError when neither
+// tells.
+FormatChoice outputFormat(const std::string& output, const std::string& formatName);
 
 // Refuses an output of a GIF-writing command that is named as another picture format:
 // "the gif command writes GIF files".

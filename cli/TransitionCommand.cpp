@@ -77,7 +77,7 @@ void setUpSide(TransitionTab& tab, TransitionSideKind kind, const std::string& s
         const std::string option = kind == TransitionSideKind::Source ? "--source" : "--target";
         if (video.empty())
             throw UsageError("a frame:N side needs --video");
-        const long long number = integerIn(option + " frame:N", side.substr(6), 0, INT64_MAX);
+        const long long number = wholeNumber(option + " frame:N", side.substr(6));
         const VideoFacts facts = probeVideo(video);
         // The frame-number dialog takes frame 1 for a number out of range; here it is refused.
         checkRange(option, number, number, 1, facts.frameCount, "frame");

@@ -398,7 +398,7 @@ int writeCommand(const std::vector<std::string>& arguments) {
     if (positional.size() != 2)
         throw UsageError("write takes IN and OUT");
     const std::string& output = positional[1];
-    const FormatChoice format = outputFormat("write", output, formatName);
+    const FormatChoice format = outputFormat(output, formatName);
     const StillImageSaveOptions options = writerOptions.saveOptions(format);
     checkOutput(output, overwrite);
 

@@ -61,12 +61,12 @@ TEST(CliFrames, RefusesTheRangesTheTabRefuses) {
     std::string many = frames(dir, 257);
     ProcessResult r = runProcess(
         cli("frames " + shellQuoted(many) + " --format bmp --out-dir " + shellQuoted(dir.file("a"))));
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.err, std::string(FrameExtractionMessages::TooManyFrames) + "\n");
     EXPECT_FALSE(std::filesystem::exists(dir.file("a/frame1.bmp")));
     r = runProcess(cli("frames " + shellQuoted(many) + " --format bmp --range 4-4 --out-dir " +
                        shellQuoted(dir.file("a"))));
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.err, std::string(FrameExtractionMessages::WrongRange) + "\n");
     r = runProcess(cli("frames " + shellQuoted(many) + " --format webp"));
     EXPECT_EQ(r.exitCode, 2);

@@ -156,16 +156,15 @@ TEST(OutputFile, ErrorsNameTheFileAndTheReason) {
             OutputFile file(missing, ExistingFile::Replace, temporary);
             ADD_FAILURE() << "opened";
         } catch (const StreamError& e) {
-            EXPECT_EQ(e.what(), "Cannot write file " + missing + ": No such file or directory");
+            EXPECT_EQ(e.what(), "Cannot write file " + missing + ": folder " + dir.file("no-such-folder") +
+                                    " does not exist");
         }
     }
-    // A folder in the way of the name.
+    // A folder in the way of the name is refused before anything is written.
     std::filesystem::create_directory(dir.file("taken"));
-    OutputFile file(dir.file("taken"), ExistingFile::Replace);
-    file.write("x", 1);
     try {
-        file.commit();
-        ADD_FAILURE() << "committed";
+        OutputFile file(dir.file("taken"), ExistingFile::Replace);
+        ADD_FAILURE() << "opened";
     } catch (const StreamError& e) {
         EXPECT_EQ(e.what(), "Cannot write file " + dir.file("taken") + ": Is a directory");
     }

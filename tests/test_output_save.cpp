@@ -7,6 +7,8 @@
 #include "support/OutputOracles.h"
 #include "support/TestUtil.h"
 
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -266,13 +268,13 @@ TEST(OutputWriteCommand, UsageErrorsAndExistingFiles) {
         "--format png --png-filter up",      "--format jpeg",
         "--format png --jpeg-quality 90",    "--format bmp --colors 4",
         "--format png --png-compression 10", "--format gif --gif-background red",
-        "--format jp2 --jp2-rate 1.5",       "",
-        "--format png --nonsense",
+        "--format jp2 --jp2-rate 1.5",       "--format png --nonsense",
     };
     for (const char* args : usageErrors) {
         ProcessResult r = cli("write " + files + " " + args);
         EXPECT_EQ(r.exitCode, 2) << args;
         EXPECT_NE(r.err.find("Usage: kelvara-cli write"), std::string::npos) << args;
+        EXPECT_FALSE(std::filesystem::exists(out)) << args;
     }
 
     EXPECT_EQ(cli("write " + files + " --format png").exitCode, 0);
@@ -282,8 +284,10 @@ TEST(OutputWriteCommand, UsageErrorsAndExistingFiles) {
     EXPECT_EQ(cli("write " + files + " --format png --overwrite").exitCode, 0);
 
     // A file that is not a BMP is an error with the picture reader's message.
+    const std::string fake = dir.file("fake.bmp");
+    writeFileAtomically(fake, "not a bitmap", 12);
     ProcessResult notBmp =
-        cli("write " + shellQuoted(out) + " " + shellQuoted(dir.file("x.bmp")) + " --format bmp");
+        cli("write " + shellQuoted(fake) + " " + shellQuoted(dir.file("x.bmp")) + " --format bmp");
     EXPECT_EQ(notBmp.exitCode, 1);
     EXPECT_EQ(notBmp.err, std::string(RasterMessages::InvalidBitmap) + "\n");
     ProcessResult missing = cli("write " + shellQuoted(dir.file("none.bmp")) + " " +

@@ -151,12 +151,21 @@ TEST(TransitionCli, VideoFramesAndTypedSize) {
         avi.frames.push_back(dibBits24(8, 6, [f](int, int) { return rgbColor(0, f * 100, 0); }));
     const std::string video = dir.file("clip.avi"), frames = dir.file("frames");
     ProcessResult r = cli("-o " + shellQuoted(dir.file("v.gif")) + " --video " + shellQuoted(video) +
-                          " --source frame:3 --target frame:99 --steps 1 --size 5x4 --frames-dir " +
+                          " --source frame:3 --target frame:1 --steps 1 --size 5x4 --frames-dir " +
                           shellQuoted(frames) + " --quiet");
     ASSERT_NE(r.exitCode, 0); // the video does not exist yet
     writeAvi(video, avi);
+    // A number outside the video is refused with the valid range (the dialog would take frame 1).
+    for (const char* side : {"frame:99", "frame:0"}) {
+        r = cli("-o " + shellQuoted(dir.file("v.gif")) + " --video " + shellQuoted(video) + " --target " +
+                side);
+        EXPECT_EQ(r.exitCode, 2) << side;
+        EXPECT_NE(r.err.find("--target: frame " + std::string(side + 6) + " is outside 1..3"),
+                  std::string::npos)
+            << r.err;
+    }
     r = cli("-o " + shellQuoted(dir.file("v.gif")) + " --video " + shellQuoted(video) +
-            " --source frame:3 --target frame:99 --steps 1 --size 5x4 --frames-dir " + shellQuoted(frames) +
+            " --source frame:3 --target frame:1 --steps 1 --size 5x4 --frames-dir " + shellQuoted(frames) +
             " --quiet");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "Size: 5x4  Frames: 2  Delay: 100\n");
@@ -166,7 +175,7 @@ TEST(TransitionCli, VideoFramesAndTypedSize) {
     a.LoadFromMemory(first.data(), first.size());
     b.LoadFromMemory(last.data(), last.size());
     EXPECT_EQ(a.pixel(0, 0), rgbColor(0, 200, 0)); // frame 3
-    EXPECT_EQ(b.pixel(0, 0), rgbColor(0, 0, 0));   // 99 is past the end: frame 1
+    EXPECT_EQ(b.pixel(0, 0), rgbColor(0, 0, 0));   // frame 1
 }
 
 TEST(TransitionCli, ErrorsAndExistingFiles) {
@@ -176,7 +185,7 @@ TEST(TransitionCli, ErrorsAndExistingFiles) {
     EXPECT_EQ(cli("-o " + shellQuoted(out) + " --effect Spin").exitCode, 2);    // unknown effect
     EXPECT_EQ(cli("-o " + shellQuoted(out) + " --steps 51").exitCode, 2);       // out of range
     EXPECT_EQ(cli("-o " + shellQuoted(out) + " --source frame:2").exitCode, 2); // no --video
-    EXPECT_EQ(cli("-o " + shellQuoted(out) + " --size 0x10 --quiet").exitCode, 1);
+    EXPECT_EQ(cli("-o " + shellQuoted(out) + " --size 0x10 --quiet").exitCode, 2);
     EXPECT_FALSE(std::filesystem::exists(out));
     ASSERT_EQ(cli("-o " + shellQuoted(out) + " --effect 23 --quiet").exitCode, 0);
     ProcessResult again = cli("-o " + shellQuoted(out) + " --quiet");
