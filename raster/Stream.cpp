@@ -250,11 +250,15 @@ void removeTemporaryFilesOnSignals() {
     struct sigaction action = {};
     action.sa_handler = removeTemporariesAndExit;
     sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaddset(&action.sa_mask, signal);
-    }
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&action.sa_mask, signal);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal the caller ignores stays ignored: nohup, and a shell's background jobs.
+        struct sigaction current = {};
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+            continue;
         ::sigaction(signal, &action, nullptr);
+    }
 }
 
 OutputPath inspectOutputPath(const std::string& path) {

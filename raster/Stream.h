@@ -194,7 +194,8 @@ private:
 
 // Makes SIGINT, SIGTERM and SIGHUP remove the temporary files of the output files being written
 // before the process ends with status 128 + the signal's number (130, 143, 129). Files already
-// complete stay, and so does anything that had the names before. For programs that end on these
+// complete stay, and so does anything that had the names before. A signal that is ignored when
+// this is called (nohup, a shell's background job) stays ignored. For programs that end on these
 // signals, such as the command line.
 void removeTemporaryFilesOnSignals();
 

@@ -4,6 +4,7 @@
 // the video's own timing, and the help, version and JSON facts scripts rely on.
 #include "convert/AviToGif.h"
 #include "convert/FrameExtraction.h"
+#include "gif/GifDocument.h"
 #include "raster/Stream.h"
 #include "support/AviWriter.h"
 #include "support/GifDecode.h"
@@ -338,4 +339,308 @@ TEST(CliOutput, DashIsStandardOutput) {
     r = runProcess("script -qec " + shellQuoted(std::string(KELVARA_CLI_PATH) + " gif " + v + " -o -") +
                    " /dev/null");
     EXPECT_NE(r.out.find("standard output is a terminal"), std::string::npos) << r.out;
+}
+
+// A video cut short: what was read is written, a warning says where the video ended and the
+// status is 3.
+TEST(CliShortRuns, AreWrittenWithAWarningAndStatusThree) {
+    ScratchDir dir;
+    const std::string whole = dir.file("whole.avi"), cut = dir.file("cut.avi");
+    makeCodecFixture(whole, "rawvideo", 32, 24, 40, false);
+    Bytes bytes = readFile(whole);
+    bytes.resize(60000); // the index and the frames after the 24th are gone
+    writeFileAtomically(cut, bytes.data(), bytes.size());
+    std::filesystem::create_directory(dir.file("f"));
+    const struct {
+        std::string arguments;
+        std::string warning;
+        std::string written; // the file that holds what was read
+    } cases[] = {
+        {"gif " + shellQuoted(cut) + " --quiet -o " + shellQuoted(dir.file("a.gif")),
+         "warning: the video ended at frame 25: 24 of 40 frames written\n", "a.gif"},
+        {"gif " + shellQuoted(cut) + " --quiet --frames 11-40 --step 2 -o " + shellQuoted(dir.file("b.gif")),
+         "warning: the video ended at frame 25: 7 of 15 frames written\n", "b.gif"},
+        {"frames " + shellQuoted(cut) + " --quiet --format bmp --range 20-30 --out-dir " +
+             shellQuoted(dir.file("f")),
+         "warning: the video ended at frame 25: 5 of 11 frames written\n", "f/frame24.bmp"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const ProcessResult r = cli(c.arguments);
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_EQ(r.err, c.warning);
+        EXPECT_TRUE(std::filesystem::exists(dir.file(c.written)));
+    }
+    EXPECT_EQ(decodeWithGiflib(readFile(dir.file("a.gif"))).frames.size(), 24u);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("f/frame25.bmp")));
+    // The whole video is a whole run.
+    const ProcessResult r =
+        cli("gif " + shellQuoted(whole) + " --quiet -o " + shellQuoted(dir.file("c.gif")));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+}
+
+// Without --delay a GIF keeps the video's timing: the frame duration times the step, in
+// hundredths, at least 2. The 256-frame limit counts the frames after --step; --loop writes the
+// count.
+TEST(CliGifTiming, FromTheVideoAndTheLimitAfterTheStep) {
+    ScratchDir dir;
+    const struct {
+        int rate;
+        std::string options;
+        int delay;
+    } cases[] = {
+        {25, "", 4},  {25, "--step 3", 12}, {15, "", 7},           {15, "--step 2", 13},
+        {100, "", 2}, {10, "", 10},         {25, "--delay 95", 9}, {100, "--delay 10", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.rate) + " " + c.options);
+        const std::string out = dir.file("t.gif");
+        const ProcessResult r = cli("gif --quiet --overwrite " + shellQuoted(solidVideo(dir, 9, c.rate)) +
+                                    " -o " + shellQuoted(out) + " " + c.options);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const GiflibImage gif = decodeWithGiflib(readFile(out));
+        for (const GiflibFrame& f : gif.frames)
+            EXPECT_EQ(f.delay, c.delay);
+        EXPECT_EQ(gif.loopCount, 0);
+    }
+
+    const std::string long444 = solidVideo(dir, 444, 25, 2, 2);
+    const std::string out = dir.file("long.gif");
+    ProcessResult r = cli("gif --quiet " + shellQuoted(long444) + " --frames 1-444 --step 2 --loop 3 -o " +
+                          shellQuoted(out));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const GiflibImage gif = decodeWithGiflib(readFile(out));
+    EXPECT_EQ(gif.frames.size(), 222u);
+    EXPECT_EQ(gif.loopCount, 3);
+    r = cli("gif --quiet " + shellQuoted(long444) + " --frames 1-257 -o " + shellQuoted(dir.file("no.gif")));
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, std::string(AviToGifMessages::TooManyFrames) + "\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("no.gif")));
+}
+
+// The tab keeps its own rule: the whole range counts, before the step; and its 100 ms delay.
+TEST(CliGifTiming, TheTabKeepsItsRules) {
+    ScratchDir dir;
+    AviToGifOptions o;
+    o.videoPath = solidVideo(dir, 300, 25, 2, 2);
+    o.frameCount = 300;
+    o.lengthMs = 12000;
+    o.baseWidth = o.baseHeight = 2;
+    o.crop = {0, 0, 2, 2};
+    o.frames = FrameChoice::FrameRange;
+    o.firstFrame = 1;
+    o.lastFrame = 300;
+    o.samplingStep = 2;
+    FrameTable table(GifFrameTableSize);
+    TGIFDocument built;
+    struct : JobObserver {
+        void setProgressRange(int, int) override {}
+        void setProgressPosition(int) override {}
+    } observer;
+    AviToGifResult r = convertAviToGif(o, table, built, observer);
+    EXPECT_EQ(r.outcome, AviToGifOutcome::Warning);
+    o.limitRule = FrameLimitRule::AfterStep;
+    r = convertAviToGif(o, table, built, observer);
+    ASSERT_EQ(r.outcome, AviToGifOutcome::Built);
+    EXPECT_EQ(r.frames, 150);
+    EXPECT_EQ(r.delayHundredths, 10);
+}
+
+// The write path: devices and FIFOs are written into, links followed, folders refused, a missing
+// folder named.
+TEST(CliOutput, DevicesFifosLinksAndFolders) {
+    ScratchDir dir;
+    const std::string v = shellQuoted(solidVideo(dir, 12));
+    const std::string gifArgs = "gif " + v + " --quiet --frames 1-3 -o ";
+    ProcessResult r = cli(gifArgs + shellQuoted(dir.file("ref.gif")));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const Bytes reference = readFile(dir.file("ref.gif"));
+
+    // /dev/null needs no --overwrite and stays a device.
+    r = cli(gifArgs + "/dev/null");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+    // A full device: the error names it.
+    r = cli(gifArgs + "/dev/full");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "Cannot write file /dev/full: No space left on device\n");
+
+    // A FIFO is written into, not replaced.
+    const std::string fifo = dir.file("pipe.gif");
+    ASSERT_EQ(runProcess("mkfifo " + shellQuoted(fifo)).exitCode, 0);
+    r = runProcess("cat " + shellQuoted(fifo) + " > " + shellQuoted(dir.file("from-pipe")) + " & " +
+                   shellQuoted(KELVARA_CLI_PATH) + " " + gifArgs + shellQuoted(fifo) + "; wait");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(dir.file("from-pipe")), reference);
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+
+    // A link is followed: its target is replaced and the link stays a link.
+    std::filesystem::create_directory(dir.file("real"));
+    writeFileAtomically(dir.file("real/target.gif"), "old", 3);
+    std::filesystem::create_symlink("real/target.gif", dir.file("link.gif"));
+    r = cli(gifArgs + shellQuoted(dir.file("link.gif")));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("exists; use --overwrite"), std::string::npos);
+    EXPECT_EQ(readFile(dir.file("real/target.gif")), (Bytes{'o', 'l', 'd'}));
+    r = cli(gifArgs + shellQuoted(dir.file("link.gif")) + " --overwrite");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.gif")));
+    EXPECT_EQ(readFile(dir.file("real/target.gif")), reference);
+    // A dangling link: the file is made where it points.
+    std::filesystem::create_symlink("real/new.gif", dir.file("dangling.gif"));
+    r = cli(gifArgs + shellQuoted(dir.file("dangling.gif")));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("dangling.gif")));
+    EXPECT_EQ(readFile(dir.file("real/new.gif")), reference);
+
+    // A folder is refused; a missing folder is named, never a temporary file.
+    r = cli(gifArgs + shellQuoted(dir.file("real")) + " --overwrite");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "Cannot write file " + dir.file("real") + ": Is a directory\n");
+    r = runProcess("cd " + shellQuoted(dir.path()) + " && " + shellQuoted(KELVARA_CLI_PATH) + " " + gifArgs +
+                   "nodir/out.gif");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "Cannot write file nodir/out.gif: folder nodir does not exist\n");
+    r = runProcess("cd " + shellQuoted(dir.path()) + " && " + shellQuoted(KELVARA_CLI_PATH) + " write " +
+                   shellQuoted(picture(dir, "in.png")) + " nodir/sub/out.png");
+    EXPECT_EQ(r.err, "Cannot write file nodir/sub/out.png: folder nodir/sub does not exist\n");
+}
+
+// A full disk and a read-only folder, on small file systems of their own: a clear error naming
+// the file, nothing new left, the old file intact.
+TEST(CliOutput, FullDiskAndReadOnlyFolderKeepTheOldFile) {
+    if (runProcess("unshare -m sh -c 'mount -t tmpfs -o size=64k tmpfs /mnt'").exitCode != 0)
+        GTEST_SKIP() << "no private mounts here (unshare and mount need privileges)";
+    ScratchDir dir;
+    const std::string v = shellQuoted(solidVideo(dir, 40, 25, 64, 48));
+    const std::string mount = dir.file("m");
+    std::filesystem::create_directory(mount);
+    const std::string cliPath = shellQuoted(KELVARA_CLI_PATH);
+    // Each script runs in a mount namespace of its own, so nothing outlives it.
+    const struct {
+        std::string setup;
+        std::string reason;
+    } cases[] = {
+        {"mount -t tmpfs -o size=16k tmpfs M && printf old > M/out.gif", "No space left on device"},
+        {"mount -t tmpfs -o size=1m tmpfs M && printf old > M/out.gif && mount -o remount,ro M",
+         "Read-only file system"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        std::string script;
+        for (char ch : c.setup)
+            script += ch == 'M' ? shellQuoted(mount) : std::string(1, ch);
+        script +=
+            " && " + cliPath + " gif " + v + " --quiet --overwrite -o " + shellQuoted(mount + "/out.gif");
+        script += "; status=$?; ls -A " + shellQuoted(mount) + "; cat " + shellQuoted(mount + "/out.gif") +
+                  "; exit $status";
+        const ProcessResult r = runProcess("unshare -m sh -c " + shellQuoted(script));
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.err, "Cannot write file " + mount + "/out.gif: " + c.reason + "\n");
+        EXPECT_EQ(r.out, "out.gif\nold"); // the old file alone, as it was
+    }
+}
+
+// SIGINT, SIGTERM and SIGHUP end a run with 128 + the signal, leaving no temporary file and any
+// old output as it was.
+TEST(CliOutput, SignalsEndTheRunCleanly) {
+    ScratchDir dir;
+    const std::string video = dir.file("long.avi");
+    // Small frames made large: a run of several seconds.
+    makeCodecFixture(video, "mpeg4", 64, 48, 100, false);
+    const std::string out = dir.file("out");
+    std::filesystem::create_directory(out);
+    writeFileAtomically(out + "/out.gif", "old", 3);
+    const struct {
+        const char* signal;
+        int status;
+    } cases[] = {{"INT", 130}, {"TERM", 143}, {"HUP", 129}};
+    for (const auto& c : cases) {
+        for (const char* delay : {"0.3", "1.5"}) {
+            SCOPED_TRACE(std::string(c.signal) + " after " + delay);
+            // With job control a background job keeps SIGINT, as a program run from a terminal does.
+            const std::string script = "set -m; " + shellQuoted(KELVARA_CLI_PATH) + " gif " +
+                                       shellQuoted(video) + " --size 1600x1200 --quiet --overwrite -o " +
+                                       shellQuoted(out + "/out.gif") + " & pid=$!; sleep " + delay +
+                                       "; kill -" + c.signal + " $pid; wait $pid; echo $?";
+            const ProcessResult r = runProcess("bash -c " + shellQuoted(script));
+            EXPECT_EQ(r.out, std::to_string(c.status) + "\n") << r.err;
+            EXPECT_EQ(filesIn(out), std::vector<std::string>{"out.gif"});
+            EXPECT_EQ(readFile(out + "/out.gif"), (Bytes{'o', 'l', 'd'}));
+        }
+    }
+}
+
+// --version, the list of commands made from the command table, the exit statuses and the
+// command line's JPEG defaults in the help, and info --json.
+TEST(CliHelp, VersionCommandsAndJson) {
+    ProcessResult r = cli("--version");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "kelvara-cli 5.2\n");
+    r = cli("--help");
+    EXPECT_EQ(r.exitCode, 0);
+    for (const char* command : {"info", "frame", "gif", "frames", "write", "animate", "transition"}) {
+        EXPECT_NE(r.out.find("\n  " + std::string(command) + " "), std::string::npos) << command;
+        const ProcessResult help = cli(std::string(command) + " --help");
+        EXPECT_EQ(help.exitCode, 0);
+        EXPECT_NE(help.out.find("Usage: kelvara-cli " + std::string(command)), std::string::npos);
+        EXPECT_NE(help.out.find("3 written, but incomplete"), std::string::npos) << command;
+    }
+    r = cli("write --help");
+    EXPECT_NE(r.out.find("--jpeg-quality Q         0..100 (default 90)"), std::string::npos);
+    EXPECT_NE(r.out.find("(default ycbcr)"), std::string::npos);
+
+    ScratchDir dir;
+    const std::string video = dir.file("clip.avi");
+    makeCodecFixture(video, "mjpeg", 48, 32, 10, false);
+    r = cli("info --json " + shellQuoted(video));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "{\"container\": \"avi\", \"codec\": \"mjpeg\", \"frames\": 10, \"length_ms\": 400, "
+                     "\"width\": 48, \"height\": 32, \"fps\": 25}\n");
+}
+
+// JPEG from the command line: YCbCr at quality 90, as users of other tools expect.
+TEST(CliHelp, JpegDefaults) {
+    ScratchDir dir;
+    const std::string in = shellQuoted(picture(dir, "in.png"));
+    ASSERT_EQ(cli("write " + in + " " + shellQuoted(dir.file("a.jpg"))).exitCode, 0);
+    ASSERT_EQ(cli("write " + in + " " + shellQuoted(dir.file("b.jpg")) +
+                  " --jpeg-quality 90 --jpeg-colorspace ycbcr")
+                  .exitCode,
+              0);
+    ASSERT_EQ(cli("write " + in + " " + shellQuoted(dir.file("c.jpg")) + " --jpeg-quality 50").exitCode, 0);
+    EXPECT_EQ(readFile(dir.file("a.jpg")), readFile(dir.file("b.jpg")));
+    EXPECT_NE(readFile(dir.file("a.jpg")), readFile(dir.file("c.jpg")));
+    const still::JpegFacts facts = still::decodeWithLibjpeg(readFile(dir.file("a.jpg")));
+    EXPECT_EQ(facts.components, 3);
+    EXPECT_EQ(facts.colorSpace, 3); // JCS_YCbCr
+}
+
+// On a terminal the bar ends at N/N and its line is cleared; piped, nothing is printed.
+TEST(CliProgress, EndsFullAndClearsItsLine) {
+    ScratchDir dir;
+    const std::string v = shellQuoted(solidVideo(dir, 12));
+    const struct {
+        std::string arguments;
+        std::string full;
+    } cases[] = {
+        {"gif " + v + " -o " + shellQuoted(dir.file("a.gif")), "12/12"},
+        {"gif " + v + " --step 5 -o " + shellQuoted(dir.file("b.gif")), "12/12"},
+        {"frames " + v + " --format bmp --range 2-6 --out-dir " + shellQuoted(dir.file("f")), "6/6"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        // script gives the command a terminal; the status line goes to standard output after it.
+        const ProcessResult r = runProcess(
+            "script -qec " + shellQuoted(std::string(KELVARA_CLI_PATH) + " " + c.arguments + " >/dev/null") +
+            " /dev/null");
+        const std::string clear = "\r\x1b[K";
+        const size_t full = r.out.rfind(c.full);
+        ASSERT_NE(full, std::string::npos) << r.out;
+        EXPECT_EQ(r.out.substr(r.out.size() - clear.size()), clear);
+        EXPECT_EQ(r.out.find("\r[", full), std::string::npos); // nothing drawn after the full bar
+        const ProcessResult piped = cli(c.arguments + " --overwrite");
+        EXPECT_EQ(piped.err, "");
+    }
 }

@@ -148,6 +148,36 @@ TEST(OutputFile, WritersKilledBeforeCommittingLeaveNoDebris) {
     EXPECT_EQ(namesIn(dir.path()), expected);
 }
 
+// With the signal cleanup on, SIGINT, SIGTERM and SIGHUP remove the temporary name of a file
+// being written and end the process with 128 + the signal's number; an old file stays.
+TEST(OutputFile, SignalsRemoveTheTemporaryName) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        ScratchDir dir;
+        writeText(dir.file("out.gif"), "old");
+        const pid_t child = ::fork();
+        if (child == 0) {
+            removeTemporaryFilesOnSignals();
+            try {
+                OutputFile file(dir.file("out.gif"), ExistingFile::Replace, Temporary::Named);
+                const std::vector<uint8_t> bytes(100000, 0x5A);
+                file.write(bytes.data(), bytes.size());
+                if (file.temporaryPath().empty() || ::access(file.temporaryPath().c_str(), F_OK) != 0)
+                    ::_exit(2);
+                ::raise(signal);
+            } catch (...) {
+            }
+            ::_exit(3);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+        EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"out.gif"});
+        EXPECT_EQ(contentOf(dir.file("out.gif")), "old");
+    }
+}
+
 TEST(OutputFile, ErrorsNameTheFileAndTheReason) {
     ScratchDir dir;
     const std::string missing = dir.file("no-such-folder/out.gif");
