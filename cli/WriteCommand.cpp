@@ -15,7 +15,7 @@ namespace {
 
 const char* const WriterOptionsUsage =
     "Writer options (each applies to its own format; given in any order):\n"
-    "  --colors C               the format's colours entry: bw 4 8 16 32 64 128 256 65536 16m 16m32\n"
+    "  --colors C               the colours, as each format offers them:\n"
     "                           (tif: bw 16 256 16m; gif: bw 4 8 16 32 64 128 256;\n"
     "                           bmp: bw 16 256 16m; pcx: bw 16 256 16m; png, tga: bw 256 16m)\n"
     "  --jpeg-quality Q         0..100 (default 90)\n"

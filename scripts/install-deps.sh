@@ -15,6 +15,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev bc
   # independent decoders used by the tests as oracles
   libgif-dev libtiff-dev imagemagick
+  # the command line's tests: manual pages checked with groff, zsh completion syntax, a terminal
+  # for the progress bar (script), private mounts for full and read-only disks (unshare, mount)
+  groff-base zsh bsdutils util-linux mount
   # the fuzz smoke: clang with libFuzzer and the address and undefined-behaviour sanitizers
   clang libclang-rt-14-dev
   # the desktop program: Qt 6 Widgets and Multimedia; a virtual display and fonts for its tests
