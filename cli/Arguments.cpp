@@ -1,6 +1,8 @@
 // Reading a command's arguments and checking their values.
 #include "cli/Arguments.h"
 
+#include "convert/AviToGif.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -80,6 +82,33 @@ bool ArgumentReader::option(std::initializer_list<const char*> names) {
 
 void ArgumentReader::unknown() const {
     throw UsageError("unknown option " + m_name);
+}
+
+bool SizeOptions::take(ArgumentReader& args) {
+    if (args.option({"--size"})) {
+        parseSize("--size", args.value(), m_width, m_height);
+        m_size = true;
+    } else if (args.option({"--width"})) {
+        m_width = static_cast<int>(integerIn("--width", args.value(), 1, 10000));
+        m_side = true;
+    } else if (args.option({"--height"})) {
+        m_height = static_cast<int>(integerIn("--height", args.value(), 1, 10000));
+        m_side = true;
+    } else {
+        return false;
+    }
+    if (m_size && m_side)
+        throw UsageError("give --size or --width/--height, not both");
+    return true;
+}
+
+void SizeOptions::sizeFor(int videoWidth, int videoHeight, int& width, int& height) const {
+    width = videoWidth;
+    height = videoHeight;
+    if (!given())
+        return;
+    width = m_width > 0 ? m_width : aspectSide(m_height, videoHeight, videoWidth);
+    height = m_height > 0 ? m_height : aspectSide(m_width, videoWidth, videoHeight);
 }
 
 namespace {

@@ -44,6 +44,24 @@ private:
     std::string m_value;
 };
 
+// The typed size of a picture: --size WxH, or --width W and/or --height H. One side alone keeps
+// the video's aspect ratio, as the size spin edits do; both are taken as typed. --size with
+// --width or --height is refused.
+class SizeOptions {
+public:
+    // Takes the current argument if it is one of the size options.
+    bool take(ArgumentReader& args);
+    bool given() const { return m_width > 0 || m_height > 0; }
+    // The size for a video of videoWidth x videoHeight; the video's own without size options.
+    void sizeFor(int videoWidth, int videoHeight, int& width, int& height) const;
+
+private:
+    int m_width = -1;
+    int m_height = -1;
+    bool m_size = false;
+    bool m_side = false;
+};
+
 // A whole number in low..high; UsageError "OPTION must be a whole number in LOW..HIGH, not 'TEXT'"
 // otherwise.
 long long integerIn(const std::string& option, const std::string& text, long long low, long long high);

@@ -37,8 +37,7 @@ const char* const FramesUsage =
 int framesCommand(const std::vector<std::string>& arguments) {
     std::string video, formatName, base = "frame", outDir = ".", rangeText;
     bool overwrite = false, quiet = false;
-    int width = -1, height = -1;
-    int sizeChoices = 0;
+    SizeOptions size;
     WriterOptions writerOptions;
     ArgumentReader args(arguments);
     while (args.next()) {
@@ -50,15 +49,7 @@ int framesCommand(const std::vector<std::string>& arguments) {
             formatName = args.value();
         } else if (args.option({"--range"})) {
             rangeText = args.value();
-        } else if (args.option({"--size"})) {
-            parseSize("--size", args.value(), width, height);
-            sizeChoices |= 1;
-        } else if (args.option({"--width"})) {
-            width = static_cast<int>(integerIn("--width", args.value(), 1, 10000));
-            sizeChoices |= 2;
-        } else if (args.option({"--height"})) {
-            height = static_cast<int>(integerIn("--height", args.value(), 1, 10000));
-            sizeChoices |= 2;
+        } else if (size.take(args)) {
         } else if (args.option({"--base"})) {
             base = args.value();
         } else if (args.option({"--out-dir"})) {
@@ -75,8 +66,6 @@ int framesCommand(const std::vector<std::string>& arguments) {
         throw UsageError("frames needs a VIDEO");
     if (formatName.empty())
         throw UsageError("frames needs --format");
-    if (sizeChoices == 3)
-        throw UsageError("give --size or --width/--height, not both");
     const FormatChoice format = formatFromName(formatName);
     const StillImageSaveOptions saveOptions = writerOptions.saveOptions(format);
     if (base.empty() || base.find('/') != std::string::npos)
@@ -88,11 +77,8 @@ int framesCommand(const std::vector<std::string>& arguments) {
         parseRange("--range", rangeText, first, last);
         checkRange("--range", first, last, 1, facts.frameCount, "frame");
     }
-    int w = facts.width, h = facts.height;
-    if (width >= 0 || height >= 0) {
-        w = width >= 0 ? width : aspectSide(height, facts.height, facts.width);
-        h = height >= 0 ? height : aspectSide(width, facts.width, facts.height);
-    }
+    int w = 0, h = 0;
+    size.sizeFor(facts.width, facts.height, w, h);
     if (w < 1 || h < 1 || w > 10000 || h > 10000)
         throw UsageError("the frame size must lie within 1..10000 pixels each way, not " + std::to_string(w) +
                          " x " + std::to_string(h));
@@ -124,6 +110,12 @@ int framesCommand(const std::vector<std::string>& arguments) {
     progress.finish();
     if (result.outcome == FrameExtractionOutcome::Warning) {
         std::fprintf(stderr, "%s\n", result.message.c_str());
+        std::fprintf(
+            stderr,
+            "kelvara-cli frames: frames %lld to %lld are %lld frames; frames extracts 2 to 256 (frame "
+            "writes one), so choose them with --range\n",
+            static_cast<long long>(first), static_cast<long long>(last),
+            static_cast<long long>(last - first + 1));
         return ExitUsage;
     }
     std::filesystem::create_directories(outDir);

@@ -69,8 +69,7 @@ int gifCommand(const std::vector<std::string>& arguments) {
     bool overwrite = false, quiet = false;
     AviToGifOptions options;
     std::string framesText, timeText, cropText;
-    int sizeChoices = 0;
-    int width = -1, height = -1;
+    SizeOptions size;
     std::optional<int> delayMs;
     ArgumentReader args(arguments);
     while (args.next()) {
@@ -104,16 +103,7 @@ int gifCommand(const std::vector<std::string>& arguments) {
                 throw UsageError("--scale must be one of 5:1 4:1 3:1 2:1 1:1 1:2 1:3 1:4 1:5, not '" + text +
                                  "'");
             options.sizeMode = GifSizeMode::Scale;
-            sizeChoices |= 1;
-        } else if (args.option({"--size"})) {
-            parseSize("--size", args.value(), width, height);
-            sizeChoices |= 2;
-        } else if (args.option({"--width"})) {
-            width = static_cast<int>(integerIn("--width", args.value(), 1, 10000));
-            sizeChoices |= 4;
-        } else if (args.option({"--height"})) {
-            height = static_cast<int>(integerIn("--height", args.value(), 1, 10000));
-            sizeChoices |= 4;
+        } else if (size.take(args)) {
         } else if (args.flag({"--overwrite"})) {
             overwrite = true;
         } else if (args.flag({"--quiet"})) {
@@ -128,7 +118,7 @@ int gifCommand(const std::vector<std::string>& arguments) {
         throw UsageError("gif needs -o OUT.gif");
     if (!framesText.empty() && !timeText.empty())
         throw UsageError("--frames and --time exclude each other");
-    if (sizeChoices != 0 && sizeChoices != 1 && sizeChoices != 2 && sizeChoices != 4)
+    if (options.sizeMode == GifSizeMode::Scale && size.given())
         throw UsageError("give one of --scale, --size and --width/--height");
     checkGifOutputName("gif", output);
     checkOutput(output, overwrite);
@@ -165,11 +155,9 @@ int gifCommand(const std::vector<std::string>& arguments) {
     }
     options.baseWidth = options.crop.width();
     options.baseHeight = options.crop.height();
-    if (width >= 0 || height >= 0) {
-        // One side alone keeps the video's aspect ratio, as the size spin edits do.
+    if (size.given()) {
         options.sizeMode = GifSizeMode::Specified;
-        options.specifiedWidth = width >= 0 ? width : aspectSide(height, facts.height, facts.width);
-        options.specifiedHeight = height >= 0 ? height : aspectSide(width, facts.width, facts.height);
+        size.sizeFor(facts.width, facts.height, options.specifiedWidth, options.specifiedHeight);
     }
 
     // Frames are reduced independently: spread them over the machine's cores.
@@ -181,6 +169,11 @@ int gifCommand(const std::vector<std::string>& arguments) {
     progress.finish();
     if (result.outcome == AviToGifOutcome::Warning) {
         std::fprintf(stderr, "%s\n", result.message.c_str());
+        if (result.message == AviToGifMessages::TooManyFrames)
+            std::fprintf(stderr,
+                         "kelvara-cli gif: the GIF would hold %d frames; choose fewer with --frames, --time "
+                         "or --step\n",
+                         result.run.asked);
         return ExitUsage;
     }
     if (result.outcome != AviToGifOutcome::Built)

@@ -120,6 +120,7 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     result.delayHundredths =
         static_cast<uint16_t>(options.delayHundredths ? *options.delayHundredths : options.delayMs / 10);
 
+    FrameRun& run = result.run;
     // The range, 1-based and inclusive.
     const int64_t n = options.frameCount;
     int64_t first = 1, last = n;
@@ -140,6 +141,9 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     const int64_t limited = options.limitRule == FrameLimitRule::AfterStep && options.samplingStep >= 1
                                 ? sampledFrameCount(count, options.samplingStep)
                                 : count;
+    // A refused run tells how many frames it asked for.
+    run.asked =
+        static_cast<int>(std::min<int64_t>(sampledFrameCount(count, options.samplingStep), INT32_MAX));
     if (limited > 256) {
         result.outcome = AviToGifOutcome::Warning;
         result.message = AviToGifMessages::TooManyFrames;
@@ -173,8 +177,6 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     auto document = newConversionDocument();
 
     int builtCount = 0;
-    FrameRun& run = result.run;
-    run.asked = static_cast<int>(sampledFrameCount(count, step));
     for (int64_t cur = first; cur <= last;) {
         if (position < maximum) {
             position = std::min(maximum, position + (step == 1 ? 1 : step));

@@ -189,7 +189,7 @@ TEST(CliArguments, MistakesExitTwoNamingTheOptionAndTheRange) {
         {"write " + in + " " + out + ".jp2 --jp2-rate 2", "--jp2-rate must be a number in 0..1, not '2'"},
         {"animate -o " + out + ".gif --delay=x " + in, "--delay must be a whole number in 0..65535"},
         {"gif " + v + " -o " + out + ".gif --size 3x3 --width 5",
-         "give one of --scale, --size and --width/--height"},
+         "give --size or --width/--height, not both"},
         {"gif " + v + " -o " + out + ".gif --scale 1:2 --height 4", "give one of"},
         {"frames " + v + " --format bmp --out-dir " + out + " --size 3x3 --height 5", "give --size or"},
         {"gif " + v + " -o " + out + ".gif --frames=1-2 --time=0-1",
@@ -415,7 +415,10 @@ TEST(CliGifTiming, FromTheVideoAndTheLimitAfterTheStep) {
     EXPECT_EQ(gif.loopCount, 3);
     r = cli("gif --quiet " + shellQuoted(long444) + " --frames 1-257 -o " + shellQuoted(dir.file("no.gif")));
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.err, std::string(AviToGifMessages::TooManyFrames) + "\n");
+    EXPECT_EQ(r.err,
+              std::string(AviToGifMessages::TooManyFrames) +
+                  "\nkelvara-cli gif: the GIF would hold 257 frames; choose fewer with --frames, --time or "
+                  "--step\n");
     EXPECT_FALSE(std::filesystem::exists(dir.file("no.gif")));
 }
 
