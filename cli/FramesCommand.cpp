@@ -43,7 +43,7 @@ int framesCommand(const std::vector<std::string>& arguments) {
     while (args.next()) {
         if (args.isPositional()) {
             if (!video.empty())
-                throw UsageError("only one VIDEO, please");
+                throw UsageError("unexpected argument '" + args.text() + "': frames takes one VIDEO");
             video = args.text();
         } else if (args.option({"--format"})) {
             formatName = args.value();

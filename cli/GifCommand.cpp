@@ -75,7 +75,8 @@ int gifCommand(const std::vector<std::string>& arguments) {
     while (args.next()) {
         if (args.isPositional()) {
             if (!video.empty())
-                throw UsageError("only one VIDEO, please");
+                throw UsageError("unexpected argument '" + args.text() +
+                                 "': gif takes one VIDEO; name the output with -o");
             video = args.text();
         } else if (args.option({"-o", "--output"})) {
             output = args.value();
