@@ -8,6 +8,7 @@
 #include "raster/Error.h"
 #include "raster/Stream.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kelvara::cli {
@@ -68,7 +69,14 @@ void writeOutput(const std::string& path, const std::vector<uint8_t>& bytes, boo
 }
 
 std::FILE* messageStream(const std::string& output) {
-    return isStandardOutput(output) ? stderr : stdout;
+    if (isStandardOutput(output))
+        return stderr;
+    // The output may be standard output under another name (/dev/stdout, /dev/fd/1).
+    struct stat out, named;
+    if (::fstat(STDOUT_FILENO, &out) == 0 && ::stat(output.c_str(), &named) == 0 &&
+        out.st_dev == named.st_dev && out.st_ino == named.st_ino)
+        return stderr;
+    return stdout;
 }
 
 void readInputPicture(const std::string& path, Bitmap& picture) {

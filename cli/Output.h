@@ -29,7 +29,7 @@ void checkOutput(const std::string& path, bool overwrite);
 void writeOutput(const std::string& path, const std::vector<uint8_t>& bytes, bool overwrite);
 
 // Where a command's own lines go: standard output, or standard error when the output itself goes
-// to standard output.
+// to standard output ("-", or a name of it such as /dev/stdout).
 std::FILE* messageStream(const std::string& output);
 
 // Reads a picture file of any kind the picture reader reads, by its extension; Error when the

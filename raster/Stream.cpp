@@ -264,6 +264,14 @@ void removeTemporaryFilesOnSignals() {
 OutputPath inspectOutputPath(const std::string& path) {
     OutputPath result;
     result.target = path;
+    // /dev/stdout, /dev/fd/N and their like stand for a descriptor the caller opened, whatever
+    // it leads to (often a file a shell has just made): they are written into, never replaced.
+    struct stat st;
+    if ((path.rfind("/dev/", 0) == 0 || path.rfind("/proc/self/fd/", 0) == 0) &&
+        ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+        result.kind = OutputPathKind::Direct;
+        return result;
+    }
     // Follow the links one by one: the file at the end is what gets replaced.
     for (int hops = 0;; ++hops) {
         struct stat st;

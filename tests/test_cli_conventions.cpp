@@ -464,6 +464,11 @@ TEST(CliOutput, DevicesFifosLinksAndFolders) {
     r = cli(gifArgs + "/dev/null");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+    // /dev/stdout leads to the file the shell opened: written into, not replaced.
+    r = runProcess(shellQuoted(KELVARA_CLI_PATH) + " " + gifArgs + "/dev/stdout > " +
+                   shellQuoted(dir.file("out.gif")));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(dir.file("out.gif")), reference);
     // A full device: the error names it.
     r = cli(gifArgs + "/dev/full");
     EXPECT_EQ(r.exitCode, 1);
