@@ -2,19 +2,16 @@
 // by libavcodec and handed out as packed DIBs.
 #include "video/AviServices.h"
 
+#include "video/DibPacker.h"
 #include "video/FrameSource.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
 }
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <queue>
 
 namespace kelvara {
@@ -33,9 +30,6 @@ struct FrameDeleter {
 struct PacketDeleter {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
-struct SwsDeleter {
-    void operator()(SwsContext* c) const { sws_freeContext(c); }
-};
 
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 
@@ -44,14 +38,6 @@ uint16_t get16(const uint8_t* p) {
 }
 uint32_t get32(const uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void put32(uint8_t* p, uint32_t v) {
-    put16(p, v & 0xFFFF);
-    put16(p + 2, v >> 16);
 }
 
 // The header lists of the first video stream, read from the file's 'hdrl' list.
@@ -283,10 +269,7 @@ struct AviFrameDecoder::State {
     int64_t anchorPosition = 0;
     bool anchorChecked = true;
     int64_t positionOffset = 0;
-    std::unique_ptr<SwsContext, SwsDeleter> sws;
-    int swsWidth = 0, swsHeight = 0, swsFormat = -1;
-    std::vector<uint8_t> dib;
-    std::vector<uint8_t> rgb;
+    DibPacker packer;
 
     // The next frame out of the decoder, with its position; false when there is none left.
     bool decodeNext(AVFrame* out, int64_t& position);
@@ -479,90 +462,9 @@ bool AviFrameDecoder::firstPictureSize(int& width, int& height) {
 }
 
 const uint8_t* AviFrameDecoder::State::pack(const AVFrame* frame) {
-    const int w = frame->width, h = frame->height;
-    if (w <= 0 || h <= 0 || int64_t(w) * h > MaxVideoPictureArea)
-        return nullptr;
-    const auto fmt = static_cast<AVPixelFormat>(frame->format);
-    int bits = 24;
-    uint32_t compression = 0;
-    size_t tableBytes = 0;
-    uint32_t masks[3] = {0, 0, 0};
-    if (fmt == AV_PIX_FMT_PAL8) {
-        bits = 8;
-        tableBytes = 1024;
-    } else if (fmt == AV_PIX_FMT_RGB555LE || fmt == AV_PIX_FMT_RGB565LE) {
-        bits = 16;
-        if (fmt == AV_PIX_FMT_RGB565LE || streamHasBitFields) {
-            compression = 3;
-            tableBytes = 12;
-            if (fmt == AV_PIX_FMT_RGB565LE) {
-                masks[0] = 0xF800, masks[1] = 0x07E0, masks[2] = 0x001F;
-            } else {
-                masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F;
-            }
-        }
-    }
-    const size_t stride = ((size_t(w) * bits + 31) / 32) * 4;
-    const size_t imageSize = stride * size_t(h);
-    dib.assign(40 + tableBytes + imageSize, 0);
-    uint8_t* header = dib.data();
-    put32(header, 40);
-    put32(header + 4, static_cast<uint32_t>(w));
-    put32(header + 8, static_cast<uint32_t>(h));
-    put16(header + 12, 1);
-    put16(header + 14, static_cast<uint32_t>(bits));
-    put32(header + 16, compression);
-    put32(header + 20, static_cast<uint32_t>(imageSize));
-    put32(header + 32, bits == 8 ? 256 : 0);
-    uint8_t* table = header + 40;
-    uint8_t* pixels = table + tableBytes;
-    if (bits == 8) {
-        // The decoder's palette: 256 native-endian 0xAARRGGBB words, stored as B, G, R, reserved.
-        for (int i = 0; i < 256; ++i) {
-            uint32_t argb;
-            std::memcpy(&argb, frame->data[1] + 4 * i, 4);
-            table[4 * i] = static_cast<uint8_t>(argb);
-            table[4 * i + 1] = static_cast<uint8_t>(argb >> 8);
-            table[4 * i + 2] = static_cast<uint8_t>(argb >> 16);
-            table[4 * i + 3] = 0;
-        }
-    } else if (compression == 3) {
-        put32(table, masks[0]);
-        put32(table + 4, masks[1]);
-        put32(table + 8, masks[2]);
-    }
-    if (bits == 8 || bits == 16 || fmt == AV_PIX_FMT_BGR24) {
-        // Rows the decoder already gives in the DIB's layout are copied as they are.
-        const size_t rowBytes = size_t(w) * (bits / 8);
-        for (int y = 0; y < h; ++y)
-            std::memcpy(pixels + size_t(h - 1 - y) * stride,
-                        frame->data[0] + ptrdiff_t(y) * frame->linesize[0], rowBytes);
-        return dib.data();
-    }
-    // The fast converters work in blocks of 16 pixels and leave a shorter tail alone. Decoded
-    // planes are padded, so convert the padded width and keep the real one.
-    int convertWidth = (w + 15) & ~15;
-    if (av_image_get_linesize(fmt, convertWidth, 0) > frame->linesize[0])
-        convertWidth = w;
-    if (!sws || swsWidth != convertWidth || swsHeight != h || swsFormat != frame->format) {
-        sws.reset(sws_getContext(convertWidth, h, fmt, convertWidth, h, AV_PIX_FMT_BGR24, SWS_BICUBIC,
-                                 nullptr, nullptr, nullptr));
-        swsWidth = convertWidth;
-        swsHeight = h;
-        swsFormat = frame->format;
-        if (!sws)
-            return nullptr;
-    }
-    // The converters work in blocks of pixels: give them rows with room to spare, then lay the
-    // rows into the DIB bottom-up.
-    const int rgbStride = static_cast<int>((size_t(convertWidth) * 3 + 63) & ~size_t(63));
-    rgb.resize(size_t(rgbStride) * h + 64);
-    uint8_t* dst[4] = {rgb.data(), nullptr, nullptr, nullptr};
-    int dstStride[4] = {rgbStride, 0, 0, 0};
-    sws_scale(sws.get(), frame->data, frame->linesize, 0, h, dst, dstStride);
-    for (int y = 0; y < h; ++y)
-        std::memcpy(pixels + size_t(h - 1 - y) * stride, rgb.data() + size_t(y) * rgbStride, size_t(w) * 3);
-    return dib.data();
+    DibPacking how;
+    how.bitFields = streamHasBitFields;
+    return packer.pack(frame, how);
 }
 
 // ---- facts ----

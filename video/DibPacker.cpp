@@ -1,0 +1,170 @@
+// Decoded pictures as packed DIBs: palettised and 16-bit pictures copied as they are, everything
+// else converted to 24-bit BGR rows by libswscale.
+#include "video/DibPacker.h"
+
+#include "video/AviServices.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include <cstring>
+
+namespace kelvara {
+
+namespace {
+
+void put16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+void put32(uint8_t* p, uint32_t v) {
+    put16(p, v & 0xFFFF);
+    put16(p + 2, v >> 16);
+}
+
+// The YUV matrix ffmpeg's scaler takes for a picture's colour space: the picture's own where
+// libswscale knows it, else BT.601.
+int matrixOf(int colorspace) {
+    if (colorspace < AVCOL_SPC_BT709 || colorspace > AVCOL_SPC_BT2020_CL || colorspace == AVCOL_SPC_YCGCO)
+        return AVCOL_SPC_BT470BG;
+    return colorspace;
+}
+
+} // namespace
+
+void DibPacker::SwsDeleter::operator()(SwsContext* c) const {
+    sws_freeContext(c);
+}
+
+DibPacker::DibPacker() = default;
+DibPacker::~DibPacker() = default;
+
+const uint8_t* DibPacker::pack(const AVFrame* frame, const DibPacking& how) {
+    const int w = frame->width, h = frame->height;
+    if (w <= 0 || h <= 0 || int64_t(w) * h > MaxVideoPictureArea)
+        return nullptr;
+    const int outWidth = how.width > 0 ? how.width : w;
+    const int outHeight = how.height > 0 ? how.height : h;
+    const bool scaled = outWidth != w || outHeight != h;
+    if (int64_t(outWidth) * outHeight > MaxVideoPictureArea)
+        return nullptr;
+    const auto fmt = static_cast<AVPixelFormat>(frame->format);
+    int bits = 24;
+    uint32_t compression = 0;
+    size_t tableBytes = 0;
+    uint32_t masks[3] = {0, 0, 0};
+    if (scaled) {
+        // Scaled pictures are made 24-bit, whatever their own depth.
+    } else if (fmt == AV_PIX_FMT_PAL8) {
+        bits = 8;
+        tableBytes = 1024;
+    } else if (fmt == AV_PIX_FMT_RGB555LE || fmt == AV_PIX_FMT_RGB565LE) {
+        bits = 16;
+        if (fmt == AV_PIX_FMT_RGB565LE || how.bitFields) {
+            compression = 3;
+            tableBytes = 12;
+            if (fmt == AV_PIX_FMT_RGB565LE) {
+                masks[0] = 0xF800, masks[1] = 0x07E0, masks[2] = 0x001F;
+            } else {
+                masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F;
+            }
+        }
+    }
+    const size_t stride = ((size_t(outWidth) * bits + 31) / 32) * 4;
+    const size_t imageSize = stride * size_t(outHeight);
+    m_dib.assign(40 + tableBytes + imageSize, 0);
+    uint8_t* header = m_dib.data();
+    put32(header, 40);
+    put32(header + 4, static_cast<uint32_t>(outWidth));
+    put32(header + 8, static_cast<uint32_t>(outHeight));
+    put16(header + 12, 1);
+    put16(header + 14, static_cast<uint32_t>(bits));
+    put32(header + 16, compression);
+    put32(header + 20, static_cast<uint32_t>(imageSize));
+    put32(header + 32, bits == 8 ? 256 : 0);
+    uint8_t* table = header + 40;
+    uint8_t* pixels = table + tableBytes;
+    if (bits == 8) {
+        // The decoder's palette: 256 native-endian 0xAARRGGBB words, stored as B, G, R, reserved.
+        for (int i = 0; i < 256; ++i) {
+            uint32_t argb;
+            std::memcpy(&argb, frame->data[1] + 4 * i, 4);
+            table[4 * i] = static_cast<uint8_t>(argb);
+            table[4 * i + 1] = static_cast<uint8_t>(argb >> 8);
+            table[4 * i + 2] = static_cast<uint8_t>(argb >> 16);
+            table[4 * i + 3] = 0;
+        }
+    } else if (compression == 3) {
+        put32(table, masks[0]);
+        put32(table + 4, masks[1]);
+        put32(table + 8, masks[2]);
+    }
+    if (!scaled && (bits == 8 || bits == 16 || fmt == AV_PIX_FMT_BGR24)) {
+        // Rows the decoder already gives in the DIB's layout are copied as they are.
+        const size_t rowBytes = size_t(w) * (bits / 8);
+        for (int y = 0; y < h; ++y)
+            std::memcpy(pixels + size_t(h - 1 - y) * stride,
+                        frame->data[0] + ptrdiff_t(y) * frame->linesize[0], rowBytes);
+        return m_dib.data();
+    }
+    // The fast converters work in blocks of 16 pixels and leave a shorter tail alone. Decoded
+    // planes are padded, so convert the padded width and keep the real one.
+    int convertWidth = w;
+    if (!scaled) {
+        convertWidth = (w + 15) & ~15;
+        if (av_image_get_linesize(fmt, convertWidth, 0) > frame->linesize[0])
+            convertWidth = w;
+    }
+    const int convertOutWidth = scaled ? outWidth : convertWidth;
+    const int colorspace = how.ownColorimetry ? frame->colorspace : -1;
+    const int range = how.ownColorimetry ? frame->color_range : -1;
+    if (!m_sws || m_swsWidth != convertWidth || m_swsHeight != h || m_swsFormat != frame->format ||
+        m_swsOutWidth != convertOutWidth || m_swsOutHeight != outHeight || m_swsColorspace != colorspace ||
+        m_swsRange != range) {
+        m_sws.reset(sws_getContext(convertWidth, h, fmt, convertOutWidth, outHeight, AV_PIX_FMT_BGR24,
+                                   SWS_BICUBIC, nullptr, nullptr, nullptr));
+        m_swsWidth = convertWidth;
+        m_swsHeight = h;
+        m_swsFormat = frame->format;
+        m_swsOutWidth = convertOutWidth;
+        m_swsOutHeight = outHeight;
+        m_swsColorspace = colorspace;
+        m_swsRange = range;
+        if (!m_sws)
+            return nullptr;
+        const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(fmt);
+        if (how.ownColorimetry && desc && !(desc->flags & AV_PIX_FMT_FLAG_RGB)) {
+            // The picture's own matrix and range, where it names them, as ffmpeg's scaler takes them.
+            int* inverse = nullptr;
+            int* forward = nullptr;
+            int srcRange = 0, dstRange = 0, brightness = 0, contrast = 0, saturation = 0;
+            if (sws_getColorspaceDetails(m_sws.get(), &inverse, &srcRange, &forward, &dstRange, &brightness,
+                                         &contrast, &saturation) >= 0) {
+                const int* matrix = sws_getCoefficients(matrixOf(colorspace));
+                if (range == AVCOL_RANGE_JPEG)
+                    srcRange = 1;
+                else if (range == AVCOL_RANGE_MPEG)
+                    srcRange = 0;
+                sws_setColorspaceDetails(m_sws.get(), matrix, srcRange, matrix, dstRange, brightness,
+                                         contrast, saturation);
+            }
+        }
+    }
+    // The converters work in blocks of pixels: give them rows with room to spare, then lay the
+    // rows into the DIB bottom-up.
+    const int rgbStride = static_cast<int>((size_t(convertOutWidth) * 3 + 63) & ~size_t(63));
+    m_rgb.resize(size_t(rgbStride) * outHeight + 64);
+    uint8_t* dst[4] = {m_rgb.data(), nullptr, nullptr, nullptr};
+    int dstStride[4] = {rgbStride, 0, 0, 0};
+    sws_scale(m_sws.get(), frame->data, frame->linesize, 0, h, dst, dstStride);
+    for (int y = 0; y < outHeight; ++y)
+        std::memcpy(pixels + size_t(outHeight - 1 - y) * stride, m_rgb.data() + size_t(y) * rgbStride,
+                    size_t(outWidth) * 3);
+    return m_dib.data();
+}
+
+} // namespace kelvara
