@@ -25,7 +25,8 @@ const char* const CommonHelp =
 const char* const InfoUsage = "Usage: kelvara-cli info VIDEO [--json]\n"
                               "\n"
                               "Prints the facts of the first video stream of a video file:\n"
-                              "frames, length_ms, width, height, fps and codec, one per line.\n"
+                              "frames, length_ms, width, height, fps and codec, one per line,\n"
+                              "and for files other than AVI the container, as FFmpeg names it.\n"
                               "  --json    the same facts and the container as one JSON object\n";
 
 const char* const FrameUsage =
@@ -75,7 +76,7 @@ int infoCommand(const std::vector<std::string>& arguments) {
         std::printf(
             "{\"container\": %s, \"codec\": %s, \"frames\": %lld, \"length_ms\": %lld, \"width\": %d, "
             "\"height\": %d, \"fps\": %.6g}\n",
-            jsonString("avi").c_str(), jsonString(facts.codec).c_str(),
+            jsonString(facts.container).c_str(), jsonString(facts.codec).c_str(),
             static_cast<long long>(facts.frameCount), static_cast<long long>(facts.lengthMs), facts.width,
             facts.height, facts.fps);
         return ExitOk;
@@ -86,6 +87,9 @@ int infoCommand(const std::vector<std::string>& arguments) {
     std::printf("height: %d\n", facts.height);
     std::printf("fps: %.6g\n", facts.fps);
     std::printf("codec: %s\n", facts.codec.c_str());
+    // AVI files give the lines they always have.
+    if (facts.container != "avi")
+        std::printf("container: %s\n", facts.container.c_str());
     return ExitOk;
 }
 
@@ -179,6 +183,14 @@ int runCommand(const Command& command, const std::vector<std::string>& args) {
         std::fprintf(stderr, "kelvara-cli %s: %s\n%s\nTry 'kelvara-cli %s --help' for more information.\n",
                      command.name, e.what(), firstLine(command.usage).c_str(), command.name);
         return ExitUsage;
+    } catch (const FrameSourceError& e) {
+        // The file and the reason, where there is one; an AVI file's error is its message alone.
+        if (e.reason().empty())
+            std::fprintf(stderr, "%s\n", e.what());
+        else
+            std::fprintf(stderr, "kelvara-cli: %s: %s (%s)\n", e.file().c_str(), e.what(),
+                         e.reason().c_str());
+        return ExitFailure;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return ExitFailure;

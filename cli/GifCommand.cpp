@@ -25,7 +25,8 @@ const char* const GifUsage =
     "Converts a video, a frame range or a time range of it, into a looping animated GIF.\n"
     "  -o, --output FILE     the GIF to write; - for standard output\n"
     "  --frames A-B          frames A to B (1-based, inclusive); default all frames\n"
-    "  --time S1-S2          the frames from second S1 to second S2\n"
+    "  --time T1-T2          the frames from time T1 to time T2: seconds (2, 1.5) or clock\n"
+    "                        times (0:01.5, 00:00:01.500)\n"
     "  --step N              take every N-th frame, 1..10000 (default 1)\n"
     "  --delay MS            frame interval in ms, 10..5000; default the video's own timing:\n"
     "                        the frame duration x N, in hundredths, at least 2 hundredths\n"
@@ -62,6 +63,37 @@ int sourceDelayHundredths(double fps, int step) {
         return 10;
     const double hundredths = 100.0 * step / fps;
     return static_cast<int>(std::clamp<double>(std::lround(hundredths), 2, 65535));
+}
+
+// "T1-T2", each time in seconds with an optional fraction or a clock time, within the video.
+void parseTimeRange(const std::string& text, int64_t lengthMs, AviToGifOptions& options) {
+    const size_t dash = text.find('-');
+    const std::optional<int64_t> from = timeFromText(text.substr(0, dash));
+    const std::optional<int64_t> to =
+        dash == std::string::npos ? std::nullopt : timeFromText(text.substr(dash + 1));
+    if (!from || !to)
+        throw UsageError("--time must look like T1-T2, each time in seconds (1.5) or a clock time (0:01.5, "
+                         "00:00:01.500), not '" +
+                         text + "'");
+    // Whole seconds are checked against the whole seconds of the length, as the tab does; times
+    // with fractions against the length itself.
+    const bool whole = *from % 1'000'000 == 0 && *to % 1'000'000 == 0;
+    auto shown = [](int64_t us) {
+        std::string s = std::to_string(us / 1'000'000);
+        if (const int64_t fraction = us % 1'000'000) {
+            std::string digits = std::to_string(1'000'000 + fraction).substr(1);
+            s += "." + digits.substr(0, digits.find_last_not_of('0') + 1);
+        }
+        return s;
+    };
+    const int64_t high = whole ? lengthMs / 1000 * 1'000'000 : lengthMs * 1000;
+    if (*from > *to)
+        throw UsageError("--time: start " + shown(*from) + " is after end " + shown(*to));
+    for (const int64_t us : {*from, *to})
+        if (us > high)
+            throw UsageError("--time: second " + shown(us) + " is outside 0.." + shown(high));
+    options.fromUs = *from;
+    options.toUs = *to;
 }
 
 int gifCommand(const std::vector<std::string>& arguments) {
@@ -136,8 +168,7 @@ int gifCommand(const std::vector<std::string>& arguments) {
         options.frames = FrameChoice::FrameRange;
     }
     if (!timeText.empty()) {
-        parseRange("--time", timeText, options.fromSecond, options.toSecond);
-        checkRange("--time", options.fromSecond, options.toSecond, 0, facts.lengthMs / 1000, "second");
+        parseTimeRange(timeText, facts.lengthMs, options);
         options.frames = FrameChoice::TimeRange;
     }
     // Without --delay the GIF keeps the video's timing; the tab's 100 ms default stays the tab's.

@@ -100,6 +100,47 @@ int gifDelayFromText(const std::string& text) {
     return static_cast<int>(value);
 }
 
+std::optional<int64_t> timeFromText(const std::string& text) {
+    // Up to three fields separated by colons; the last may carry a fraction.
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (size_t colon; (colon = text.find(':', start)) != std::string::npos; start = colon + 1)
+        fields.push_back(text.substr(start, colon - start));
+    fields.push_back(text.substr(start));
+    if (fields.size() > 3)
+        return std::nullopt;
+    std::string fraction;
+    std::string& seconds = fields.back();
+    if (size_t dot = seconds.find('.'); dot != std::string::npos) {
+        fraction = seconds.substr(dot + 1);
+        seconds.resize(dot);
+        if (fraction.empty())
+            return std::nullopt;
+    }
+    auto digits = [](const std::string& s) {
+        return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (!fraction.empty() && !digits(fraction))
+        return std::nullopt;
+    int64_t total = 0;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const std::string& f = fields[i];
+        // The first field takes any number of digits; the ones after a colon one or two, below 60.
+        if (!digits(f) || (i > 0 && f.size() > 2) || f.size() > 12)
+            return std::nullopt;
+        const int64_t value = std::stoll(f);
+        if (i > 0 && value >= 60)
+            return std::nullopt;
+        total = total * 60 + value;
+    }
+    if (total > int64_t(1) << 32)
+        return std::nullopt;
+    int64_t micro = 0;
+    for (size_t i = 0; i < 6; ++i)
+        micro = micro * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
+    return total * 1'000'000 + micro;
+}
+
 int aspectSide(int value, int fromSide, int toSide) {
     if (fromSide <= 0 || value < 0 || toSide < 0)
         return 0;
@@ -124,18 +165,38 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     // The range, 1-based and inclusive.
     const int64_t n = options.frameCount;
     int64_t first = 1, last = n;
+    FrameReader reader;
     if (options.frames == FrameChoice::FrameRange) {
         first = options.firstFrame;
         last = options.lastFrame;
     } else if (options.frames == FrameChoice::TimeRange) {
-        if (options.lengthMs <= 0)
-            throw Error("The video has no length, so a time range cannot be converted.");
-        // The products are formed in 64 bits: seconds x frames x 1000 passes 2^31 on long videos.
-        first =
-            static_cast<int64_t>(static_cast<long double>(options.fromSecond * n * 1000) / options.lengthMs);
-        last = static_cast<int64_t>(static_cast<long double>(options.toSecond * n * 1000) / options.lengthMs);
-        // A range from 0 s starts at the first frame.
-        first = std::max<int64_t>(first, 1);
+        const int64_t fromUs = options.fromUs.value_or(options.fromSecond * 1'000'000);
+        const int64_t toUs = options.toUs.value_or(options.toSecond * 1'000'000);
+        // Pictures with timestamps of their own are taken by them, which variable frame rates
+        // need; AVI files and streams without timestamps map times by the frame count.
+        const FrameTimes* times = nullptr;
+        if (!isAviFile(options.videoPath)) {
+            reader.open(options.videoPath);
+            times = reader.frameTimes();
+        }
+        if (times) {
+            const std::vector<int64_t>& starts = times->startUs;
+            auto from = std::lower_bound(starts.begin(), starts.end(), starts.front() + fromUs);
+            auto to = std::upper_bound(starts.begin(), starts.end(), starts.front() + toUs);
+            first = (from - starts.begin()) + 1;
+            last = to - starts.begin();
+        } else {
+            if (options.lengthMs <= 0)
+                throw Error("The video has no length, so a time range cannot be converted.");
+            // Formed in extended precision: seconds x frames x 1000 passes 2^31 on long videos. For
+            // whole seconds this is Trunc((s x N x 1000) / L).
+            first = static_cast<int64_t>(static_cast<long double>(fromUs) * n /
+                                         (static_cast<long double>(options.lengthMs) * 1000));
+            last = static_cast<int64_t>(static_cast<long double>(toUs) * n /
+                                        (static_cast<long double>(options.lengthMs) * 1000));
+            // A range from 0 s starts at the first frame.
+            first = std::max<int64_t>(first, 1);
+        }
     }
     const int64_t count = last - first + 1;
     const int64_t limited = options.limitRule == FrameLimitRule::AfterStep && options.samplingStep >= 1
@@ -172,8 +233,8 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     observer.setProgressPosition(0);
     const ProgressReset resetProgress(observer);
 
-    FrameReader reader;
-    reader.open(options.videoPath);
+    if (!reader.isOpen())
+        reader.open(options.videoPath);
     auto document = newConversionDocument();
 
     int builtCount = 0;

@@ -46,8 +46,12 @@ struct AviToGifOptions {
     FrameChoice frames = FrameChoice::All;
     int64_t firstFrame = 1; // frame range, 1-based, inclusive
     int64_t lastFrame = 1;
-    int64_t fromSecond = 0; // time range
+    int64_t fromSecond = 0; // time range, in whole seconds as the tab's spin edits give it
     int64_t toSecond = 0;
+    // The time range to the microsecond (fractions and clock times typed on the command line);
+    // when set, it is taken instead of the whole seconds.
+    std::optional<int64_t> fromUs;
+    std::optional<int64_t> toUs;
     int samplingStep = 1;
     int delayMs = 100;
     // When set, the delay of every frame in hundredths of a second instead of delayMs / 10.
@@ -95,6 +99,11 @@ void gifSizeFor(const AviToGifOptions& options, int& width, int& height);
 // 10..5000.
 int gifDelayFromText(const std::string& text);
 
+// A time as typed, in microseconds: seconds with an optional fraction ("2", "1.5"), or a clock
+// time "M:SS.f" or "H:MM:SS.f" (fraction optional, minutes and seconds below 60). Digits past the
+// microsecond are dropped. Nothing when the text is not such a time.
+std::optional<int64_t> timeFromText(const std::string& text);
+
 // The other side of a size typed with "Maintain aspect ratio": Round(value / from x to), ties to
 // even on the exact quotient.
 int aspectSide(int value, int fromSide, int toSide);
@@ -103,7 +112,9 @@ int aspectSide(int value, int fromSide, int toSide);
 int64_t sampledFrameCount(int64_t count, int step);
 
 // Runs the job. Frames go into entries 1..n of the table; on success the built document becomes a
-// copy of the run's document. Refused input (a step below 1, an empty GIF size, a range outside
+// copy of the run's document. A time range of an AVI file maps to frames by the frame count and
+// the length; in other files a picture belongs to it when its display time, counted from the
+// first picture, lies within it. Refused input (a step below 1, an empty GIF size, a range outside
 // the video) raises Error before anything is read; a frame source that cannot be opened raises
 // FrameSourceError; a frame that cannot be read ends the run, as the result's run tells.
 AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table, TGIFDocument& built,

@@ -105,6 +105,7 @@ struct VideoFacts {
     int height = 0;
     double fps = 0;
     std::string codec;
+    std::string container; // the demuxer's name, as FFmpeg knows it
 };
 
 // Works the facts out from the first video stream's header. Throws the frame source's messages.

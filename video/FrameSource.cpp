@@ -1,8 +1,10 @@
-// The AVI frame source: opening sequence, frame decoding through a BMP byte image, closing.
+// The frame source: opening sequence, frame decoding through a BMP byte image, closing.
 #include "video/FrameSource.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 namespace kelvara {
@@ -21,7 +23,29 @@ bool firstPictureSize(const std::string& path, int& width, int& height) {
     return decoder && decoder->firstPictureSize(width, height);
 }
 
+enum class FileKind { Avi, Other, Unreadable };
+
+// What the file's first bytes say it is; errno tells why an unreadable one cannot be read.
+FileKind fileKind(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return FileKind::Unreadable;
+    uint8_t head[12];
+    const size_t got = std::fread(head, 1, sizeof head, file);
+    const bool failed = std::ferror(file);
+    std::fclose(file);
+    if (failed)
+        return FileKind::Unreadable;
+    return got == sizeof head && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "AVI ", 4) == 0
+               ? FileKind::Avi
+               : FileKind::Other;
+}
+
 } // namespace
+
+bool isAviFile(const std::string& path) {
+    return fileKind(path) == FileKind::Avi;
+}
 
 size_t colorTableAllowance(int bitCount, uint32_t compression) {
     if (bitCount <= 8)
@@ -33,6 +57,18 @@ size_t colorTableAllowance(int bitCount, uint32_t compression) {
 
 void FrameReader::open(const std::string& path) {
     close();
+    errno = 0;
+    const FileKind kind = fileKind(path);
+    if (kind == FileKind::Unreadable)
+        throw FrameSourceError(FrameSourceMessages::OpenFile, path, fileOpenReason(errno));
+    if (kind == FileKind::Other) {
+        auto media = std::make_unique<MediaFile>();
+        media->open(path);
+        m_media = std::move(media);
+        m_memory = std::make_unique<MemoryStream>();
+        m_work = std::make_unique<Bitmap>();
+        return;
+    }
     try {
         m_file = std::make_unique<AviFile>();
         if (!m_file->open(path))
@@ -75,9 +111,9 @@ void FrameReader::open(const std::string& path) {
 }
 
 FrameRead FrameReader::read(int64_t index) {
-    if (!m_decoder)
+    if (!isOpen())
         return {nullptr, FrameSourceMessages::NotOpen};
-    const uint8_t* packed = m_decoder->getFrame(index);
+    const uint8_t* packed = m_media ? m_media->getFrame(index) : m_decoder->getFrame(index);
     if (!packed)
         return {};
     const int bitCount = packed[14] | (packed[15] << 8);
@@ -120,6 +156,7 @@ FrameRead FrameReader::read(int64_t index) {
 }
 
 void FrameReader::close() {
+    m_media.reset();
     m_work.reset();
     m_memory.reset();
     m_decoder.reset();
@@ -131,7 +168,10 @@ void FrameReader::close() {
 }
 
 VideoFacts FrameReader::facts() const {
+    if (m_media)
+        return m_media->facts();
     VideoFacts facts;
+    facts.container = "avi";
     facts.frameCount = m_info.length;
     if (m_info.rate)
         facts.lengthMs = static_cast<int64_t>(

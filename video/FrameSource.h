@@ -1,11 +1,13 @@
-// The AVI frame source: a frame reader that opens the first video stream of an AVI file and
-// gives its frames by 0-based position as Bitmaps.
+// The frame source: a frame reader that opens the first video stream of a video file and gives
+// its frames by 0-based position as Bitmaps. AVI files are read by their chunk positions; every
+// other container FFmpeg reads by its decoded pictures in display order.
 #pragma once
 
 #include "raster/Bitmap.h"
 #include "raster/Error.h"
 #include "raster/Stream.h"
 #include "video/AviServices.h"
+#include "video/MediaServices.h"
 
 #include <memory>
 #include <string>
@@ -13,10 +15,19 @@
 
 namespace kelvara {
 
-// Raised when a frame reader cannot be opened; the message says which step failed.
+// Raised when a frame reader cannot be opened; the message says which step failed. Files other
+// than AVI also name the file and the reason FFmpeg or the system gave; AVI files give the
+// message alone, as they always have.
 class FrameSourceError : public Error {
 public:
-    using Error::Error;
+    explicit FrameSourceError(const std::string& message, std::string file = {}, std::string reason = {})
+        : Error(message), m_file(std::move(file)), m_reason(std::move(reason)) {}
+    const std::string& file() const { return m_file; }
+    const std::string& reason() const { return m_reason; }
+
+private:
+    std::string m_file;
+    std::string m_reason;
 };
 
 namespace FrameSourceMessages {
@@ -48,7 +59,8 @@ public:
     FrameReader& operator=(const FrameReader&) = delete;
 
     // Opens the first video stream of the file; throws FrameSourceError with the failing step's
-    // message, having released whatever was opened.
+    // message, having released whatever was opened. A file is an AVI by its content (a RIFF
+    // header of form 'AVI '), whatever its name.
     void open(const std::string& path);
     // The frame at a 0-based position, decoded into the reader's work bitmap (which keeps the
     // frame's own bit depth). Without a picture the result says why: the stream has none there,
@@ -59,7 +71,8 @@ public:
     // Releases everything, in the reverse order of opening. Safe to call more than once.
     void close();
 
-    bool isOpen() const { return m_decoder != nullptr; }
+    bool isOpen() const { return m_decoder != nullptr || m_media != nullptr; }
+    bool isAvi() const { return m_decoder != nullptr; }
     // The work bitmap that receives each decoded frame.
     Bitmap& workBitmap() { return *m_work; }
     // The stream's header, its format bytes and the facts worked out from them.
@@ -69,6 +82,9 @@ public:
     VideoFacts facts() const;
     // The BMP byte image the last frame was decoded from.
     const std::vector<uint8_t>& lastByteImage() const { return m_memory->bytes(); }
+    // When each position shows, for files whose pictures carry timestamps; null for AVI files,
+    // whose times follow from their rate, and for streams without timestamps.
+    const FrameTimes* frameTimes() { return m_media ? m_media->frameTimes() : nullptr; }
 
 private:
     std::unique_ptr<AviFile> m_file;
@@ -81,7 +97,11 @@ private:
     std::unique_ptr<AviFrameDecoder> m_decoder;
     std::unique_ptr<MemoryStream> m_memory;
     std::unique_ptr<Bitmap> m_work;
+    std::unique_ptr<MediaFile> m_media; // every container but AVI
 };
+
+// Whether the file holds an AVI: a RIFF header of form 'AVI '. False when it cannot be read.
+bool isAviFile(const std::string& path);
 
 // The colour-table allowance of a packed frame: the bytes between its 40-byte header and its
 // pixel bits.

@@ -1,0 +1,59 @@
+// Video in every container libavformat reads other than AVI (MP4, MOV, Matroska, WebM, MPEG
+// transport and program streams, FLV, Ogg, ASF and the rest): the first video stream, with its
+// decoded pictures by position in display order, reached by their presentation timestamps.
+#pragma once
+
+#include "video/AviServices.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kelvara {
+
+// When the pictures of a video show, in the clock of the file's own timestamps (which need not
+// start at 0), in microseconds.
+struct FrameTimes {
+    std::vector<int64_t> startUs; // of each position, in display order
+    int64_t endUs = 0;            // the end of the last picture
+};
+
+// The first video stream of a file, positions being the pictures FFmpeg decodes, in display order.
+// The number of positions comes from the container's sample table where that is exact (MP4 and
+// MOV), else from one pass over the stream's packets without decoding them. A position is
+// reached by seeking to the key frame at or before its picture and decoding forward; pictures
+// are told apart by their presentation timestamps, so variable frame rates need no special care.
+class MediaFile {
+public:
+    MediaFile();
+    ~MediaFile();
+    MediaFile(const MediaFile&) = delete;
+    MediaFile& operator=(const MediaFile&) = delete;
+
+    // Opens the file's first video stream (attached cover pictures are not video) and decodes its
+    // first picture. Throws FrameSourceError with the failing step's message, the file and the
+    // reason FFmpeg or the system gave.
+    void open(const std::string& path);
+
+    // The facts: the size is the first picture's, the rate the stream's average.
+    const VideoFacts& facts() const;
+    // The picture at a 0-based position as a packed DIB, valid until the next call; null when
+    // the stream has none there (a position outside it, or past where its data ends). Every
+    // picture is packed at the first picture's size.
+    const uint8_t* getFrame(int64_t position);
+    // When each position shows; null when the packets carry no timestamps (a raw elementary
+    // stream), whose positions are then the pictures counted from the start.
+    const FrameTimes* frameTimes();
+
+    struct State;
+
+private:
+    std::unique_ptr<State> m_state;
+};
+
+// The reason a file cannot be opened at all, in the system's words ("No such file" when it is
+// not there).
+std::string fileOpenReason(int errorNumber);
+
+} // namespace kelvara
