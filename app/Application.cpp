@@ -1,6 +1,9 @@
 // The application and its default exception handler.
 #include "app/Application.h"
 
+#include "video/FrameSource.h"
+
+#include <QFileInfo>
 #include <QMessageBox>
 
 #include <exception>
@@ -12,8 +15,18 @@ KelvaraApplication::KelvaraApplication(int& argc, char** argv) : QApplication(ar
     setApplicationDisplayName(ApplicationTitle);
 }
 
+QString exceptionText(const std::exception& e) {
+    QString text = QString::fromUtf8(e.what());
+    // A video the frame source cannot open: its name and the reason, under the message.
+    const auto* source = dynamic_cast<const FrameSourceError*>(&e);
+    if (source && !source->reason().empty())
+        text += "\n" + QFileInfo(QString::fromStdString(source->file())).fileName() + ": " +
+                QString::fromStdString(source->reason());
+    return text;
+}
+
 void showException(const std::exception& e) {
-    QMessageBox::critical(QApplication::activeWindow(), ApplicationTitle, QString::fromUtf8(e.what()));
+    QMessageBox::critical(QApplication::activeWindow(), ApplicationTitle, exceptionText(e));
 }
 
 bool KelvaraApplication::notify(QObject* receiver, QEvent* event) {

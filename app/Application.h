@@ -15,6 +15,10 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
+// The text the default handler shows for an exception: its message, and for a video that cannot
+// be opened, a second line with the file's name and the reason.
+QString exceptionText(const std::exception& e);
+
 // Shows an exception's message as the default handler does.
 void showException(const std::exception& e);
 

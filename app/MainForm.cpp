@@ -24,6 +24,12 @@ namespace kelvara {
 
 namespace {
 
+// The open dialog's filters: every video the frame source reads, AVI files alone, and any file
+// (a video is known by its content, not its name).
+const char* const OpenVideoFilter =
+    "Video files (*.avi *.mp4 *.m4v *.mov *.mkv *.webm *.mpg *.mpeg *.ts *.flv *.ogv *.wmv);;"
+    "AVI files (*.avi);;All files (*)";
+
 template <typename T> T* named(T* widget, const char* name) {
     widget->setObjectName(name);
     return widget;
@@ -68,7 +74,7 @@ TForm1::TForm1(const Windows& windows, QWidget* parent) : QWidget(parent), m_win
     connectHandlers();
 
     chooseOpenFile = [this] {
-        return QFileDialog::getOpenFileName(this, QString(), QString(), "AVI files (*.avi)");
+        return QFileDialog::getOpenFileName(this, QString(), QString(), OpenVideoFilter);
     };
     chooseSaveFile = [this] {
         QFileDialog dialog(this, "Save GIF", QString(), "GIF files (*.gif)");

@@ -58,6 +58,7 @@ void MediaPlayer::open(const std::string& path) {
     close();
     m_reader = std::move(reader);
     m_facts = m_reader->facts();
+    m_times = m_reader->frameTimes();
     m_displayRect = QRect(0, 0, m_facts.width, m_facts.height);
     m_mode = Stopped;
     m_frame = 0;
@@ -82,6 +83,7 @@ void MediaPlayer::close() {
     m_timer.stop();
     m_soundClock = false;
     m_audio.reset();
+    m_times = nullptr;
     m_reader.reset();
     m_mode = NotReady;
 }
@@ -99,12 +101,24 @@ int64_t MediaPlayer::fromFrames(int64_t frames) const {
 }
 
 int64_t MediaPlayer::frameToUs(int64_t frame) const {
+    if (m_times) {
+        // The picture's own time, in the clock of the file's timestamps that the sound shares.
+        const std::vector<int64_t>& starts = m_times->startUs;
+        if (frame >= static_cast<int64_t>(starts.size()))
+            return m_times->endUs;
+        return starts[size_t(std::max<int64_t>(frame, 0))];
+    }
     if (m_facts.fps > 0)
         return std::llround(static_cast<double>(frame) * 1e6 / m_facts.fps);
     return m_facts.frameCount > 0 ? frame * m_facts.lengthMs * 1000 / m_facts.frameCount : 0;
 }
 
 int64_t MediaPlayer::frameAtUs(int64_t us) const {
+    if (m_times) {
+        const std::vector<int64_t>& starts = m_times->startUs;
+        return std::max<int64_t>(0,
+                                 (std::upper_bound(starts.begin(), starts.end(), us) - starts.begin()) - 1);
+    }
     if (m_facts.fps > 0)
         return static_cast<int64_t>(std::floor(static_cast<double>(us) * m_facts.fps / 1e6 + 1e-6));
     return m_facts.lengthMs > 0 ? us * m_facts.frameCount / (m_facts.lengthMs * 1000) : 0;

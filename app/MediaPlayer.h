@@ -1,4 +1,4 @@
-// The media player: plays an AVI in a display window, with the operations of a media control
+// The media player: plays a video in a display window, with the operations of a media control
 // device (open, time formats, length, position, mode, display rectangle, play, pause, stop,
 // seek). Pictures come from the frame source, so the player reports the same frame count and
 // length as the conversions see; sound goes to Qt's audio output, and while it plays its clock
@@ -118,6 +118,9 @@ private:
     std::unique_ptr<FrameReader> m_reader;
     std::unique_ptr<AudioTrack> m_audio;
     VideoFacts m_facts;
+    // When each picture shows, for files whose pictures carry timestamps (owned by the reader);
+    // AVI files show theirs at their rate.
+    const FrameTimes* m_times = nullptr;
     TimeFormat m_format = TimeFormat::Milliseconds;
     Mode m_mode = NotReady;
     VideoDisplay* m_window = nullptr;

@@ -61,7 +61,8 @@ TEST(CliVideo, ErrorsAndUsage) {
     ScratchDir dir;
     ProcessResult r = runProcess(cli("info " + shellQuoted(dir.file("none.avi"))));
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, std::string(FrameSourceMessages::OpenFile) + "\n");
+    EXPECT_EQ(r.err, "kelvara-cli: " + dir.file("none.avi") + ": " + FrameSourceMessages::OpenFile +
+                         " (No such file)\n");
     if (samplesAvailable()) {
         r = runProcess(cli("frame " + shellQuoted(samplePath("fate-imc-audio-only.avi")) + " 1 -o " +
                            shellQuoted(dir.file("x.bmp"))));

@@ -166,7 +166,8 @@ INSTANTIATE_TEST_SUITE_P(
         // H.264 with B-frames: pictures come out of the decoder in another order than the packets.
         ContainerCase{"h264_mp4", "mp4", "-c:v libx264 -bf 2 -g 12 -pix_fmt yuv420p", 64, 48, 40, 1},
         ContainerCase{"h264_mov", "mov", "-c:v libx264 -bf 2 -g 12 -pix_fmt yuv420p", 64, 48, 40, 1},
-        ContainerCase{"vp9_webm", "webm", "-c:v libvpx-vp9 -deadline realtime -cpu-used 8 -g 10", 64, 48, 30, 1},
+        ContainerCase{"vp9_webm", "webm", "-c:v libvpx-vp9 -deadline realtime -cpu-used 8 -g 10", 64, 48, 30,
+                      1},
         ContainerCase{"vp8_webm", "webm", "-c:v libvpx -deadline realtime -cpu-used 8 -g 10", 64, 48, 30, 1},
         ContainerCase{"mpeg2_ts", "ts", "-c:v mpeg2video -bf 2 -g 9", 64, 48, 30, 1},
         ContainerCase{"mpeg1_mpg", "mpg", "-c:v mpeg1video -bf 1 -g 6 -f vob", 64, 48, 30, 1},
@@ -176,15 +177,17 @@ INSTANTIATE_TEST_SUITE_P(
         // Odd sizes: the converter's tail, and a picture that is not a whole number of blocks.
         ContainerCase{"h264_odd_mkv", "mkv", "-c:v libx264 -bf 3 -g 15 -pix_fmt yuv420p", 70, 46, 30, 1},
         // RGB codecs give the very pixels.
-        ContainerCase{"qtrle_mov", "mov", "-c:v qtrle", 33, 17, 12, 0, "format=rgb24,crop=33:17:5:7", "64x48"},
+        ContainerCase{"qtrle_mov", "mov", "-c:v qtrle", 33, 17, 12, 0, "format=rgb24,crop=33:17:5:7",
+                      "64x48"},
         ContainerCase{"ffv1_rgb_mkv", "mkv", "-c:v ffv1", 31, 9, 12, 0, "format=bgr0,crop=31:9:3:3", "64x48"},
         // Variable frame rate: timestamps that jitter and then spread out.
-        ContainerCase{"h264_vfr_mkv", "mkv", "-vsync vfr -enc_time_base:v 1:1000 -c:v libx264 -bf 2 -g 10", 64, 48,
-                      40, 1,
+        ContainerCase{"h264_vfr_mkv", "mkv", "-vsync vfr -enc_time_base:v 1:1000 -c:v libx264 -bf 2 -g 10",
+                      64, 48, 40, 1,
                       "settb=1/1000,setpts='N*40+if(eq(mod(N,3),1),13,0)+if(gte(N,20),(N-20)*25,0)'"},
         // Tagged BT.709 and full range: converted by the picture's own matrix, as ffmpeg does.
-        ContainerCase{"h264_bt709_mp4", "mp4",
-                      "-c:v libx264 -pix_fmt yuv420p -colorspace bt709 -color_primaries bt709 -color_trc bt709", 64,
-                      48, 20, 1},
+        ContainerCase{
+            "h264_bt709_mp4", "mp4",
+            "-c:v libx264 -pix_fmt yuv420p -colorspace bt709 -color_primaries bt709 -color_trc bt709", 64, 48,
+            20, 1},
         ContainerCase{"mjpeg_full_range_mkv", "mkv", "-c:v mjpeg -pix_fmt yuvj420p", 48, 32, 10, 1}),
     [](const ::testing::TestParamInfo<ContainerCase>& info) { return std::string(info.param.name); });
