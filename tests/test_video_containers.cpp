@@ -180,6 +180,12 @@ INSTANTIATE_TEST_SUITE_P(
         ContainerCase{"qtrle_mov", "mov", "-c:v qtrle", 33, 17, 12, 0, "format=rgb24,crop=33:17:5:7",
                       "64x48"},
         ContainerCase{"ffv1_rgb_mkv", "mkv", "-c:v ffv1", 31, 9, 12, 0, "format=bgr0,crop=31:9:3:3", "64x48"},
+        // Open groups of pictures: key frames that are no IDR pictures, with B-frames before them in
+        // display order that refer back to the group before.
+        ContainerCase{"h264_open_gop_mkv", "mkv",
+                      "-c:v libx264 -bf 3 -x264-params open-gop=1:keyint=9:min-keyint=9", 64, 48, 40, 1},
+        ContainerCase{"h264_open_gop_mp4", "mp4",
+                      "-c:v libx264 -bf 3 -x264-params open-gop=1:keyint=9:min-keyint=9", 64, 48, 40, 1},
         // Variable frame rate: timestamps that jitter and then spread out.
         ContainerCase{"h264_vfr_mkv", "mkv", "-vsync vfr -enc_time_base:v 1:1000 -c:v libx264 -bf 2 -g 10",
                       64, 48, 40, 1,

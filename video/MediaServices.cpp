@@ -31,6 +31,9 @@ struct FrameDeleter {
 struct PacketDeleter {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
+struct ParametersDeleter {
+    void operator()(AVCodecParameters* p) const { avcodec_parameters_free(&p); }
+};
 
 using FormatPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
@@ -38,6 +41,8 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 
 // The demuxer FFmpeg names the MP4 family by: its sample tables count the pictures.
 constexpr const char* MovDemuxer = "mov,mp4,m4a,3gp,3g2,mj2";
+// Key frames a missing picture is looked for behind the one it should follow.
+constexpr int MaxKeysBack = 2;
 // Decoding errors in a row after which a stream counts as ended.
 constexpr int MaxDecodeErrors = 64;
 
@@ -67,15 +72,15 @@ struct PacketEntry {
 
 // The packets of the stream, from its first key frame on, and the positions they make.
 struct Timeline {
-    std::vector<PacketEntry> packets;        // in decoding order
-    std::vector<int64_t> positionPts;        // the timestamp of each position, in display order
+    std::vector<PacketEntry> packets;              // in decoding order
+    std::vector<int64_t> positionPts;              // the timestamp of each position, in display order
     std::vector<std::pair<int64_t, size_t>> byPts; // (timestamp, decoding index), sorted
     std::vector<std::pair<int64_t, size_t>> byDts; // (decoding time, decoding index), sorted
-    std::vector<size_t> keys;                // decoding indices of the key packets
-    std::vector<int64_t> keyPositions;       // the positions of shown key packets' pictures
-    bool timed = false;                      // every packet carries a timestamp
-    int64_t endPts = 0;                      // where the last picture ends
-    int64_t lastDuration = 0;                // of the packet showing last
+    std::vector<size_t> keys;                      // decoding indices of the key packets
+    std::vector<int64_t> keyPositions;             // the positions of shown key packets' pictures
+    bool timed = false;                            // every packet carries a timestamp
+    int64_t endPts = 0;                            // where the last picture ends
+    int64_t lastDuration = 0;                      // of the packet showing last
     FrameTimes times;
 };
 
@@ -129,13 +134,19 @@ struct MediaFile::State {
     std::string path;
     const AVInputFormat* inputFormat = nullptr;
     FormatPtr format;
-    AVStream* stream = nullptr;
+    AVStream* stream = nullptr; // of the demuxer opened first; the facts are read from it
+    // What the decoder and the timestamps need of the stream, kept apart from the demuxer, which
+    // is opened again when reading starts over.
+    std::unique_ptr<AVCodecParameters, ParametersDeleter> params{avcodec_parameters_alloc()};
+    AVRational timeBase{1, 1};
+    AVRational averageRate{0, 1};
     int streamIndex = -1;
     int streamId = 0;
     std::unique_ptr<AVCodecContext, CodecContextDeleter> codec;
     PacketPtr packet{av_packet_alloc()};
-    bool held = false; // the packet is read but not yet sent to the decoder
+    bool held = false;    // the packet is read but not yet sent to the decoder
     int refusedSends = 0; // sends in a row the decoder put off
+    bool started = false; // the decoder has been given packets
     FramePtr current{av_frame_alloc()};
     FramePtr ahead{av_frame_alloc()};
     int64_t currentPosition = -1;
@@ -157,6 +168,7 @@ struct MediaFile::State {
 
     void open(const std::string& path);
     void openInput(bool withStreamInfo);
+    void openDecoder();
     bool readPacket(AVFormatContext* fc, AVPacket* pkt) const;
     void countFromSampleTable();
     void buildTimeline();
@@ -172,7 +184,9 @@ struct MediaFile::State {
     int64_t mapPosition(const AVFrame* frame) const;
     void resetDecoding();
     void rewind();
-    void restart(int64_t position);
+    // Starts decoding again at the key frame for a position, or keysBack key frames before it;
+    // false when there is none so far back.
+    bool restart(int64_t position, int keysBack = 0);
     enum class Landing { Found, Overshot, End };
     Landing findPacket(size_t decodeIndex);
     int64_t decodeIndexOf(const AVPacket* pkt) const;
@@ -247,34 +261,20 @@ void MediaFile::State::open(const std::string& filePath) {
         format->streams[i]->discard = static_cast<int>(i) == streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
     if (stream->time_base.num <= 0 || stream->time_base.den <= 0)
         fail(FrameSourceMessages::StreamInfo, path, "the video stream has no time base");
+    if (!params || avcodec_parameters_copy(params.get(), stream->codecpar) < 0)
+        fail(FrameSourceMessages::StreamInfo, path, ffmpegText(AVERROR(ENOMEM)));
+    timeBase = stream->time_base;
+    averageRate = stream->avg_frame_rate;
 
-    const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
-    if (!decoder)
-        fail(FrameSourceMessages::StartDecompression, path,
-             std::string("FFmpeg has no decoder for ") + avcodec_get_name(stream->codecpar->codec_id));
-    codec.reset(avcodec_alloc_context3(decoder));
-    if (!codec)
-        fail(FrameSourceMessages::StartDecompression, path, ffmpegText(AVERROR(ENOMEM)));
-    int ret = avcodec_parameters_to_context(codec.get(), stream->codecpar);
-    if (ret < 0)
-        fail(FrameSourceMessages::StartDecompression, path, ffmpegText(ret));
-    codec->pkt_timebase = stream->time_base;
-    codec->thread_count = 1;
-    // As for AVI files: no picture past the limit, whatever the stream claims.
-    codec->max_pixels = MaxVideoPictureArea;
-    if (int64_t(codec->width) * codec->height > MaxVideoPictureArea)
-        codec->width = codec->height = codec->coded_width = codec->coded_height = 0;
-    ret = avcodec_open2(codec.get(), decoder, nullptr);
-    if (ret < 0)
-        fail(FrameSourceMessages::StartDecompression, path, std::string(decoder->name) + ": " + ffmpegText(ret));
+    openDecoder();
 
     if (std::strcmp(inputFormat->name, MovDemuxer) == 0)
         countFromSampleTable();
     if (facts.frameCount <= 0) {
         buildTimeline();
-        facts.frameCount = static_cast<int64_t>(timeline.packets.size() -
-                                                std::count_if(timeline.packets.begin(), timeline.packets.end(),
-                                                              [](const PacketEntry& p) { return !p.shown; }));
+        facts.frameCount = static_cast<int64_t>(
+            timeline.packets.size() - std::count_if(timeline.packets.begin(), timeline.packets.end(),
+                                                    [](const PacketEntry& p) { return !p.shown; }));
     }
     if (facts.frameCount <= 0)
         fail(FrameSourceMessages::StartStream, path, "the video stream holds no pictures");
@@ -284,6 +284,31 @@ void MediaFile::State::open(const std::string& filePath) {
     if (decodeNext(ahead.get(), aheadPosition))
         haveAhead = true;
     workOutFacts();
+}
+
+// A fresh decoder for each start: a flushed one keeps state (the reorder depth it has learnt, what
+// it knows of recovery points) that changes which pictures come out after a seek.
+void MediaFile::State::openDecoder() {
+    const AVCodec* decoder = avcodec_find_decoder(params->codec_id);
+    if (!decoder)
+        fail(FrameSourceMessages::StartDecompression, path,
+             std::string("FFmpeg has no decoder for ") + avcodec_get_name(params->codec_id));
+    codec.reset(avcodec_alloc_context3(decoder));
+    if (!codec)
+        fail(FrameSourceMessages::StartDecompression, path, ffmpegText(AVERROR(ENOMEM)));
+    int ret = avcodec_parameters_to_context(codec.get(), params.get());
+    if (ret < 0)
+        fail(FrameSourceMessages::StartDecompression, path, ffmpegText(ret));
+    codec->pkt_timebase = timeBase;
+    codec->thread_count = 1;
+    // As for AVI files: no picture past the limit, whatever the stream claims.
+    codec->max_pixels = MaxVideoPictureArea;
+    if (int64_t(codec->width) * codec->height > MaxVideoPictureArea)
+        codec->width = codec->height = codec->coded_width = codec->coded_height = 0;
+    ret = avcodec_open2(codec.get(), decoder, nullptr);
+    if (ret < 0)
+        fail(FrameSourceMessages::StartDecompression, path,
+             std::string(decoder->name) + ": " + ffmpegText(ret));
 }
 
 void MediaFile::State::countFromSampleTable() {
@@ -345,7 +370,7 @@ void MediaFile::State::buildTimeline() {
     fillMissingPts(t.packets);
 
     t.timed = !t.packets.empty() && std::all_of(t.packets.begin(), t.packets.end(),
-                                                 [](const PacketEntry& p) { return p.pts != AV_NOPTS_VALUE; });
+                                                [](const PacketEntry& p) { return p.pts != AV_NOPTS_VALUE; });
     if (!t.timed)
         return;
     for (size_t i = 0; i < t.packets.size(); ++i) {
@@ -378,14 +403,14 @@ void MediaFile::State::buildTimeline() {
     int64_t last = t.lastDuration;
     if (last <= 0 && n > 1)
         last = (t.positionPts.back() - t.positionPts.front()) / static_cast<int64_t>(n - 1);
-    if (last <= 0 && stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0)
-        last = av_rescale_q(1, av_inv_q(stream->avg_frame_rate), stream->time_base);
+    if (last <= 0 && averageRate.num > 0 && averageRate.den > 0)
+        last = av_rescale_q(1, av_inv_q(averageRate), timeBase);
     t.endPts = t.positionPts.back() + std::max<int64_t>(last, 0);
     const AVRational us{1, 1000000};
     t.times.startUs.reserve(n);
     for (int64_t pts : t.positionPts)
-        t.times.startUs.push_back(av_rescale_q(pts, stream->time_base, us));
-    t.times.endUs = av_rescale_q(t.endPts, stream->time_base, us);
+        t.times.startUs.push_back(av_rescale_q(pts, timeBase, us));
+    t.times.endUs = av_rescale_q(t.endPts, timeBase, us);
 }
 
 void MediaFile::State::ensureTimeline() {
@@ -437,9 +462,9 @@ void MediaFile::State::workOutFacts() {
     // from the first pictures of a variable-rate stream.
     const AVRational avg = stream->avg_frame_rate;
     const double stated = avg.num > 0 && avg.den > 0 ? av_q2d(avg) : 0;
-    const double measured =
-        facts.lengthMs > 0 ? static_cast<double>(facts.frameCount) * 1000.0 / static_cast<double>(facts.lengthMs)
-                           : 0;
+    const double measured = facts.lengthMs > 0 ? static_cast<double>(facts.frameCount) * 1000.0 /
+                                                     static_cast<double>(facts.lengthMs)
+                                               : 0;
     facts.fps = stated;
     if (measured > 0 && (stated <= 0 || std::fabs(stated - measured) > stated * 0.01))
         facts.fps = measured;
@@ -450,7 +475,9 @@ void MediaFile::State::workOutFacts() {
 // ---- decoding ----
 
 void MediaFile::State::resetDecoding() {
-    avcodec_flush_buffers(codec.get());
+    if (started)
+        openDecoder();
+    started = true;
     held = false;
     haveCurrent = haveAhead = false;
     currentPosition = aheadPosition = -1;
@@ -543,6 +570,7 @@ void MediaFile::State::rewind() {
     }
     for (unsigned i = 0; i < format->nb_streams; ++i)
         format->streams[i]->discard = static_cast<int>(i) == streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    stream = nullptr; // the facts were read; this demuxer's streams are not needed
     resetDecoding();
 }
 
@@ -574,22 +602,27 @@ MediaFile::State::Landing MediaFile::State::findPacket(size_t decodeIndex) {
     return Landing::End;
 }
 
-void MediaFile::State::restart(int64_t position) {
+bool MediaFile::State::restart(int64_t position, int keysBack) {
     if (!timed() || timeline.keys.empty()) {
+        if (keysBack > 0)
+            return false;
         rewind();
-        return;
+        return true;
     }
-    // The last key frame whose picture shows at or before the one wanted.
+    // The last key frame whose picture shows at or before the one wanted, or one before that.
     const int64_t wanted = timeline.positionPts[size_t(position)];
     const std::vector<size_t>& keys = timeline.keys;
     auto after = std::upper_bound(keys.begin(), keys.end(), wanted,
                                   [&](int64_t pts, size_t k) { return pts < timeline.packets[k].pts; });
-    const size_t key = after == keys.begin() ? keys.front() : *(after - 1);
+    const ptrdiff_t at = std::max<ptrdiff_t>(0, (after - keys.begin()) - 1) - keysBack;
+    if (at < 0)
+        return false;
+    const size_t key = keys[size_t(at)];
     const PacketEntry& entry = timeline.packets[key];
 
     // Seek to it, or before it and read on to it; a seek that lands past it is done again from
     // further back, and at last from the start of the file.
-    const int64_t second = std::max<int64_t>(1, av_rescale_q(1, AVRational{1, 1}, stream->time_base));
+    const int64_t second = std::max<int64_t>(1, av_rescale_q(1, AVRational{1, 1}, timeBase));
     int64_t base = entry.pts;
     if (entry.dts != AV_NOPTS_VALUE)
         base = std::min(base, entry.dts);
@@ -617,6 +650,7 @@ void MediaFile::State::restart(int64_t position) {
                       timeline.positionPts.begin()) -
                      1;
     }
+    return true;
 }
 
 bool MediaFile::State::keyBetween(int64_t after, int64_t upTo) const {
@@ -642,18 +676,26 @@ const uint8_t* MediaFile::getFrame(int64_t position) {
         canReadOn = s.haveAhead && !s.keyBetween(s.aheadPosition, position);
     if (!canReadOn)
         s.restart(position);
-    for (;;) {
-        if (!s.haveAhead) {
-            if (!s.decodeNext(s.ahead.get(), s.aheadPosition))
+    for (int keysBack = 0;;) {
+        for (;;) {
+            if (!s.haveAhead) {
+                if (!s.decodeNext(s.ahead.get(), s.aheadPosition))
+                    break;
+                s.haveAhead = true;
+            }
+            if (s.aheadPosition > position)
                 break;
-            s.haveAhead = true;
+            std::swap(s.current, s.ahead);
+            s.currentPosition = s.aheadPosition;
+            s.haveCurrent = true;
+            s.haveAhead = false;
         }
-        if (s.aheadPosition > position)
+        // A decoder may hold back a picture when it starts at a key frame that is no clean
+        // start (an open group of pictures at the end of a stream): such a picture is decoded
+        // again from a key frame further back, as reading on from there gives it.
+        if (canReadOn || (s.haveCurrent && s.currentPosition == position) || keysBack == MaxKeysBack ||
+            !s.restart(position, ++keysBack))
             break;
-        std::swap(s.current, s.ahead);
-        s.currentPosition = s.aheadPosition;
-        s.haveCurrent = true;
-        s.haveAhead = false;
     }
     // A position whose picture did not come out shows the one before it, and positions before
     // the first picture show that first picture.
