@@ -17,6 +17,7 @@
 #include <numeric>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 using namespace kelvara;
 using namespace kelvara::test;
@@ -197,3 +198,351 @@ INSTANTIATE_TEST_SUITE_P(
             20, 1},
         ContainerCase{"mjpeg_full_range_mkv", "mkv", "-c:v mjpeg -pix_fmt yuvj420p", 48, 32, 10, 1}),
     [](const ::testing::TestParamInfo<ContainerCase>& info) { return std::string(info.param.name); });
+
+// An edit list that starts the video after its first key frame (a cut made by copying the
+// stream): the pictures it cuts are decoded for the ones after them but are no positions.
+TEST(ContainerSource, AnEditListHidesThePicturesItCuts) {
+    ScratchDir dir;
+    const std::string whole = dir.file("whole.mp4"), cut = dir.file("cut.mp4");
+    makeVideo(whole, "64x48", 40, "-c:v libx264 -bf 2 -g 12");
+    ProcessResult r =
+        runProcess("ffmpeg -v error -y -ss 0.5 -i " + shellQuoted(whole) + " -c copy " + shellQuoted(cut));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = runProcess("ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets "
+                   "-of csv=p=0 " +
+                   shellQuoted(cut));
+    const int64_t packets = std::atoll(r.out.c_str());
+    const int64_t n = ffprobeFrameCount(cut);
+    ASSERT_LT(n, packets); // the cut is there
+    FrameReader reader;
+    reader.open(cut);
+    EXPECT_EQ(reader.facts().frameCount, n);
+    const auto expected = ffmpegFramesBgr(cut, 64, 48);
+    ASSERT_EQ(int64_t(expected.size()), n);
+    for (int64_t i : {int64_t(0), n - 1, int64_t(1), n / 2, int64_t(0)}) {
+        Bitmap* b = reader.frame(i);
+        ASSERT_NE(b, nullptr) << i;
+        EXPECT_LE(maxDifference(bgrBytes(*b), expected[size_t(i)]), 1) << "position " << i;
+    }
+    EXPECT_EQ(reader.frame(n), nullptr);
+}
+
+// A raw elementary stream has no timestamps: its positions are the pictures counted from the
+// start, and reading back starts again from there.
+TEST(ContainerSource, AStreamWithoutTimestampsCountsItsPictures) {
+    ScratchDir dir;
+    const std::string path = dir.file("clip.h264");
+    makeVideo(path, "64x48", 20, "-c:v libx264 -bf 2 -g 6");
+    FrameReader reader;
+    reader.open(path);
+    EXPECT_EQ(reader.frameTimes(), nullptr);
+    EXPECT_EQ(reader.facts().frameCount, 20);
+    EXPECT_EQ(reader.facts().container, "h264");
+    const auto expected = ffmpegFramesBgr(path, 64, 48);
+    ASSERT_EQ(expected.size(), 20u);
+    for (int64_t i : {5, 19, 0, 12, 13, 2}) {
+        Bitmap* b = reader.frame(i);
+        ASSERT_NE(b, nullptr) << i;
+        EXPECT_LE(maxDifference(bgrBytes(*b), expected[size_t(i)]), 1) << "position " << i;
+    }
+}
+
+// A stream whose pictures change size midway: every picture comes at the first one's size.
+TEST(ContainerSource, PicturesOfAnotherSizeComeAtTheFirstOnesSize) {
+    ScratchDir dir;
+    const std::string a = dir.file("a.ts"), b = dir.file("b.ts"), joined = dir.file("joined.ts");
+    makeVideo(a, "64x48", 10, "-c:v mpeg2video");
+    makeVideo(b, "32x24", 10, "-c:v mpeg2video");
+    ProcessResult r =
+        runProcess("cat " + shellQuoted(a) + " " + shellQuoted(b) + " > " + shellQuoted(joined));
+    ASSERT_EQ(r.exitCode, 0);
+    FrameReader reader;
+    reader.open(joined);
+    EXPECT_EQ(reader.facts().width, 64);
+    EXPECT_EQ(reader.facts().height, 48);
+    const int64_t n = reader.facts().frameCount;
+    ASSERT_GT(n, 10);
+    for (int64_t i : {int64_t(0), n - 1, int64_t(3)}) {
+        Bitmap* picture = reader.frame(i);
+        ASSERT_NE(picture, nullptr) << i;
+        EXPECT_EQ(picture->Width(), 64);
+        EXPECT_EQ(picture->Height(), 48);
+    }
+}
+
+TEST(ContainerSource, OpeningFailuresNameTheFileAndTheReason) {
+    ScratchDir dir;
+    auto failure = [](const std::string& path) {
+        try {
+            FrameReader reader;
+            reader.open(path);
+        } catch (const FrameSourceError& e) {
+            return std::make_tuple(std::string(e.what()), e.file(), e.reason());
+        }
+        return std::make_tuple(std::string(), std::string(), std::string());
+    };
+    const std::string missing = dir.file("missing.mp4");
+    EXPECT_EQ(failure(missing), std::make_tuple(std::string(FrameSourceMessages::OpenFile), missing,
+                                                std::string("No such file")));
+    const std::string junk = dir.file("clip.xyz");
+    std::ofstream(junk) << "this is no video at all";
+    EXPECT_EQ(failure(junk),
+              std::make_tuple(std::string(FrameSourceMessages::OpenFile), junk,
+                              std::string("not a video FFmpeg can read: Invalid data found when "
+                                          "processing input")));
+    EXPECT_EQ(std::get<2>(failure(dir.path())), "Is a directory");
+    const std::string sound = dir.file("sound.mp3");
+    ProcessResult r = runProcess("ffmpeg -v error -y -f lavfi -i sine -t 0.5 " + shellQuoted(sound));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(failure(sound), std::make_tuple(std::string(FrameSourceMessages::OpenStream), sound,
+                                              std::string("the file has no video stream")));
+    // An AVI's errors stay the message alone.
+    const std::string avi = dir.file("broken.avi");
+    std::ofstream(avi) << std::string("RIFF\x10\0\0\0AVI garbage", 20);
+    EXPECT_EQ(failure(avi),
+              std::make_tuple(std::string(FrameSourceMessages::OpenStream), std::string(), std::string()));
+}
+
+TEST(TimeText, SecondsFractionsAndClockTimes) {
+    const std::pair<const char*, std::optional<int64_t>> cases[] = {
+        {"0", 0},
+        {"2", 2'000'000},
+        {"1.5", 1'500'000},
+        {"0.04", 40'000},
+        {"12.3456789", 12'345'678},
+        {"0:01.5", 1'500'000},
+        {"1:00", 60'000'000},
+        {"10:05.25", 605'250'000},
+        {"00:00:01.500", 1'500'000},
+        {"1:02:03", 3'723'000'000},
+        {"", std::nullopt},
+        {"1.", std::nullopt},
+        {".5", std::nullopt},
+        {"-1", std::nullopt},
+        {"1:60", std::nullopt},
+        {"1:2:3:4", std::nullopt},
+        {"0:100", std::nullopt},
+        {"1:60:00", std::nullopt},
+        {"1,5", std::nullopt},
+        {"1.5.2", std::nullopt},
+        {"0x10", std::nullopt},
+        {" 1", std::nullopt},
+        {"99999999999999999", std::nullopt},
+    };
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(timeFromText(text), expected) << "'" << text << "'";
+}
+
+namespace {
+
+struct NoObserver : JobObserver {
+    void setProgressRange(int, int) override {}
+    void setProgressPosition(int) override {}
+    void pumpMessages() override {}
+    bool abortRequested() override { return false; }
+};
+
+} // namespace
+
+// The GIF job on a variable-rate video: a frame range takes those pictures, and a time range with
+// fractions takes the pictures whose display times lie within it, by their real timestamps.
+TEST(ContainerGif, RangesPickThePicturesByPositionAndByTheirOwnTimes) {
+    ScratchDir dir;
+    const std::string path = dir.file("vfr.mkv");
+    makeVideo(path, "64x48", 40, "-vsync vfr -enc_time_base:v 1:1000 -c:v libx264 -bf 2 -g 10",
+              "settb=1/1000,setpts='N*40+if(eq(mod(N,3),1),13,0)+if(gte(N,20),(N-20)*25,0)'");
+    const auto expected = ffmpegFramesBgr(path, 64, 48);
+    std::vector<int64_t> times = ffprobeFrameTimesUs(path);
+    ASSERT_EQ(expected.size(), 40u);
+    ASSERT_EQ(times.size(), 40u);
+    const VideoFacts facts = probeVideo(path);
+    AviToGifOptions o;
+    o.videoPath = path;
+    o.frameCount = facts.frameCount;
+    o.lengthMs = facts.lengthMs;
+    o.baseWidth = 64;
+    o.baseHeight = 48;
+    o.crop = {0, 0, 64, 48};
+    FrameTable table(GifFrameTableSize);
+    TGIFDocument built;
+    NoObserver observer;
+    auto takes = [&](const std::vector<int64_t>& positions) {
+        AviToGifResult r = convertAviToGif(o, table, built, observer);
+        ASSERT_EQ(r.outcome, AviToGifOutcome::Built);
+        ASSERT_EQ(r.frames, int(positions.size()));
+        for (size_t k = 0; k < positions.size(); ++k)
+            EXPECT_LE(maxDifference(bgrBytes(table.entry(int(k + 1))), expected[size_t(positions[k])]), 1)
+                << "entry " << k + 1 << " should be picture " << positions[k];
+    };
+
+    o.frames = FrameChoice::FrameRange;
+    o.firstFrame = 5;
+    o.lastFrame = 13;
+    o.samplingStep = 4;
+    takes({4, 8, 12});
+
+    // 0.75 s to 1.3 s from the first picture: the pictures whose times lie there, ends included.
+    o.frames = FrameChoice::TimeRange;
+    o.samplingStep = 1;
+    o.fromUs = 750'000;
+    o.toUs = 1'300'000;
+    std::vector<int64_t> inRange;
+    for (size_t i = 0; i < times.size(); ++i)
+        if (times[i] - times[0] >= *o.fromUs && times[i] - times[0] <= *o.toUs)
+            inRange.push_back(int64_t(i));
+    ASSERT_GE(inRange.size(), 5u);
+    // Not what the average rate would give: the times spread out from the 20th picture on.
+    const int64_t byRate = *o.fromUs * facts.frameCount / (facts.lengthMs * 1000);
+    EXPECT_NE(inRange.front(), byRate);
+    takes(inRange);
+
+    // A picture exactly at the end of the range is in it.
+    o.fromUs = times[3] - times[0];
+    o.toUs = times[6] - times[0];
+    takes({3, 4, 5, 6});
+    // Whole seconds, as the tab gives them, the same way.
+    o.fromUs.reset();
+    o.toUs.reset();
+    o.fromSecond = 1;
+    o.toSecond = 1;
+    EXPECT_EQ(convertAviToGif(o, table, built, observer).outcome, AviToGifOutcome::Warning);
+    o.toSecond = 2;
+    inRange.clear();
+    for (size_t i = 0; i < times.size(); ++i)
+        if (times[i] - times[0] >= 1'000'000 && times[i] - times[0] <= 2'000'000)
+            inRange.push_back(int64_t(i));
+    takes(inRange);
+}
+
+// Damaged MP4 and Matroska files, cut short anywhere or with bytes flipped in their sample table
+// ('moov') or index ('Cues'), fail with one of the messages or read what they hold: never a crash,
+// never a hang.
+TEST(ContainerSource, DamagedFilesFailClearlyOrReadShort) {
+    ScratchDir dir;
+    const struct {
+        const char* name;
+        const char* options;
+        std::string tag; // where the flips go
+    } fixtures[] = {
+        {"start.mp4", "-c:v libx264 -bf 2 -g 8 -movflags +faststart", "moov"},
+        {"end.mov", "-c:v libx264 -bf 2 -g 8", "moov"},
+        {"clip.mkv", "-c:v libx264 -bf 2 -g 8", "\x1C\x53\xBB\x6B"},
+        {"clip.webm", "-c:v libvpx-vp9 -deadline realtime -cpu-used 8 -g 8", "\x1C\x53\xBB\x6B"},
+    };
+    std::mt19937 random(11);
+    for (const auto& f : fixtures) {
+        SCOPED_TRACE(f.name);
+        const std::string path = dir.file(f.name);
+        makeVideo(path, "64x48", 24, f.options);
+        const std::vector<uint8_t> bytes = readFile(path);
+        const auto tag = std::search(bytes.begin(), bytes.end(), f.tag.begin(), f.tag.end(),
+                                     [](uint8_t a, char b) { return a == uint8_t(b); });
+        ASSERT_NE(tag, bytes.end());
+        const size_t tagAt = size_t(tag - bytes.begin());
+        const size_t region = std::min<size_t>(400, bytes.size() - tagAt);
+        std::vector<std::vector<uint8_t>> variants;
+        for (size_t k = 1; k < 16; ++k)
+            variants.emplace_back(bytes.begin(), bytes.begin() + ptrdiff_t(bytes.size() * k / 16));
+        for (int k = 0; k < 40; ++k) {
+            std::vector<uint8_t> damaged = bytes;
+            for (int flip = 0; flip < 3; ++flip) {
+                const size_t at = k < 32 ? tagAt + random() % region : random() % bytes.size();
+                damaged[at] ^= uint8_t(1 + random() % 255);
+            }
+            variants.push_back(std::move(damaged));
+        }
+        const std::string damaged = dir.file(std::string("damaged-") + f.name);
+        for (size_t v = 0; v < variants.size(); ++v) {
+            SCOPED_TRACE(v);
+            writeFileAtomically(damaged, variants[v].data(), variants[v].size());
+            const auto start = std::chrono::steady_clock::now();
+            try {
+                FrameReader reader;
+                reader.open(damaged);
+                const VideoFacts facts = reader.facts();
+                EXPECT_GT(facts.width, 0);
+                for (int64_t i : {int64_t(0), facts.frameCount - 1, int64_t(1), facts.frameCount / 2,
+                                  facts.frameCount, int64_t(0)})
+                    if (Bitmap* b = reader.frame(i)) {
+                        EXPECT_EQ(b->Width(), facts.width);
+                        EXPECT_EQ(b->Height(), facts.height);
+                    }
+            } catch (const FrameSourceError& e) {
+                EXPECT_FALSE(e.reason().empty()) << e.what();
+            }
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+        }
+    }
+    // An MP4 cut short after its sample table: the table's count stands, and the positions past
+    // the data give nothing.
+    const std::vector<uint8_t> bytes = readFile(dir.file("start.mp4"));
+    const std::string cut = dir.file("cut.mp4");
+    writeFileAtomically(cut, bytes.data(), bytes.size() * 2 / 3);
+    FrameReader reader;
+    reader.open(cut);
+    EXPECT_EQ(reader.facts().frameCount, 24);
+    EXPECT_NE(reader.frame(0), nullptr);
+    EXPECT_EQ(reader.frame(23), nullptr);
+    EXPECT_TRUE(reader.read(23).error.empty());
+}
+
+namespace {
+
+std::string cli(const std::string& args) {
+    return shellQuoted(KELVARA_CLI_PATH) + " " + args;
+}
+
+} // namespace
+
+// kelvara-cli on an MP4: info names the container, times take fractions and clock times, and
+// errors name the file and the reason.
+TEST(CliContainers, InfoTimesAndErrors) {
+    ScratchDir dir;
+    const std::string clip = dir.file("clip.mp4");
+    makeVideo(clip, "64x48", 30, "-c:v libx264 -bf 2 -g 12");
+    ProcessResult r = runProcess(cli("info " + shellQuoted(clip)));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "frames: 30\nlength_ms: 1200\nwidth: 64\nheight: 48\nfps: 25\ncodec: h264\n"
+                     "container: mov,mp4,m4a,3gp,3g2,mj2\n");
+
+    // Pictures every 40 ms: 0.5 s to 1 s holds those at 0.52 s to 1.00 s.
+    for (const char* range : {"0.5-1", "0:00.5-0:01", "00:00:00.500-00:00:01.000", "0.5-1.000000"}) {
+        SCOPED_TRACE(range);
+        const std::string out = dir.file("out.gif");
+        r = runProcess(cli("gif " + shellQuoted(clip) + " -o " + shellQuoted(out) + " --time " + range +
+                           " --quiet --overwrite"));
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, "Size: 64 x 48 pixels  Frames: 13\n");
+    }
+    for (const char* range : {"1.5", "1.5-", "-2", "0:61-1:00", "1:2:3:4-5", "a-b"}) {
+        r = runProcess(cli("gif " + shellQuoted(clip) + " -o " + shellQuoted(dir.file("bad.gif")) +
+                           " --time " + shellQuoted(range)));
+        EXPECT_EQ(r.exitCode, 2) << range;
+        EXPECT_NE(r.err.find("--time must look like T1-T2"), std::string::npos) << range;
+    }
+
+    const std::string bmp = dir.file("seven.bmp");
+    r = runProcess(cli("frame " + shellQuoted(clip) + " 7 -o " + shellQuoted(bmp)));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    Bitmap picture;
+    const std::vector<uint8_t> written = readFile(bmp);
+    picture.LoadFromMemory(written.data(), written.size());
+    EXPECT_LE(maxDifference(bgrBytes(picture), ffmpegFramesBgr(clip, 64, 48).at(7)), 1);
+
+    const std::string junk = dir.file("clip.xyz");
+    std::ofstream(junk) << "no video here";
+    r = runProcess(cli("info " + shellQuoted(junk)));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "kelvara-cli: " + junk +
+                         ": Failed to open AVI file (not a video FFmpeg can read: Invalid data found when "
+                         "processing input)\n");
+    r = runProcess(cli("gif " + shellQuoted(dir.file("gone.mkv")) + " -o " + shellQuoted(dir.file("g.gif"))));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "kelvara-cli: " + dir.file("gone.mkv") + ": Failed to open AVI file (No such file)\n");
+    const std::string sound = dir.file("sound.ogg");
+    ASSERT_EQ(runProcess("ffmpeg -v error -y -f lavfi -i sine -t 0.5 " + shellQuoted(sound)).exitCode, 0);
+    r = runProcess(cli("frame " + shellQuoted(sound) + " 0 -o " + shellQuoted(dir.file("s.bmp"))));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err,
+              "kelvara-cli: " + sound + ": Failed to open AVI stream (the file has no video stream)\n");
+}
