@@ -82,8 +82,16 @@ for pair in "0 a.jpg" "1 a.jp2" "3 a.png" "4 LZW.tif" "5 a.pcx" "6 a.gif" "8 a8.
   set -- $pair
   { printf "\\$(printf '%03o' "$1")"; cat "$files/$2"; } >"$seeds/picture_reader/$2"
 done
-# FIXME: seeds of MP4 and Matroska files (and targets for their paths) once the frame source
-# reads those containers.
+# The frame source reads every container FFmpeg does: small MP4, MOV, Matroska, WebM and MPEG-TS
+# files, with B-frames, an edit list and variable timestamps, beside the AVIs.
+small=(-f lavfi -i testsrc=size=16x16:rate=5 -frames:v 6)
+ffmpeg -v error -y "${small[@]}" -c:v libx264 -bf 2 -g 3 -movflags +faststart "$seeds/frame_source/h264.mp4"
+ffmpeg -v error -y -ss 0.4 -i "$seeds/frame_source/h264.mp4" -c copy "$seeds/frame_source/edit-list.mp4"
+ffmpeg -v error -y "${small[@]}" -c:v mpeg4 -g 2 "$seeds/frame_source/mpeg4.mov"
+ffmpeg -v error -y "${small[@]}" -vf "settb=1/1000,setpts='N*200+if(eq(mod(N,2),1),37,0)'" -vsync vfr \
+  -enc_time_base:v 1:1000 -c:v libx264 -bf 2 -g 3 "$seeds/frame_source/vfr.mkv"
+ffmpeg -v error -y "${small[@]}" -c:v libvpx-vp9 -deadline realtime -cpu-used 8 -g 3 "$seeds/frame_source/vp9.webm"
+ffmpeg -v error -y "${small[@]}" -c:v mpeg2video -bf 2 -g 3 "$seeds/frame_source/mpeg2.ts"
 ffmpeg -v error -y -f lavfi -i testsrc=size=16x16:rate=5 -frames:v 3 -c:v mjpeg "$seeds/frame_source/mjpeg.avi"
 ffmpeg -v error -y -f lavfi -i testsrc=size=8x6:rate=5 -frames:v 2 -c:v rawvideo -pix_fmt bgr24 \
   "$seeds/frame_source/raw.avi"
