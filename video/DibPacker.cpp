@@ -76,7 +76,10 @@ const uint8_t* DibPacker::pack(const AVFrame* frame, const DibPacking& how) {
     }
     const size_t stride = ((size_t(outWidth) * bits + 31) / 32) * 4;
     const size_t imageSize = stride * size_t(outHeight);
-    m_dib.assign(40 + tableBytes + imageSize, 0);
+    // The pixel rows are written whole below; only the header, the table and the rows' padding
+    // need clearing.
+    m_dib.resize(40 + tableBytes + imageSize);
+    std::memset(m_dib.data(), 0, 40 + tableBytes);
     uint8_t* header = m_dib.data();
     put32(header, 40);
     put32(header + 4, static_cast<uint32_t>(outWidth));
@@ -106,9 +109,11 @@ const uint8_t* DibPacker::pack(const AVFrame* frame, const DibPacking& how) {
     if (!scaled && (bits == 8 || bits == 16 || fmt == AV_PIX_FMT_BGR24)) {
         // Rows the decoder already gives in the DIB's layout are copied as they are.
         const size_t rowBytes = size_t(w) * (bits / 8);
-        for (int y = 0; y < h; ++y)
-            std::memcpy(pixels + size_t(h - 1 - y) * stride,
-                        frame->data[0] + ptrdiff_t(y) * frame->linesize[0], rowBytes);
+        for (int y = 0; y < h; ++y) {
+            uint8_t* row = pixels + size_t(h - 1 - y) * stride;
+            std::memcpy(row, frame->data[0] + ptrdiff_t(y) * frame->linesize[0], rowBytes);
+            std::memset(row + rowBytes, 0, stride - rowBytes);
+        }
         return m_dib.data();
     }
     // The fast converters work in blocks of 16 pixels and leave a shorter tail alone. Decoded
@@ -154,6 +159,15 @@ const uint8_t* DibPacker::pack(const AVFrame* frame, const DibPacking& how) {
             }
         }
     }
+    const size_t rowBytes = size_t(outWidth) * 3;
+    if (convertOutWidth == outWidth && outWidth % 16 == 0 && stride == rowBytes) {
+        // Whole blocks of pixels and rows without padding: the converter writes exactly the rows,
+        // and lays them into the DIB bottom-up itself.
+        uint8_t* dst[4] = {pixels + size_t(outHeight - 1) * stride, nullptr, nullptr, nullptr};
+        int dstStride[4] = {-static_cast<int>(stride), 0, 0, 0};
+        sws_scale(m_sws.get(), frame->data, frame->linesize, 0, h, dst, dstStride);
+        return m_dib.data();
+    }
     // The converters work in blocks of pixels: give them rows with room to spare, then lay the
     // rows into the DIB bottom-up.
     const int rgbStride = static_cast<int>((size_t(convertOutWidth) * 3 + 63) & ~size_t(63));
@@ -161,9 +175,11 @@ const uint8_t* DibPacker::pack(const AVFrame* frame, const DibPacking& how) {
     uint8_t* dst[4] = {m_rgb.data(), nullptr, nullptr, nullptr};
     int dstStride[4] = {rgbStride, 0, 0, 0};
     sws_scale(m_sws.get(), frame->data, frame->linesize, 0, h, dst, dstStride);
-    for (int y = 0; y < outHeight; ++y)
-        std::memcpy(pixels + size_t(outHeight - 1 - y) * stride, m_rgb.data() + size_t(y) * rgbStride,
-                    size_t(outWidth) * 3);
+    for (int y = 0; y < outHeight; ++y) {
+        uint8_t* row = pixels + size_t(outHeight - 1 - y) * stride;
+        std::memcpy(row, m_rgb.data() + size_t(y) * rgbStride, rowBytes);
+        std::memset(row + rowBytes, 0, stride - rowBytes);
+    }
     return m_dib.data();
 }
 
