@@ -270,6 +270,33 @@ TEST(ContainerSource, PicturesOfAnotherSizeComeAtTheFirstOnesSize) {
     }
 }
 
+// A clip whose display matrix turns it (a phone held upright) is given turned, as ffmpeg shows it.
+TEST(ContainerSource, TurnedClipsComeAsTheyAreShown) {
+    ScratchDir dir;
+    const std::string upright = dir.file("upright.mp4");
+    makeVideo(upright, "64x48", 6, "-c:v libx264 -g 3");
+    for (int rotate : {90, 180, 270}) {
+        SCOPED_TRACE(rotate);
+        const std::string turned = dir.file("turned" + std::to_string(rotate) + ".mp4");
+        ProcessResult r = runProcess("ffmpeg -v error -y -i " + shellQuoted(upright) +
+                                     " -c copy -metadata:s:v:0 rotate=" + std::to_string(rotate) + " " +
+                                     shellQuoted(turned));
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        FrameReader reader;
+        reader.open(turned);
+        const int w = rotate == 180 ? 64 : 48, h = rotate == 180 ? 48 : 64;
+        EXPECT_EQ(reader.facts().width, w);
+        EXPECT_EQ(reader.facts().height, h);
+        const auto expected = ffmpegFramesBgr(turned, w, h);
+        ASSERT_EQ(expected.size(), 6u);
+        for (int64_t i : {3, 0, 5}) {
+            Bitmap* b = reader.frame(i);
+            ASSERT_NE(b, nullptr);
+            EXPECT_LE(maxDifference(bgrBytes(*b), expected[size_t(i)]), 1) << "position " << i;
+        }
+    }
+}
+
 TEST(ContainerSource, OpeningFailuresNameTheFileAndTheReason) {
     ScratchDir dir;
     auto failure = [](const std::string& path) {

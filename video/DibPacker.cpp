@@ -52,13 +52,17 @@ const uint8_t* DibPacker::pack(const AVFrame* frame, const DibPacking& how) {
     const bool scaled = outWidth != w || outHeight != h;
     if (int64_t(outWidth) * outHeight > MaxVideoPictureArea)
         return nullptr;
+    const int rotation = how.rotation == 90 || how.rotation == 180 || how.rotation == 270 ? how.rotation : 0;
+    // The DIB's size: the converted picture's, turned.
+    const int dibWidth = rotation % 180 ? outHeight : outWidth;
+    const int dibHeight = rotation % 180 ? outWidth : outHeight;
     const auto fmt = static_cast<AVPixelFormat>(frame->format);
     int bits = 24;
     uint32_t compression = 0;
     size_t tableBytes = 0;
     uint32_t masks[3] = {0, 0, 0};
-    if (scaled) {
-        // Scaled pictures are made 24-bit, whatever their own depth.
+    if (scaled || rotation) {
+        // Scaled and turned pictures are made 24-bit, whatever their own depth.
     } else if (fmt == AV_PIX_FMT_PAL8) {
         bits = 8;
         tableBytes = 1024;
@@ -74,16 +78,16 @@ const uint8_t* DibPacker::pack(const AVFrame* frame, const DibPacking& how) {
             }
         }
     }
-    const size_t stride = ((size_t(outWidth) * bits + 31) / 32) * 4;
-    const size_t imageSize = stride * size_t(outHeight);
+    const size_t stride = ((size_t(dibWidth) * bits + 31) / 32) * 4;
+    const size_t imageSize = stride * size_t(dibHeight);
     // The pixel rows are written whole below; only the header, the table and the rows' padding
     // need clearing.
     m_dib.resize(40 + tableBytes + imageSize);
     std::memset(m_dib.data(), 0, 40 + tableBytes);
     uint8_t* header = m_dib.data();
     put32(header, 40);
-    put32(header + 4, static_cast<uint32_t>(outWidth));
-    put32(header + 8, static_cast<uint32_t>(outHeight));
+    put32(header + 4, static_cast<uint32_t>(dibWidth));
+    put32(header + 8, static_cast<uint32_t>(dibHeight));
     put16(header + 12, 1);
     put16(header + 14, static_cast<uint32_t>(bits));
     put32(header + 16, compression);
@@ -106,7 +110,7 @@ const uint8_t* DibPacker::pack(const AVFrame* frame, const DibPacking& how) {
         put32(table + 4, masks[1]);
         put32(table + 8, masks[2]);
     }
-    if (!scaled && (bits == 8 || bits == 16 || fmt == AV_PIX_FMT_BGR24)) {
+    if (!scaled && !rotation && (bits == 8 || bits == 16 || fmt == AV_PIX_FMT_BGR24)) {
         // Rows the decoder already gives in the DIB's layout are copied as they are.
         const size_t rowBytes = size_t(w) * (bits / 8);
         for (int y = 0; y < h; ++y) {
@@ -160,7 +164,7 @@ const uint8_t* DibPacker::pack(const AVFrame* frame, const DibPacking& how) {
         }
     }
     const size_t rowBytes = size_t(outWidth) * 3;
-    if (convertOutWidth == outWidth && outWidth % 16 == 0 && stride == rowBytes) {
+    if (!rotation && convertOutWidth == outWidth && outWidth % 16 == 0 && stride == rowBytes) {
         // Whole blocks of pixels and rows without padding: the converter writes exactly the rows,
         // and lays them into the DIB bottom-up itself.
         uint8_t* dst[4] = {pixels + size_t(outHeight - 1) * stride, nullptr, nullptr, nullptr};
@@ -175,9 +179,33 @@ const uint8_t* DibPacker::pack(const AVFrame* frame, const DibPacking& how) {
     uint8_t* dst[4] = {m_rgb.data(), nullptr, nullptr, nullptr};
     int dstStride[4] = {rgbStride, 0, 0, 0};
     sws_scale(m_sws.get(), frame->data, frame->linesize, 0, h, dst, dstStride);
+    const uint8_t* rgb = m_rgb.data();
+    if (rotation) {
+        // Row y of the turned picture, top-down, from the upright one's pixels (x, y) -> (sx, sy).
+        const size_t dibRowBytes = size_t(dibWidth) * 3;
+        for (int y = 0; y < dibHeight; ++y) {
+            uint8_t* row = pixels + size_t(dibHeight - 1 - y) * stride;
+            for (int x = 0; x < dibWidth; ++x) {
+                int sx, sy;
+                if (rotation == 90) { // clockwise
+                    sx = y;
+                    sy = outHeight - 1 - x;
+                } else if (rotation == 270) {
+                    sx = outWidth - 1 - y;
+                    sy = x;
+                } else {
+                    sx = outWidth - 1 - x;
+                    sy = outHeight - 1 - y;
+                }
+                std::memcpy(row + size_t(x) * 3, rgb + size_t(sy) * rgbStride + size_t(sx) * 3, 3);
+            }
+            std::memset(row + dibRowBytes, 0, stride - dibRowBytes);
+        }
+        return m_dib.data();
+    }
     for (int y = 0; y < outHeight; ++y) {
         uint8_t* row = pixels + size_t(outHeight - 1 - y) * stride;
-        std::memcpy(row, m_rgb.data() + size_t(y) * rgbStride, rowBytes);
+        std::memcpy(row, rgb + size_t(y) * rgbStride, rowBytes);
         std::memset(row + rowBytes, 0, stride - rowBytes);
     }
     return m_dib.data();

@@ -22,6 +22,9 @@ struct DibPacking {
     int height = 0;
     // YUV pictures are converted with their own matrix and range, as ffmpeg's scaler does.
     bool ownColorimetry = false;
+    // Degrees clockwise the picture is turned after its conversion: 0, 90, 180 or 270. A turned
+    // picture is 24 bits.
+    int rotation = 0;
 };
 
 class DibPacker {

@@ -8,6 +8,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 }
 
 #include <algorithm>
@@ -120,6 +121,22 @@ void fillMissingPts(std::vector<PacketEntry>& packets) {
     for (PacketEntry& p : packets)
         if (p.pts == AV_NOPTS_VALUE)
             p.pts = unnamed[next++];
+}
+
+// How far the stream's display matrix turns its pictures clockwise, in quarter turns as ffmpeg
+// applies them: 0, 90, 180 or 270.
+int rotationOf(const AVStream* stream) {
+    const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+    if (!matrix)
+        return 0;
+    double theta = -std::round(av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix)));
+    if (std::isnan(theta))
+        return 0;
+    theta -= 360 * std::floor(theta / 360 + 0.9 / 360);
+    for (int quarter : {90, 180, 270})
+        if (std::fabs(theta - quarter) < 1.0)
+            return quarter;
+    return 0;
 }
 
 } // namespace
@@ -265,6 +282,7 @@ void MediaFile::State::open(const std::string& filePath) {
         fail(FrameSourceMessages::StreamInfo, path, ffmpegText(AVERROR(ENOMEM)));
     timeBase = stream->time_base;
     averageRate = stream->avg_frame_rate;
+    packing.rotation = rotationOf(stream);
 
     openDecoder();
 
@@ -437,16 +455,21 @@ void MediaFile::State::workOutFacts() {
     if (haveAhead) {
         facts.width = ahead->width;
         facts.height = ahead->height;
+        packing.width = facts.width;
+        packing.height = facts.height;
     } else {
         // No picture to take the size from: the stream's claim, if a picture could have it.
         facts.width = par->width;
         facts.height = par->height;
         if (facts.width <= 0 || facts.height <= 0 || int64_t(facts.width) * facts.height > Bitmap::MaxPixels)
             fail(FrameSourceMessages::Format, path, "the video stream gives no picture and names no size");
+        packing.width = facts.width;
+        packing.height = facts.height;
     }
-    packing.width = facts.width;
-    packing.height = facts.height;
     packing.ownColorimetry = true;
+    // A picture shown turned (a phone held upright) is reported and given as it is shown.
+    if (packing.rotation % 180)
+        std::swap(facts.width, facts.height);
 
     // Length: from the pictures' timestamps where they were read, else the stream's duration.
     const AVRational ms{1, 1000};
