@@ -548,8 +548,9 @@ TEST(CliContainers, InfoTimesAndErrors) {
         EXPECT_NE(r.err.find("--time must look like T1-T2"), std::string::npos) << range;
     }
 
-    const std::string bmp = dir.file("seven.bmp");
-    r = runProcess(cli("frame " + shellQuoted(clip) + " 7 -o " + shellQuoted(bmp)));
+    // Frame 8, counted from 1, is position 7.
+    const std::string bmp = dir.file("eight.bmp");
+    r = runProcess(cli("frame " + shellQuoted(clip) + " 8 -o " + shellQuoted(bmp)));
     ASSERT_EQ(r.exitCode, 0) << r.err;
     Bitmap picture;
     const std::vector<uint8_t> written = readFile(bmp);
