@@ -1,9 +1,7 @@
-// The application and its default exception handler.
+// The application and its last-resort exception handler.
 #include "app/Application.h"
 
-#include <QMessageBox>
-
-#include <exception>
+#include "widgets/SlotGuard.h"
 
 namespace kelvara {
 
@@ -12,19 +10,12 @@ KelvaraApplication::KelvaraApplication(int& argc, char** argv) : QApplication(ar
     setApplicationDisplayName(ApplicationTitle);
 }
 
-void showException(const std::exception& e) {
-    QMessageBox::critical(QApplication::activeWindow(), ApplicationTitle, QString::fromUtf8(e.what()));
-}
-
 bool KelvaraApplication::notify(QObject* receiver, QEvent* event) {
-    try {
-        return QApplication::notify(receiver, event);
-    } catch (const std::exception& e) {
-        showException(e);
-    } catch (...) {
-        QMessageBox::critical(QApplication::activeWindow(), ApplicationTitle, "Unknown error");
-    }
-    return false;
+    // The handlers are connected through a guard that stops their exceptions; this catches what
+    // would still come out of an event handler.
+    bool delivered = false;
+    runGuarded([&] { delivered = QApplication::notify(receiver, event); });
+    return delivered;
 }
 
 } // namespace kelvara

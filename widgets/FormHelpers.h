@@ -1,0 +1,33 @@
+// Helpers for building forms: named controls, the small "W" and "H" size icons, and edits sized
+// to the longest text they show.
+#pragma once
+
+#include <QLabel>
+#include <QString>
+
+class QLineEdit;
+class QWidget;
+
+namespace kelvara {
+
+// Gives a control its name, the one the handlers and the tests know it by.
+template <typename T> T* named(T* widget, const char* name) {
+    widget->setObjectName(name);
+    return widget;
+}
+
+// A size icon: a small letter ("W", "H") whose hint says what the box beside it holds.
+QLabel* sizeIcon(QWidget* parent, const QString& letter, const QString& hint);
+
+// Fixes an edit's width to what the sample text needs in the edit's font.
+void fitEditTo(QLineEdit* edit, const QString& sample);
+
+// Tightens a layout of a tab page or a group box to the program's margins and spacing, so that
+// the tabs keep the compact size of the main window's design.
+template <typename Layout> Layout* compact(Layout* layout) {
+    layout->setContentsMargins(6, 4, 6, 6);
+    layout->setSpacing(4);
+    return layout;
+}
+
+} // namespace kelvara
