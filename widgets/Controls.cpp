@@ -112,32 +112,27 @@ int UpDown::clamp(int position) const {
     return m_max >= m_min ? std::clamp(position, m_min, m_max) : m_min;
 }
 
-int UpDown::position() const {
-    if (m_buddy) {
-        bool ok = false;
-        const int typed = m_buddy->text().trimmed().toInt(&ok);
-        if (ok)
-            return clamp(typed);
-    }
-    return m_position;
-}
-
 void UpDown::setPosition(int position) {
     int p = clamp(position);
     m_position = p;
     if (m_buddy)
         m_buddy->setText(QString::number(p));
-    emit positionChanged(p);
 }
 
 void UpDown::step(int delta) {
-    setPosition(position() + delta);
+    setPosition(m_position + delta);
 }
 
-void UpDown::commitTyped() {
-    const int p = position();
-    if (p != m_position || (m_buddy && m_buddy->text() != QString::number(p)))
-        setPosition(p);
+void UpDown::takeTyped() {
+    bool ok = false;
+    const int typed = m_buddy->text().trimmed().toInt(&ok);
+    if (ok)
+        m_position = clamp(typed);
+}
+
+void UpDown::showPosition() {
+    if (m_buddy->text() != QString::number(m_position))
+        setPosition(m_position);
 }
 
 void UpDown::setBuddy(QLineEdit* edit) {
@@ -147,7 +142,8 @@ void UpDown::setBuddy(QLineEdit* edit) {
     if (!m_buddy)
         return;
     m_buddy->setText(QString::number(m_position));
-    connect(m_buddy, &QLineEdit::editingFinished, this, &UpDown::commitTyped);
+    connect(m_buddy, &QLineEdit::textEdited, this, &UpDown::takeTyped);
+    connect(m_buddy, &QLineEdit::editingFinished, this, &UpDown::showPosition);
 }
 
 // ---- colour swatch ----

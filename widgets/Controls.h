@@ -53,14 +53,14 @@ private:
 
 // An up-down: a position between a minimum and a maximum, stepped by two arrow buttons or typed
 // into its buddy edit. A maximum below the minimum is kept as it is: then the position stays at
-// the minimum. A typed number counts as the position at once (clamped to the range), so that a
-// handler reading the position sees what the edit shows; when the typing is finished the edit is
-// rewritten with the position it gave.
+// the minimum. A number typed into the edit is the position at once (clamped to the range), so
+// that a handler reading the position sees what the edit shows; a text that is no number leaves
+// the position as it was. When the typing is finished the edit shows the position again.
 class UpDown : public QWidget {
     Q_OBJECT
 public:
     explicit UpDown(QWidget* parent = nullptr);
-    int position() const;
+    int position() const { return m_position; }
     void setPosition(int position);
     int minimum() const { return m_min; }
     int maximum() const { return m_max; }
@@ -69,13 +69,11 @@ public:
     // The edit that shows the position.
     void setBuddy(QLineEdit* edit);
 
-signals:
-    void positionChanged(int position);
-
 private:
     int clamp(int position) const;
     void step(int delta);
-    void commitTyped();
+    void takeTyped();
+    void showPosition();
     int m_min = 0;
     int m_max = 100;
     int m_position = 0;

@@ -7,6 +7,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace kelvara {
 
 namespace {
@@ -61,7 +63,9 @@ TForm5::TForm5(QWidget* parent)
     StatusBar1->setSizeGripEnabled(true);
     StatusBar1Panel0 = named(new QLabel("Zoom: 100%", StatusBar1), "StatusBar1Panel0");
     StatusBar1Panel0->setAlignment(Qt::AlignCenter);
-    StatusBar1Panel0->setFixedWidth(100);
+    // 100 wide, or what "Zoom: 1600%" needs in a larger font.
+    StatusBar1Panel0->setFixedWidth(
+        std::max(100, StatusBar1Panel0->fontMetrics().horizontalAdvance("Zoom: 1600%") + 8));
     StatusBar1Panel1 = named(new QLabel(StatusBar1), "StatusBar1Panel1");
     StatusBar1Panel1->setMinimumWidth(50);
     StatusBar1->addWidget(StatusBar1Panel0);

@@ -1,7 +1,7 @@
 // Tests of the desktop program's "Transition effects" and "Get frames" tabs.
 #include "AppFixture.h"
-#include "convert/qt/TransitionTab.h"
 #include "convert/FrameExtraction.h"
+#include "convert/qt/TransitionTab.h"
 #include "gif/GifDocument.h"
 #include "raster/Stream.h"
 #include "support/AviWriter.h"
