@@ -6,8 +6,9 @@
 namespace kelvara {
 
 KelvaraApplication::KelvaraApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // The title message boxes take as their caption. It is not set as the display name, which
+    // the desktop would append to every window's caption.
     setApplicationName(ApplicationTitle);
-    setApplicationDisplayName(ApplicationTitle);
 }
 
 bool KelvaraApplication::notify(QObject* receiver, QEvent* event) {

@@ -8,6 +8,7 @@
 #include "preview/qt/FrameViewer.h"
 #include "widgets/FormHelpers.h"
 #include "widgets/SlotGuard.h"
+#include "widgets/WindowFit.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -379,16 +380,26 @@ void GetFramesTab::Button15Click() {
     bar->setValue(0);
 }
 
+// The viewer opens beside the main window the first time; later it opens where the user left it.
+void GetFramesTab::openViewer(int row) {
+    if (!m_viewer)
+        return;
+    if (!m_viewerPlaced) {
+        placeBeside(m_viewer, m_host.mainWindow());
+        m_viewerPlaced = true;
+    }
+    m_viewer->openAtPosition(row, m_frames, ListBox1, SpinEdit10->value(), SpinEdit11->value());
+}
+
 void GetFramesTab::Button16Click() {
-    if (m_viewer && lbAVI->count() > 0)
-        m_viewer->openAtPosition(0, m_frames, ListBox1, SpinEdit10->value(), SpinEdit11->value());
+    if (lbAVI->count() > 0)
+        openViewer(0);
 }
 
 void GetFramesTab::lbAVIDblClick() {
     const int row = lbAVI->currentRow();
-    if (row < 0 || !m_viewer)
-        return;
-    m_viewer->openAtPosition(row, m_frames, ListBox1, SpinEdit10->value(), SpinEdit11->value());
+    if (row >= 0)
+        openViewer(row);
 }
 
 } // namespace kelvara::ui

@@ -52,10 +52,12 @@ private:
     void build();
     void connectHandlers();
     void followTypedSize(SpinEdit* typed, SpinEdit* other, int typedSide, int otherSide);
+    void openViewer(int row);
 
     TabHost& m_host;
     FrameTable& m_frames;
     TForm5* m_viewer;
+    bool m_viewerPlaced = false;
 
     QPushButton* Button12 = nullptr; // Get frames
     QPushButton* Button13 = nullptr; // Abort

@@ -173,10 +173,10 @@ void TransitionTab::build() {
     auto* layout = compact(new QGridLayout(this));
     layout->addWidget(source, 0, 0, Qt::AlignTop);
     layout->addWidget(target, 0, 1, Qt::AlignTop);
-    layout->addLayout(buttons, 0, 2, 2, 1);
-    layout->addLayout(settings, 1, 0, 1, 2, Qt::AlignTop);
+    layout->addLayout(buttons, 0, 2, 3, 1);
+    layout->addLayout(settings, 1, 0, 1, 2);
     layout->setColumnStretch(3, 1);
-    layout->setRowStretch(1, 1);
+    layout->setRowStretch(2, 1);
 
     TransitTimer = named(new QTimer(this), "TransitTimer");
 }

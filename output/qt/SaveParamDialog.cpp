@@ -13,6 +13,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QSignalBlocker>
+#include <QTabBar>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -146,6 +147,9 @@ TSAVEparam::TSAVEparam(QWidget* parent) : QDialog(parent) {
 
     PageControl1 = named(new QTabWidget(this), "PageControl1");
     PageControl1->setTabPosition(QTabWidget::South);
+    // Every page's tab shows whole: the dialog grows rather than scroll its tabs.
+    PageControl1->tabBar()->setUsesScrollButtons(false);
+    PageControl1->tabBar()->setElideMode(Qt::ElideNone);
     const char* pageNames[] = {"JPEG", "TIFF", "GIF", "BMP", "PCX", "PNG", "TGA", "JPEG2000"};
     QWidget* pages[8];
     for (int i = 0; i < 8; ++i) {
@@ -186,6 +190,14 @@ TSAVEparam::TSAVEparam(QWidget* parent) : QDialog(parent) {
     connect(Button3, &QPushButton::clicked, this, guarded(this, &TSAVEparam::Button3Click));
     connect(SpeedButton1, &QToolButton::clicked, this, guarded(this, &TSAVEparam::SpeedButton1Click));
     connect(ImageView1, &TImageView::viewChanged, this, guarded(this, &TSAVEparam::ImageView1ViewChange));
+    // A page brought to the front while the dialog shows is filled from the parameter set and,
+    // with "Lock preview" down, previewed; otherwise it would show its controls' blank state.
+    connect(PageControl1, &QTabWidget::currentChanged, this, guarded([this] {
+                if (!isVisible())
+                    return;
+                fillPage();
+                changed();
+            }));
 
     connect(TrackBar13, &QSlider::valueChanged, this, guarded(this, &TSAVEparam::TrackBar13Change));
     connect(CheckBox2, &QCheckBox::toggled, this, guarded(this, &TSAVEparam::TrackBar13Change));
@@ -368,13 +380,13 @@ void TSAVEparam::buildGifPage(QWidget* page) {
     captionFor(grid, "&Colors:", ComboBox5, 0, 0);
     grid->addWidget(ComboBox5, 0, 1);
     CheckBox4 = captionCheckBox(page, "CheckBox4", "&Transparent:");
-    grid->addWidget(CheckBox4, 1, 0, 1, 2, Qt::AlignLeft);
+    grid->addWidget(CheckBox4, 1, 0, 1, 2, Qt::AlignLeft | Qt::AlignAbsolute);
     Panel3 = named(new ColorSwatch(page), "Panel3");
     transparentColorLabel = captionFor(grid, "T&ransparent color:", Panel3, 2, 0);
     transparentColorLabel->setObjectName("transparentColorLabel");
     grid->addWidget(Panel3, 2, 1, Qt::AlignLeft);
     CheckBox5 = captionCheckBox(page, "CheckBox5", "I&nterlaced:");
-    grid->addWidget(CheckBox5, 3, 0, 1, 2, Qt::AlignLeft);
+    grid->addWidget(CheckBox5, 3, 0, 1, 2, Qt::AlignLeft | Qt::AlignAbsolute);
     Panel4 = named(new ColorSwatch(page), "Panel4");
     captionFor(grid, "&Background:", Panel4, 4, 0);
     grid->addWidget(Panel4, 4, 1, Qt::AlignLeft);
@@ -419,7 +431,7 @@ void TSAVEparam::buildPngPage(QWidget* page) {
     captionFor(grid, "&Filter", ComboBox11, 2, 0);
     grid->addWidget(ComboBox11, 2, 1);
     CheckBox6 = captionCheckBox(page, "CheckBox6", "I&nterlaced:");
-    grid->addWidget(CheckBox6, 0, 2, 1, 2, Qt::AlignLeft);
+    grid->addWidget(CheckBox6, 0, 2, 1, 2, Qt::AlignLeft | Qt::AlignAbsolute);
     ComboBox12 = list(page, "ComboBox12", {"NONE", "1", "2", "3", "4", "5", "6", "7", "8", "MAX"});
     captionFor(grid, "Co&mpression", ComboBox12, 1, 2);
     grid->addWidget(ComboBox12, 1, 3);
@@ -434,7 +446,7 @@ void TSAVEparam::buildTgaPage(QWidget* page) {
     captionFor(grid, "C&olors:", ComboBox14, 0, 0);
     grid->addWidget(ComboBox14, 0, 1);
     CheckBox1 = captionCheckBox(page, "CheckBox1", "Compression:");
-    grid->addWidget(CheckBox1, 0, 2, 1, 2, Qt::AlignLeft);
+    grid->addWidget(CheckBox1, 0, 2, 1, 2, Qt::AlignLeft | Qt::AlignAbsolute);
     Panel5 = named(new ColorSwatch(page), "Panel5");
     captionFor(grid, "&Background:", Panel5, 1, 0);
     grid->addWidget(Panel5, 1, 1, Qt::AlignLeft);

@@ -14,6 +14,7 @@
 #include <QStyleOptionButton>
 #include <QStyleOptionGroupBox>
 #include <QStyleOptionToolButton>
+#include <QTabBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -83,6 +84,13 @@ QString textProblem(QWidget* w) {
         if (!box->rect().contains(title))
             return "title reaches past its group: " + box->title();
         return lacking(fm.horizontalAdvance(shownText(box->title())), title.width(), box->title());
+    }
+    if (auto* tabs = qobject_cast<QTabBar*>(w)) {
+        for (int i = 0; i < tabs->count(); ++i)
+            if (!tabs->rect().contains(tabs->tabRect(i)) ||
+                tabs->tabRect(i).width() < fm.horizontalAdvance(shownText(tabs->tabText(i))))
+                return "the tab " + tabs->tabText(i) + " is cut";
+        return {};
     }
     auto* button = qobject_cast<QAbstractButton*>(w);
     if (!button || button->text().isEmpty())
