@@ -376,8 +376,12 @@ void TForm1::fitWindow() {
         return;
     m_fitting = true;
     const QSize size = m_designSize.expandedTo(contentSize()).boundedTo(largestClientSize(this));
-    if (size != this->size() || minimumSize() != maximumSize())
+    if (size != this->size() || minimumSize() != maximumSize()) {
         setFixedSize(size);
+        // Controls inside the tabs learn of a new font one after another: look again once they
+        // all have, until the size holds.
+        QTimer::singleShot(0, this, &TForm1::fitWindow);
+    }
     if (isVisible())
         keepOnScreen(this);
     m_fitting = false;

@@ -3,9 +3,37 @@
 
 #include "widgets/Controls.h"
 
+#include <QEvent>
 #include <QLineEdit>
 
 namespace kelvara {
+
+namespace {
+
+// Runs a fitting function when its widget's font or style changes.
+class FontFollower : public QObject {
+public:
+    FontFollower(QWidget* widget, std::function<void()> fit) : QObject(widget), m_fit(std::move(fit)) {
+        widget->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+            m_fit();
+        return false;
+    }
+
+private:
+    std::function<void()> m_fit;
+};
+
+} // namespace
+
+void followFont(QWidget* widget, std::function<void()> fit) {
+    fit();
+    new FontFollower(widget, std::move(fit));
+}
 
 QLabel* sizeIcon(QWidget* parent, const QString& letter, const QString& hint) {
     auto* icon = new QLabel(letter, parent);
@@ -17,7 +45,13 @@ QLabel* sizeIcon(QWidget* parent, const QString& letter, const QString& hint) {
 }
 
 void fitEditTo(QLineEdit* edit, const QString& sample) {
-    edit->setFixedWidth(editWidthFor(edit, sample));
+    followFont(edit, [edit, sample] { edit->setFixedWidth(editWidthFor(edit, sample)); });
+}
+
+void minimumWidthFor(QWidget* widget, const QString& sample, int extra) {
+    followFont(widget, [widget, sample, extra] {
+        widget->setMinimumWidth(widget->fontMetrics().horizontalAdvance(sample) + extra);
+    });
 }
 
 } // namespace kelvara

@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QString>
 
+#include <functional>
+
 class QLineEdit;
 class QWidget;
 
@@ -19,8 +21,15 @@ template <typename T> T* named(T* widget, const char* name) {
 // A size icon: a small letter ("W", "H") whose hint says what the box beside it holds.
 QLabel* sizeIcon(QWidget* parent, const QString& letter, const QString& hint);
 
+// Runs fit now and again whenever the widget's font or style changes (a larger desktop font, a
+// style sheet), so that sizes worked out from the font follow it.
+void followFont(QWidget* widget, std::function<void()> fit);
+
 // Fixes an edit's width to what the sample text needs in the edit's font.
 void fitEditTo(QLineEdit* edit, const QString& sample);
+
+// Gives a widget the minimum width that the sample text, plus extra pixels, needs in its font.
+void minimumWidthFor(QWidget* widget, const QString& sample, int extra = 0);
 
 // Tightens a layout of a tab page or a group box to the program's margins and spacing, so that
 // the tabs keep the compact size of the main window's design.

@@ -84,7 +84,7 @@ void AviToGifTab::build() {
     Label2 = named(new QLabel("0", GroupBox2), "Label2");
     Label2->setEnabled(false);
     for (QLabel* size : {Label1, Label2})
-        size->setMinimumWidth(size->fontMetrics().horizontalAdvance(FiveDigits));
+        minimumWidthFor(size, FiveDigits);
     auto* areaLayout = compact(new QGridLayout(GroupBox2));
     areaLayout->addWidget(RadioButton1, 0, 0, 1, 4);
     areaLayout->addWidget(RadioButton2, 1, 0, 1, 4);

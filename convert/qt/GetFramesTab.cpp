@@ -58,8 +58,8 @@ void GetFramesTab::build() {
     lbAVI->setToolTip("Frames list - Double click for preview");
     lbAVI->setItemDelegate(new FrameListDelegate(m_frames, lbAVI));
     lbAVI->setUniformItemSizes(true);
-    lbAVI->setMinimumWidth(160 + lbAVI->fontMetrics().horizontalAdvance("Frame " + FiveDigits) + 8 +
-                           lbAVI->verticalScrollBar()->sizeHint().width() + 2 * lbAVI->frameWidth());
+    minimumWidthFor(lbAVI, "Frame " + FiveDigits,
+                    160 + 8 + lbAVI->verticalScrollBar()->sizeHint().width() + 2 * lbAVI->frameWidth());
     ListBox1 = named(new QListWidget(this), "ListBox1");
     ListBox1->hide();
 
@@ -133,7 +133,7 @@ void GetFramesTab::build() {
     ComboBox6 = named(new QComboBox(GroupBox1), "ComboBox6");
     ComboBox6->addItems({"BMP", "JPG", "GIF", "TIF", "PCX", "TGA", "JPEG2000"});
     Edit3 = named(new QLineEdit("frame", GroupBox1), "Edit3");
-    Edit3->setMinimumWidth(editWidthFor(Edit3, "frame00"));
+    followFont(Edit3, [this] { Edit3->setMinimumWidth(editWidthFor(Edit3, "frame00")); });
     auto* fileLabel = new QLabel("Filename:", GroupBox1);
     fileLabel->setBuddy(Edit3);
     auto* saveLayout = compact(new QGridLayout(GroupBox1));

@@ -180,7 +180,7 @@ TSAVEparam::TSAVEparam(QWidget* parent) : QDialog(parent) {
     Label4 = named(new QLabel("---", this), "Label4");
     Label25 = named(new QLabel("---", this), "Label25");
     for (QLabel* size : {Label4, Label25})
-        size->setMinimumWidth(size->fontMetrics().horizontalAdvance(bytesText(999999999)));
+        minimumWidthFor(size, bytesText(999999999));
     buildLayout();
     fixAtOpeningSize(this, QSize(524, 417));
 

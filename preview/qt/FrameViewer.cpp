@@ -2,6 +2,7 @@
 #include "preview/qt/FrameViewer.h"
 
 #include "raster/FrameTable.h"
+#include "widgets/FormHelpers.h"
 
 #include <QAbstractItemModel>
 #include <QStyle>
@@ -16,11 +17,6 @@ namespace {
 constexpr int MinZoom = 25;
 constexpr int MaxZoom = 1600;
 const QColor Teal(0, 128, 128);
-
-template <typename T> T* named(T* widget, const char* name) {
-    widget->setObjectName(name);
-    return widget;
-}
 
 } // namespace
 
@@ -64,8 +60,10 @@ TForm5::TForm5(QWidget* parent)
     StatusBar1Panel0 = named(new QLabel("Zoom: 100%", StatusBar1), "StatusBar1Panel0");
     StatusBar1Panel0->setAlignment(Qt::AlignCenter);
     // 100 wide, or what "Zoom: 1600%" needs in a larger font.
-    StatusBar1Panel0->setFixedWidth(
-        std::max(100, StatusBar1Panel0->fontMetrics().horizontalAdvance("Zoom: 1600%") + 8));
+    followFont(StatusBar1Panel0, [this] {
+        StatusBar1Panel0->setFixedWidth(
+            std::max(100, StatusBar1Panel0->fontMetrics().horizontalAdvance("Zoom: 1600%") + 8));
+    });
     StatusBar1Panel1 = named(new QLabel(StatusBar1), "StatusBar1Panel1");
     StatusBar1Panel1->setMinimumWidth(50);
     StatusBar1->addWidget(StatusBar1Panel0);

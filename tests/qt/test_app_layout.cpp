@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 using namespace kelvara;
 using namespace kelvara::test;
 
@@ -142,7 +144,9 @@ void shownControls(QWidget* parent, QList<QWidget*>& out) {
 // Every problem of a window's layout as it shows now: texts that do not show whole, controls cut
 // by what holds them, and sibling controls that lie over each other.
 QStringList layoutProblems(QWidget* window) {
-    QApplication::processEvents();
+    // Let the layouts settle: a window that grows looks at its controls again after they have.
+    for (int i = 0; i < 5; ++i)
+        QApplication::processEvents();
     QStringList problems;
     QList<QWidget*> controls;
     shownControls(window, controls);
@@ -200,10 +204,18 @@ void showEveryPanel(AppWindows& app, int tab, int step) {
     }
 }
 
-void expectWholeTexts(double fontFactor) {
-    ScaledFont font(fontFactor);
+// When the font is set: before the windows are made (the desktop's font at start-up), or while
+// they show (the user changes the desktop's font).
+enum class FontSet { BeforeStart, WhileOpen };
+
+void expectWholeTexts(double fontFactor, FontSet when) {
+    std::optional<ScaledFont> font;
+    if (when == FontSet::BeforeStart)
+        font.emplace(fontFactor);
     ScratchDir dir;
     AppWindows app;
+    if (when == FontSet::WhileOpen)
+        font.emplace(fontFactor);
     app.openVideo(video(dir, 64, 48, 6));
     TForm1& f = *app.form1;
     f.BitBtn4Click();
@@ -246,11 +258,15 @@ void expectWholeTexts(double fontFactor) {
 } // namespace
 
 TEST(Layout, EveryTextShowsWholeAtTheDefaultFont) {
-    expectWholeTexts(1.0);
+    expectWholeTexts(1.0, FontSet::BeforeStart);
 }
 
 TEST(Layout, EveryTextShowsWholeAtOneAndAHalfTimesTheFont) {
-    expectWholeTexts(1.5);
+    expectWholeTexts(1.5, FontSet::BeforeStart);
+}
+
+TEST(Layout, EveryTextShowsWholeWhenTheFontGrowsWhileTheWindowsShow) {
+    expectWholeTexts(1.5, FontSet::WhileOpen);
 }
 
 TEST(Layout, TheMainWindowFitsTheScreenAndALargeVideoScrolls) {
