@@ -84,8 +84,10 @@ void placeBeside(QWidget* window, const QWidget* other) {
         at = {beside.right() + Gap, beside.top()};
     else if (beside.left() - Gap - outer.width() >= area.left())
         at = {beside.left() - Gap - outer.width(), beside.top()};
-    else
+    else if (area.right() - beside.right() >= beside.left() - area.left())
         at = {area.right() - outer.width(), area.bottom() - outer.height()};
+    else
+        at = {area.left(), area.bottom() - outer.height()};
     at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() - outer.height())));
     window->move(at);
     keepOnScreen(window);

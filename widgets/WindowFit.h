@@ -31,7 +31,8 @@ QSize largestClientSize(const QWidget* window);
 void keepOnScreen(QWidget* window);
 
 // Moves a window beside another: to the right of it where the screen has room, else to its left,
-// else into the bottom-right corner of the available area, away from the other window's top.
+// else into the bottom corner of the available area on the side with more room, away from the
+// other window's top, where its controls are.
 void placeBeside(QWidget* window, const QWidget* other);
 
 // A client size of at least design (where the window opens when its content fits) and at least

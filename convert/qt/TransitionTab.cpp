@@ -92,9 +92,10 @@ QWidget* TransitionTab::buildSide(const QString& title, const SideNames& names, 
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setHorizontalSpacing(2);
     layout->addWidget(side.caption, 0, 0);
-    layout->addWidget(side.sizeLabel, 0, 1);
-    layout->addWidget(side.bevel, 1, 0, 1, 2);
-    layout->addLayout(tools, 1, 2);
+    layout->addItem(new QSpacerItem(8, 0, QSizePolicy::Minimum), 0, 1);
+    layout->addWidget(side.sizeLabel, 0, 2);
+    layout->addWidget(side.bevel, 1, 0, 1, 3);
+    layout->addLayout(tools, 1, 3);
     return box;
 }
 

@@ -3,6 +3,7 @@
 
 #include "raster/FrameTable.h"
 #include "widgets/FormHelpers.h"
+#include "widgets/SlotGuard.h"
 
 #include <QAbstractItemModel>
 #include <QStyle>
@@ -70,10 +71,10 @@ TForm5::TForm5(QWidget* parent)
     StatusBar1->addWidget(StatusBar1Panel1, 1);
     layout->addWidget(StatusBar1);
 
-    connect(SpeedButton1, &QToolButton::clicked, this, &TForm5::SpeedButton1Click);
-    connect(SpeedButton2, &QToolButton::clicked, this, &TForm5::SpeedButton2Click);
-    connect(SpeedButton3, &QToolButton::clicked, this, &TForm5::SpeedButton3Click);
-    connect(SpeedButton4, &QToolButton::clicked, this, &TForm5::SpeedButton4Click);
+    connect(SpeedButton1, &QToolButton::clicked, this, guarded(this, &TForm5::SpeedButton1Click));
+    connect(SpeedButton2, &QToolButton::clicked, this, guarded(this, &TForm5::SpeedButton2Click));
+    connect(SpeedButton3, &QToolButton::clicked, this, guarded(this, &TForm5::SpeedButton3Click));
+    connect(SpeedButton4, &QToolButton::clicked, this, guarded(this, &TForm5::SpeedButton4Click));
 }
 
 TForm5::~TForm5() {
