@@ -4,6 +4,7 @@
 #include "widgets/Controls.h"
 
 #include <QEvent>
+#include <QHBoxLayout>
 #include <QLineEdit>
 
 namespace kelvara {
@@ -42,6 +43,17 @@ QLabel* sizeIcon(QWidget* parent, const QString& letter, const QString& hint) {
     font.setBold(true);
     icon->setFont(font);
     return icon;
+}
+
+QHBoxLayout* sizeRow(QWidget* parent, QWidget* width, QWidget* height) {
+    auto* row = new QHBoxLayout;
+    row->addWidget(sizeIcon(parent, "W", "Width"));
+    row->addWidget(width);
+    row->addSpacing(4);
+    row->addWidget(sizeIcon(parent, "H", "Height"));
+    row->addWidget(height);
+    row->addStretch(1);
+    return row;
 }
 
 void fitEditTo(QLineEdit* edit, const QString& sample) {

@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class QHBoxLayout;
 class QLineEdit;
 class QWidget;
 
@@ -20,6 +21,9 @@ template <typename T> T* named(T* widget, const char* name) {
 
 // A size icon: a small letter ("W", "H") whose hint says what the box beside it holds.
 QLabel* sizeIcon(QWidget* parent, const QString& letter, const QString& hint);
+
+// A width and a height in a row, each after its size icon: W [width] H [height].
+QHBoxLayout* sizeRow(QWidget* parent, QWidget* width, QWidget* height);
 
 // Runs fit now and again whenever the widget's font or style changes (a larger desktop font, a
 // style sheet), so that sizes worked out from the font follow it.

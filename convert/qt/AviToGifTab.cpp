@@ -20,7 +20,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSignalBlocker>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -85,17 +84,12 @@ void AviToGifTab::build() {
     Label2->setEnabled(false);
     for (QLabel* size : {Label1, Label2})
         minimumWidthFor(size, FiveDigits);
-    auto* areaLayout = compact(new QGridLayout(GroupBox2));
-    areaLayout->addWidget(RadioButton1, 0, 0, 1, 4);
-    areaLayout->addWidget(RadioButton2, 1, 0, 1, 4);
-    areaLayout->addWidget(Button8, 2, 0, 1, 4);
-    areaLayout->addWidget(sizeIcon(GroupBox2, "W", "Width"), 3, 0);
-    areaLayout->addWidget(Label1, 3, 1);
-    areaLayout->addWidget(sizeIcon(GroupBox2, "H", "Height"), 3, 2);
-    areaLayout->addWidget(Label2, 3, 3);
-    areaLayout->setColumnStretch(1, 1);
-    areaLayout->setColumnStretch(3, 1);
-    areaLayout->setRowStretch(4, 1);
+    auto* areaLayout = compact(new QVBoxLayout(GroupBox2));
+    areaLayout->addWidget(RadioButton1);
+    areaLayout->addWidget(RadioButton2);
+    areaLayout->addWidget(Button8);
+    areaLayout->addLayout(sizeRow(GroupBox2, Label1, Label2));
+    areaLayout->addStretch(1);
 
     // "GIF: window size": as the area, scaled, or typed.
     GroupBox8 = named(new QGroupBox("GIF: window size", this), "GroupBox8");
@@ -117,12 +111,8 @@ void AviToGifTab::build() {
     SpinEdit9 = named(new SpinEdit(Panel7), "SpinEdit9");
     auto* typedLayout = new QGridLayout(Panel7);
     typedLayout->setContentsMargins(0, 0, 0, 0);
-    typedLayout->addWidget(CheckBox2, 0, 0, 1, 5);
-    typedLayout->addWidget(sizeIcon(Panel7, "W", "Width"), 1, 0);
-    typedLayout->addWidget(SpinEdit8, 1, 1);
-    typedLayout->addWidget(sizeIcon(Panel7, "H", "Height"), 1, 2);
-    typedLayout->addWidget(SpinEdit9, 1, 3);
-    typedLayout->setColumnStretch(4, 1);
+    typedLayout->addWidget(CheckBox2, 0, 0);
+    typedLayout->addLayout(sizeRow(Panel7, SpinEdit8, SpinEdit9), 1, 0);
     for (SpinEdit* s : {SpinEdit8, SpinEdit9}) {
         s->setRange(0, 10000);
         fitEditTo(s, FiveDigits);
@@ -239,14 +229,7 @@ void AviToGifTab::connectHandlers() {
     // Values the program sets keep driving each other; a typed size sets the other side once.
     connect(SpinEdit8, &SpinEdit::valueChanged, this, guarded(this, &AviToGifTab::SpinEdit8Change));
     connect(SpinEdit9, &SpinEdit::valueChanged, this, guarded(this, &AviToGifTab::SpinEdit9Change));
-    connect(SpinEdit8, &SpinEdit::valueTyped, this, guarded([this] {
-                followTypedSize(SpinEdit8, SpinEdit9, m_host.state().videoRect.width(),
-                                m_host.state().videoRect.height());
-            }));
-    connect(SpinEdit9, &SpinEdit::valueTyped, this, guarded([this] {
-                followTypedSize(SpinEdit9, SpinEdit8, m_host.state().videoRect.height(),
-                                m_host.state().videoRect.width());
-            }));
+    keepTypedSizesInProportion(m_host, SpinEdit8, SpinEdit9, CheckBox2);
     connect(RadioButton3, &QRadioButton::clicked, this, guarded(this, &AviToGifTab::RadioButton3Click));
     connect(RadioButton4, &QRadioButton::clicked, this, guarded(this, &AviToGifTab::RadioButton4Click));
     connect(RadioButton5, &QRadioButton::clicked, this, guarded(this, &AviToGifTab::RadioButton5Click));
@@ -323,14 +306,6 @@ void AviToGifTab::SpinEdit9Change() {
     const QRect& video = m_host.state().videoRect;
     if (CheckBox2->isChecked())
         SpinEdit8->setValue(aspectSide(SpinEdit9->value(), video.height(), video.width()));
-}
-
-void AviToGifTab::followTypedSize(SpinEdit* typed, SpinEdit* other, int typedSide, int otherSide) {
-    if (!CheckBox2->isChecked())
-        return;
-    // Once: the other box's change does not come back to the box the user typed into.
-    const QSignalBlocker blocker(other);
-    other->setValue(aspectSide(typed->value(), typedSide, otherSide));
 }
 
 void AviToGifTab::resetRangeEdits() {

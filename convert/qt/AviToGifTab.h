@@ -54,8 +54,6 @@ public:
 private:
     void build();
     void connectHandlers();
-    // The other size box follows a size the user finished typing, computed once from it.
-    void followTypedSize(SpinEdit* typed, SpinEdit* other, int typedSide, int otherSide);
     void resetRangeEdits();
     // The tab after a run that built nothing: ready for another "Convert".
     void backToIdle();

@@ -24,7 +24,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
-#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -114,17 +113,10 @@ void GetFramesTab::build() {
     CheckBox3 = named(new QCheckBox("Maintain aspect ratio", GroupBox7), "CheckBox3");
     CheckBox3->setChecked(true);
     CheckBox3->setEnabled(false);
-    auto* sizes = new QHBoxLayout;
-    sizes->addWidget(sizeIcon(GroupBox7, "W", "Width"));
-    sizes->addWidget(SpinEdit10);
-    sizes->addSpacing(4);
-    sizes->addWidget(sizeIcon(GroupBox7, "H", "Height"));
-    sizes->addWidget(SpinEdit11);
-    sizes->addStretch(1);
     auto* sizeLayout = compact(new QGridLayout(GroupBox7));
     sizeLayout->addWidget(RadioButton10, 0, 0);
     sizeLayout->addWidget(RadioButton11, 0, 1);
-    sizeLayout->addLayout(sizes, 1, 0, 1, 3);
+    sizeLayout->addLayout(sizeRow(GroupBox7, SpinEdit10, SpinEdit11), 1, 0, 1, 3);
     sizeLayout->addWidget(CheckBox3, 2, 0, 1, 3);
     sizeLayout->setColumnStretch(2, 1);
 
@@ -177,14 +169,7 @@ void GetFramesTab::connectHandlers() {
     // Values the program sets keep driving each other; a typed size sets the other side once.
     connect(SpinEdit10, &SpinEdit::valueChanged, this, guarded(this, &GetFramesTab::SpinEdit10Change));
     connect(SpinEdit11, &SpinEdit::valueChanged, this, guarded(this, &GetFramesTab::SpinEdit11Change));
-    connect(SpinEdit10, &SpinEdit::valueTyped, this, guarded([this] {
-                followTypedSize(SpinEdit10, SpinEdit11, m_host.state().videoRect.width(),
-                                m_host.state().videoRect.height());
-            }));
-    connect(SpinEdit11, &SpinEdit::valueTyped, this, guarded([this] {
-                followTypedSize(SpinEdit11, SpinEdit10, m_host.state().videoRect.height(),
-                                m_host.state().videoRect.width());
-            }));
+    keepTypedSizesInProportion(m_host, SpinEdit10, SpinEdit11, CheckBox3);
     connect(Button12, &QPushButton::clicked, this, guarded(this, &GetFramesTab::Button12Click));
     connect(Button13, &QPushButton::clicked, this, guarded(this, &GetFramesTab::Button13Click));
     connect(Button14, &QPushButton::clicked, this, guarded(this, &GetFramesTab::Button14Click));
@@ -257,14 +242,6 @@ void GetFramesTab::SpinEdit11Change() {
     const QRect& video = m_host.state().videoRect;
     if (CheckBox3->isChecked())
         SpinEdit10->setValue(aspectSide(SpinEdit11->value(), video.height(), video.width()));
-}
-
-void GetFramesTab::followTypedSize(SpinEdit* typed, SpinEdit* other, int typedSide, int otherSide) {
-    if (!CheckBox3->isChecked())
-        return;
-    // Once: the other box's change does not come back to the box the user typed into.
-    const QSignalBlocker blocker(other);
-    other->setValue(aspectSide(typed->value(), typedSide, otherSide));
 }
 
 void GetFramesTab::Button12Click() {

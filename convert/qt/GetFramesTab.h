@@ -51,7 +51,6 @@ public:
 private:
     void build();
     void connectHandlers();
-    void followTypedSize(SpinEdit* typed, SpinEdit* other, int typedSide, int otherSide);
     void openViewer(int row);
 
     TabHost& m_host;

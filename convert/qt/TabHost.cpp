@@ -1,13 +1,18 @@
 // The job observer of the window and the shared "Save" of the two GIF tabs.
 #include "convert/qt/TabHost.h"
 
+#include "convert/AviToGif.h"
 #include "gif/GifDocument.h"
 #include "raster/Error.h"
 #include "raster/Stream.h"
+#include "widgets/Controls.h"
+#include "widgets/SlotGuard.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProgressBar>
+#include <QSignalBlocker>
 
 #include <algorithm>
 
@@ -39,6 +44,23 @@ void saveBuiltGif(TabHost& host) {
     MemoryStream bytes;
     built.SaveToStream(bytes);
     writeFileAtomically(path.toStdString(), bytes.bytes().data(), bytes.bytes().size());
+}
+
+void keepTypedSizesInProportion(TabHost& host, SpinEdit* width, SpinEdit* height, QCheckBox* lock) {
+    const auto follow = [&host, lock](SpinEdit* typed, SpinEdit* other, bool typedIsWidth) {
+        QObject::connect(typed, &SpinEdit::valueTyped, other,
+                         guarded([&host, lock, typed, other, typedIsWidth] {
+                             if (!lock->isChecked())
+                                 return;
+                             const QRect& video = host.state().videoRect;
+                             const int from = typedIsWidth ? video.width() : video.height();
+                             const int to = typedIsWidth ? video.height() : video.width();
+                             const QSignalBlocker once(other);
+                             other->setValue(aspectSide(typed->value(), from, to));
+                         }));
+    };
+    follow(width, height, true);
+    follow(height, width, false);
 }
 
 } // namespace kelvara

@@ -13,12 +13,14 @@
 #include <functional>
 #include <string>
 
+class QCheckBox;
 class QColor;
 class QProgressBar;
 class QWidget;
 
 namespace kelvara {
 
+class SpinEdit;
 class TGIFDocument;
 class TImageView;
 
@@ -115,5 +117,11 @@ private:
 // "Save" of the two GIF tabs: writes the built GIF document to the file the save dialog gives,
 // replacing an existing file only with the user's consent.
 void saveBuiltGif(TabHost& host);
+
+// A width and a height box kept in the video's proportions while lock is checked, for sizes the
+// user types: the value typed into one box, once the typing is finished, sets the other box once,
+// and the other box's change does not come back. (Values the program sets, and arrow steps, go
+// through the tab's own change handlers.)
+void keepTypedSizesInProportion(TabHost& host, SpinEdit* width, SpinEdit* height, QCheckBox* lock);
 
 } // namespace kelvara

@@ -1,7 +1,21 @@
 // The windows of the program for tests and scripted runs.
 #include "AppFixture.h"
 
+#include "support/AviWriter.h"
+
 namespace kelvara::test {
+
+std::string writeTestVideo(const ScratchDir& dir, const std::string& name, int w, int h, int count,
+                           const std::function<Color(int frame, int x, int y)>& colorAt) {
+    AviFixture f;
+    f.width = w;
+    f.height = h;
+    for (int i = 1; i <= count; ++i)
+        f.frames.push_back(dibBits24(w, h, [&](int x, int y) { return colorAt(i, x, y); }));
+    const std::string path = dir.file(name);
+    writeAvi(path, f);
+    return path;
+}
 
 AppWindows::AppWindows(std::optional<QRect> screen) {
     m_previousReporter = setFailureReporter([this](const QString& message) { failures << message; });

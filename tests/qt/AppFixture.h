@@ -4,6 +4,7 @@
 #include "app/Forms.h"
 #include "app/MainForm.h"
 #include "preview/qt/GifPreviewForm.h"
+#include "support/TestUtil.h"
 #include "widgets/SlotGuard.h"
 #include "widgets/WindowFit.h"
 
@@ -23,15 +24,22 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <string>
 
 namespace kelvara::test {
 
 // The screen the windows open on in the tests, whatever the test platform's screen: its available
 // area, less a panel along the top.
 inline constexpr QRect TestScreen(0, 24, 1280, 1000);
+
+// An AVI of count frames of w x h, written by the tests' own writer: frame i (1-based) has the
+// colour colorAt(i, x, y) at each pixel. Gives its path.
+std::string writeTestVideo(const ScratchDir& dir, const std::string& name, int w, int h, int count,
+                           const std::function<Color(int frame, int x, int y)>& colorAt);
 
 struct AppWindows {
     // The windows on a screen whose available area is screen; none keeps the platform's screen.

@@ -4,8 +4,6 @@
 #include "AppFixture.h"
 #include "app/HelpWindow.h"
 #include "convert/qt/TransitionTab.h"
-#include "support/AviWriter.h"
-#include "support/TestUtil.h"
 
 #include <QApplication>
 #include <QTest>
@@ -26,14 +24,7 @@ Color frameColor(int i) {
 }
 
 std::string video(const ScratchDir& dir, const std::string& name, int w, int h, int count) {
-    AviFixture f;
-    f.width = w;
-    f.height = h;
-    for (int i = 1; i <= count; ++i)
-        f.frames.push_back(dibBits24(w, h, [&](int, int) { return frameColor(i); }));
-    std::string path = dir.file(name);
-    writeAvi(path, f);
-    return path;
+    return writeTestVideo(dir, name, w, h, count, [](int i, int, int) { return frameColor(i); });
 }
 
 // Types into an edit as a user does: everything selected, then the keys.

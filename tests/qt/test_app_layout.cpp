@@ -3,8 +3,6 @@
 // the screen and beside the main window.
 #include "AppFixture.h"
 #include "app/HelpWindow.h"
-#include "support/AviWriter.h"
-#include "support/TestUtil.h"
 
 #include <QAbstractScrollArea>
 #include <QApplication>
@@ -27,14 +25,8 @@ using namespace kelvara::test;
 namespace {
 
 std::string video(const ScratchDir& dir, int w, int h, int count) {
-    AviFixture f;
-    f.width = w;
-    f.height = h;
-    for (int i = 1; i <= count; ++i)
-        f.frames.push_back(dibBits24(w, h, [&](int x, int y) { return rgbColor(x & 0xFF, y & 0xFF, i); }));
-    std::string path = dir.file("v" + std::to_string(w) + "x" + std::to_string(h) + ".avi");
-    writeAvi(path, f);
-    return path;
+    return writeTestVideo(dir, "v" + std::to_string(w) + "x" + std::to_string(h) + ".avi", w, h, count,
+                          [](int i, int x, int y) { return rgbColor(x & 0xFF, y & 0xFF, i); });
 }
 
 // The text a control shows: a mnemonic's ampersand is not drawn, a doubled one is drawn once.
