@@ -39,12 +39,12 @@ namespace kelvara {
 
 namespace {
 
-QToolButton* toolButton(QWidget* parent, const char* name, const QString& hint, QStyle::StandardPixmap icon) {
-    auto* b = named(new QToolButton(parent), name);
-    b->setToolTip(hint);
-    b->setIcon(parent->style()->standardIcon(icon));
-    b->setIconSize(QSize(20, 20));
-    return b;
+// The player's and the window's buttons: a 20-pixel icon, as their glyphs had.
+QToolButton* glyphButton(QWidget* parent, const char* name, const QString& hint,
+                         QStyle::StandardPixmap icon) {
+    QToolButton* button = toolButton(parent, name, hint, icon);
+    button->setIconSize(QSize(20, 20));
+    return button;
 }
 
 QString twoDigits(int v) {
@@ -129,12 +129,12 @@ void TForm1::setRealDialogs() {
 QWidget* TForm1::buildControlPanel() {
     ControlPanel = named(new QWidget(this), "ControlPanel");
     ControlPanel->setEnabled(false);
-    BitBtn3 = toolButton(ControlPanel, "BitBtn3", "Play", QStyle::SP_MediaPlay);
-    BitBtn4 = toolButton(ControlPanel, "BitBtn4", "Pause", QStyle::SP_MediaPause);
-    BitBtn5 = toolButton(ControlPanel, "BitBtn5", "Reset", QStyle::SP_MediaStop);
-    BitBtn1 = toolButton(ControlPanel, "BitBtn1", "Frame step -", QStyle::SP_MediaSeekBackward);
+    BitBtn3 = glyphButton(ControlPanel, "BitBtn3", "Play", QStyle::SP_MediaPlay);
+    BitBtn4 = glyphButton(ControlPanel, "BitBtn4", "Pause", QStyle::SP_MediaPause);
+    BitBtn5 = glyphButton(ControlPanel, "BitBtn5", "Reset", QStyle::SP_MediaStop);
+    BitBtn1 = glyphButton(ControlPanel, "BitBtn1", "Frame step -", QStyle::SP_MediaSeekBackward);
     BitBtn1->setEnabled(false);
-    BitBtn2 = toolButton(ControlPanel, "BitBtn2", "Frame step +", QStyle::SP_MediaSeekForward);
+    BitBtn2 = glyphButton(ControlPanel, "BitBtn2", "Frame step +", QStyle::SP_MediaSeekForward);
     BitBtn2->setEnabled(false);
     Edit1 = named(new QLineEdit(ControlPanel), "Edit1");
     Edit1->setToolTip("Frame step");
@@ -175,9 +175,9 @@ QWidget* TForm1::buildControlPanel() {
 void TForm1::buildFrame() {
     m_content = new QWidget(this);
 
-    SpeedButton5 = toolButton(m_content, "SpeedButton5", "Open AVI", QStyle::SP_DialogOpenButton);
-    SpeedButton6 = toolButton(m_content, "SpeedButton6", "Help", QStyle::SP_DialogHelpButton);
-    SpeedButton7 = toolButton(m_content, "SpeedButton7", "About", QStyle::SP_MessageBoxInformation);
+    SpeedButton5 = glyphButton(m_content, "SpeedButton5", "Open AVI", QStyle::SP_DialogOpenButton);
+    SpeedButton6 = glyphButton(m_content, "SpeedButton6", "Help", QStyle::SP_DialogHelpButton);
+    SpeedButton7 = glyphButton(m_content, "SpeedButton7", "About", QStyle::SP_MessageBoxInformation);
     auto infoEdit = [this](const char* name, const QString& hint, const QString& longest) {
         auto* e = named(new QLineEdit(m_content), name);
         e->setReadOnly(true);

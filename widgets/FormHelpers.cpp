@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QToolButton>
 
 namespace kelvara {
 
@@ -34,6 +35,13 @@ private:
 void followFont(QWidget* widget, std::function<void()> fit) {
     fit();
     new FontFollower(widget, std::move(fit));
+}
+
+QToolButton* toolButton(QWidget* parent, const char* name, const QString& hint, QStyle::StandardPixmap icon) {
+    auto* button = named(new QToolButton(parent), name);
+    button->setToolTip(hint);
+    button->setIcon(parent->style()->standardIcon(icon));
+    return button;
 }
 
 QLabel* sizeIcon(QWidget* parent, const QString& letter, const QString& hint) {

@@ -4,11 +4,13 @@
 
 #include <QLabel>
 #include <QString>
+#include <QStyle>
 
 #include <functional>
 
 class QHBoxLayout;
 class QLineEdit;
+class QToolButton;
 class QWidget;
 
 namespace kelvara {
@@ -18,6 +20,9 @@ template <typename T> T* named(T* widget, const char* name) {
     widget->setObjectName(name);
     return widget;
 }
+
+// A tool button showing one of the style's icons, its hint saying what it does.
+QToolButton* toolButton(QWidget* parent, const char* name, const QString& hint, QStyle::StandardPixmap icon);
 
 // A size icon: a small letter ("W", "H") whose hint says what the box beside it holds.
 QLabel* sizeIcon(QWidget* parent, const QString& letter, const QString& hint);

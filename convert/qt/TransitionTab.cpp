@@ -28,11 +28,9 @@ namespace {
 constexpr QSize ThumbnailSize(192, 136);
 
 QToolButton* flatButton(QWidget* parent, const char* name, const QString& hint, QStyle::StandardPixmap icon) {
-    auto* b = named(new QToolButton(parent), name);
-    b->setToolTip(hint);
-    b->setAutoRaise(true);
-    b->setIcon(parent->style()->standardIcon(icon));
-    return b;
+    QToolButton* button = toolButton(parent, name, hint, icon);
+    button->setAutoRaise(true);
+    return button;
 }
 
 } // namespace
