@@ -76,8 +76,7 @@ TForm1::TForm1(const Windows& windows, QWidget* parent) : QWidget(parent), m_win
     setRealDialogs();
     FormCreate();
     setWindowSize(752, 303);
-    const QRect area = availableArea(this);
-    move(area.center() - QPoint(width() / 2, height() / 2));
+    centreOnScreen(this);
 }
 
 TForm1::~TForm1() {
