@@ -428,6 +428,10 @@ void TForm1::setPlayerButtons(bool play, bool pause, bool reset) {
     BitBtn5->setEnabled(reset);
 }
 
+QRect TForm1::controlsOnScreen() {
+    return QRect(m_content->mapToGlobal(QPoint(0, 0)), m_content->size());
+}
+
 void TForm1::showFileName() {
     Label21->setText(QString::fromStdString(m_state.videoFileName));
 }

@@ -144,6 +144,7 @@ public:
     SharedState& state() override { return m_state; }
     Dialogs& dialogs() override { return m_dialogs; }
     QWidget* mainWindow() override { return this; }
+    QRect controlsOnScreen() override;
     QProgressBar* progressBar() override { return ProgressBar1; }
     void setOpenAviEnabled(bool enabled) override;
     void setPlayerButtons(bool play, bool pause, bool reset) override;

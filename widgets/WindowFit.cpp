@@ -13,6 +13,8 @@ namespace {
 
 // Margin between a window and the one it opens beside.
 constexpr int Gap = 8;
+// The least height a window is made shorter to, to keep clear of another window's controls.
+constexpr int MinimumHeight = 120;
 
 QRect screenArea(const QWidget* window) {
     QScreen* screen = window ? window->screen() : nullptr;
@@ -61,7 +63,8 @@ QSize largestClientSize(const QWidget* window) {
 
 void keepOnScreen(QWidget* window) {
     const QRect area = availableArea(window);
-    QRect outer = frameRect(window);
+    const QRect frame = frameRect(window);
+    QRect outer = frame;
     if (outer.right() > area.right())
         outer.moveRight(area.right());
     if (outer.bottom() > area.bottom())
@@ -70,24 +73,33 @@ void keepOnScreen(QWidget* window) {
         outer.moveLeft(area.left());
     if (outer.top() < area.top())
         outer.moveTop(area.top());
-    // A window's position is that of its frame.
-    window->move(outer.topLeft());
+    // Moved by as much as the frame must move; a window's position is that of its frame.
+    window->move(window->pos() + (outer.topLeft() - frame.topLeft()));
 }
 
-void placeBeside(QWidget* window, const QWidget* other) {
+void placeBeside(QWidget* window, const QWidget* other, const QRect& keepClear) {
     const QRect area = availableArea(window);
     const QMargins frame = windowFrame(window);
-    const QSize outer = window->size().grownBy(frame);
+    QSize outer = window->size().grownBy(frame);
     const QRect beside = frameRect(other);
     QPoint at;
-    if (beside.right() + Gap + outer.width() <= area.right())
+    if (beside.right() + Gap + outer.width() <= area.right()) {
         at = {beside.right() + Gap, beside.top()};
-    else if (beside.left() - Gap - outer.width() >= area.left())
+    } else if (beside.left() - Gap - outer.width() >= area.left()) {
         at = {beside.left() - Gap - outer.width(), beside.top()};
-    else if (area.right() - beside.right() >= beside.left() - area.left())
+    } else {
         at = {area.right() - outer.width(), area.bottom() - outer.height()};
-    else
-        at = {area.left(), area.bottom() - outer.height()};
+        if (area.right() - beside.right() < beside.left() - area.left())
+            at.setX(area.left());
+        // Over the other window, but not over its controls: below them, made shorter where the
+        // screen has not the room (the window's view scrolls).
+        const int below = keepClear.isNull() ? area.bottom() : keepClear.bottom() + Gap;
+        if (QRect(at, outer).intersects(keepClear) && area.bottom() - below >= MinimumHeight) {
+            outer.setHeight(std::min(outer.height(), area.bottom() - below));
+            window->resize(outer.shrunkBy(frame));
+            at.setY(area.bottom() - outer.height());
+        }
+    }
     at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() - outer.height())));
     window->move(at);
     keepOnScreen(window);

@@ -31,9 +31,10 @@ QSize largestClientSize(const QWidget* window);
 void keepOnScreen(QWidget* window);
 
 // Moves a window beside another: to the right of it where the screen has room, else to its left,
-// else into the bottom corner of the available area on the side with more room, away from the
-// other window's top, where its controls are.
-void placeBeside(QWidget* window, const QWidget* other);
+// else into the bottom corner of the available area on the side with more room. There it keeps
+// clear of keepClear (the other window's controls, in screen coordinates), made shorter if it
+// must; its content is expected to scroll.
+void placeBeside(QWidget* window, const QWidget* other, const QRect& keepClear = {});
 
 // A client size of at least design (where the window opens when its content fits) and at least
 // what the content needs, but no larger than the available area allows.

@@ -434,7 +434,8 @@ void AviToGifTab::Button5Click() {
     }
     StatusBar2Panel1->setText(QString::fromStdString(result.statusText));
     if (m_preview)
-        m_preview->startPreview(result.gifWidth, result.gifHeight, result.frames, m_host.mainWindow());
+        m_preview->startPreview(result.gifWidth, result.gifHeight, result.frames, m_host.mainWindow(),
+                                m_host.controlsOnScreen());
     PreviewTimer->setInterval(state.gifDelay);
     PreviewTimer->start();
     Button4->setEnabled(true);

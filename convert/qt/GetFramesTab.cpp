@@ -362,7 +362,7 @@ void GetFramesTab::openViewer(int row) {
     if (!m_viewer)
         return;
     if (!m_viewerPlaced) {
-        placeBeside(m_viewer, m_host.mainWindow());
+        placeBeside(m_viewer, m_host.mainWindow(), m_host.controlsOnScreen());
         m_viewerPlaced = true;
     }
     m_viewer->openAtPosition(row, m_frames, ListBox1, SpinEdit10->value(), SpinEdit11->value());

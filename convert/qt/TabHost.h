@@ -71,8 +71,10 @@ public:
 
     virtual SharedState& state() = 0;
     virtual Dialogs& dialogs() = 0;
-    // The window itself: the preview windows open beside it.
+    // The window itself: the preview windows open beside it, and where they cannot, keep clear
+    // of its controls (in screen coordinates).
     virtual QWidget* mainWindow() = 0;
+    virtual QRect controlsOnScreen() = 0;
     virtual QProgressBar* progressBar() = 0;
 
     // "Open AVI" and the player's Play, Pause and Reset, which the jobs lock.

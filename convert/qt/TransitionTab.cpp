@@ -374,7 +374,8 @@ void TransitionTab::Button21Click() {
     Button24->setEnabled(true);
     Button22->setEnabled(false);
     if (m_preview)
-        m_preview->startPreview(result.width, result.height, result.frames, m_host.mainWindow());
+        m_preview->startPreview(result.width, result.height, result.frames, m_host.mainWindow(),
+                                m_host.controlsOnScreen());
     TransitTimer->setInterval(result.delayHundredths * 10);
     TransitTimer->start();
 }

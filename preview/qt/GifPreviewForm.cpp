@@ -43,7 +43,8 @@ GifPreviewForm::GifPreviewForm(const QString& objectName, QWidget* parent)
     resize(132 + 2 * Border, 43 + 2 * Border);
 }
 
-void GifPreviewForm::startPreview(int width, int height, int frameCount, const QWidget* mainWindow) {
+void GifPreviewForm::startPreview(int width, int height, int frameCount, const QWidget* mainWindow,
+                                  const QRect& mainWindowControls) {
     const QSize gif(std::max(1, width), std::max(1, height));
     GIFview->setFixedSize(gif);
     const QSize wanted = gif + QSize(2 * Border, 2 * Border);
@@ -60,7 +61,7 @@ void GifPreviewForm::startPreview(int width, int height, int frameCount, const Q
     m_frameCount = frameCount;
     m_cursor = 1;
     if (mainWindow)
-        placeBeside(this, mainWindow);
+        placeBeside(this, mainWindow, mainWindowControls);
     show();
 }
 

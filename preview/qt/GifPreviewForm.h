@@ -21,8 +21,9 @@ public:
     TImageView* GIFview = nullptr;
 
     // Start, at the end of a job: client size gw x gh (within the screen: a larger GIF scrolls),
-    // view cleared, shown beside the main window; cursor 1.
-    void startPreview(int width, int height, int frameCount, const QWidget* mainWindow);
+    // view cleared, shown beside the main window, clear of its controls; cursor 1.
+    void startPreview(int width, int height, int frameCount, const QWidget* mainWindow,
+                      const QRect& mainWindowControls = {});
     // One timer tick: show entry [cursor] of the table, then step the cursor, wrapping after the
     // last built frame. The cursor never leaves 1 .. min(frame count, table size).
     void tick(FrameTable& table);

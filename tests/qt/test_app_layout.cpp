@@ -314,10 +314,20 @@ TEST(Layout, PreviewsOpenBesideTheMainWindowSizedToTheirGif) {
     EXPECT_TRUE(TestScreen.contains(preview.geometry()));
     f.Button4Click();
 
+    // No room beside the main window: the preview keeps clear of its controls, over the video
+    // area, made shorter (its view scrolls).
+    const QRect narrow(0, 0, 1024, 1000);
+    setAvailableAreaSource([narrow](const QWidget*) { return narrow; });
+    f.move(90, 0);
+    app.gifForm2->startPreview(400, 700, 1, &f, f.controlsOnScreen());
+    const QRect outer = app.gifForm2->geometry().marginsAdded(windowFrame(app.gifForm2.get()));
+    EXPECT_TRUE(narrow.contains(outer));
+    EXPECT_FALSE(outer.intersects(f.controlsOnScreen()));
+    EXPECT_LT(app.gifForm2->height(), 700);
+    EXPECT_EQ(app.gifForm2->GIFview->size(), QSize(400, 700));
+
     // A GIF larger than the screen: the window keeps to the screen and its view scrolls.
     const QRect small(0, 0, 1024, 600);
-    app.form1->Button21Click(); // the transition tab, at its 10 x 10 size
-    f.Button23Click();
     setAvailableAreaSource([small](const QWidget*) { return small; });
     app.gifForm2->startPreview(1500, 900, 1, &f);
     EXPECT_TRUE(small.contains(app.gifForm2->geometry().marginsAdded(windowFrame(app.gifForm2.get()))));
