@@ -1,30 +1,22 @@
-// The application and its default exception handler.
+// The application and its last-resort exception handler.
 #include "app/Application.h"
 
-#include <QMessageBox>
-
-#include <exception>
+#include "widgets/SlotGuard.h"
 
 namespace kelvara {
 
 KelvaraApplication::KelvaraApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // The title message boxes take as their caption. It is not set as the display name, which
+    // the desktop would append to every window's caption.
     setApplicationName(ApplicationTitle);
-    setApplicationDisplayName(ApplicationTitle);
-}
-
-void showException(const std::exception& e) {
-    QMessageBox::critical(QApplication::activeWindow(), ApplicationTitle, QString::fromUtf8(e.what()));
 }
 
 bool KelvaraApplication::notify(QObject* receiver, QEvent* event) {
-    try {
-        return QApplication::notify(receiver, event);
-    } catch (const std::exception& e) {
-        showException(e);
-    } catch (...) {
-        QMessageBox::critical(QApplication::activeWindow(), ApplicationTitle, "Unknown error");
-    }
-    return false;
+    // The handlers are connected through a guard that stops their exceptions; this catches what
+    // would still come out of an event handler.
+    bool delivered = false;
+    runGuarded([&] { delivered = QApplication::notify(receiver, event); });
+    return delivered;
 }
 
 } // namespace kelvara

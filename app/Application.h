@@ -10,12 +10,9 @@ inline constexpr const char* ApplicationTitle = "Kelvara 5.2";
 class KelvaraApplication : public QApplication {
 public:
     KelvaraApplication(int& argc, char** argv);
-    // Delivers an event; an exception out of a handler is shown in a message box with the
-    // application title and the exception's message, and the handler's remaining steps are skipped.
+    // Delivers an event. The last resort for an exception out of an event handler: it is shown
+    // as a handler's failure is (SlotGuard.h); handlers connected to signals never get here.
     bool notify(QObject* receiver, QEvent* event) override;
 };
-
-// Shows an exception's message as the default handler does.
-void showException(const std::exception& e);
 
 } // namespace kelvara
