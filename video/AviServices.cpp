@@ -285,6 +285,7 @@ struct AviFrameDecoder::State {
     int64_t positionOffset = 0;
     std::unique_ptr<SwsContext, SwsDeleter> sws;
     int swsWidth = 0, swsHeight = 0, swsFormat = -1;
+    int largestWidth = 0, largestHeight = 0; // 0: no bound but the decoder's own
     std::vector<uint8_t> dib;
     std::vector<uint8_t> rgb;
 
@@ -478,9 +479,16 @@ bool AviFrameDecoder::firstPictureSize(int& width, int& height) {
     return width > 0 && height > 0;
 }
 
+void AviFrameDecoder::setLargestPicture(int width, int height) {
+    m_state->largestWidth = width;
+    m_state->largestHeight = height;
+}
+
 const uint8_t* AviFrameDecoder::State::pack(const AVFrame* frame) {
     const int w = frame->width, h = frame->height;
     if (w <= 0 || h <= 0 || int64_t(w) * h > MaxVideoPictureArea)
+        return nullptr;
+    if ((largestWidth > 0 && w > largestWidth) || (largestHeight > 0 && h > largestHeight))
         return nullptr;
     const auto fmt = static_cast<AVPixelFormat>(frame->format);
     int bits = 24;

@@ -57,11 +57,13 @@ void FrameReader::open(const std::string& path) {
         m_work = std::make_unique<Bitmap>();
         // The format's size is only a claim: the first picture says what the decoder makes, and
         // the size reported never exceeds it, so no job makes pictures of a size no frame has.
-        // A claim that no picture bears out and that no picture could have is refused.
+        // A later picture larger than the first is damage and gives no frame. A claim that no
+        // picture bears out and that no picture could have is refused.
         int width = 0, height = 0;
         if (firstPictureSize(path, width, height)) {
             m_pictureWidth = width;
             m_pictureHeight = height;
+            m_decoder->setLargestPicture(width, height);
         } else {
             const VideoFacts claimed = facts();
             if (claimed.width <= 0 || claimed.height <= 0 ||
