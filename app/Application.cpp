@@ -1,43 +1,22 @@
-// The application and its default exception handler.
+// The application and its last-resort exception handler.
 #include "app/Application.h"
 
-#include "video/FrameSource.h"
-
-#include <QFileInfo>
-#include <QMessageBox>
-
-#include <exception>
+#include "widgets/SlotGuard.h"
 
 namespace kelvara {
 
 KelvaraApplication::KelvaraApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // The title message boxes take as their caption. It is not set as the display name, which
+    // the desktop would append to every window's caption.
     setApplicationName(ApplicationTitle);
-    setApplicationDisplayName(ApplicationTitle);
-}
-
-QString exceptionText(const std::exception& e) {
-    QString text = QString::fromUtf8(e.what());
-    // A video the frame source cannot open: its name and the reason, under the message.
-    const auto* source = dynamic_cast<const FrameSourceError*>(&e);
-    if (source && !source->reason().empty())
-        text += "\n" + QFileInfo(QString::fromStdString(source->file())).fileName() + ": " +
-                QString::fromStdString(source->reason());
-    return text;
-}
-
-void showException(const std::exception& e) {
-    QMessageBox::critical(QApplication::activeWindow(), ApplicationTitle, exceptionText(e));
 }
 
 bool KelvaraApplication::notify(QObject* receiver, QEvent* event) {
-    try {
-        return QApplication::notify(receiver, event);
-    } catch (const std::exception& e) {
-        showException(e);
-    } catch (...) {
-        QMessageBox::critical(QApplication::activeWindow(), ApplicationTitle, "Unknown error");
-    }
-    return false;
+    // The handlers are connected through a guard that stops their exceptions; this catches what
+    // would still come out of an event handler.
+    bool delivered = false;
+    runGuarded([&] { delivered = QApplication::notify(receiver, event); });
+    return delivered;
 }
 
 } // namespace kelvara

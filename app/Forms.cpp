@@ -1,9 +1,11 @@
 // The secondary windows of the program.
 #include "app/Forms.h"
 
+#include "widgets/WindowFit.h"
+
 #include <QFile>
+#include <QHBoxLayout>
 #include <QPainter>
-#include <QScreen>
 #include <QVBoxLayout>
 
 #include <csetjmp>
@@ -52,11 +54,6 @@ QImage decodeJpeg(const QByteArray& bytes) {
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
     return image;
-}
-
-void centreOnScreen(QWidget* w) {
-    if (QScreen* screen = w->screen())
-        w->move(screen->availableGeometry().center() - QPoint(w->width() / 2, w->height() / 2));
 }
 
 } // namespace
@@ -132,22 +129,43 @@ TForm2::TForm2(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
     setObjectName("Form2");
     setWindowTitle("Frame number");
-    setFixedSize(229, 110);
     Label1 = new QLabel("Put the frame number", this);
     Label1->setObjectName("Label1");
-    Label1->setGeometry(12, 10, 205, 20);
     Edit1 = new QLineEdit(this);
     Edit1->setObjectName("Edit1");
-    Edit1->setGeometry(12, 36, 205, 22);
+    Label1->setBuddy(Edit1);
     Button2 = new QPushButton("OK", this);
     Button2->setObjectName("Button2");
-    Button2->setGeometry(36, 72, 75, 25);
     Button2->setDefault(true);
     Button1 = new QPushButton("Cancel", this);
     Button1->setObjectName("Button1");
-    Button1->setGeometry(118, 72, 75, 25);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(Button2);
+    buttons->addWidget(Button1);
+    buttons->addStretch(1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(Label1);
+    layout->addWidget(Edit1);
+    layout->addStretch(1);
+    layout->addLayout(buttons);
+    fitToContent();
     connect(Button2, &QPushButton::clicked, this, &QDialog::accept);
     connect(Button1, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+// 229 x 110 when the prompt fits; a longer prompt (a video of many frames) or a larger font
+// widens it.
+void TForm2::fitToContent() {
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    fixAtOpeningSize(this, QSize(229, 110));
+}
+
+void TForm2::showEvent(QShowEvent* event) {
+    fitToContent();
+    centreOnScreen(this);
+    QDialog::showEvent(event);
 }
 
 } // namespace kelvara

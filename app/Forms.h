@@ -67,6 +67,12 @@ public:
     QLineEdit* Edit1 = nullptr;
     QPushButton* Button1 = nullptr; // Cancel
     QPushButton* Button2 = nullptr; // OK
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void fitToContent();
 };
 
 } // namespace kelvara

@@ -2,21 +2,36 @@
 #include "app/MainForm.h"
 
 #include "app/Forms.h"
-#include "convert/TransitionRenderer.h"
+#include "app/HelpWindow.h"
+#include "convert/qt/AviToGifTab.h"
+#include "convert/qt/GetFramesTab.h"
+#include "convert/qt/TransitionTab.h"
 #include "preview/qt/GifPreviewForm.h"
-#include "raster/Error.h"
+#include "preview/qt/ImageView.h"
+#include "widgets/FormHelpers.h"
+#include "widgets/SlotGuard.h"
+#include "widgets/WindowFit.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QColorDialog>
+#include <QComboBox>
 #include <QCoreApplication>
-#include <QDesktopServices>
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QScreen>
-#include <QUrl>
+#include <QProgressBar>
+#include <QScrollArea>
+#include <QSlider>
+#include <QStyleOptionSlider>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
 
 #include <cmath>
 
@@ -30,38 +45,30 @@ const char* const OpenVideoFilter =
     "Video files (*.avi *.mp4 *.m4v *.mov *.mkv *.webm *.mpg *.mpeg *.ts *.flv *.ogv *.wmv);;"
     "AVI files (*.avi);;All files (*)";
 
-template <typename T> T* named(T* widget, const char* name) {
-    widget->setObjectName(name);
-    return widget;
-}
-
-QToolButton* toolButton(QWidget* parent, const char* name, const QString& hint, QStyle::StandardPixmap icon) {
-    auto* b = named(new QToolButton(parent), name);
-    b->setToolTip(hint);
-    b->setIcon(parent->style()->standardIcon(icon));
-    return b;
+// The player's and the window's buttons: a 20-pixel icon, as their glyphs had.
+QToolButton* glyphButton(QWidget* parent, const char* name, const QString& hint,
+                         QStyle::StandardPixmap icon) {
+    QToolButton* button = toolButton(parent, name, hint, icon);
+    button->setIconSize(QSize(20, 20));
+    return button;
 }
 
 QString twoDigits(int v) {
     return v < 10 ? "0" + QString::number(v) : QString::number(v);
 }
 
+// The filter of the picture-open dialog: every type the picture reader reads.
+const char* const PictureFilter =
+    "All pictures (*.jpg *.jpeg *.jpe *.jp2 *.j2k *.jpc *.j2c *.png *.tif *.tiff *.fax *.g3n *.g3f *.pcx "
+    "*.gif "
+    "*.wmf *.emf *.bmp *.dib *.rle *.cur *.ico *.tga *.targa *.vda *.icb *.vst *.win *.pxm *.ppm *.pgm "
+    "*.pbm);;"
+    "JPEG (*.jpg *.jpeg *.jpe);;JPEG 2000 (*.jp2 *.j2k *.jpc *.j2c);;PNG (*.png);;"
+    "TIFF (*.tif *.tiff *.fax *.g3n *.g3f);;PCX (*.pcx);;GIF (*.gif);;Metafiles (*.wmf *.emf);;"
+    "Windows bitmaps (*.bmp *.dib *.rle);;Cursors and icons (*.cur *.ico);;"
+    "Targa (*.tga *.targa *.vda *.icb *.vst *.win);;Portable anymaps (*.pxm *.ppm *.pgm *.pbm)";
+
 } // namespace
-
-// ---- observer of jobs run from the window ----
-
-void WindowJobObserver::setProgressRange(int minimum, int maximum) {
-    m_bar->setMinimum(minimum);
-    m_bar->setMaximum(maximum);
-}
-
-void WindowJobObserver::setProgressPosition(int position) {
-    m_bar->setValue(std::clamp(position, m_bar->minimum(), m_bar->maximum()));
-}
-
-void WindowJobObserver::pumpMessages() {
-    QCoreApplication::processEvents();
-}
 
 // ---- construction ----
 
@@ -72,80 +79,73 @@ TForm1::TForm1(const Windows& windows, QWidget* parent) : QWidget(parent), m_win
                    Qt::WindowCloseButtonHint);
     buildFrame();
     connectHandlers();
-
-    chooseOpenFile = [this] {
-        return QFileDialog::getOpenFileName(this, QString(), QString(), OpenVideoFilter);
-    };
-    chooseSaveFile = [this] {
-        QFileDialog dialog(this, "Save GIF", QString(), "GIF files (*.gif)");
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setDefaultSuffix("gif");
-        dialog.setOption(QFileDialog::DontConfirmOverwrite);
-        return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
-    };
-    confirmReplace = [this](const QString& path) {
-        return QMessageBox::question(this, "Kelvara 5.2", "\"" + path + "\" already exists. Replace it?") ==
-               QMessageBox::Yes;
-    };
-    showWarning = [this](const QString& caption, const QString& text) {
-        QMessageBox::warning(this, caption, text, QMessageBox::Ok);
-    };
+    setRealDialogs();
     FormCreate();
     setWindowSize(752, 303);
-    if (QScreen* screen = this->screen())
-        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    centreOnScreen(this);
 }
 
 TForm1::~TForm1() {
     FormDestroy();
 }
 
-void TForm1::setWindowSize(int width, int height) {
-    setFixedSize(width, height);
-    ProgressBar1->setGeometry(0, height - 10, width, 10);
+void TForm1::setRealDialogs() {
+    m_dialogs.chooseOpenFile = [this] {
+        return QFileDialog::getOpenFileName(this, QString(), QString(), OpenVideoFilter);
+    };
+    m_dialogs.chooseSaveFile = [this] {
+        QFileDialog dialog(this, "Save GIF", QString(), "GIF files (*.gif)");
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix("gif");
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+        return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+    };
+    m_dialogs.confirmReplace = [this](const QString& path) {
+        return QMessageBox::question(this, "Kelvara 5.2", "\"" + path + "\" already exists. Replace it?") ==
+               QMessageBox::Yes;
+    };
+    m_dialogs.showWarning = [this](const QString& caption, const QString& text) {
+        QMessageBox::warning(this, caption, text, QMessageBox::Ok);
+    };
+    m_dialogs.chooseOpenPicture = [this] {
+        return QFileDialog::getOpenFileName(this, "Open image", QString(), PictureFilter);
+    };
+    m_dialogs.chooseColor = [this](QColor& color) {
+        QColor chosen = QColorDialog::getColor(color, this);
+        if (!chosen.isValid())
+            return false;
+        color = chosen;
+        return true;
+    };
+    m_dialogs.askFrameNumber = [this] {
+        return m_windows.form2 && m_windows.form2->exec() == QDialog::Accepted;
+    };
+    TSAVEparam* saveParam = m_windows.saveParam;
+    m_dialogs.runSaveDialog = [saveParam](StillImageFormat& page, const Bitmap& source,
+                                          StillImageSaveOptions& options) {
+        if (!saveParam || !saveParam->execute(page, source, options))
+            return false;
+        page = saveParam->page();
+        return true;
+    };
+    m_dialogs.chooseFolder = [this] { return QFileDialog::getExistingDirectory(this, "Save frames to"); };
 }
 
-void TForm1::buildFrame() {
-    SpeedButton5 = toolButton(this, "SpeedButton5", "Open AVI", QStyle::SP_DialogOpenButton);
-    SpeedButton6 = toolButton(this, "SpeedButton6", "Help", QStyle::SP_DialogHelpButton);
-    SpeedButton7 = toolButton(this, "SpeedButton7", "About", QStyle::SP_MessageBoxInformation);
-    SpeedButton5->setGeometry(5, 5, 28, 28);
-    SpeedButton6->setGeometry(35, 5, 28, 28);
-    SpeedButton7->setGeometry(65, 5, 28, 28);
-
-    auto infoEdit = [this](const char* name, const QString& hint, int x, int w) {
-        auto* e = named(new QLineEdit(this), name);
-        e->setReadOnly(true);
-        e->setToolTip(hint);
-        e->setStyleSheet("QLineEdit { background: black; color: rgb(240, 202, 166); }");
-        e->setGeometry(x, 8, w, 22);
-        return e;
-    };
-    Edit9 = infoEdit("Edit9", "Frame size (width x height)", 100, 110);
-    Edit8 = infoEdit("Edit8", "Time length", 215, 150);
-    Edit6 = infoEdit("Edit6", "Frames count", 370, 110);
-
+QWidget* TForm1::buildControlPanel() {
     ControlPanel = named(new QWidget(this), "ControlPanel");
-    ControlPanel->setGeometry(5, 40, 240, 64);
     ControlPanel->setEnabled(false);
-    BitBtn3 = toolButton(ControlPanel, "BitBtn3", "Play", QStyle::SP_MediaPlay);
-    BitBtn4 = toolButton(ControlPanel, "BitBtn4", "Pause", QStyle::SP_MediaPause);
-    BitBtn5 = toolButton(ControlPanel, "BitBtn5", "Reset", QStyle::SP_MediaStop);
-    BitBtn1 = toolButton(ControlPanel, "BitBtn1", "Frame step -", QStyle::SP_MediaSeekBackward);
-    BitBtn2 = toolButton(ControlPanel, "BitBtn2", "Frame step +", QStyle::SP_MediaSeekForward);
-    BitBtn3->setGeometry(0, 2, 28, 28);
-    BitBtn4->setGeometry(30, 2, 28, 28);
-    BitBtn5->setGeometry(60, 2, 28, 28);
-    BitBtn1->setGeometry(100, 2, 28, 28);
+    BitBtn3 = glyphButton(ControlPanel, "BitBtn3", "Play", QStyle::SP_MediaPlay);
+    BitBtn4 = glyphButton(ControlPanel, "BitBtn4", "Pause", QStyle::SP_MediaPause);
+    BitBtn5 = glyphButton(ControlPanel, "BitBtn5", "Reset", QStyle::SP_MediaStop);
+    BitBtn1 = glyphButton(ControlPanel, "BitBtn1", "Frame step -", QStyle::SP_MediaSeekBackward);
     BitBtn1->setEnabled(false);
-    BitBtn2->setGeometry(196, 2, 28, 28);
+    BitBtn2 = glyphButton(ControlPanel, "BitBtn2", "Frame step +", QStyle::SP_MediaSeekForward);
     BitBtn2->setEnabled(false);
     Edit1 = named(new QLineEdit(ControlPanel), "Edit1");
     Edit1->setToolTip("Frame step");
-    Edit1->setGeometry(132, 5, 40, 22);
+    fitEditTo(Edit1, "00000");
     Edit1->setEnabled(false);
     UpDown1 = named(new UpDown(ControlPanel), "UpDown1");
-    UpDown1->setGeometry(174, 2, 18, 28);
     UpDown1->setMinimum(1);
     UpDown1->setBuddy(Edit1);
     UpDown1->setPosition(1);
@@ -155,158 +155,176 @@ void TForm1::buildFrame() {
     TrackBar2->setRange(0, 100);
     TrackBar2->setSingleStep(1);
     TrackBar2->setValue(100);
-    TrackBar2->setGeometry(0, 38, 230, 22);
 
-    Label21 = named(new QLabel(this), "Label21");
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(2);
+    buttons->addWidget(BitBtn3);
+    buttons->addWidget(BitBtn4);
+    buttons->addWidget(BitBtn5);
+    buttons->addSpacing(10);
+    buttons->addWidget(BitBtn1);
+    auto* step = new QHBoxLayout;
+    step->setSpacing(0);
+    step->addWidget(Edit1);
+    step->addWidget(UpDown1);
+    buttons->addLayout(step);
+    buttons->addWidget(BitBtn2);
+    buttons->addStretch(1);
+    auto* layout = new QVBoxLayout(ControlPanel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(buttons);
+    layout->addWidget(TrackBar2);
+    return ControlPanel;
+}
+
+void TForm1::buildFrame() {
+    m_content = new QWidget(this);
+
+    SpeedButton5 = glyphButton(m_content, "SpeedButton5", "Open AVI", QStyle::SP_DialogOpenButton);
+    SpeedButton6 = glyphButton(m_content, "SpeedButton6", "Help", QStyle::SP_DialogHelpButton);
+    SpeedButton7 = glyphButton(m_content, "SpeedButton7", "About", QStyle::SP_MessageBoxInformation);
+    auto infoEdit = [this](const char* name, const QString& hint, const QString& longest) {
+        auto* e = named(new QLineEdit(m_content), name);
+        e->setReadOnly(true);
+        e->setToolTip(hint);
+        e->setStyleSheet("QLineEdit { background: black; color: rgb(240, 202, 166); }");
+        fitEditTo(e, longest);
+        return e;
+    };
+    Edit9 = infoEdit("Edit9", "Frame size (width x height)", "00000 x 00000");
+    Edit8 = infoEdit("Edit8", "Time length", "00:00:00 / 00:00:00");
+    Edit6 = infoEdit("Edit6", "Frames count", "000000 / 000000");
+    auto* top = new QHBoxLayout;
+    for (QWidget* w : std::initializer_list<QWidget*>{SpeedButton5, SpeedButton6, SpeedButton7})
+        top->addWidget(w);
+    top->addSpacing(6);
+    for (QWidget* w : std::initializer_list<QWidget*>{Edit9, Edit8, Edit6})
+        top->addWidget(w);
+    top->addStretch(1);
+
+    Label21 = named(new ElidingLabel(m_content), "Label21");
     QFont bold = Label21->font();
     bold.setBold(true);
     Label21->setFont(bold);
-    Label21->setGeometry(5, 110, 240, 20);
-    m_soundStatus = named(new QLabel(this), "SoundStatus");
-    m_soundStatus->setGeometry(5, 132, 240, 34);
+    m_soundStatus = named(new QLabel(m_content), "SoundStatus");
     m_soundStatus->setWordWrap(true);
     m_soundStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The sound line takes the room the left column has; it does not widen the window.
+    m_soundStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    auto* left = new QVBoxLayout;
+    left->addWidget(buildControlPanel());
+    left->addWidget(Label21);
+    left->addWidget(m_soundStatus, 1);
 
-    PageControl1 = named(new QTabWidget(this), "PageControl1");
-    PageControl1->setGeometry(250, 30, 497, 202);
-    auto* getFrames = new QWidget;
-    auto* aviToGif = new QWidget;
-    auto* transitions = new QWidget;
-    PageControl1->addTab(getFrames, "Get frames");
-    PageControl1->addTab(aviToGif, "AVI to animated GIF");
-    PageControl1->addTab(transitions, "Transition effects");
-    buildGetFramesTab(getFrames);
-    buildGifTab(aviToGif);
-    buildTransitionTab(transitions);
+    PageControl1 = named(new QTabWidget(m_content), "PageControl1");
+    m_getFrames = new ui::GetFramesTab(*this, extractionFrames, m_windows.form5);
+    // The picking view is the AVI tab's; it sits in the video panel's place.
+    VideoPanel = named(new VideoDisplay, "VideoPanel");
+    GIFview = named(new TImageView, "GIFview");
+    m_aviToGif = new ui::AviToGifTab(*this, gifFrames, m_windows.gifForm1);
+    m_transition = new ui::TransitionTab(*this, transitionFrames, m_windows.gifForm2);
+    PageControl1->addTab(m_getFrames, "Get frames");
+    PageControl1->addTab(m_aviToGif, "AVI to animated GIF");
+    PageControl1->addTab(m_transition, "Transition effects");
 
-    TrackBar1 = named(new QSlider(Qt::Horizontal, this), "TrackBar1");
+    TrackBar1 = named(new QSlider(Qt::Horizontal, m_content), "TrackBar1");
     TrackBar1->setToolTip("Seeking Bar");
-    TrackBar1->setGeometry(5, 233, 674, 22);
     TrackBar1->setSingleStep(1);
     TrackBar1->setRange(0, 0);
     TrackBar1->setEnabled(false);
     TrackBar1->installEventFilter(this);
-    ComboBox5 = named(new QComboBox(this), "ComboBox5");
+    ComboBox5 = named(new QComboBox(m_content), "ComboBox5");
     ComboBox5->setToolTip("Scale");
     ComboBox5->addItems({"50 %", "100 %", "200 %"});
     ComboBox5->setCurrentIndex(1);
-    ComboBox5->setGeometry(685, 233, 62, 22);
     ComboBox5->setEnabled(false);
 
-    VideoPanel = named(new VideoDisplay(this), "VideoPanel");
+    auto* grid = new QGridLayout(m_content);
+    grid->setContentsMargins(5, 5, 5, 0);
+    grid->addLayout(top, 0, 0, 1, 2);
+    grid->addLayout(left, 1, 0);
+    grid->addWidget(PageControl1, 1, 1);
+    grid->setColumnStretch(1, 1);
+    auto* seekRow = new QHBoxLayout;
+    seekRow->addWidget(TrackBar1, 1);
+    seekRow->addWidget(ComboBox5);
+    grid->addLayout(seekRow, 2, 0, 1, 2);
+
+    // The video area: the video panel, or the picking view in its place, at 1:1 from the top
+    // left; a video larger than the screen allows scrolls.
+    m_videoArea = named(new QScrollArea(this), "VideoArea");
+    m_videoArea->setFrameShape(QFrame::NoFrame);
+    m_videoArea->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_videoArea->setWidgetResizable(false);
+    m_videoArea->setMinimumSize(0, 0);
+    m_videoHolder = new QWidget;
+    VideoPanel->setParent(m_videoHolder);
     VideoPanel->setToolTip("Click for Play (Stop)");
-    VideoPanel->setGeometry(5, 258, 320, 240);
+    VideoPanel->move(0, 0);
     VideoPanel->hide();
-    GIFview = named(new TImageView(this), "GIFview");
+    GIFview->setParent(m_videoHolder);
     GIFview->setBackgroundColor(QApplication::palette().color(QPalette::Light));
-    GIFview->setGeometry(300, 300, 100, 100);
+    GIFview->move(0, 0);
     GIFview->hide();
+    m_videoArea->setWidget(m_videoHolder);
+    m_videoArea->hide();
 
     ProgressBar1 = named(new QProgressBar(this), "ProgressBar1");
     ProgressBar1->setTextVisible(false);
     ProgressBar1->setRange(0, 0);
     ProgressBar1->setValue(0);
+    ProgressBar1->setFixedHeight(10);
+
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(5);
+    root->addWidget(m_content);
+    auto* videoRow = new QHBoxLayout;
+    videoRow->setContentsMargins(5, 0, 5, 0);
+    videoRow->addWidget(m_videoArea);
+    root->addLayout(videoRow, 1);
+    root->addWidget(ProgressBar1);
 
     Timer1 = named(new QTimer(this), "Timer1");
     Timer1->setInterval(100);
-    PreviewTimer = named(new QTimer(this), "PreviewTimer");
-    TransitTimer = named(new QTimer(this), "TransitTimer");
 }
 
 void TForm1::connectHandlers() {
-    connect(SpeedButton5, &QToolButton::clicked, this, &TForm1::SpeedButton5Click);
-    connect(SpeedButton6, &QToolButton::clicked, this, &TForm1::SpeedButton6Click);
-    connect(SpeedButton7, &QToolButton::clicked, this, &TForm1::SpeedButton7Click);
-    connect(BitBtn3, &QToolButton::clicked, this, &TForm1::BitBtn3Click);
-    connect(BitBtn4, &QToolButton::clicked, this, &TForm1::BitBtn4Click);
-    connect(BitBtn5, &QToolButton::clicked, this, &TForm1::BitBtn5Click);
-    connect(BitBtn1, &QToolButton::clicked, this, &TForm1::BitBtn1Click);
-    connect(BitBtn2, &QToolButton::clicked, this, &TForm1::BitBtn2Click);
-    connect(TrackBar1, &QSlider::valueChanged, this, &TForm1::TrackBar1Change);
-    connect(TrackBar2, &QSlider::valueChanged, this, &TForm1::TrackBar2Change);
-    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
-    connect(VideoPanel, &VideoDisplay::clicked, this, &TForm1::VideoPanelClick);
-    connect(ComboBox5, &QComboBox::currentIndexChanged, this, &TForm1::ComboBox5Change);
+    connect(SpeedButton5, &QToolButton::clicked, this, guarded(this, &TForm1::SpeedButton5Click));
+    connect(SpeedButton6, &QToolButton::clicked, this, guarded(this, &TForm1::SpeedButton6Click));
+    connect(SpeedButton7, &QToolButton::clicked, this, guarded(this, &TForm1::SpeedButton7Click));
+    connect(BitBtn3, &QToolButton::clicked, this, guarded(this, &TForm1::BitBtn3Click));
+    connect(BitBtn4, &QToolButton::clicked, this, guarded(this, &TForm1::BitBtn4Click));
+    connect(BitBtn5, &QToolButton::clicked, this, guarded(this, &TForm1::BitBtn5Click));
+    connect(BitBtn1, &QToolButton::clicked, this, guarded(this, &TForm1::BitBtn1Click));
+    connect(BitBtn2, &QToolButton::clicked, this, guarded(this, &TForm1::BitBtn2Click));
+    connect(TrackBar1, &QSlider::valueChanged, this, guarded(this, &TForm1::TrackBar1Change));
+    connect(TrackBar2, &QSlider::valueChanged, this, guarded(this, &TForm1::TrackBar2Change));
+    connect(Timer1, &QTimer::timeout, this, guarded(this, &TForm1::Timer1Timer));
+    connect(VideoPanel, &VideoDisplay::clicked, this, guarded(this, &TForm1::VideoPanelClick));
+    connect(ComboBox5, &QComboBox::currentIndexChanged, this, guarded(this, &TForm1::ComboBox5Change));
     connect(&MediaPlayer1, &MediaPlayer::soundProblemChanged, m_soundStatus, &QLabel::setText);
-
-    connect(ComboBox2, &QComboBox::currentIndexChanged, this, &TForm1::ComboBox2Change);
-    connect(SpinEdit8, &SpinEdit::textChanged, this, &TForm1::SpinEdit8Change);
-    connect(SpinEdit9, &SpinEdit::textChanged, this, &TForm1::SpinEdit9Change);
-    connect(RadioButton3, &QRadioButton::clicked, this, &TForm1::RadioButton3Click);
-    connect(RadioButton4, &QRadioButton::clicked, this, &TForm1::RadioButton4Click);
-    connect(RadioButton5, &QRadioButton::clicked, this, &TForm1::RadioButton5Click);
-    connect(SpinEdit1, &SpinEdit::textChanged, this, &TForm1::SpinEdit1Change);
-    connect(Edit5, &QLineEdit::textChanged, this, &TForm1::Edit5Change);
-    connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
-    connect(Button7, &QPushButton::clicked, this, &TForm1::Button7Click);
-    connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
-    connect(Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
-    connect(RadioButton1, &QRadioButton::clicked, this, &TForm1::RadioButton1Click);
-    connect(RadioButton2, &QRadioButton::clicked, this, &TForm1::RadioButton2Click);
-    connect(Button8, &QPushButton::clicked, this, &TForm1::Button8Click);
-    connect(GIFview, &TImageView::mouseMoved, this, &TForm1::GIFviewMouseMove);
-    connect(GIFview, &TImageView::mouseReleased, this, &TForm1::GIFviewMouseUp);
-    connect(PreviewTimer, &QTimer::timeout, this, &TForm1::PreviewTimerTimer);
-    connect(TransitTimer, &QTimer::timeout, this, &TForm1::TransitTimerTimer);
-
-    connect(RadioButton6, &QRadioButton::clicked, this, &TForm1::RadioButton6Click);
-    connect(RadioButton7, &QRadioButton::clicked, this, &TForm1::RadioButton7Click);
-    connect(SpinEdit6, &SpinEdit::textChanged, this, &TForm1::SpinEdit6Change);
-    connect(SpinEdit7, &SpinEdit::textChanged, this, &TForm1::SpinEdit6Change);
-    connect(RadioButton10, &QRadioButton::clicked, this, &TForm1::RadioButton10Click);
-    connect(RadioButton11, &QRadioButton::clicked, this, &TForm1::RadioButton11Click);
-    connect(SpinEdit10, &SpinEdit::textChanged, this, &TForm1::SpinEdit10Change);
-    connect(SpinEdit11, &SpinEdit::textChanged, this, &TForm1::SpinEdit11Change);
-    connect(Button12, &QPushButton::clicked, this, &TForm1::Button12Click);
-    connect(Button13, &QPushButton::clicked, this, &TForm1::Button13Click);
-    connect(Button14, &QPushButton::clicked, this, &TForm1::Button14Click);
-
-    if (m_windows.gifForm1)
-        m_windows.gifForm1->FormClose = [this] { Button4Click(); };
-    if (m_windows.gifForm2)
-        m_windows.gifForm2->FormClose = [this] { Button23Click(); };
 }
 
 // ---- start-up and shut-down ----
 
 void TForm1::FormCreate() {
     GIFview->setGrips(Qt::black, 3, true);
-    state.userPaused = false;
-    Panel9->move(Panel9->x(), 43); // the time-range panel shares the frame-range panel's place
-    GIFview->move(5, 258);
-    state.gifDelay = 100;
-    transition.durationMs = 1000;
-    ImageView2->picture().SetPixelFormat(PixelFormat::Bits24);
-    ImageView3->picture().SetPixelFormat(PixelFormat::Bits24);
-    transition.sourceSide.holder.SetPixelFormat(PixelFormat::Bits24);
-    transition.targetSide.holder.SetPixelFormat(PixelFormat::Bits24);
-    ComboBox4->setCurrentIndex(0);
-    ComboBox6->setCurrentIndex(0);
-    transition.gifWidth = 10;
-    transition.gifHeight = 10;
-    TransitionSurfaces& work = transition.surfaces;
-    for (Bitmap* b : {&work.source, &work.target, &work.background, &work.output})
-        b->SetPixelFormat(PixelFormat::Bits24);
-    SpinEdit13->setValue(10);
-    SpinEdit12->setValue(10);
+    m_state.userPaused = false;
+    m_state.gifDelay = 100;
+    m_transition->formCreate();
+    m_getFrames->selectFirstFormat();
 }
 
 void TForm1::FormClose() {
-    ListBox1->clear();
-    lbAVI->clear();
+    clearFrameLists();
     extractionFrames.clear();
     gifFrames.clear();
     transitionFrames.clear();
 }
 
 void TForm1::FormDestroy() {
-    TransitionSurfaces& work = transition.surfaces;
-    for (Bitmap* b : {&work.source, &work.target, &work.background, &work.output})
-        b->SetSize(0, 0);
-    Image10->clear();
-    Image13->clear();
-    ImageView2->picture().SetSize(0, 0);
-    ImageView3->picture().SetSize(0, 0);
+    m_transition->formDestroy();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -326,10 +344,11 @@ void TForm1::setBusyCursor(bool busy) {
     m_busyCursor = busy;
 }
 
+// Help is shown in a window of the program's own: it works whether or not a browser is set up.
 void TForm1::SpeedButton6Click() {
-    // The help file beside the executable, opened by the desktop's default handler.
-    QString help = QCoreApplication::applicationDirPath() + QDir::separator() + "KELVARA.html";
-    QDesktopServices::openUrl(QUrl::fromLocalFile(help));
+    if (!m_help)
+        m_help = new HelpWindow(this);
+    m_help->showHelp();
 }
 
 void TForm1::SpeedButton7Click() {
@@ -337,13 +356,120 @@ void TForm1::SpeedButton7Click() {
         m_windows.about->exec();
 }
 
+// ---- the window's size ----
+
+void TForm1::setWindowSize(int width, int height) {
+    m_designSize = QSize(width, height);
+    fitWindow();
+}
+
+QSize TForm1::contentSize() const {
+    const QSize controls = m_content->minimumSizeHint();
+    const QMargins margins = layout()->contentsMargins();
+    const int spacing = layout()->spacing();
+    int width = controls.width(), height = controls.height() + spacing + ProgressBar1->sizeHint().height();
+    if (!m_videoArea->isHidden()) {
+        const QSize video = m_videoHolder->size();
+        width = std::max(width, video.width() + 10);
+        height += video.height() + spacing;
+    }
+    return {width + margins.left() + margins.right(), height + margins.top() + margins.bottom()};
+}
+
+void TForm1::fitWindow() {
+    if (m_fitting)
+        return;
+    m_fitting = true;
+    const QSize size = m_designSize.expandedTo(contentSize()).boundedTo(largestClientSize(this));
+    if (size != this->size() || minimumSize() != maximumSize()) {
+        setFixedSize(size);
+        // Controls inside the tabs learn of a new font one after another: look again once they
+        // all have, until the size holds.
+        QTimer::singleShot(0, this, &TForm1::fitWindow);
+    }
+    if (isVisible())
+        keepOnScreen(this);
+    m_fitting = false;
+}
+
+bool TForm1::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    // A control that needs more room (a longer text, a larger font) grows the window.
+    if (event->type() == QEvent::LayoutRequest || event->type() == QEvent::FontChange)
+        fitWindow();
+    return handled;
+}
+
+void TForm1::showVideoPanel(int width, int height) {
+    VideoPanel->resize(width, height);
+    m_videoHolder->resize(width, height);
+    GIFview->hide();
+    VideoPanel->show();
+    m_videoArea->show();
+}
+
+void TForm1::showPickingView(bool show) {
+    if (show) {
+        const QSize size(GIFview->picture().Width(), GIFview->picture().Height());
+        GIFview->resize(size);
+        m_videoHolder->resize(size);
+        VideoPanel->hide();
+        GIFview->show();
+        m_videoArea->show();
+    } else {
+        showVideoPanel(VideoPanel->width(), VideoPanel->height());
+    }
+    fitWindow();
+}
+
+// ---- the window as the tabs see it ----
+
+void TForm1::setOpenAviEnabled(bool enabled) {
+    SpeedButton5->setEnabled(enabled);
+}
+
+void TForm1::setPlayerButtons(bool play, bool pause, bool reset) {
+    BitBtn3->setEnabled(play);
+    BitBtn4->setEnabled(pause);
+    BitBtn5->setEnabled(reset);
+}
+
+QRect TForm1::controlsOnScreen() {
+    return QRect(m_content->mapToGlobal(QPoint(0, 0)), m_content->size());
+}
+
+void TForm1::showFileName() {
+    Label21->setText(QString::fromStdString(m_state.videoFileName));
+}
+
+void TForm1::clearFrameLists() {
+    m_getFrames->clearLists();
+}
+
+TGIFDocument& TForm1::builtGif() {
+    return m_windows.form3->Image1Picture();
+}
+
+void TForm1::sizeBuiltGifHolder(int width, int height) {
+    m_windows.form3->resize(width, height);
+}
+
+bool TForm1::askFrameNumber(QString& text) {
+    if (m_windows.form2)
+        m_windows.form2->Edit1->clear();
+    if (!m_dialogs.askFrameNumber || !m_dialogs.askFrameNumber())
+        return false;
+    text = m_windows.form2 ? m_windows.form2->Edit1->text() : QString();
+    return true;
+}
+
 // ---- opening and playing a video ----
 
 void TForm1::SpeedButton5Click() {
-    QString path = chooseOpenFile ? chooseOpenFile() : QString();
+    QString path = m_dialogs.chooseOpenFile ? m_dialogs.chooseOpenFile() : QString();
     if (path.isEmpty())
         return;
-    const std::string previousName = state.videoFileName;
+    const std::string previousName = m_state.videoFileName;
     const std::string fileName = QFileInfo(path).fileName().toStdString();
     Label21->setText(QString::fromStdString(fileName) + " --- LOADING...");
     repaint();
@@ -356,14 +482,14 @@ void TForm1::SpeedButton5Click() {
         setBusyCursor(false);
         throw;
     }
+    SharedState& state = m_state;
     state.videoPath = path.toStdString();
     state.videoFileName = fileName;
     state.videoRect = MediaPlayer1.displayRect();
     const int w = state.videoRect.width(), h = state.videoRect.height();
     MediaPlayer1.setDisplayWindow(VideoPanel);
+    showVideoPanel(w, h);
     setWindowSize(w > 730 ? w + 15 : 760, h > 30 ? h + 300 : 330);
-    VideoPanel->setGeometry(VideoPanel->x(), VideoPanel->y(), w, h);
-    VideoPanel->show();
     GIFview->resize(w, h);
     MediaPlayer1.setTimeFormat(MediaPlayer::TimeFormat::Milliseconds);
     state.videoLength = static_cast<int>(MediaPlayer1.length());
@@ -371,36 +497,15 @@ void TForm1::SpeedButton5Click() {
     MediaPlayer1.setTimeFormat(MediaPlayer::TimeFormat::Frames);
     state.frameCount = static_cast<int>(MediaPlayer1.length());
     const int n = state.frameCount;
-    ListBox1->clear();
-    lbAVI->clear();
-    Label1->setEnabled(true);
-    Label2->setEnabled(true);
-    Label1->setText(QString::number(w));
-    Label2->setText(QString::number(h));
     Edit9->setText(QString::number(w) + " x " + QString::number(h));
-    SpinEdit3->setValue(n);
-    RadioButton6Click();
-    RadioButton10Click();
-    RadioButton6->setChecked(true);
-    SpinEdit5->setValue(state.videoLengthSeconds);
-    for (QWidget* c : std::initializer_list<QWidget*>{ControlPanel, GroupBox1, GroupBox2, GroupBox4,
-                                                      GroupBox6, GroupBox7, GroupBox8, GroupBox9, GroupBox10,
-                                                      RadioGroup1, SpeedButton8, SpeedButton9})
-        c->setEnabled(true);
+    m_getFrames->videoOpened();
+    ControlPanel->setEnabled(true);
+    m_transition->setVideoOpen(true);
     state.firstFrame = 1;
     state.lastFrame = n;
     if (m_windows.form2)
         m_windows.form2->Label1->setText("Put the frame number (1..." + QString::number(n) + ")");
-    state.samplingStep = 1;
-    state.gifBaseWidth = w;
-    state.gifBaseHeight = h;
-    state.cropRect = {state.videoRect.left(), state.videoRect.top(), state.videoRect.width(),
-                      state.videoRect.height()};
-    ComboBox2->setEnabled(true);
-    if (ComboBox2->currentIndex() != 0)
-        ComboBox2->setCurrentIndex(0); // runs its change handler
-    else
-        ComboBox2Change();
+    m_aviToGif->videoOpened();
     Timer1->start();
     Edit1->setEnabled(true);
     UpDown1->setEnabled(true);
@@ -412,51 +517,42 @@ void TForm1::SpeedButton5Click() {
     MediaPlayer1.setStartPosition(0);
     MediaPlayer1.setEndPosition(n - 1);
     MediaPlayer1.play();
-    BitBtn3->setEnabled(false);
-    BitBtn4->setEnabled(true);
-    BitBtn5->setEnabled(true);
-    Button5->setEnabled(true);
-    Button12->setEnabled(true);
+    setPlayerButtons(false, true, true);
     BitBtn1->setEnabled(true);
     BitBtn2->setEnabled(true);
     state.userPaused = false;
-    Label21->setText(QString::fromStdString(state.videoFileName));
+    showFileName();
     setBusyCursor(false);
 }
 
 void TForm1::BitBtn3Click() {
-    const int w = state.videoRect.width(), h = state.videoRect.height();
+    const int w = m_state.videoRect.width(), h = m_state.videoRect.height();
     if (GIFview->isVisible()) {
         ComboBox5->setCurrentIndex(1);
         MediaPlayer1.setDisplayRect(QRect(0, 0, w, h));
-        VideoPanel->resize(w, h);
+        showVideoPanel(w, h);
         setWindowSize(w <= 730 ? 760 : w + 15, h + 300);
-        GIFview->hide();
-        VideoPanel->show();
     }
-    Label21->setText(QString::fromStdString(state.videoFileName));
+    showFileName();
+    // A video that stands at its last frame plays again from its first.
+    if (m_state.frameCount > 0 && MediaPlayer1.position() >= m_state.frameCount - 1)
+        MediaPlayer1.setStartPosition(0);
     MediaPlayer1.play();
-    BitBtn3->setEnabled(false);
-    BitBtn4->setEnabled(true);
-    BitBtn5->setEnabled(true);
-    state.userPaused = false;
+    setPlayerButtons(false, true, true);
+    m_state.userPaused = false;
 }
 
 void TForm1::BitBtn4Click() {
     MediaPlayer1.pauseOperation();
-    BitBtn3->setEnabled(true);
-    BitBtn4->setEnabled(false);
-    BitBtn5->setEnabled(true);
-    state.userPaused = true;
+    setPlayerButtons(true, false, true);
+    m_state.userPaused = true;
 }
 
 void TForm1::BitBtn5Click() {
     MediaPlayer1.stop();
     MediaPlayer1.seek(0);
-    BitBtn3->setEnabled(true);
-    BitBtn4->setEnabled(false);
-    BitBtn5->setEnabled(false);
-    state.userPaused = true;
+    setPlayerButtons(true, false, false);
+    m_state.userPaused = true;
 }
 
 void TForm1::BitBtn1Click() {
@@ -467,14 +563,41 @@ void TForm1::BitBtn2Click() {
     MediaPlayer1.seek(MediaPlayer1.position() + UpDown1->position());
 }
 
+QRect TForm1::seekSliderPart(QStyle::SubControl part) const {
+    QStyleOptionSlider option;
+    option.initFrom(TrackBar1);
+    option.orientation = TrackBar1->orientation();
+    option.minimum = TrackBar1->minimum();
+    option.maximum = TrackBar1->maximum();
+    option.sliderPosition = TrackBar1->sliderPosition();
+    option.sliderValue = TrackBar1->value();
+    option.singleStep = TrackBar1->singleStep();
+    option.pageStep = TrackBar1->pageStep();
+    option.tickPosition = TrackBar1->tickPosition();
+    option.subControls = QStyle::SC_All;
+    return TrackBar1->style()->subControlRect(QStyle::CC_Slider, &option, part, TrackBar1);
+}
+
+void TForm1::seekSliderTrack(int& start, int& span) const {
+    const QRect groove = seekSliderPart(QStyle::SC_SliderGroove);
+    const QRect handle = seekSliderPart(QStyle::SC_SliderHandle);
+    start = groove.x() + handle.width() / 2;
+    span = std::max(1, groove.width() - handle.width());
+}
+
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (watched == TrackBar1 && TrackBar1->isEnabled()) {
-        if (event->type() == QEvent::MouseButtonPress) {
-            TrackBar1MouseDown(static_cast<int>(static_cast<QMouseEvent*>(event)->position().x()));
-            return true; // the handler positions the slider itself
+        if (event->type() == QEvent::MouseButtonPress &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+            const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
+            runGuarded([&] { TrackBar1MouseDown(at.x()); });
+            // The handle now stands under the pointer: the slider takes the press and the handle
+            // can be dragged on from there. A press the handler did not move the handle to (past
+            // either end) goes no further.
+            return !seekSliderPart(QStyle::SC_SliderHandle).contains(at);
         }
         if (event->type() == QEvent::MouseButtonRelease)
-            TrackBar1MouseUp();
+            runGuarded([this] { TrackBar1MouseUp(); });
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -482,20 +605,22 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 void TForm1::TrackBar1MouseDown(int x) {
     if (MediaPlayer1.mode() == MediaPlayer::Playing) {
         MediaPlayer1.pauseOperation();
-        BitBtn3->setEnabled(true);
-        BitBtn4->setEnabled(false);
-        BitBtn5->setEnabled(true);
-        state.userPaused = true;
+        setPlayerButtons(true, false, true);
+        m_state.userPaused = true;
     }
-    if (x >= 13 && x <= 660) {
-        MediaPlayer1.seek(static_cast<int64_t>((x - 13) * (static_cast<double>(state.frameCount) / 647)));
+    // Seek to the frame under the pointer, counted over the slider's track as it is drawn.
+    int start = 0, span = 0;
+    seekSliderTrack(start, span);
+    if (x >= start && x <= start + span) {
+        MediaPlayer1.seek(
+            static_cast<int64_t>((x - start) * (static_cast<double>(m_state.frameCount) / span)));
         TrackBar1->setValue(static_cast<int>(MediaPlayer1.position()));
     }
 }
 
 void TForm1::TrackBar1Change() {
     const int value = TrackBar1->value();
-    if (state.userPaused)
+    if (m_state.userPaused)
         MediaPlayer1.seek(value);
     if (MediaPlayer1.mode() == MediaPlayer::Stopped)
         MediaPlayer1.seek(value);
@@ -507,14 +632,14 @@ void TForm1::TrackBar1Change() {
 void TForm1::TrackBar1MouseUp() {
     if (MediaPlayer1.mode() == MediaPlayer::Paused) {
         MediaPlayer1.seek(TrackBar1->value());
-        state.userPaused = false;
+        m_state.userPaused = false;
     }
 }
 
 void TForm1::Timer1Timer() {
     const int64_t p = MediaPlayer1.position();
-    const int64_t n = state.frameCount;
-    const double l = state.videoLength;
+    const int64_t n = m_state.frameCount;
+    const double l = m_state.videoLength;
     const int64_t hours = static_cast<int64_t>(l / 3600000);
     const int64_t minutes = static_cast<int64_t>((l / 1000 - hours * 3600) / 60);
     const int64_t seconds = static_cast<int64_t>(l / 1000) - hours * 3600 - minutes * 60;
@@ -531,7 +656,9 @@ void TForm1::Timer1Timer() {
         Edit6->setText(QString::number(n) + " / " + QString::number(n));
     else
         Edit6->setText(QString::number(p + 1) + " / " + QString::number(n));
-    TrackBar1->setValue(static_cast<int>(MediaPlayer1.position()));
+    // While the user drags the handle, the handle is where the user puts it.
+    if (!TrackBar1->isSliderDown())
+        TrackBar1->setValue(static_cast<int>(MediaPlayer1.position()));
     const int64_t position = MediaPlayer1.position();
     if (position == n - 1) {
         BitBtn3->setEnabled(true);
@@ -556,7 +683,7 @@ void TForm1::ComboBox5Change() {
     if (!MediaPlayer1.isOpen())
         return;
     BitBtn4Click();
-    const int w = state.videoRect.width(), h = state.videoRect.height();
+    const int w = m_state.videoRect.width(), h = m_state.videoRect.height();
     int dw = w, dh = h, width = 760;
     switch (ComboBox5->currentIndex()) {
     case 0:
@@ -574,7 +701,7 @@ void TForm1::ComboBox5Change() {
         break;
     }
     MediaPlayer1.setDisplayRect(QRect(0, 0, dw, dh));
-    VideoPanel->resize(dw, dh);
+    showVideoPanel(dw, dh);
     setWindowSize(width, dh + 300);
 }
 
@@ -582,6 +709,143 @@ void TForm1::TrackBar2Change() {
     // v x 655 kept to 16 bits, on both channels.
     const int level = (TrackBar2->value() * 655) & 0xFFFF;
     MediaPlayer1.setVolume(level);
+}
+
+// ---- handlers of the tabs ----
+
+void TForm1::ComboBox2Change() {
+    m_aviToGif->ComboBox2Change();
+}
+void TForm1::SpinEdit8Change() {
+    m_aviToGif->SpinEdit8Change();
+}
+void TForm1::SpinEdit9Change() {
+    m_aviToGif->SpinEdit9Change();
+}
+void TForm1::RadioButton3Click() {
+    m_aviToGif->RadioButton3Click();
+}
+void TForm1::RadioButton4Click() {
+    m_aviToGif->RadioButton4Click();
+}
+void TForm1::RadioButton5Click() {
+    m_aviToGif->RadioButton5Click();
+}
+void TForm1::SpinEdit1Change() {
+    m_aviToGif->SpinEdit1Change();
+}
+void TForm1::Edit5Change() {
+    m_aviToGif->Edit5Change();
+}
+void TForm1::Button5Click() {
+    m_aviToGif->Button5Click();
+}
+void TForm1::Button7Click() {
+    m_aviToGif->Button7Click();
+}
+void TForm1::Button4Click() {
+    m_aviToGif->Button4Click();
+}
+void TForm1::Button6Click() {
+    m_aviToGif->Button6Click();
+}
+void TForm1::RadioButton1Click() {
+    m_aviToGif->RadioButton1Click();
+}
+void TForm1::RadioButton2Click() {
+    m_aviToGif->RadioButton2Click();
+}
+void TForm1::Button8Click() {
+    m_aviToGif->Button8Click();
+}
+void TForm1::GIFviewMouseMove(int x, int y) {
+    m_aviToGif->GIFviewMouseMove(x, y);
+}
+void TForm1::GIFviewMouseUp(int x, int y) {
+    m_aviToGif->GIFviewMouseUp(x, y);
+}
+void TForm1::PreviewTimerTimer() {
+    m_aviToGif->PreviewTimerTimer();
+}
+void TForm1::TransitTimerTimer() {
+    m_transition->TransitTimerTimer();
+}
+
+void TForm1::RadioButton6Click() {
+    m_getFrames->RadioButton6Click();
+}
+void TForm1::RadioButton7Click() {
+    m_getFrames->RadioButton7Click();
+}
+void TForm1::SpinEdit6Change() {
+    m_getFrames->SpinEdit6Change();
+}
+void TForm1::RadioButton10Click() {
+    m_getFrames->RadioButton10Click();
+}
+void TForm1::RadioButton11Click() {
+    m_getFrames->RadioButton11Click();
+}
+void TForm1::SpinEdit10Change() {
+    m_getFrames->SpinEdit10Change();
+}
+void TForm1::SpinEdit11Change() {
+    m_getFrames->SpinEdit11Change();
+}
+void TForm1::Button12Click() {
+    m_getFrames->Button12Click();
+}
+void TForm1::Button13Click() {
+    m_getFrames->Button13Click();
+}
+void TForm1::Button14Click() {
+    m_getFrames->Button14Click();
+}
+void TForm1::Button15Click() {
+    m_getFrames->Button15Click();
+}
+void TForm1::Button16Click() {
+    m_getFrames->Button16Click();
+}
+void TForm1::lbAVIDblClick() {
+    m_getFrames->lbAVIDblClick();
+}
+
+void TForm1::SpeedButton1Click() {
+    m_transition->SpeedButton1Click();
+}
+void TForm1::SpeedButton3Click() {
+    m_transition->SpeedButton3Click();
+}
+void TForm1::SpeedButton2Click() {
+    m_transition->SpeedButton2Click();
+}
+void TForm1::SpeedButton4Click() {
+    m_transition->SpeedButton4Click();
+}
+void TForm1::SpeedButton8Click() {
+    m_transition->SpeedButton8Click();
+}
+void TForm1::SpeedButton9Click() {
+    m_transition->SpeedButton9Click();
+}
+void TForm1::Panel3DblClick() {
+    m_transition->Panel3DblClick();
+}
+void TForm1::Panel4DblClick() {
+    m_transition->Panel4DblClick();
+}
+void TForm1::Edit7Change() {
+    m_transition->Edit7Change();
+}
+void TForm1::Button21Click() {
+    m_transition->Button21Click();
+}
+void TForm1::Button22Click() {
+    m_transition->Button22Click();
+}
+void TForm1::Button23Click() {
+    m_transition->Button23Click();
 }
 
 } // namespace kelvara

@@ -266,9 +266,12 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
         pumpJobMessages(observer);
         cur += step;
     }
+    const auto statusText = [&](int frames) {
+        return "Size: " + std::to_string(gw) + " x " + std::to_string(gh) +
+               " pixels  Frames: " + std::to_string(frames);
+    };
     result.frames = builtCount;
-    result.statusText = "Size: " + std::to_string(gw) + " x " + std::to_string(gh) +
-                        " pixels  Frames: " + std::to_string(builtCount);
+    result.statusText = statusText(builtCount);
     if (builtCount == 0) {
         result.outcome = AviToGifOutcome::NoFrames;
         result.message = AviToGifMessages::NoFramesRead;
@@ -289,12 +292,23 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
         }
     }
 
+    // Building: the progress bar starts again and counts the frames handed to the document. An
+    // Abort pressed now keeps the frames built so far; one pressed while reading has already
+    // ended the reading, and every frame read is built.
+    const bool readingAborted = run.end == FrameRunEnd::Aborted;
+    observer.setProgressRange(0, builtCount);
+    observer.setProgressPosition(0);
     // With more than one thread the frames are reduced in documents of their own first, then
     // copied over in order; the result is the same document.
     std::vector<std::unique_ptr<TGIFDocument>> reduced;
     if (options.threads > 1 && builtCount > 1)
         reduced = reduceInParallel(table, builtCount, options.threads);
+    int encoded = 0;
     for (int i = 1; i <= builtCount; ++i) {
+        observer.setProgressPosition(i);
+        pumpJobMessages(observer);
+        if (!readingAborted && observer.abortRequested())
+            break;
         int j;
         if (reduced.empty()) {
             j = document->AddFrame(table.entry(i));
@@ -317,10 +331,19 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
         auto control = std::make_unique<TGIFGraphicControlExtension>(&frame);
         control->SetDelayHundredths(static_cast<uint16_t>(result.delayHundredths));
         frame.Extensions().Append(std::move(control));
-        pumpJobMessages(observer);
+        encoded = i;
+    }
+    if (encoded < builtCount) {
+        // Aborted while building: the result is the frames built.
+        result.frames = encoded;
+        result.statusText = statusText(encoded);
+        if (encoded == 0) {
+            result.outcome = AviToGifOutcome::NoFrames;
+            result.message = AviToGifMessages::NothingBuilt;
+            return result;
+        }
     }
     built.Assign(document.get());
-    observer.setProgressPosition(maximum);
     pumpJobMessages(observer);
     return result;
 }

@@ -76,7 +76,7 @@ struct AviToGifResult {
     std::string message;
     int gifWidth = 0;
     int gifHeight = 0;
-    int frames = 0; // the built frame count
+    int frames = 0; // the built frame count: fewer than run.read when Abort came while building
     int delayHundredths = 0;
     std::string statusText; // "Size: W x H pixels  Frames: n"
     // The frames read of those the range and step ask for, and why reading stopped. A short run
@@ -89,6 +89,7 @@ inline constexpr const char* TooManyFrames =
     "Do not make a GIF file, which contains more than 256 frames.\r\nIt can break work of the program.";
 inline constexpr const char* CheckRange = "Check up a range of frames.";
 inline constexpr const char* NoFramesRead = "No frames were read: nothing was built.";
+inline constexpr const char* NothingBuilt = "Aborted before the first frame was built: nothing was built.";
 } // namespace AviToGifMessages
 
 // The GIF size the options give: the area, the area scaled (multiplied in extended precision and

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
   mapfile -t files < <(git ls-files '*.cpp' '*.h')
 else
-  mapfile -t files < <(find app cli convert gif input output preview raster video tests bench \
+  mapfile -t files < <(find app cli convert gif input output preview raster video widgets tests bench \
     -name '*.cpp' -o -name '*.h' | sort)
 fi
 if [ "${1:-}" = "--fix" ]; then

@@ -625,17 +625,18 @@ TEST(CliHelp, JpegDefaults) {
     EXPECT_EQ(facts.colorSpace, 3); // JCS_YCbCr
 }
 
-// On a terminal the bar ends at N/N and its line is cleared; piped, nothing is printed.
+// On a terminal each bar ends at N/N (a GIF job draws one for reading and one for building) and
+// its line is cleared at the end; piped, nothing is printed.
 TEST(CliProgress, EndsFullAndClearsItsLine) {
     ScratchDir dir;
     const std::string v = shellQuoted(solidVideo(dir, 12));
     const struct {
         std::string arguments;
-        std::string full;
+        std::vector<std::string> fullBars; // in the order drawn
     } cases[] = {
-        {"gif " + v + " -o " + shellQuoted(dir.file("a.gif")), "12/12"},
-        {"gif " + v + " --step 5 -o " + shellQuoted(dir.file("b.gif")), "12/12"},
-        {"frames " + v + " --format bmp --range 2-6 --out-dir " + shellQuoted(dir.file("f")), "6/6"},
+        {"gif " + v + " -o " + shellQuoted(dir.file("a.gif")), {"12/12", "12/12"}},
+        {"gif " + v + " --step 5 -o " + shellQuoted(dir.file("b.gif")), {"12/12", "3/3"}},
+        {"frames " + v + " --format bmp --range 2-6 --out-dir " + shellQuoted(dir.file("f")), {"6/6"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -644,10 +645,16 @@ TEST(CliProgress, EndsFullAndClearsItsLine) {
             "script -qec " + shellQuoted(std::string(KELVARA_CLI_PATH) + " " + c.arguments + " >/dev/null") +
             " /dev/null");
         const std::string clear = "\r\x1b[K";
-        const size_t full = r.out.rfind(c.full);
-        ASSERT_NE(full, std::string::npos) << r.out;
+        ASSERT_GE(r.out.size(), clear.size()) << r.out;
         EXPECT_EQ(r.out.substr(r.out.size() - clear.size()), clear);
-        EXPECT_EQ(r.out.find("\r[", full), std::string::npos); // nothing drawn after the full bar
+        // Each bar is drawn up to its full count, and nothing is drawn after the last full one.
+        size_t from = 0;
+        for (const std::string& full : c.fullBars) {
+            const size_t at = r.out.find("] " + full, from);
+            ASSERT_NE(at, std::string::npos) << full << " in " << r.out;
+            from = at + 1;
+        }
+        EXPECT_EQ(r.out.find("\r[", from), std::string::npos) << r.out;
         const ProcessResult piped = cli(c.arguments + " --overwrite");
         EXPECT_EQ(piped.err, "");
     }

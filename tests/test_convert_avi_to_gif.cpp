@@ -51,10 +51,10 @@ AviToGifOptions optionsFor(const std::string& path) {
 // Records the progress bar and aborts at a given message pump.
 struct RecordingObserver : JobObserver {
     std::vector<int> positions;
-    int maximum = -1;
+    std::vector<int> maxima; // of each range set: reading, then building
     int pumps = 0;
     int abortAtPump = -1;
-    void setProgressRange(int, int max) override { maximum = max; }
+    void setProgressRange(int, int max) override { maxima.push_back(max); }
     void setProgressPosition(int position) override { positions.push_back(position); }
     void pumpMessages() override { ++pumps; }
     bool abortRequested() override { return abortAtPump >= 0 && pumps >= abortAtPump; }
@@ -157,8 +157,9 @@ TEST(AviToGif, FrameRangeWithStepReadsEveryThirdFrame) {
     AviToGifResult r = convertAviToGif(o, table, built, observer);
     ASSERT_EQ(r.outcome, AviToGifOutcome::Built);
     EXPECT_EQ(r.frames, 4);
-    EXPECT_EQ(observer.maximum, 11);
-    EXPECT_EQ(observer.positions, (std::vector<int>{0, 3, 6, 9, 11, 11, 0}));
+    // Reading counts the range's 11 frames by the step; building counts the 4 frames read.
+    EXPECT_EQ(observer.maxima, (std::vector<int>{11, 4}));
+    EXPECT_EQ(observer.positions, (std::vector<int>{0, 3, 6, 9, 11, 0, 1, 2, 3, 4, 0}));
     const int read[] = {10, 13, 16, 19};
     for (int k = 1; k <= 4; ++k)
         EXPECT_EQ(table.entry(k).pixel(3, 1), frameColor(read[k - 1])) << k;
@@ -327,6 +328,33 @@ TEST(AviToGif, AbortKeepsWhatWasReadAndNothingReadLeavesTheResult) {
     EXPECT_EQ(r.outcome, AviToGifOutcome::NoFrames);
     EXPECT_EQ(r.run.read, 0);
     EXPECT_EQ(built.FrameCount(), 3); // the earlier result stays
+}
+
+TEST(AviToGif, AbortWhileBuildingKeepsTheFramesBuilt) {
+    ScratchDir dir;
+    AviToGifOptions o = optionsFor(solidFramesAvi(dir, 2, 2, 8));
+    FrameTable table(GifFrameTableSize);
+    TGIFDocument built;
+    // Reading pumps twice per frame (16 pumps); building pumps once before each frame, so the
+    // 19th pump comes before the 3rd frame is built.
+    RecordingObserver observer;
+    observer.abortAtPump = 19;
+    AviToGifResult r = convertAviToGif(o, table, built, observer);
+    ASSERT_EQ(r.outcome, AviToGifOutcome::Built);
+    EXPECT_EQ(r.run.read, 8);
+    EXPECT_EQ(r.run.end, FrameRunEnd::Complete);
+    EXPECT_EQ(r.frames, 2);
+    EXPECT_EQ(built.FrameCount(), 2);
+    EXPECT_EQ(r.statusText, "Size: 2 x 2 pixels  Frames: 2");
+    EXPECT_EQ(observer.positions.back(), 0);
+
+    // Before the first frame is built: nothing was built and the earlier result stays.
+    RecordingObserver early;
+    early.abortAtPump = 17;
+    r = convertAviToGif(o, table, built, early);
+    EXPECT_EQ(r.outcome, AviToGifOutcome::NoFrames);
+    EXPECT_EQ(r.message, AviToGifMessages::NothingBuilt);
+    EXPECT_EQ(built.FrameCount(), 2);
 }
 
 TEST(AviToGif, AVideoThatEndsEarlyIsAShortRun) {

@@ -233,6 +233,32 @@ TEST(FrameSource, AFormatClaimingALargerPictureIsNotBelieved) {
     EXPECT_EQ(messageOf(raw), FrameSourceMessages::Format);
 }
 
+// A picture larger than the stream's first is damage: no frame, and nothing made for its size.
+// Motion-JPEG frames of 16 x 16, then 64 x 64, then 16 x 16 again.
+TEST(FrameSource, APictureLargerThanTheFirstGivesNoFrame) {
+    ScratchDir dir;
+    AviFixture f;
+    f.width = f.height = 16;
+    f.compression = fourCC('M', 'J', 'P', 'G');
+    for (int size : {16, 64, 16}) {
+        const std::string jpeg = dir.file("f" + std::to_string(size) + ".jpg");
+        ProcessResult r = runProcess("convert -size " + std::to_string(size) + "x" + std::to_string(size) +
+                                     " gradient:red-blue " + shellQuoted(jpeg));
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        f.frames.push_back(readFile(jpeg));
+    }
+    const std::string path = dir.file("grows.avi");
+    writeAvi(path, f);
+    FrameReader reader;
+    reader.open(path);
+    for (int i : {0, 2}) {
+        Bitmap* frame = reader.frame(i);
+        ASSERT_NE(frame, nullptr) << i;
+        EXPECT_EQ(frame->Width(), 16);
+    }
+    EXPECT_EQ(reader.frame(1), nullptr);
+}
+
 // Every prefix of a valid file either fails with one of the messages or reads frames safely.
 TEST(FrameSource, TruncatedFilesNeverCrash) {
     ScratchDir dir;

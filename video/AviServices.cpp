@@ -270,6 +270,7 @@ struct AviFrameDecoder::State {
     bool anchorChecked = true;
     int64_t positionOffset = 0;
     DibPacker packer;
+    int largestWidth = 0, largestHeight = 0; // 0: no bound but the decoder's own
 
     // The next frame out of the decoder, with its position; false when there is none left.
     bool decodeNext(AVFrame* out, int64_t& position);
@@ -461,7 +462,15 @@ bool AviFrameDecoder::firstPictureSize(int& width, int& height) {
     return width > 0 && height > 0;
 }
 
+void AviFrameDecoder::setLargestPicture(int width, int height) {
+    m_state->largestWidth = width;
+    m_state->largestHeight = height;
+}
+
 const uint8_t* AviFrameDecoder::State::pack(const AVFrame* frame) {
+    if ((largestWidth > 0 && frame->width > largestWidth) ||
+        (largestHeight > 0 && frame->height > largestHeight))
+        return nullptr;
     DibPacking how;
     how.bitFields = streamHasBitFields;
     return packer.pack(frame, how);

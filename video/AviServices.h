@@ -85,6 +85,8 @@ public:
     // The frame at a 0-based position as a packed DIB (40-byte header, colour table or masks,
     // bottom-up pixel rows), valid until the next call; null when there is none.
     const uint8_t* getFrame(int64_t position);
+    // Pictures wider or taller than this are damage, not frames: getFrame gives none for them.
+    void setLargestPicture(int width, int height);
     // The size of the stream's first picture, decoded but not converted; false when none comes.
     // Only on a decoder that has given no frame yet.
     bool firstPictureSize(int& width, int& height);

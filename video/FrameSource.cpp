@@ -93,15 +93,17 @@ void FrameReader::open(const std::string& path) {
         m_work = std::make_unique<Bitmap>();
         // The format's size is only a claim: the first picture says what the decoder makes, and
         // the size reported never exceeds it, so no job makes pictures of a size no frame has.
-        // A claim that no picture bears out and that no picture could have is refused.
+        // A later picture larger than the first is damage and gives no frame. A claim that no
+        // picture bears out and that no picture could have is refused.
         int width = 0, height = 0;
         if (firstPictureSize(path, width, height)) {
             m_pictureWidth = width;
             m_pictureHeight = height;
+            m_decoder->setLargestPicture(width, height);
         } else {
             const VideoFacts claimed = facts();
             if (claimed.width <= 0 || claimed.height <= 0 ||
-                int64_t(claimed.width) * claimed.height > Bitmap::MaxPixels)
+                int64_t(claimed.width) * claimed.height > MaxVideoPictureArea)
                 throw FrameSourceError(FrameSourceMessages::Format);
         }
     } catch (...) {
@@ -126,17 +128,15 @@ FrameRead FrameReader::read(int64_t index) {
     // stream carry the stream's palette. It never reaches past the frame's table.
     std::vector<uint8_t>& bytes = m_memory->bytes();
     m_memory->clear();
-    bytes.resize(14 + packedSize);
-    uint8_t* header = bytes.data();
-    std::memset(header, 0, 14);
-    header[0] = 'B';
-    header[1] = 'M';
+    uint8_t header[14] = {'B', 'M'};
     const uint32_t offset = static_cast<uint32_t>(14 + allowance);
     header[10] = static_cast<uint8_t>(offset);
     header[11] = static_cast<uint8_t>(offset >> 8);
     header[12] = static_cast<uint8_t>(offset >> 16);
     header[13] = static_cast<uint8_t>(offset >> 24);
-    std::memcpy(bytes.data() + 14, packed, packedSize);
+    // Appended rather than resized and copied over: a large frame is written once, not twice.
+    bytes.insert(bytes.end(), header, header + 14);
+    bytes.insert(bytes.end(), packed, packed + packedSize);
     if (m_format.size() >= 40) {
         uint64_t streamColors = get32(m_format.data() + 32);
         size_t copy = static_cast<size_t>(std::min<uint64_t>(4 * streamColors, m_format.size() - 40));

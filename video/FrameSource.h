@@ -64,7 +64,8 @@ public:
     void open(const std::string& path);
     // The frame at a 0-based position, decoded into the reader's work bitmap (which keeps the
     // frame's own bit depth). Without a picture the result says why: the stream has none there,
-    // or the error that stopped its decoding.
+    // or the error that stopped its decoding. A picture wider or taller than the stream's first
+    // is damage and gives none.
     FrameRead read(int64_t index);
     // The picture of read(index), or null when it gave none.
     Bitmap* frame(int64_t index) { return read(index).picture; }

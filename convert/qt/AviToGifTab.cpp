@@ -1,168 +1,282 @@
 // The "AVI to animated GIF" tab: its controls, window picking, "Convert" and the preview.
-#include "app/Forms.h"
-#include "app/MainForm.h"
+#include "convert/qt/AviToGifTab.h"
+
 #include "convert/AviToGif.h"
+#include "convert/qt/TabHost.h"
 #include "gif/GifDocument.h"
 #include "preview/qt/GifPreviewForm.h"
-#include "raster/Error.h"
-#include "raster/Stream.h"
+#include "preview/qt/ImageView.h"
 #include "video/FrameSource.h"
+#include "widgets/FormHelpers.h"
+#include "widgets/SlotGuard.h"
 
 #include <QApplication>
-#include <QFileInfo>
-#include <QStatusBar>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QVBoxLayout>
 
-namespace kelvara {
+namespace kelvara::ui {
 
 namespace {
 
-template <typename T> T* named(T* widget, const char* name) {
-    widget->setObjectName(name);
-    return widget;
+// The widest numbers the boxes show: frame numbers and sizes up to 10000, seconds, the delay.
+const QString FiveDigits = "00000";
+
+// A panel of "From" [first] "to" [last] unit: the frame range and the time range.
+QWidget* rangePanel(QWidget* parent, const char* name, const char* firstName, const char* lastName,
+                    const QString& unit, SpinEdit*& first, SpinEdit*& last) {
+    auto* panel = named(new QWidget(parent), name);
+    auto* layout = new QHBoxLayout(panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    first = named(new SpinEdit(panel), firstName);
+    last = named(new SpinEdit(panel), lastName);
+    fitEditTo(first, FiveDigits);
+    fitEditTo(last, FiveDigits);
+    layout->addWidget(new QLabel("From", panel));
+    layout->addWidget(first);
+    layout->addWidget(new QLabel("to", panel));
+    layout->addWidget(last);
+    layout->addWidget(new QLabel(unit, panel));
+    layout->addStretch(1);
+    // The two panels take turns in one place: the group keeps its size when both are hidden.
+    QSizePolicy policy = panel->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    panel->setSizePolicy(policy);
+    panel->hide();
+    return panel;
 }
 
-SpinEdit* spinEdit(QWidget* parent, const char* name, int x, int y, int w, const QString& hint = {}) {
-    auto* s = named(new SpinEdit(parent), name);
-    s->setGeometry(x, y, w, 22);
-    s->setToolTip(hint);
-    return s;
-}
-
-QLabel* label(QWidget* parent, const QString& text, int x, int y) {
-    auto* l = new QLabel(text, parent);
-    l->move(x, y + 3);
-    return l;
+QSizePolicy retainedWhenHidden(QWidget* widget) {
+    QSizePolicy policy = widget->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    return policy;
 }
 
 } // namespace
 
-void TForm1::buildGifTab(QWidget* page) {
-    GroupBox2 = named(new QGroupBox("AVI: window size", page), "GroupBox2");
-    GroupBox2->setGeometry(5, 2, 120, 112);
+AviToGifTab::AviToGifTab(TabHost& host, FrameTable& frames, TGIFform1* preview, QWidget* parent)
+    : QWidget(parent), m_host(host), m_frames(frames), m_preview(preview) {
+    setObjectName("AviToGifTab");
+    build();
+    connectHandlers();
+}
+
+void AviToGifTab::build() {
+    // "AVI: window size": the whole picture or a picked part of it, and its size.
+    GroupBox2 = named(new QGroupBox("AVI: window size", this), "GroupBox2");
     GroupBox2->setEnabled(false);
     RadioButton1 = named(new QRadioButton("Full window", GroupBox2), "RadioButton1");
-    RadioButton1->setGeometry(8, 18, 108, 20);
     RadioButton1->setChecked(true);
     RadioButton2 = named(new QRadioButton("Window part", GroupBox2), "RadioButton2");
-    RadioButton2->setGeometry(8, 38, 108, 20);
     Button8 = named(new QPushButton("Pick window", GroupBox2), "Button8");
-    Button8->setGeometry(8, 60, 104, 24);
     Button8->setEnabled(false);
-    auto* widthIcon = new QLabel("W", GroupBox2);
-    widthIcon->setToolTip("Width");
-    widthIcon->setGeometry(8, 88, 12, 20);
     Label1 = named(new QLabel("0", GroupBox2), "Label1");
-    Label1->setGeometry(22, 88, 36, 20);
     Label1->setEnabled(false);
-    auto* heightIcon = new QLabel("H", GroupBox2);
-    heightIcon->setToolTip("Height");
-    heightIcon->setGeometry(60, 88, 12, 20);
     Label2 = named(new QLabel("0", GroupBox2), "Label2");
-    Label2->setGeometry(74, 88, 36, 20);
     Label2->setEnabled(false);
+    for (QLabel* size : {Label1, Label2})
+        minimumWidthFor(size, FiveDigits);
+    auto* areaLayout = compact(new QVBoxLayout(GroupBox2));
+    areaLayout->addWidget(RadioButton1);
+    areaLayout->addWidget(RadioButton2);
+    areaLayout->addWidget(Button8);
+    areaLayout->addLayout(sizeRow(GroupBox2, Label1, Label2));
+    areaLayout->addStretch(1);
 
-    GroupBox8 = named(new QGroupBox("GIF: window size", page), "GroupBox8");
-    GroupBox8->setGeometry(130, 2, 150, 96);
+    // "GIF: window size": as the area, scaled, or typed.
+    GroupBox8 = named(new QGroupBox("GIF: window size", this), "GroupBox8");
     ComboBox2 = named(new QComboBox(GroupBox8), "ComboBox2");
     ComboBox2->addItems({" As AVI window size", " Scale", " Specified size"});
-    ComboBox2->setGeometry(8, 18, 134, 22);
     ComboBox2->setEnabled(false);
     Panel6 = named(new QWidget(GroupBox8), "Panel6");
-    Panel6->setGeometry(8, 44, 134, 26);
-    Panel6->hide();
     ComboBox3 = named(new QComboBox(Panel6), "ComboBox3");
     ComboBox3->addItems({" 5:1", " 4:1", " 3:1", " 2:1", " 1:1", " 1:2", " 1:3", " 1:4", " 1:5"});
     ComboBox3->setCurrentIndex(4);
-    ComboBox3->setGeometry(0, 0, 80, 22);
+    auto* scaleLayout = new QHBoxLayout(Panel6);
+    scaleLayout->setContentsMargins(0, 0, 0, 0);
+    scaleLayout->addWidget(ComboBox3);
+    scaleLayout->addStretch(1);
     Panel7 = named(new QWidget(GroupBox8), "Panel7");
-    Panel7->setGeometry(8, 42, 140, 52);
-    Panel7->hide();
     CheckBox2 = named(new QCheckBox("Maintain aspect ratio", Panel7), "CheckBox2");
-    CheckBox2->setGeometry(0, 0, 140, 20);
     CheckBox2->setChecked(true);
-    SpinEdit8 = spinEdit(Panel7, "SpinEdit8", 0, 24, 60, "Width");
-    SpinEdit9 = spinEdit(Panel7, "SpinEdit9", 70, 24, 60, "Height");
-    SpinEdit8->setRange(0, 10000);
-    SpinEdit9->setRange(0, 10000);
+    SpinEdit8 = named(new SpinEdit(Panel7), "SpinEdit8");
+    SpinEdit9 = named(new SpinEdit(Panel7), "SpinEdit9");
+    auto* typedLayout = new QGridLayout(Panel7);
+    typedLayout->setContentsMargins(0, 0, 0, 0);
+    typedLayout->addWidget(CheckBox2, 0, 0);
+    typedLayout->addLayout(sizeRow(Panel7, SpinEdit8, SpinEdit9), 1, 0);
+    for (SpinEdit* s : {SpinEdit8, SpinEdit9}) {
+        s->setRange(0, 10000);
+        fitEditTo(s, FiveDigits);
+    }
+    for (QWidget* panel : {Panel6, Panel7}) {
+        panel->setSizePolicy(retainedWhenHidden(panel));
+        panel->hide();
+    }
+    auto* sizeLayout = compact(new QGridLayout(GroupBox8));
+    sizeLayout->addWidget(ComboBox2, 0, 0);
+    // The scale list and the typed size take turns below the list.
+    sizeLayout->addWidget(Panel6, 1, 0, Qt::AlignTop);
+    sizeLayout->addWidget(Panel7, 1, 0, Qt::AlignTop);
+    sizeLayout->setRowStretch(1, 1);
 
-    GroupBox4 = named(new QGroupBox("Frames select", page), "GroupBox4");
-    GroupBox4->setGeometry(285, 2, 205, 96);
+    // "Frames select": all, a frame range or a time range.
+    GroupBox4 = named(new QGroupBox("Frames select", this), "GroupBox4");
     GroupBox4->setEnabled(false);
     RadioButton3 = named(new QRadioButton("All frames", GroupBox4), "RadioButton3");
-    RadioButton3->setGeometry(6, 18, 80, 20);
     RadioButton3->setChecked(true);
     RadioButton4 = named(new QRadioButton("Frames range", GroupBox4), "RadioButton4");
-    RadioButton4->setGeometry(86, 18, 110, 20);
     RadioButton5 = named(new QRadioButton("Time range", GroupBox4), "RadioButton5");
-    RadioButton5->setGeometry(6, 38, 110, 20);
-    Panel8 = named(new QWidget(GroupBox4), "Panel8");
-    Panel8->setGeometry(4, 62, 196, 26);
-    Panel8->hide();
-    label(Panel8, "From", 0, 0);
-    SpinEdit2 = spinEdit(Panel8, "SpinEdit2", 32, 0, 55);
-    label(Panel8, "to", 92, 0);
-    SpinEdit3 = spinEdit(Panel8, "SpinEdit3", 106, 0, 55);
-    label(Panel8, "frame", 164, 0);
-    Panel9 = named(new QWidget(GroupBox4), "Panel9");
-    Panel9->setGeometry(4, 70, 196, 26);
-    Panel9->hide();
-    label(Panel9, "From", 0, 0);
-    SpinEdit4 = spinEdit(Panel9, "SpinEdit4", 32, 0, 55);
-    label(Panel9, "to", 92, 0);
-    SpinEdit5 = spinEdit(Panel9, "SpinEdit5", 106, 0, 55);
-    label(Panel9, "s", 164, 0);
+    Panel8 = rangePanel(GroupBox4, "Panel8", "SpinEdit2", "SpinEdit3", "frame", SpinEdit2, SpinEdit3);
+    Panel9 = rangePanel(GroupBox4, "Panel9", "SpinEdit4", "SpinEdit5", "s", SpinEdit4, SpinEdit5);
     for (SpinEdit* s : {SpinEdit2, SpinEdit3, SpinEdit4, SpinEdit5})
         s->setRange(0, 0);
+    auto* framesLayout = compact(new QGridLayout(GroupBox4));
+    framesLayout->addWidget(RadioButton3, 0, 0);
+    framesLayout->addWidget(RadioButton4, 0, 1);
+    framesLayout->addWidget(RadioButton5, 1, 0);
+    // The time-range panel shares the frame-range panel's place.
+    framesLayout->addWidget(Panel8, 2, 0, 1, 2);
+    framesLayout->addWidget(Panel9, 2, 0, 1, 2);
+    framesLayout->setRowStretch(3, 1);
 
-    RadioGroup1 = named(new QGroupBox("Direction", page), "RadioGroup1");
-    RadioGroup1->setGeometry(130, 100, 150, 40);
+    RadioGroup1 = named(new QGroupBox("Direction", this), "RadioGroup1");
     RadioGroup1->setEnabled(false);
     RadioGroup1Forward = named(new QRadioButton("forward", RadioGroup1), "RadioGroup1Forward");
-    RadioGroup1Forward->setGeometry(6, 16, 70, 20);
     RadioGroup1Forward->setChecked(true);
     RadioGroup1Backward = named(new QRadioButton("backward", RadioGroup1), "RadioGroup1Backward");
-    RadioGroup1Backward->setGeometry(76, 16, 72, 20);
+    auto* directionLayout = compact(new QHBoxLayout(RadioGroup1));
+    directionLayout->addWidget(RadioGroup1Forward);
+    directionLayout->addWidget(RadioGroup1Backward);
 
-    GroupBox9 = named(new QGroupBox("Frame sampling rate", page), "GroupBox9");
-    GroupBox9->setGeometry(285, 100, 100, 40);
+    GroupBox9 = named(new QGroupBox("Frame sampling rate", this), "GroupBox9");
     GroupBox9->setEnabled(false);
-    SpinEdit1 = spinEdit(GroupBox9, "SpinEdit1", 8, 15, 50);
+    SpinEdit1 = named(new SpinEdit(GroupBox9), "SpinEdit1");
     SpinEdit1->setRange(1, 10);
     SpinEdit1->setValue(1);
+    fitEditTo(SpinEdit1, "000");
+    auto* stepLayout = compact(new QHBoxLayout(GroupBox9));
+    stepLayout->addWidget(SpinEdit1);
+    stepLayout->addStretch(1);
 
-    GroupBox10 = named(new QGroupBox("GIF: frames interval", page), "GroupBox10");
-    GroupBox10->setGeometry(390, 100, 100, 40);
+    GroupBox10 = named(new QGroupBox("GIF: frames interval", this), "GroupBox10");
     GroupBox10->setEnabled(false);
     Edit5 = named(new QLineEdit("100", GroupBox10), "Edit5");
     Edit5->setToolTip("GIF delay (10...5000ms)");
-    Edit5->setGeometry(8, 15, 50, 22);
-    label(GroupBox10, "ms", 62, 15);
+    fitEditTo(Edit5, FiveDigits);
+    auto* delayLayout = compact(new QHBoxLayout(GroupBox10));
+    delayLayout->addWidget(Edit5);
+    delayLayout->addWidget(new QLabel("ms", GroupBox10));
+    delayLayout->addStretch(1);
 
-    Button5 = named(new QPushButton("Convert", page), "Button5");
-    Button7 = named(new QPushButton("Abort", page), "Button7");
-    Button4 = named(new QPushButton("Clear GIF", page), "Button4");
-    Button6 = named(new QPushButton("Save", page), "Button6");
-    int x = 5;
-    for (QPushButton* b : {Button5, Button7, Button4, Button6}) {
-        b->setGeometry(x, 142, 72, 24);
+    Button5 = named(new QPushButton("Convert", this), "Button5");
+    Button7 = named(new QPushButton("Abort", this), "Button7");
+    Button4 = named(new QPushButton("Clear GIF", this), "Button4");
+    Button6 = named(new QPushButton("Save", this), "Button6");
+    for (QPushButton* b : {Button5, Button7, Button4, Button6})
         b->setEnabled(false);
-        x += 76;
-    }
+
     // The status bar: panel 0 "GIF", panel 1 the result.
-    StatusBar2 = named(new QWidget(page), "StatusBar2");
-    StatusBar2->setGeometry(310, 143, 180, 22);
+    StatusBar2 = named(new QWidget(this), "StatusBar2");
     StatusBar2Panel0 = named(new QLabel("GIF", StatusBar2), "StatusBar2Panel0");
     StatusBar2Panel0->setAlignment(Qt::AlignCenter);
-    StatusBar2Panel0->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    StatusBar2Panel0->setGeometry(0, 0, 50, 22);
+    StatusBar2Panel0->setMinimumWidth(50);
     StatusBar2Panel1 = named(new QLabel(StatusBar2), "StatusBar2Panel1");
-    StatusBar2Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    StatusBar2Panel1->setGeometry(50, 0, 130, 22);
+    StatusBar2Panel1->setMinimumWidth(100);
+    StatusBar2Panel1->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    auto* statusLayout = new QHBoxLayout(StatusBar2);
+    statusLayout->setContentsMargins(0, 0, 0, 0);
+    statusLayout->setSpacing(0);
+    for (QLabel* panel : {StatusBar2Panel0, StatusBar2Panel1}) {
+        panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+        panel->setMargin(2);
+        statusLayout->addWidget(panel);
+    }
+
+    auto* options = new QHBoxLayout;
+    options->addWidget(RadioGroup1);
+    options->addWidget(GroupBox9);
+    options->addWidget(GroupBox10);
+    options->addStretch(1);
+    auto* buttons = new QHBoxLayout;
+    for (QPushButton* b : {Button5, Button7, Button4, Button6})
+        buttons->addWidget(b);
+    buttons->addStretch(1);
+
+    auto* layout = compact(new QGridLayout(this));
+    layout->addWidget(GroupBox2, 0, 0);
+    layout->addWidget(GroupBox8, 0, 1);
+    layout->addWidget(GroupBox4, 0, 2);
+    layout->addLayout(options, 1, 0, 1, 3);
+    layout->addLayout(buttons, 2, 0, 1, 3);
+    layout->addWidget(StatusBar2, 3, 0, 1, 3);
+    layout->setColumnStretch(2, 1);
+    layout->setRowStretch(0, 1);
+
+    PreviewTimer = named(new QTimer(this), "PreviewTimer");
+}
+
+void AviToGifTab::connectHandlers() {
+    connect(ComboBox2, &QComboBox::currentIndexChanged, this, guarded(this, &AviToGifTab::ComboBox2Change));
+    // Values the program sets keep driving each other; a typed size sets the other side once.
+    connect(SpinEdit8, &SpinEdit::valueChanged, this, guarded(this, &AviToGifTab::SpinEdit8Change));
+    connect(SpinEdit9, &SpinEdit::valueChanged, this, guarded(this, &AviToGifTab::SpinEdit9Change));
+    keepTypedSizesInProportion(m_host, SpinEdit8, SpinEdit9, CheckBox2);
+    connect(RadioButton3, &QRadioButton::clicked, this, guarded(this, &AviToGifTab::RadioButton3Click));
+    connect(RadioButton4, &QRadioButton::clicked, this, guarded(this, &AviToGifTab::RadioButton4Click));
+    connect(RadioButton5, &QRadioButton::clicked, this, guarded(this, &AviToGifTab::RadioButton5Click));
+    connect(SpinEdit1, &SpinEdit::textChanged, this, guarded(this, &AviToGifTab::SpinEdit1Change));
+    connect(Edit5, &QLineEdit::textChanged, this, guarded(this, &AviToGifTab::Edit5Change));
+    connect(Button5, &QPushButton::clicked, this, guarded(this, &AviToGifTab::Button5Click));
+    connect(Button7, &QPushButton::clicked, this, guarded(this, &AviToGifTab::Button7Click));
+    connect(Button4, &QPushButton::clicked, this, guarded(this, &AviToGifTab::Button4Click));
+    connect(Button6, &QPushButton::clicked, this, guarded(this, &AviToGifTab::Button6Click));
+    connect(RadioButton1, &QRadioButton::clicked, this, guarded(this, &AviToGifTab::RadioButton1Click));
+    connect(RadioButton2, &QRadioButton::clicked, this, guarded(this, &AviToGifTab::RadioButton2Click));
+    connect(Button8, &QPushButton::clicked, this, guarded(this, &AviToGifTab::Button8Click));
+    TImageView* view = m_host.pickingView();
+    connect(view, &TImageView::mouseMoved, this, guarded(this, &AviToGifTab::GIFviewMouseMove));
+    connect(view, &TImageView::mouseReleased, this, guarded(this, &AviToGifTab::GIFviewMouseUp));
+    connect(PreviewTimer, &QTimer::timeout, this, guarded(this, &AviToGifTab::PreviewTimerTimer));
+    if (m_preview)
+        m_preview->FormClose = [this] { Button4Click(); };
+}
+
+void AviToGifTab::videoOpened() {
+    SharedState& state = m_host.state();
+    const int w = state.videoRect.width(), h = state.videoRect.height();
+    Label1->setEnabled(true);
+    Label2->setEnabled(true);
+    Label1->setText(QString::number(w));
+    Label2->setText(QString::number(h));
+    SpinEdit3->setValue(state.frameCount);
+    SpinEdit5->setValue(state.videoLengthSeconds);
+    for (QWidget* c :
+         std::initializer_list<QWidget*>{GroupBox2, GroupBox4, GroupBox8, GroupBox9, GroupBox10, RadioGroup1})
+        c->setEnabled(true);
+    state.samplingStep = 1;
+    state.gifBaseWidth = w;
+    state.gifBaseHeight = h;
+    state.cropRect = {state.videoRect.left(), state.videoRect.top(), w, h};
+    ComboBox2->setEnabled(true);
+    if (ComboBox2->currentIndex() != 0)
+        ComboBox2->setCurrentIndex(0); // runs its change handler
+    else
+        ComboBox2Change();
+    Button5->setEnabled(true);
 }
 
 // ---- size, frames and delay options ----
 
-void TForm1::ComboBox2Change() {
+void AviToGifTab::ComboBox2Change() {
     switch (ComboBox2->currentIndex()) {
     case 0:
         Panel6->hide();
@@ -176,83 +290,91 @@ void TForm1::ComboBox2Change() {
     default:
         Panel6->hide();
         Panel7->show();
-        SpinEdit8->setValue(state.gifBaseWidth);
-        SpinEdit9->setValue(state.gifBaseHeight);
+        SpinEdit8->setValue(m_host.state().gifBaseWidth);
+        SpinEdit9->setValue(m_host.state().gifBaseHeight);
         break;
     }
 }
 
-void TForm1::SpinEdit8Change() {
+void AviToGifTab::SpinEdit8Change() {
+    const QRect& video = m_host.state().videoRect;
     if (CheckBox2->isChecked())
-        SpinEdit9->setValue(
-            aspectSide(SpinEdit8->value(), state.videoRect.width(), state.videoRect.height()));
+        SpinEdit9->setValue(aspectSide(SpinEdit8->value(), video.width(), video.height()));
 }
 
-void TForm1::SpinEdit9Change() {
+void AviToGifTab::SpinEdit9Change() {
+    const QRect& video = m_host.state().videoRect;
     if (CheckBox2->isChecked())
-        SpinEdit8->setValue(
-            aspectSide(SpinEdit9->value(), state.videoRect.height(), state.videoRect.width()));
+        SpinEdit8->setValue(aspectSide(SpinEdit9->value(), video.height(), video.width()));
 }
 
-static void resetRangeEdits(TForm1& f) {
-    const int n = f.state.frameCount, seconds = f.state.videoLengthSeconds;
-    f.SpinEdit2->setValue(1);
-    f.SpinEdit2->setRange(1, n);
-    f.SpinEdit3->setValue(n);
-    f.SpinEdit3->setRange(1, n);
-    f.SpinEdit4->setValue(0);
-    f.SpinEdit4->setRange(0, seconds);
-    f.SpinEdit5->setValue(seconds);
-    f.SpinEdit5->setRange(0, seconds);
+void AviToGifTab::resetRangeEdits() {
+    const SharedState& state = m_host.state();
+    const int n = state.frameCount, seconds = state.videoLengthSeconds;
+    SpinEdit2->setValue(1);
+    SpinEdit2->setRange(1, n);
+    SpinEdit3->setValue(n);
+    SpinEdit3->setRange(1, n);
+    SpinEdit4->setValue(0);
+    SpinEdit4->setRange(0, seconds);
+    SpinEdit5->setValue(seconds);
+    SpinEdit5->setRange(0, seconds);
 }
 
-void TForm1::RadioButton3Click() {
-    resetRangeEdits(*this);
+void AviToGifTab::RadioButton3Click() {
+    resetRangeEdits();
     Panel8->hide();
     Panel9->hide();
-    state.firstFrame = 1;
-    state.lastFrame = state.frameCount;
+    m_host.state().firstFrame = 1;
+    m_host.state().lastFrame = m_host.state().frameCount;
 }
 
-void TForm1::RadioButton4Click() {
-    resetRangeEdits(*this);
+void AviToGifTab::RadioButton4Click() {
+    resetRangeEdits();
     Panel8->show();
     Panel9->hide();
 }
 
-void TForm1::RadioButton5Click() {
-    resetRangeEdits(*this);
+void AviToGifTab::RadioButton5Click() {
+    resetRangeEdits();
     Panel8->hide();
     Panel9->show();
 }
 
-void TForm1::SpinEdit1Change() {
-    state.samplingStep = SpinEdit1->value();
+void AviToGifTab::SpinEdit1Change() {
+    m_host.state().samplingStep = SpinEdit1->value();
 }
 
-void TForm1::Edit5Change() {
-    state.gifDelay = gifDelayFromText(Edit5->text().toStdString());
+void AviToGifTab::Edit5Change() {
+    m_host.state().gifDelay = gifDelayFromText(Edit5->text().toStdString());
 }
 
 // ---- Convert, Abort, Clear GIF, Save ----
 
-void TForm1::Button5Click() {
-    if (GIFview->hasSelection()) {
-        VideoPanel->show();
-        GIFview->hide();
-        GIFview->removeSelection();
+void AviToGifTab::backToIdle() {
+    Button5->setEnabled(true);
+    m_host.setOpenAviEnabled(true);
+    Button7->setEnabled(false);
+    Button4->setEnabled(false);
+    Button6->setEnabled(false);
+    m_host.setPlayerButtons(true, false, false);
+}
+
+void AviToGifTab::Button5Click() {
+    SharedState& state = m_host.state();
+    TImageView* view = m_host.pickingView();
+    if (view->hasSelection()) {
+        m_host.showPickingView(false);
+        view->removeSelection();
     }
-    MediaPlayer1.pauseOperation();
-    ListBox1->clear();
-    lbAVI->clear();
+    m_host.pauseOperation();
+    m_host.clearFrameLists();
     state.abortConversion = false;
     Button7->setEnabled(true);
     Button7->setFocus();
     Button5->setEnabled(false);
-    SpeedButton5->setEnabled(false);
-    BitBtn3->setEnabled(false);
-    BitBtn4->setEnabled(false);
-    BitBtn5->setEnabled(false);
+    m_host.setOpenAviEnabled(false);
+    m_host.setPlayerButtons(false, false, false);
 
     AviToGifOptions options;
     options.videoPath = state.videoPath;
@@ -282,93 +404,79 @@ void TForm1::Button5Click() {
     options.delayMs = state.gifDelay;
     options.direction = RadioGroup1Backward->isChecked() ? Direction::Backward : Direction::Forward;
 
-    auto finish = [this] {
-        Button4->setEnabled(true);
-        Button6->setEnabled(true);
-        Button7->setEnabled(false);
-        BitBtn3->setEnabled(true);
-        BitBtn4->setEnabled(false);
-        BitBtn5->setEnabled(false);
-    };
     AviToGifResult result;
-    TGIFDocument& built = m_windows.form3->Image1Picture();
     QApplication::setOverrideCursor(Qt::BusyCursor);
     try {
-        WindowJobObserver observer(ProgressBar1, state.abortConversion);
+        WindowJobObserver observer(m_host.progressBar(), state.abortConversion);
         state.builtFrameCount = 0;
-        result = convertAviToGif(options, gifFrames, built, observer);
+        result = convertAviToGif(options, m_frames, m_host.builtGif(), observer);
         state.builtFrameCount = result.frames;
     } catch (...) {
         // A failed run leaves the tab as it was before it: Convert, Open AVI and the player
         // usable, Abort off, the normal cursor.
         QApplication::restoreOverrideCursor();
-        ProgressBar1->setValue(ProgressBar1->minimum());
+        m_host.progressBar()->setValue(m_host.progressBar()->minimum());
         Button5->setEnabled(true);
-        SpeedButton5->setEnabled(true);
+        m_host.setOpenAviEnabled(true);
         Button7->setEnabled(false);
-        BitBtn3->setEnabled(true);
-        Label21->setText(QString::fromStdString(state.videoFileName));
+        m_host.setPlayerButtons(true, false, false);
+        m_host.showFileName();
         throw;
     }
     QApplication::restoreOverrideCursor();
-    if (result.outcome == AviToGifOutcome::Warning) {
-        showWarning("Warning", QString::fromStdString(result.message));
-        finish();
+    if (result.outcome != AviToGifOutcome::Built) {
+        // A refused range, or a run that read no frame, built nothing: the built GIF is still
+        // that of an earlier run, which "Save" must not offer as this one's. The tab is ready
+        // for another "Convert" at once.
+        m_host.dialogs().showWarning("Warning", QString::fromStdString(result.message));
+        backToIdle();
         return;
     }
     StatusBar2Panel1->setText(QString::fromStdString(result.statusText));
-    if (result.outcome == AviToGifOutcome::NoFrames) {
-        // Nothing to preview or save: the earlier result stays.
-        showWarning("Warning", QString::fromStdString(result.message));
-        finish();
-        return;
-    }
-    m_windows.gifForm1->startPreview(result.gifWidth, result.gifHeight, result.frames);
+    if (m_preview)
+        m_preview->startPreview(result.gifWidth, result.gifHeight, result.frames, m_host.mainWindow(),
+                                m_host.controlsOnScreen());
     PreviewTimer->setInterval(state.gifDelay);
     PreviewTimer->start();
-    finish();
+    Button4->setEnabled(true);
+    Button6->setEnabled(true);
+    Button7->setEnabled(false);
+    m_host.setPlayerButtons(true, false, false);
 }
 
-void TForm1::Button7Click() {
-    state.abortConversion = true;
+void AviToGifTab::Button7Click() {
+    m_host.state().abortConversion = true;
     Button7->setEnabled(false);
 }
 
-void TForm1::Button4Click() {
-    gifFrames.clear();
-    SpeedButton5->setEnabled(true);
+void AviToGifTab::Button4Click() {
+    m_frames.clear();
+    m_host.setOpenAviEnabled(true);
     Button5->setEnabled(true);
     Button4->setEnabled(false);
     Button6->setEnabled(false);
     StatusBar2Panel1->setText(" ");
     PreviewTimer->stop();
-    m_windows.gifForm1->stopPreview();
+    if (m_preview)
+        m_preview->stopPreview();
 }
 
-void TForm1::Button6Click() {
-    TGIFDocument& built = m_windows.form3->Image1Picture();
-    if (built.Empty())
-        throw Error("There is no GIF to save.");
-    QString path = chooseSaveFile ? chooseSaveFile() : QString();
-    if (path.isEmpty())
-        return;
-    if (QFileInfo::exists(path) && !(confirmReplace && confirmReplace(path)))
-        return;
-    MemoryStream bytes;
-    built.SaveToStream(bytes);
-    writeFileAtomically(path.toStdString(), bytes.bytes().data(), bytes.bytes().size());
+void AviToGifTab::Button6Click() {
+    saveBuiltGif(m_host);
 }
 
 // ---- window picking ----
 
-void TForm1::RadioButton2Click() {
+void AviToGifTab::RadioButton2Click() {
     Button8->setEnabled(true);
 }
 
-void TForm1::RadioButton1Click() {
+void AviToGifTab::RadioButton1Click() {
+    SharedState& state = m_host.state();
     Button8->setEnabled(false);
-    if (GIFview->hasSelection())
-        GIFview->removeSelection();
+    TImageView* view = m_host.pickingView();
+    if (view->hasSelection())
+        view->removeSelection();
     const int w = state.videoRect.width(), h = state.videoRect.height();
     Label1->setText(QString::number(w));
     Label2->setText(QString::number(h));
@@ -377,22 +485,21 @@ void TForm1::RadioButton1Click() {
     state.cropRect = {state.videoRect.left(), state.videoRect.top(), w, h};
 }
 
-void TForm1::Button8Click() {
-    MediaPlayer1.seek(0);
-    GIFview->setSelectionEnabled(true);
+void AviToGifTab::Button8Click() {
+    const SharedState& state = m_host.state();
+    m_host.seekPlayer(0);
+    TImageView* view = m_host.pickingView();
+    view->setSelectionEnabled(true);
     const int w = state.videoRect.width(), h = state.videoRect.height();
-    GIFview->resize(w, h);
-    GIFview->picture().SetWidth(w);
-    GIFview->picture().SetHeight(h);
-    VideoPanel->hide();
-    GIFview->show();
+    view->picture().SetWidth(w);
+    view->picture().SetHeight(h);
+    m_host.showPickingView(true);
     FrameReader reader;
     try {
         reader.open(state.videoPath);
     } catch (...) {
         // Back to the video panel, as before the attempt.
-        GIFview->hide();
-        VideoPanel->show();
+        m_host.showPickingView(false);
         throw;
     }
     // The second frame of the stream; a single-frame video shows its only frame.
@@ -400,34 +507,32 @@ void TForm1::Button8Click() {
     if (!frame)
         frame = reader.frame(0);
     if (frame)
-        GIFview->picture().Canvas().Draw(0, 0, *frame);
-    GIFview->repaint();
+        view->picture().Canvas().Draw(0, 0, *frame);
+    view->repaint();
 }
 
-void TForm1::GIFviewMouseMove(int, int) {
-    if (!GIFview->hasSelection())
+void AviToGifTab::GIFviewMouseMove(int, int) {
+    TImageView* view = m_host.pickingView();
+    if (!view->hasSelection())
         return;
-    Label1->setText(QString::number(GIFview->X2() - GIFview->X1()));
-    Label2->setText(QString::number(GIFview->Y2() - GIFview->Y1()));
+    Label1->setText(QString::number(view->X2() - view->X1()));
+    Label2->setText(QString::number(view->Y2() - view->Y1()));
 }
 
-void TForm1::GIFviewMouseUp(int, int) {
-    if (!GIFview->hasSelection())
+void AviToGifTab::GIFviewMouseUp(int, int) {
+    TImageView* view = m_host.pickingView();
+    if (!view->hasSelection())
         return;
     // The view's corners are inclusive; they are used as an exclusive rectangle.
-    state.gifBaseWidth = GIFview->X2() - GIFview->X1();
-    state.gifBaseHeight = GIFview->Y2() - GIFview->Y1();
-    state.cropRect = {GIFview->X1(), GIFview->Y1(), GIFview->X2(), GIFview->Y2()};
+    SharedState& state = m_host.state();
+    state.gifBaseWidth = view->X2() - view->X1();
+    state.gifBaseHeight = view->Y2() - view->Y1();
+    state.cropRect = {view->X1(), view->Y1(), view->X2(), view->Y2()};
 }
 
-// ---- previews ----
-
-void TForm1::PreviewTimerTimer() {
-    m_windows.gifForm1->tick(gifFrames);
+void AviToGifTab::PreviewTimerTimer() {
+    if (m_preview)
+        m_preview->tick(m_frames);
 }
 
-void TForm1::TransitTimerTimer() {
-    m_windows.gifForm2->tick(transitionFrames);
-}
-
-} // namespace kelvara
+} // namespace kelvara::ui

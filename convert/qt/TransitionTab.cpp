@@ -1,343 +1,404 @@
 // The "Transition effects" tab: the two sides, the settings, "Convert" and its preview.
-#include "app/Forms.h"
-#include "app/MainForm.h"
+#include "convert/qt/TransitionTab.h"
+
 #include "convert/TransitionGif.h"
 #include "convert/TransitionRenderer.h"
+#include "convert/qt/TabHost.h"
 #include "preview/qt/GifPreviewForm.h"
+#include "preview/qt/ImageView.h"
+#include "widgets/FormHelpers.h"
+#include "widgets/SlotGuard.h"
 
 #include <QApplication>
-#include <QColorDialog>
-#include <QFileDialog>
-#include <QFrame>
-#include <QMouseEvent>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
 
-namespace kelvara {
+namespace kelvara::ui {
 
 namespace {
 
-template <typename T> T* named(T* widget, const char* name) {
-    widget->setObjectName(name);
-    return widget;
-}
+// The thumbnails' picture boxes.
+constexpr QSize ThumbnailSize(192, 136);
 
 QToolButton* flatButton(QWidget* parent, const char* name, const QString& hint, QStyle::StandardPixmap icon) {
-    auto* b = named(new QToolButton(parent), name);
-    b->setToolTip(hint);
-    b->setAutoRaise(true);
-    b->setIcon(parent->style()->standardIcon(icon));
-    return b;
+    QToolButton* button = toolButton(parent, name, hint, icon);
+    button->setAutoRaise(true);
+    return button;
 }
-
-// The filter of the picture-open dialog: every type the picture reader reads.
-const char* const PictureFilter =
-    "All pictures (*.jpg *.jpeg *.jpe *.jp2 *.j2k *.jpc *.j2c *.png *.tif *.tiff *.fax *.g3n *.g3f *.pcx "
-    "*.gif "
-    "*.wmf *.emf *.bmp *.dib *.rle *.cur *.ico *.tga *.targa *.vda *.icb *.vst *.win *.pxm *.ppm *.pgm "
-    "*.pbm);;"
-    "JPEG (*.jpg *.jpeg *.jpe);;JPEG 2000 (*.jp2 *.j2k *.jpc *.j2c);;PNG (*.png);;"
-    "TIFF (*.tif *.tiff *.fax *.g3n *.g3f);;PCX (*.pcx);;GIF (*.gif);;Metafiles (*.wmf *.emf);;"
-    "Windows bitmaps (*.bmp *.dib *.rle);;Cursors and icons (*.cur *.ico);;"
-    "Targa (*.tga *.targa *.vda *.icb *.vst *.win);;Portable anymaps (*.pxm *.ppm *.pgm *.pbm)";
-
-void paintPanel(QLabel* panel, Color color) {
-    panel->setStyleSheet(QString("QLabel { background: #%1; border: 1px solid gray; }")
-                             .arg(color & 0xFFFFFF, 6, 16, QChar('0')));
-}
-
-// A colour panel that reports double clicks.
-class ColorPanel : public QLabel {
-public:
-    using QLabel::QLabel;
-    std::function<void()> onDoubleClick;
-
-protected:
-    void mouseDoubleClickEvent(QMouseEvent*) override {
-        if (onDoubleClick)
-            onDoubleClick();
-    }
-};
 
 } // namespace
 
-void TForm1::buildTransitionTab(QWidget* page) {
-    auto sideBox = [&](int x, const char* title, const char* imageName, const char* labelName, QLabel*& image,
-                       QLabel*& sizeLabel) {
-        auto* caption = new QLabel(title, page);
-        QFont bold = caption->font();
-        bold.setBold(true);
-        caption->setFont(bold);
-        caption->move(x, 0);
-        sizeLabel = named(new QLabel("Size:", page), labelName);
-        sizeLabel->setGeometry(x + 95, 0, 100, 16);
-        sizeLabel->hide();
-        auto* bevel = new QFrame(page);
-        bevel->setFrameStyle(QFrame::Panel | QFrame::Raised);
-        bevel->setGeometry(x - 1, 15, 194, 138);
-        image = named(new QLabel(page), imageName);
-        image->setGeometry(x, 16, 192, 136);
-        image->setAlignment(Qt::AlignCenter);
-    };
-    sideBox(2, "Source image", "Image10", "Label33", Image10, Label33);
-    sideBox(224, "Target image", "Image13", "Label34", Image13, Label34);
-    // Per side: open image, empty image, open image from a AVI, and the background panel.
-    auto sideTools = [&](int x, const char* open, const char* empty, const char* fromVideo, const char* panel,
-                         QToolButton*& openButton, QToolButton*& emptyButton, QToolButton*& videoButton,
-                         QLabel*& panelLabel) {
-        openButton = flatButton(page, open, "Open image", QStyle::SP_DialogOpenButton);
-        openButton->setGeometry(x + 194, 16, 24, 24);
-        emptyButton = flatButton(page, empty, "Empty image", QStyle::SP_FileIcon);
-        emptyButton->setCheckable(true);
-        emptyButton->setChecked(true);
-        emptyButton->setGeometry(x + 194, 42, 24, 24);
-        videoButton = flatButton(page, fromVideo, "Open image from a AVI", QStyle::SP_MediaPlay);
-        videoButton->setGeometry(x + 194, 68, 24, 24);
-        videoButton->setEnabled(false);
-        auto* colorPanel = new ColorPanel(page);
-        panelLabel = named(static_cast<QLabel*>(colorPanel), panel);
-        panelLabel->setToolTip("Background color - Double Click to Edit");
-        panelLabel->setGeometry(x + 196, 96, 20, 20);
-        paintPanel(panelLabel, ColorWhite);
-    };
-    sideTools(2, "SpeedButton1", "SpeedButton2", "SpeedButton8", "Panel3", SpeedButton1, SpeedButton2,
-              SpeedButton8, Panel3);
-    sideTools(224, "SpeedButton3", "SpeedButton4", "SpeedButton9", "Panel4", SpeedButton3, SpeedButton4,
-              SpeedButton9, Panel4);
-    ImageView2 = named(new TImageView(page), "ImageView2");
-    ImageView3 = named(new TImageView(page), "ImageView3");
-    ImageView2->hide();
-    ImageView3->hide();
+TransitionTab::TransitionTab(TabHost& host, FrameTable& frames, TGIFform2* preview, QWidget* parent)
+    : QWidget(parent), m_host(host), m_frames(frames), m_preview(preview) {
+    setObjectName("TransitionTab");
+    build();
+    connectHandlers();
+}
 
-    auto* effect = new QLabel("Effect", page);
-    effect->move(2, 158);
-    ComboBox4 = named(new QComboBox(page), "ComboBox4");
+QWidget* TransitionTab::buildSide(const QString& title, const SideNames& names, SideControls& side) {
+    auto* box = new QWidget(this);
+    side.caption = named(new QLabel(title, box), names.caption);
+    QFont bold = side.caption->font();
+    bold.setBold(true);
+    side.caption->setFont(bold);
+    side.sizeLabel = named(new QLabel("Size:", box), names.sizeLabel);
+    side.sizeLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // The size label comes and goes without moving the thumbnail.
+    QSizePolicy keep = side.sizeLabel->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    side.sizeLabel->setSizePolicy(keep);
+    side.sizeLabel->hide();
+
+    side.bevel = named(new QFrame(box), names.bevel);
+    side.bevel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    side.image = named(new QLabel(side.bevel), names.image);
+    side.image->setFixedSize(ThumbnailSize);
+    side.image->setAlignment(Qt::AlignCenter);
+    auto* bevelLayout = new QVBoxLayout(side.bevel);
+    bevelLayout->setContentsMargins(1, 1, 1, 1);
+    bevelLayout->addWidget(side.image);
+
+    side.open = flatButton(box, names.open, "Open image", QStyle::SP_DialogOpenButton);
+    side.empty = flatButton(box, names.empty, "Empty image", QStyle::SP_FileIcon);
+    side.empty->setCheckable(true);
+    side.empty->setChecked(true);
+    side.fromVideo = flatButton(box, names.fromVideo, "Open image from a AVI", QStyle::SP_MediaPlay);
+    side.fromVideo->setEnabled(false);
+    side.panel = named(new ColorSwatch(box), names.panel);
+    side.panel->setToolTip("Background color - Double Click to Edit");
+    side.panel->setColor(ColorWhite);
+    const int tool = side.open->sizeHint().width();
+    side.panel->setFixedSize(tool - 4, tool - 4);
+    side.holder = named(new TImageView(box), names.holder);
+    side.holder->hide();
+
+    auto* tools = new QVBoxLayout;
+    tools->setSpacing(2);
+    tools->setSizeConstraint(QLayout::SetMinimumSize);
+    for (QWidget* tool : std::initializer_list<QWidget*>{side.open, side.empty, side.fromVideo})
+        tools->addWidget(tool);
+    tools->addWidget(side.panel, 0, Qt::AlignHCenter);
+    tools->addStretch(1);
+    auto* layout = new QGridLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setHorizontalSpacing(2);
+    layout->addWidget(side.caption, 0, 0);
+    layout->addItem(new QSpacerItem(8, 0, QSizePolicy::Minimum), 0, 1);
+    layout->addWidget(side.sizeLabel, 0, 2);
+    layout->addWidget(side.bevel, 1, 0, 1, 3);
+    layout->addLayout(tools, 1, 3);
+    return box;
+}
+
+void TransitionTab::build() {
+    QWidget* source = buildSide("Source image",
+                                {"Label26", "Label33", "Bevel3", "Image10", "SpeedButton1", "SpeedButton2",
+                                 "SpeedButton8", "Panel3", "ImageView2"},
+                                m_source);
+    QWidget* target = buildSide("Target image",
+                                {"Label28", "Label34", "Bevel4", "Image13", "SpeedButton3", "SpeedButton4",
+                                 "SpeedButton9", "Panel4", "ImageView3"},
+                                m_target);
+
+    ComboBox4 = named(new QComboBox(this), "ComboBox4");
     for (const char* name : TransitionEffectNames)
         ComboBox4->addItem(name);
-    ComboBox4->setGeometry(36, 154, 124, 22);
-    auto* step = new QLabel("Step", page);
-    step->move(166, 158);
-    Edit4 = named(new QLineEdit(page), "Edit4");
-    Edit4->setGeometry(194, 154, 30, 22);
-    UpDown3 = named(new UpDown(page), "UpDown3");
-    UpDown3->setGeometry(224, 152, 16, 26);
+    Label29 = named(new QLabel("Effect", this), "Label29");
+    Label29->setBuddy(ComboBox4);
+    Edit4 = named(new QLineEdit(this), "Edit4");
+    fitEditTo(Edit4, "000");
+    UpDown3 = named(new UpDown(this), "UpDown3");
     UpDown3->setMinimum(1);
     UpDown3->setMaximum(MaxTransitionSteps);
     UpDown3->setBuddy(Edit4);
     UpDown3->setPosition(10);
-    auto* duration = new QLabel("Duration (10...5000ms)", page);
-    duration->move(246, 158);
-    Edit7 = named(new QLineEdit("1000", page), "Edit7");
-    Edit7->setGeometry(380, 154, 44, 22);
-    // The GIF size under the buttons; the group's caption is its hint, for want of room.
-    GroupBox11 = named(new QGroupBox(page), "GroupBox11");
-    GroupBox11->setToolTip("GIF: window size");
-    GroupBox11->setFlat(true);
-    GroupBox11->setGeometry(444, 110, 52, 44);
+    Label25 = named(new QLabel("Step", this), "Label25");
+    Label25->setBuddy(Edit4);
+    Edit7 = named(new QLineEdit("1000", this), "Edit7");
+    fitEditTo(Edit7, "00000");
+    Label30 = named(new QLabel("Duration (10...5000ms)", this), "Label30");
+    Label30->setBuddy(Edit7);
+
+    GroupBox11 = named(new QGroupBox("GIF: window size", this), "GroupBox11");
     SpinEdit12 = named(new SpinEdit(GroupBox11), "SpinEdit12");
     SpinEdit12->setToolTip("Width");
-    SpinEdit12->setGeometry(0, 0, 50, 21);
     SpinEdit13 = named(new SpinEdit(GroupBox11), "SpinEdit13");
     SpinEdit13->setToolTip("Height");
-    SpinEdit13->setGeometry(0, 22, 50, 21);
-    SpinEdit12->setRange(0, 10000);
-    SpinEdit13->setRange(0, 10000);
-
-    Button21 = named(new QPushButton("Convert", page), "Button21");
-    Button22 = named(new QPushButton("Abort", page), "Button22");
-    Button23 = named(new QPushButton("Clear GIF", page), "Button23");
-    Button24 = named(new QPushButton("Save", page), "Button24");
-    int y = 16;
-    for (QPushButton* b : {Button21, Button22, Button23, Button24}) {
-        b->setGeometry(444, y, 52, 22);
-        b->setEnabled(b == Button21);
-        y += 23;
+    for (SpinEdit* s : {SpinEdit12, SpinEdit13}) {
+        s->setRange(0, 10000);
+        fitEditTo(s, "00000");
     }
+    auto* sizeLayout = compact(new QGridLayout(GroupBox11));
+    sizeLayout->addWidget(sizeIcon(GroupBox11, "W", "Width"), 0, 0);
+    sizeLayout->addWidget(SpinEdit12, 0, 1);
+    sizeLayout->addWidget(sizeIcon(GroupBox11, "H", "Height"), 1, 0);
+    sizeLayout->addWidget(SpinEdit13, 1, 1);
+    sizeLayout->setColumnStretch(2, 1);
 
-    chooseOpenPicture = [this] {
-        return QFileDialog::getOpenFileName(this, "Open image", QString(), PictureFilter);
-    };
-    chooseColor = [this](QColor& color) {
-        QColor chosen = QColorDialog::getColor(color, this);
-        if (!chosen.isValid())
-            return false;
-        color = chosen;
-        return true;
-    };
-    askFrameNumber = [this] { return m_windows.form2 && m_windows.form2->exec() == QDialog::Accepted; };
+    Button21 = named(new QPushButton("Convert", this), "Button21");
+    Button22 = named(new QPushButton("Abort", this), "Button22");
+    Button23 = named(new QPushButton("Clear GIF", this), "Button23");
+    Button24 = named(new QPushButton("Save", this), "Button24");
+    auto* buttons = new QVBoxLayout;
+    for (QPushButton* b : {Button21, Button22, Button23, Button24}) {
+        b->setEnabled(b == Button21);
+        buttons->addWidget(b);
+    }
+    buttons->addWidget(GroupBox11);
+    buttons->addStretch(1);
 
-    connect(SpeedButton1, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
-    connect(SpeedButton3, &QToolButton::clicked, this, &TForm1::SpeedButton3Click);
-    connect(SpeedButton2, &QToolButton::clicked, this, &TForm1::SpeedButton2Click);
-    connect(SpeedButton4, &QToolButton::clicked, this, &TForm1::SpeedButton4Click);
-    connect(SpeedButton8, &QToolButton::clicked, this, &TForm1::SpeedButton8Click);
-    connect(SpeedButton9, &QToolButton::clicked, this, &TForm1::SpeedButton9Click);
-    connect(Edit7, &QLineEdit::textChanged, this, &TForm1::Edit7Change);
-    connect(Button21, &QPushButton::clicked, this, &TForm1::Button21Click);
-    connect(Button22, &QPushButton::clicked, this, &TForm1::Button22Click);
-    connect(Button23, &QPushButton::clicked, this, &TForm1::Button23Click);
-    connect(Button24, &QPushButton::clicked, this, &TForm1::Button6Click); // the shared "Save"
-    static_cast<ColorPanel*>(Panel3)->onDoubleClick = [this] { Panel3DblClick(); };
-    static_cast<ColorPanel*>(Panel4)->onDoubleClick = [this] { Panel4DblClick(); };
+    auto* settings = new QHBoxLayout;
+    settings->addWidget(Label29);
+    settings->addWidget(ComboBox4);
+    settings->addSpacing(6);
+    settings->addWidget(Label25);
+    auto* steps = new QHBoxLayout;
+    steps->setSpacing(0);
+    steps->addWidget(Edit4);
+    steps->addWidget(UpDown3);
+    settings->addLayout(steps);
+    settings->addSpacing(6);
+    settings->addWidget(Label30);
+    settings->addWidget(Edit7);
+    settings->addStretch(1);
+
+    auto* layout = compact(new QGridLayout(this));
+    layout->addWidget(source, 0, 0, Qt::AlignTop);
+    layout->addWidget(target, 0, 1, Qt::AlignTop);
+    layout->addLayout(buttons, 0, 2, 3, 1);
+    layout->addLayout(settings, 1, 0, 1, 2);
+    layout->setColumnStretch(3, 1);
+    layout->setRowStretch(2, 1);
+
+    TransitTimer = named(new QTimer(this), "TransitTimer");
+}
+
+void TransitionTab::connectHandlers() {
+    connect(m_source.open, &QToolButton::clicked, this, guarded(this, &TransitionTab::SpeedButton1Click));
+    connect(m_target.open, &QToolButton::clicked, this, guarded(this, &TransitionTab::SpeedButton3Click));
+    connect(m_source.empty, &QToolButton::clicked, this, guarded(this, &TransitionTab::SpeedButton2Click));
+    connect(m_target.empty, &QToolButton::clicked, this, guarded(this, &TransitionTab::SpeedButton4Click));
+    connect(m_source.fromVideo, &QToolButton::clicked, this,
+            guarded(this, &TransitionTab::SpeedButton8Click));
+    connect(m_target.fromVideo, &QToolButton::clicked, this,
+            guarded(this, &TransitionTab::SpeedButton9Click));
+    connect(m_source.panel, &ColorSwatch::doubleClicked, this, guarded(this, &TransitionTab::Panel3DblClick));
+    connect(m_target.panel, &ColorSwatch::doubleClicked, this, guarded(this, &TransitionTab::Panel4DblClick));
+    connect(Edit7, &QLineEdit::textChanged, this, guarded(this, &TransitionTab::Edit7Change));
+    connect(Button21, &QPushButton::clicked, this, guarded(this, &TransitionTab::Button21Click));
+    connect(Button22, &QPushButton::clicked, this, guarded(this, &TransitionTab::Button22Click));
+    connect(Button23, &QPushButton::clicked, this, guarded(this, &TransitionTab::Button23Click));
+    // The "Save" both GIF tabs share.
+    connect(Button24, &QPushButton::clicked, this, guarded([this] { saveBuiltGif(m_host); }));
+    connect(TransitTimer, &QTimer::timeout, this, guarded(this, &TransitionTab::TransitTimerTimer));
+    if (m_preview)
+        m_preview->FormClose = [this] { Button23Click(); };
+}
+
+void TransitionTab::formCreate() {
+    m_model.durationMs = 1000;
+    m_source.holder->picture().SetPixelFormat(PixelFormat::Bits24);
+    m_target.holder->picture().SetPixelFormat(PixelFormat::Bits24);
+    m_model.sourceSide.holder.SetPixelFormat(PixelFormat::Bits24);
+    m_model.targetSide.holder.SetPixelFormat(PixelFormat::Bits24);
+    ComboBox4->setCurrentIndex(0);
+    m_model.gifWidth = 10;
+    m_model.gifHeight = 10;
+    TransitionSurfaces& work = m_model.surfaces;
+    for (Bitmap* b : {&work.source, &work.target, &work.background, &work.output})
+        b->SetPixelFormat(PixelFormat::Bits24);
+    SpinEdit13->setValue(10);
+    SpinEdit12->setValue(10);
+}
+
+void TransitionTab::formDestroy() {
+    TransitionSurfaces& work = m_model.surfaces;
+    for (Bitmap* b : {&work.source, &work.target, &work.background, &work.output})
+        b->SetSize(0, 0);
+    m_source.image->clear();
+    m_target.image->clear();
+    m_source.holder->picture().SetSize(0, 0);
+    m_target.holder->picture().SetSize(0, 0);
+}
+
+void TransitionTab::setVideoOpen(bool open) {
+    m_source.fromVideo->setEnabled(open);
+    m_target.fromVideo->setEnabled(open);
 }
 
 // Shows a side as the model holds it: the thumbnail scaled to fit and centred, the size label,
 // the toggle, the panel's colour.
-void TForm1::showSide(TransitionSideKind kind) {
-    TransitionSide& side = transition.side(kind);
-    const bool source = kind == TransitionSideKind::Source;
-    QLabel* image = source ? Image10 : Image13;
-    QLabel* label = source ? Label33 : Label34;
-    QToolButton* toggle = source ? SpeedButton2 : SpeedButton4;
-    TImageView* holder = source ? ImageView2 : ImageView3;
-    holder->picture().Assign(side.holder);
+void TransitionTab::showSide(TransitionSideKind kind) {
+    TransitionSide& side = m_model.side(kind);
+    SideControls& c = controls(kind);
+    c.holder->picture().Assign(side.holder);
     QImage picture = toQImage(side.picture);
-    image->setPixmap(picture.isNull() ? QPixmap()
-                                      : QPixmap::fromImage(picture.scaled(image->size(), Qt::KeepAspectRatio,
-                                                                          Qt::SmoothTransformation)));
-    label->setText(QString::fromStdString(side.sizeLabel));
-    label->setVisible(side.sizeLabelVisible);
-    toggle->setChecked(side.emptyToggleDown);
-    paintPanel(source ? Panel3 : Panel4, side.background);
-    SpinEdit12->setValue(transition.gifWidth);
-    SpinEdit13->setValue(transition.gifHeight);
+    c.image->setPixmap(picture.isNull()
+                           ? QPixmap()
+                           : QPixmap::fromImage(picture.scaled(c.image->size(), Qt::KeepAspectRatio,
+                                                               Qt::SmoothTransformation)));
+    c.sizeLabel->setText(QString::fromStdString(side.sizeLabel));
+    c.sizeLabel->setVisible(side.sizeLabelVisible);
+    c.empty->setChecked(side.emptyToggleDown);
+    c.panel->setColor(side.background);
+    SpinEdit12->setValue(m_model.gifWidth);
+    SpinEdit13->setValue(m_model.gifHeight);
 }
 
-void TForm1::openPicture(TransitionSideKind kind) {
-    QString path = chooseOpenPicture ? chooseOpenPicture() : QString();
+void TransitionTab::openPicture(TransitionSideKind kind) {
+    Dialogs& dialogs = m_host.dialogs();
+    QString path = dialogs.chooseOpenPicture ? dialogs.chooseOpenPicture() : QString();
     if (path.isEmpty())
         return;
-    const bool read = openTransitionPicture(transition, kind, path.toStdString());
+    const bool read = openTransitionPicture(m_model, kind, path.toStdString());
     showSide(kind);
     if (!read)
-        showWarning("Warning",
-                    "\"" + path + "\" is not a picture type that can be read; the side keeps its picture.");
+        dialogs.showWarning("Warning",
+                            "\"" + path +
+                                "\" is not a picture type that can be read; the side keeps its picture.");
 }
 
-void TForm1::SpeedButton1Click() {
+void TransitionTab::SpeedButton1Click() {
     openPicture(TransitionSideKind::Source);
 }
-void TForm1::SpeedButton3Click() {
+void TransitionTab::SpeedButton3Click() {
     openPicture(TransitionSideKind::Target);
 }
 
-void TForm1::emptyPicture(TransitionSideKind kind) {
-    QToolButton* toggle = kind == TransitionSideKind::Source ? SpeedButton2 : SpeedButton4;
-    setTransitionEmptyPicture(transition, kind, toggle->isChecked());
+void TransitionTab::emptyPicture(TransitionSideKind kind) {
+    setTransitionEmptyPicture(m_model, kind, controls(kind).empty->isChecked());
     showSide(kind);
 }
 
-void TForm1::SpeedButton2Click() {
+void TransitionTab::SpeedButton2Click() {
     emptyPicture(TransitionSideKind::Source);
 }
-void TForm1::SpeedButton4Click() {
+void TransitionTab::SpeedButton4Click() {
     emptyPicture(TransitionSideKind::Target);
 }
 
-void TForm1::openVideoFrame(TransitionSideKind kind) {
+void TransitionTab::openVideoFrame(TransitionSideKind kind) {
     QApplication::setOverrideCursor(Qt::BusyCursor);
     struct RestoreCursor {
         ~RestoreCursor() { QApplication::restoreOverrideCursor(); }
     } restore;
-    if (m_windows.form2)
-        m_windows.form2->Edit1->clear();
-    BitBtn4Click();
+    m_host.pauseHandler();
     int64_t n = 1;
-    if (askFrameNumber && askFrameNumber())
-        n = transitionFrameNumber(m_windows.form2->Edit1->text().toStdString(), state.frameCount);
-    openTransitionVideoFrame(transition, kind, state.videoPath, n);
+    QString typed;
+    if (m_host.askFrameNumber(typed))
+        n = transitionFrameNumber(typed.toStdString(), m_host.state().frameCount);
+    openTransitionVideoFrame(m_model, kind, m_host.state().videoPath, n);
     showSide(kind);
 }
 
-void TForm1::SpeedButton8Click() {
+void TransitionTab::SpeedButton8Click() {
     openVideoFrame(TransitionSideKind::Source);
 }
-void TForm1::SpeedButton9Click() {
+void TransitionTab::SpeedButton9Click() {
     openVideoFrame(TransitionSideKind::Target);
 }
 
-void TForm1::chooseBackground(TransitionSideKind kind) {
-    TransitionSide& side = transition.side(kind);
+void TransitionTab::chooseBackground(TransitionSideKind kind) {
+    TransitionSide& side = m_model.side(kind);
     QColor color(redOf(side.background), greenOf(side.background), blueOf(side.background));
-    if (!chooseColor || !chooseColor(color))
+    Dialogs& dialogs = m_host.dialogs();
+    if (!dialogs.chooseColor || !dialogs.chooseColor(color))
         return;
     side.background = rgbColor(color.red(), color.green(), color.blue());
-    paintPanel(kind == TransitionSideKind::Source ? Panel3 : Panel4, side.background);
+    controls(kind).panel->setColor(side.background);
 }
 
-void TForm1::Panel3DblClick() {
+void TransitionTab::Panel3DblClick() {
     chooseBackground(TransitionSideKind::Source);
 }
-void TForm1::Panel4DblClick() {
+void TransitionTab::Panel4DblClick() {
     chooseBackground(TransitionSideKind::Target);
 }
 
-void TForm1::Edit7Change() {
-    transition.durationMs = transitionDurationFromText(Edit7->text().toStdString());
+void TransitionTab::Edit7Change() {
+    m_model.durationMs = transitionDurationFromText(Edit7->text().toStdString());
 }
 
 // Hands each rendered frame on to the window: the effect is read from the list for every frame.
-void TForm1::Button21Click() {
-    transition.spinWidth = SpinEdit12->value();
-    transition.spinHeight = SpinEdit13->value();
-    transition.steps = UpDown3->position();
-    transition.effect = ComboBox4->currentIndex();
+void TransitionTab::Button21Click() {
+    SharedState& state = m_host.state();
+    m_model.spinWidth = SpinEdit12->value();
+    m_model.spinHeight = SpinEdit13->value();
+    m_model.steps = UpDown3->position();
+    m_model.effect = ComboBox4->currentIndex();
     state.abortConversion = false;
     Button22->setEnabled(true);
     Button22->setFocus();
     Button21->setEnabled(false);
-    SpeedButton5->setEnabled(false);
+    m_host.setOpenAviEnabled(false);
 
     struct EffectFollowingObserver final : JobObserver {
-        TForm1& form;
+        TransitionTab& tab;
         WindowJobObserver window;
-        explicit EffectFollowingObserver(TForm1& f)
-            : form(f), window(f.ProgressBar1, f.state.abortConversion) {}
+        EffectFollowingObserver(TransitionTab& t, QProgressBar* bar, const bool& abort)
+            : tab(t), window(bar, abort) {}
         void setProgressRange(int minimum, int maximum) override {
             window.setProgressRange(minimum, maximum);
         }
         void setProgressPosition(int position) override { window.setProgressPosition(position); }
         void pumpMessages() override {
             window.pumpMessages();
-            form.transition.effect = form.ComboBox4->currentIndex();
+            tab.m_model.effect = tab.ComboBox4->currentIndex();
         }
         bool abortRequested() override { return window.abortRequested(); }
-    } observer(*this);
+    } observer(*this, m_host.progressBar(), state.abortConversion);
 
     TransitionRunResult result;
     QApplication::setOverrideCursor(Qt::BusyCursor);
     try {
         state.builtFrameCount = 0;
-        result = buildTransitionGif(transition, transitionFrames, m_windows.form3->Image1Picture(), observer);
+        result = buildTransitionGif(m_model, m_frames, m_host.builtGif(), observer);
     } catch (...) {
         QApplication::restoreOverrideCursor();
         Button21->setEnabled(true);
-        SpeedButton5->setEnabled(true);
+        m_host.setOpenAviEnabled(true);
         Button22->setEnabled(false);
         throw;
     }
     QApplication::restoreOverrideCursor();
     state.builtFrameCount = result.frames;
-    m_windows.form3->resize(result.width, result.height);
+    m_host.sizeBuiltGifHolder(result.width, result.height);
     Button23->setEnabled(true);
     Button24->setEnabled(true);
     Button22->setEnabled(false);
-    m_windows.gifForm2->startPreview(result.width, result.height, result.frames);
+    if (m_preview)
+        m_preview->startPreview(result.width, result.height, result.frames, m_host.mainWindow(),
+                                m_host.controlsOnScreen());
     TransitTimer->setInterval(result.delayHundredths * 10);
     TransitTimer->start();
 }
 
-void TForm1::Button22Click() {
-    state.abortConversion = true;
+void TransitionTab::Button22Click() {
+    m_host.state().abortConversion = true;
     Button22->setEnabled(false);
 }
 
-void TForm1::Button23Click() {
-    transitionFrames.clear();
-    SpeedButton5->setEnabled(true);
+void TransitionTab::Button23Click() {
+    m_frames.clear();
+    m_host.setOpenAviEnabled(true);
     Button23->setEnabled(false);
     Button21->setEnabled(true);
     Button24->setEnabled(false);
     TransitTimer->stop();
-    m_windows.gifForm2->stopPreview();
+    if (m_preview)
+        m_preview->stopPreview();
 }
 
-} // namespace kelvara
+void TransitionTab::TransitTimerTimer() {
+    if (m_preview)
+        m_preview->tick(m_frames);
+}
+
+} // namespace kelvara::ui

@@ -5,9 +5,16 @@
 #include "output/StillImageCodec.h"
 #include "output/qt/PaletteDialog.h"
 
+#include "widgets/FormHelpers.h"
+#include "widgets/SlotGuard.h"
+#include "widgets/WindowFit.h"
+
 #include <QColorDialog>
-#include <QMouseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QSignalBlocker>
+#include <QTabBar>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -15,11 +22,6 @@
 namespace kelvara {
 
 namespace {
-
-template <typename T> T* named(T* widget, const char* name) {
-    widget->setObjectName(name);
-    return widget;
-}
 
 // The pages in tab order.
 constexpr StillImageFormat PageOrder[] = {
@@ -111,30 +113,9 @@ QColor toQColor(Color c) {
 
 } // namespace
 
-ColorSwatch::ColorSwatch(QWidget* parent) : QFrame(parent) {
-    setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    setAutoFillBackground(true);
-    setCursor(Qt::PointingHandCursor);
-    setColor(ColorBlack);
-}
-
-void ColorSwatch::setColor(Color color) {
-    m_color = color;
-    QPalette p = palette();
-    p.setColor(QPalette::Window, toQColor(color));
-    setPalette(p);
-}
-
-void ColorSwatch::mouseReleaseEvent(QMouseEvent* event) {
-    QFrame::mouseReleaseEvent(event);
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
-        emit clicked();
-}
-
 TSAVEparam::TSAVEparam(QWidget* parent) : QDialog(parent) {
     setObjectName("SAVEparam");
     setWindowTitle("Paramters preview");
-    setFixedSize(524, 417);
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
 
     pickPaletteColor = [this](const std::vector<Color>& colors) {
@@ -147,30 +128,28 @@ TSAVEparam::TSAVEparam(QWidget* parent) : QDialog(parent) {
         return c;
     };
 
-    auto* sourceLabel = new QLabel("Source:", this);
-    sourceLabel->move(16, 2);
     ImageView1 = named(new TImageView(this), "ImageView1");
-    ImageView1->setGeometry(16, 18, 238, 168);
     ImageView1->setCentered(true);
     ImageView1->setScrolling(ScrollBars::None);
     ImageView1->setMouseNavigation(true);
-    ImageView1->setBackgroundColor(palette().color(QPalette::Window));
-    auto* resultLabel = new QLabel("Result:", this);
-    resultLabel->move(270, 2);
     ImageView2 = named(new TImageView(this), "ImageView2");
-    ImageView2->setGeometry(270, 18, 238, 168);
     ImageView2->setCentered(true);
     ImageView2->setScrolling(ScrollBars::None);
-    ImageView2->setBackgroundColor(palette().color(QPalette::Window));
+    for (TImageView* view : {ImageView1, ImageView2}) {
+        view->setFixedSize(238, 168);
+        view->setBackgroundColor(palette().color(QPalette::Window));
+    }
     ProgressBar1 = named(new QProgressBar(this), "ProgressBar1");
-    ProgressBar1->setGeometry(16, 189, 492, 6);
+    ProgressBar1->setFixedHeight(6);
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
 
     PageControl1 = named(new QTabWidget(this), "PageControl1");
-    PageControl1->setGeometry(8, 200, 420, 188);
     PageControl1->setTabPosition(QTabWidget::South);
+    // Every page's tab shows whole: the dialog grows rather than scroll its tabs.
+    PageControl1->tabBar()->setUsesScrollButtons(false);
+    PageControl1->tabBar()->setElideMode(Qt::ElideNone);
     const char* pageNames[] = {"JPEG", "TIFF", "GIF", "BMP", "PCX", "PNG", "TGA", "JPEG2000"};
     QWidget* pages[8];
     for (int i = 0; i < 8; ++i) {
@@ -188,82 +167,127 @@ TSAVEparam::TSAVEparam(QWidget* parent) : QDialog(parent) {
     buildJpeg2000Page(pages[7]);
 
     Button1 = named(new QPushButton("OK", this), "Button1");
-    Button1->setGeometry(436, 214, 80, 25);
     Button1->setDefault(true);
     Button2 = named(new QPushButton("Cancel", this), "Button2");
-    Button2->setGeometry(436, 246, 80, 25);
     Button3 = named(new QPushButton("&Preview", this), "Button3");
-    Button3->setGeometry(436, 290, 80, 25);
     SpeedButton1 = named(new QToolButton(this), "SpeedButton1");
-    SpeedButton1->setGeometry(436, 322, 80, 25);
     SpeedButton1->setText("Lock");
     SpeedButton1->setToolTip("Lock preview");
     SpeedButton1->setCheckable(true);
     SpeedButton1->setChecked(true);
+    SpeedButton1->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 
-    auto* originalLabel = new QLabel("Original size:", this);
-    originalLabel->move(10, 395);
     Label4 = named(new QLabel("---", this), "Label4");
-    Label4->setGeometry(90, 395, 150, 16);
-    auto* compressedLabel = new QLabel("Compressed size:", this);
-    compressedLabel->move(250, 395);
     Label25 = named(new QLabel("---", this), "Label25");
-    Label25->setGeometry(355, 395, 160, 16);
+    for (QLabel* size : {Label4, Label25})
+        minimumWidthFor(size, bytesText(999999999));
+    buildLayout();
+    fixAtOpeningSize(this, QSize(524, 417));
 
-    connect(Button1, &QPushButton::clicked, this, &TSAVEparam::Button1Click);
+    connect(Button1, &QPushButton::clicked, this, guarded(this, &TSAVEparam::Button1Click));
     connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
-    connect(Button3, &QPushButton::clicked, this, &TSAVEparam::Button3Click);
-    connect(SpeedButton1, &QToolButton::clicked, this, &TSAVEparam::SpeedButton1Click);
-    connect(ImageView1, &TImageView::viewChanged, this, &TSAVEparam::ImageView1ViewChange);
+    connect(Button3, &QPushButton::clicked, this, guarded(this, &TSAVEparam::Button3Click));
+    connect(SpeedButton1, &QToolButton::clicked, this, guarded(this, &TSAVEparam::SpeedButton1Click));
+    connect(ImageView1, &TImageView::viewChanged, this, guarded(this, &TSAVEparam::ImageView1ViewChange));
+    // A page brought to the front while the dialog shows is filled from the parameter set and,
+    // with "Lock preview" down, previewed; otherwise it would show its controls' blank state.
+    connect(PageControl1, &QTabWidget::currentChanged, this, guarded([this] {
+                if (!isVisible())
+                    return;
+                fillPage();
+                changed();
+            }));
 
-    connect(TrackBar13, &QSlider::valueChanged, this, &TSAVEparam::TrackBar13Change);
-    connect(CheckBox2, &QCheckBox::toggled, this, &TSAVEparam::TrackBar13Change);
-    connect(ComboBox1, &QComboBox::currentIndexChanged, this, &TSAVEparam::TrackBar13Change);
-    connect(CheckBox3, &QCheckBox::toggled, this, &TSAVEparam::TrackBar13Change);
-    connect(ComboBox13, &QComboBox::currentIndexChanged, this, &TSAVEparam::TrackBar13Change);
-    connect(Edit22, &QLineEdit::textChanged, this, &TSAVEparam::Edit22Change);
-    connect(Edit23, &QLineEdit::textChanged, this, &TSAVEparam::Edit22Change);
+    connect(TrackBar13, &QSlider::valueChanged, this, guarded(this, &TSAVEparam::TrackBar13Change));
+    connect(CheckBox2, &QCheckBox::toggled, this, guarded(this, &TSAVEparam::TrackBar13Change));
+    connect(ComboBox1, &QComboBox::currentIndexChanged, this, guarded(this, &TSAVEparam::TrackBar13Change));
+    connect(CheckBox3, &QCheckBox::toggled, this, guarded(this, &TSAVEparam::TrackBar13Change));
+    connect(ComboBox13, &QComboBox::currentIndexChanged, this, guarded(this, &TSAVEparam::TrackBar13Change));
+    connect(Edit22, &QLineEdit::textChanged, this, guarded(this, &TSAVEparam::Edit22Change));
+    connect(Edit23, &QLineEdit::textChanged, this, guarded(this, &TSAVEparam::Edit22Change));
 
-    connect(TrackBar1, &QSlider::valueChanged, this, &TSAVEparam::TrackBar1Change);
-    connect(ComboBox15, &QComboBox::currentIndexChanged, this, &TSAVEparam::TrackBar1Change);
-    connect(Edit15, &QLineEdit::textChanged, this, &TSAVEparam::Edit15Change);
+    connect(TrackBar1, &QSlider::valueChanged, this, guarded(this, &TSAVEparam::TrackBar1Change));
+    connect(ComboBox15, &QComboBox::currentIndexChanged, this, guarded(this, &TSAVEparam::TrackBar1Change));
+    connect(Edit15, &QLineEdit::textChanged, this, guarded(this, &TSAVEparam::Edit15Change));
 
     for (QComboBox* box : {ComboBox2, ComboBox3, ComboBox4})
-        connect(box, &QComboBox::currentIndexChanged, this, &TSAVEparam::ComboBox2Click);
+        connect(box, &QComboBox::currentIndexChanged, this, guarded(this, &TSAVEparam::ComboBox2Click));
 
-    connect(ComboBox5, &QComboBox::currentIndexChanged, this, &TSAVEparam::ComboBox5Click);
-    connect(CheckBox4, &QCheckBox::toggled, this, &TSAVEparam::ComboBox5Click);
-    connect(CheckBox5, &QCheckBox::toggled, this, &TSAVEparam::ComboBox5Click);
-    connect(Panel3, &ColorSwatch::clicked, this, &TSAVEparam::Panel3Click);
-    connect(Panel4, &ColorSwatch::clicked, this, &TSAVEparam::Panel4Click);
+    connect(ComboBox5, &QComboBox::currentIndexChanged, this, guarded(this, &TSAVEparam::ComboBox5Click));
+    connect(CheckBox4, &QCheckBox::toggled, this, guarded(this, &TSAVEparam::ComboBox5Click));
+    connect(CheckBox5, &QCheckBox::toggled, this, guarded(this, &TSAVEparam::ComboBox5Click));
+    connect(Panel3, &ColorSwatch::clicked, this, guarded(this, &TSAVEparam::Panel3Click));
+    connect(Panel4, &ColorSwatch::clicked, this, guarded(this, &TSAVEparam::Panel4Click));
 
-    connect(ComboBox6, &QComboBox::currentIndexChanged, this, &TSAVEparam::ComboBox6Change);
-    connect(ComboBox7, &QComboBox::currentIndexChanged, this, &TSAVEparam::ComboBox6Change);
-    connect(ComboBox8, &QComboBox::currentIndexChanged, this, &TSAVEparam::ComboBox8Change);
-    connect(ComboBox9, &QComboBox::currentIndexChanged, this, &TSAVEparam::ComboBox8Change);
+    connect(ComboBox6, &QComboBox::currentIndexChanged, this, guarded(this, &TSAVEparam::ComboBox6Change));
+    connect(ComboBox7, &QComboBox::currentIndexChanged, this, guarded(this, &TSAVEparam::ComboBox6Change));
+    connect(ComboBox8, &QComboBox::currentIndexChanged, this, guarded(this, &TSAVEparam::ComboBox8Change));
+    connect(ComboBox9, &QComboBox::currentIndexChanged, this, guarded(this, &TSAVEparam::ComboBox8Change));
 
-    connect(ComboBox10, &QComboBox::currentIndexChanged, this, &TSAVEparam::ComboBox10Change);
-    connect(ComboBox11, &QComboBox::currentIndexChanged, this, &TSAVEparam::ComboBox10Change);
-    connect(CheckBox6, &QCheckBox::toggled, this, &TSAVEparam::ComboBox10Change);
-    connect(ComboBox12, &QComboBox::currentIndexChanged, this, &TSAVEparam::ComboBox10Change);
-    connect(Panel1, &ColorSwatch::clicked, this, &TSAVEparam::Panel1Click);
+    connect(ComboBox10, &QComboBox::currentIndexChanged, this, guarded(this, &TSAVEparam::ComboBox10Change));
+    connect(ComboBox11, &QComboBox::currentIndexChanged, this, guarded(this, &TSAVEparam::ComboBox10Change));
+    connect(CheckBox6, &QCheckBox::toggled, this, guarded(this, &TSAVEparam::ComboBox10Change));
+    connect(ComboBox12, &QComboBox::currentIndexChanged, this, guarded(this, &TSAVEparam::ComboBox10Change));
+    connect(Panel1, &ColorSwatch::clicked, this, guarded(this, &TSAVEparam::Panel1Click));
 
-    connect(ComboBox14, &QComboBox::currentIndexChanged, this, &TSAVEparam::ComboBox14Click);
-    connect(CheckBox1, &QCheckBox::toggled, this, &TSAVEparam::ComboBox14Click);
-    connect(Edit13, &QLineEdit::textChanged, this, &TSAVEparam::Edit13Change);
-    connect(Edit14, &QLineEdit::textChanged, this, &TSAVEparam::Edit13Change);
-    connect(Panel5, &ColorSwatch::clicked, this, &TSAVEparam::Panel5Click);
+    connect(ComboBox14, &QComboBox::currentIndexChanged, this, guarded(this, &TSAVEparam::ComboBox14Click));
+    connect(CheckBox1, &QCheckBox::toggled, this, guarded(this, &TSAVEparam::ComboBox14Click));
+    connect(Edit13, &QLineEdit::textChanged, this, guarded(this, &TSAVEparam::Edit13Change));
+    connect(Edit14, &QLineEdit::textChanged, this, guarded(this, &TSAVEparam::Edit13Change));
+    connect(Panel5, &ColorSwatch::clicked, this, guarded(this, &TSAVEparam::Panel5Click));
+}
+
+// The two views with the progress bar beneath them; the pages with the buttons at their right;
+// the two sizes along the bottom.
+void TSAVEparam::buildLayout() {
+    auto* views = new QGridLayout;
+    views->setVerticalSpacing(2);
+    views->addWidget(new QLabel("Source:", this), 0, 0);
+    views->addWidget(new QLabel("Result:", this), 0, 1);
+    views->addWidget(ImageView1, 1, 0);
+    views->addWidget(ImageView2, 1, 1);
+    views->addWidget(ProgressBar1, 2, 0, 1, 2);
+
+    auto* buttons = new QVBoxLayout;
+    buttons->addWidget(Button1);
+    buttons->addWidget(Button2);
+    buttons->addSpacing(12);
+    buttons->addWidget(Button3);
+    buttons->addWidget(SpeedButton1);
+    buttons->addStretch(1);
+    auto* middle = new QHBoxLayout;
+    middle->addWidget(PageControl1, 1);
+    middle->addLayout(buttons);
+
+    auto* sizes = new QHBoxLayout;
+    sizes->addWidget(new QLabel("Original size:", this));
+    sizes->addWidget(Label4, 1);
+    sizes->addWidget(new QLabel("Compressed size:", this));
+    sizes->addWidget(Label25, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(views);
+    layout->addLayout(middle, 1);
+    layout->addLayout(sizes);
 }
 
 namespace {
 
-// A caption label at (x, y) whose mnemonic moves the focus to its control.
-QLabel* captionFor(QWidget* page, const char* caption, QWidget* control, int x, int y) {
-    auto* label = new QLabel(caption, page);
-    label->move(x, y);
+// A caption label in a page's grid whose mnemonic moves the focus to its control.
+QLabel* captionFor(QGridLayout* grid, const char* caption, QWidget* control, int row, int column) {
+    auto* label = new QLabel(caption, grid->parentWidget());
     label->setBuddy(control);
+    grid->addWidget(label, row, column);
     return label;
+}
+
+// A check box whose text stands before its box, as a caption does.
+QCheckBox* captionCheckBox(QWidget* page, const char* name, const char* caption) {
+    auto* box = named(new QCheckBox(caption, page), name);
+    box->setLayoutDirection(Qt::RightToLeft);
+    box->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    return box;
 }
 
 QSlider* trackBar(QWidget* page, const char* name, int maximum, int tickInterval) {
@@ -271,6 +295,7 @@ QSlider* trackBar(QWidget* page, const char* name, int maximum, int tickInterval
     slider->setRange(0, maximum);
     slider->setTickInterval(tickInterval);
     slider->setTickPosition(QSlider::TicksBelow);
+    slider->setMinimumWidth(160);
     return slider;
 }
 
@@ -280,144 +305,174 @@ QComboBox* list(QWidget* page, const char* name, const QStringList& items) {
     return box;
 }
 
+// A page's grid: captions in the even columns, their controls beside them, room to the right.
+QGridLayout* pageGrid(QWidget* page, int columns) {
+    auto* grid = new QGridLayout(page);
+    grid->setColumnStretch(columns, 1);
+    return grid;
+}
+
+void endPage(QGridLayout* grid) {
+    grid->setRowStretch(grid->rowCount(), 1);
+}
+
 } // namespace
 
 void TSAVEparam::buildJpegPage(QWidget* page) {
+    QGridLayout* grid = pageGrid(page, 4);
     TrackBar13 = trackBar(page, "TrackBar13", 100, 5);
-    TrackBar13->setGeometry(80, 6, 220, 28);
-    captionFor(page, "&Quality:", TrackBar13, 8, 12);
+    captionFor(grid, "&Quality:", TrackBar13, 0, 0);
+    grid->addWidget(TrackBar13, 0, 1, 1, 2);
     Edit22 = named(new QLineEdit(page), "Edit22");
     Edit22->setReadOnly(true);
-    Edit22->setGeometry(308, 8, 40, 22);
+    fitEditTo(Edit22, "0000");
+    grid->addWidget(Edit22, 0, 3, Qt::AlignLeft);
     ComboBox1 = list(page, "ComboBox1", {"ISLOW", "IFAST", "FLOAT"});
-    ComboBox1->setGeometry(110, 42, 90, 22);
-    captionFor(page, "&DCT method:", ComboBox1, 8, 46);
+    captionFor(grid, "&DCT method:", ComboBox1, 1, 0);
+    grid->addWidget(ComboBox1, 1, 1);
+    ComboBox13 = list(page, "ComboBox13", {"RGB", "GrayScale", "YCbCr", "CMYK", "YCbCrK"});
+    captionFor(grid, "Color space:", ComboBox13, 1, 2);
+    grid->addWidget(ComboBox13, 1, 3);
     Edit23 = named(new QLineEdit(page), "Edit23");
-    Edit23->setGeometry(110, 74, 40, 22);
+    fitEditTo(Edit23, "0000");
     UpDown11 = named(new UpDown(page), "UpDown11");
-    UpDown11->setGeometry(150, 74, 16, 22);
     UpDown11->setMinimum(0);
     UpDown11->setMaximum(100);
     UpDown11->setBuddy(Edit23);
-    captionFor(page, "&Smoothing factor:", Edit23, 8, 78);
-    ComboBox13 = list(page, "ComboBox13", {"RGB", "GrayScale", "YCbCr", "CMYK", "YCbCrK"});
-    ComboBox13->setGeometry(300, 42, 100, 22);
-    captionFor(page, "Color space:", ComboBox13, 220, 46);
+    auto* smoothing = new QHBoxLayout;
+    smoothing->setSpacing(0);
+    smoothing->addWidget(Edit23);
+    smoothing->addWidget(UpDown11);
+    smoothing->addStretch(1);
+    captionFor(grid, "&Smoothing factor:", Edit23, 2, 0);
+    grid->addLayout(smoothing, 2, 1);
     CheckBox2 = named(new QCheckBox("&Optimal Huffman", page), "CheckBox2");
-    CheckBox2->setGeometry(220, 76, 180, 20);
+    grid->addWidget(CheckBox2, 2, 2, 1, 2);
     CheckBox3 = named(new QCheckBox("P&rogressive", page), "CheckBox3");
-    CheckBox3->setGeometry(220, 100, 180, 20);
+    grid->addWidget(CheckBox3, 3, 2, 1, 2);
+    endPage(grid);
 }
 
 void TSAVEparam::buildTiffPage(QWidget* page) {
+    QGridLayout* grid = pageGrid(page, 2);
     ComboBox2 = list(
         page, "ComboBox2",
         {"UNCOMPRESSED", "CCITT1D", "G3FAX1D", "G3FAX2D", "G4FAX", "LZW", "OLDJPEG", "JPEG", "PACKBITS"});
-    ComboBox2->setGeometry(100, 10, 160, 22);
-    captionFor(page, "&Compression:", ComboBox2, 8, 14);
+    captionFor(grid, "&Compression:", ComboBox2, 0, 0);
+    grid->addWidget(ComboBox2, 0, 1);
     ComboBox3 = list(page, "ComboBox3",
                      {"WHITEISZERO/Gray", "BLACKISZERO/Gray", "RGB", "RGBPALETTE", "TRANSPMASK", "CMYK",
                       "YCBCR", "CIELAB"});
-    ComboBox3->setGeometry(100, 42, 160, 22);
-    captionFor(page, "P&hotometric:", ComboBox3, 8, 46);
+    captionFor(grid, "P&hotometric:", ComboBox3, 1, 0);
+    grid->addWidget(ComboBox3, 1, 1);
     ComboBox4 = named(new QComboBox(page), "ComboBox4");
     fillColorsList(ComboBox4, StillImageFormat::Tiff);
-    ComboBox4->setGeometry(100, 74, 160, 22);
-    captionFor(page, "C&olors:", ComboBox4, 8, 78);
+    captionFor(grid, "C&olors:", ComboBox4, 2, 0);
+    grid->addWidget(ComboBox4, 2, 1);
+    endPage(grid);
 }
 
 void TSAVEparam::buildGifPage(QWidget* page) {
+    QGridLayout* grid = pageGrid(page, 2);
     ComboBox5 = named(new QComboBox(page), "ComboBox5");
     fillColorsList(ComboBox5, StillImageFormat::Gif);
     ComboBox5->setCurrentIndex(7);
-    ComboBox5->setGeometry(130, 10, 100, 22);
-    captionFor(page, "&Colors:", ComboBox5, 8, 14);
-    CheckBox4 = named(new QCheckBox("&Transparent:", page), "CheckBox4");
-    CheckBox4->setLayoutDirection(Qt::RightToLeft);
-    CheckBox4->setGeometry(8, 40, 140, 20);
+    captionFor(grid, "&Colors:", ComboBox5, 0, 0);
+    grid->addWidget(ComboBox5, 0, 1);
+    CheckBox4 = captionCheckBox(page, "CheckBox4", "&Transparent:");
+    grid->addWidget(CheckBox4, 1, 0, 1, 2, Qt::AlignLeft | Qt::AlignAbsolute);
     Panel3 = named(new ColorSwatch(page), "Panel3");
-    Panel3->setGeometry(130, 66, 40, 20);
-    transparentColorLabel = captionFor(page, "T&ransparent color:", nullptr, 8, 68);
+    transparentColorLabel = captionFor(grid, "T&ransparent color:", Panel3, 2, 0);
     transparentColorLabel->setObjectName("transparentColorLabel");
-    CheckBox5 = named(new QCheckBox("I&nterlaced:", page), "CheckBox5");
-    CheckBox5->setLayoutDirection(Qt::RightToLeft);
-    CheckBox5->setGeometry(8, 92, 140, 20);
+    grid->addWidget(Panel3, 2, 1, Qt::AlignLeft);
+    CheckBox5 = captionCheckBox(page, "CheckBox5", "I&nterlaced:");
+    grid->addWidget(CheckBox5, 3, 0, 1, 2, Qt::AlignLeft | Qt::AlignAbsolute);
     Panel4 = named(new ColorSwatch(page), "Panel4");
-    Panel4->setGeometry(130, 118, 40, 20);
-    captionFor(page, "&Background:", nullptr, 8, 120);
+    captionFor(grid, "&Background:", Panel4, 4, 0);
+    grid->addWidget(Panel4, 4, 1, Qt::AlignLeft);
+    endPage(grid);
 }
 
 void TSAVEparam::buildBmpPage(QWidget* page) {
+    QGridLayout* grid = pageGrid(page, 2);
     ComboBox6 = list(page, "ComboBox6", {"UNCOMPRESSED", "RLE"});
-    ComboBox6->setGeometry(100, 10, 140, 22);
-    captionFor(page, "&Compression:", ComboBox6, 8, 14);
+    captionFor(grid, "&Compression:", ComboBox6, 0, 0);
+    grid->addWidget(ComboBox6, 0, 1);
     ComboBox7 = named(new QComboBox(page), "ComboBox7");
     fillColorsList(ComboBox7, StillImageFormat::Bmp);
-    ComboBox7->setGeometry(100, 42, 140, 22);
-    captionFor(page, "C&olors:", ComboBox7, 8, 46);
+    captionFor(grid, "C&olors:", ComboBox7, 1, 0);
+    grid->addWidget(ComboBox7, 1, 1);
+    endPage(grid);
 }
 
 void TSAVEparam::buildPcxPage(QWidget* page) {
+    QGridLayout* grid = pageGrid(page, 2);
     ComboBox8 = list(page, "ComboBox8", {"UNCOMPRESSED", "RLE"});
-    ComboBox8->setGeometry(100, 10, 140, 22);
-    captionFor(page, "&Compression:", ComboBox8, 8, 14);
+    captionFor(grid, "&Compression:", ComboBox8, 0, 0);
+    grid->addWidget(ComboBox8, 0, 1);
     ComboBox9 = named(new QComboBox(page), "ComboBox9");
     fillColorsList(ComboBox9, StillImageFormat::Pcx);
-    ComboBox9->setGeometry(100, 42, 140, 22);
-    captionFor(page, "C&olors:", ComboBox9, 8, 46);
+    captionFor(grid, "C&olors:", ComboBox9, 1, 0);
+    grid->addWidget(ComboBox9, 1, 1);
+    endPage(grid);
 }
 
 void TSAVEparam::buildPngPage(QWidget* page) {
+    QGridLayout* grid = pageGrid(page, 4);
     ComboBox10 = named(new QComboBox(page), "ComboBox10");
     fillColorsList(ComboBox10, StillImageFormat::Png);
     ComboBox10->setCurrentIndex(2);
-    ComboBox10->setGeometry(100, 10, 100, 22);
-    captionFor(page, "C&olors:", ComboBox10, 8, 14);
+    captionFor(grid, "C&olors:", ComboBox10, 0, 0);
+    grid->addWidget(ComboBox10, 0, 1);
     Panel1 = named(new ColorSwatch(page), "Panel1");
-    Panel1->setGeometry(100, 42, 40, 20);
-    captionFor(page, "&Background:", nullptr, 8, 44);
+    captionFor(grid, "&Background:", Panel1, 1, 0);
+    grid->addWidget(Panel1, 1, 1, Qt::AlignLeft);
     ComboBox11 = list(page, "ComboBox11", {"NONE", "SUB", "PAETH"});
-    ComboBox11->setGeometry(100, 72, 100, 22);
-    captionFor(page, "&Filter", ComboBox11, 8, 76);
-    CheckBox6 = named(new QCheckBox("I&nterlaced:", page), "CheckBox6");
-    CheckBox6->setLayoutDirection(Qt::RightToLeft);
-    CheckBox6->setGeometry(220, 12, 120, 20);
+    captionFor(grid, "&Filter", ComboBox11, 2, 0);
+    grid->addWidget(ComboBox11, 2, 1);
+    CheckBox6 = captionCheckBox(page, "CheckBox6", "I&nterlaced:");
+    grid->addWidget(CheckBox6, 0, 2, 1, 2, Qt::AlignLeft | Qt::AlignAbsolute);
     ComboBox12 = list(page, "ComboBox12", {"NONE", "1", "2", "3", "4", "5", "6", "7", "8", "MAX"});
-    ComboBox12->setGeometry(310, 42, 90, 22);
-    captionFor(page, "Co&mpression", ComboBox12, 220, 46);
+    captionFor(grid, "Co&mpression", ComboBox12, 1, 2);
+    grid->addWidget(ComboBox12, 1, 3);
+    endPage(grid);
 }
 
 void TSAVEparam::buildTgaPage(QWidget* page) {
+    QGridLayout* grid = pageGrid(page, 4);
     ComboBox14 = named(new QComboBox(page), "ComboBox14");
     fillColorsList(ComboBox14, StillImageFormat::Tga);
     ComboBox14->setCurrentIndex(2);
-    ComboBox14->setGeometry(100, 10, 100, 22);
-    captionFor(page, "C&olors:", ComboBox14, 8, 14);
+    captionFor(grid, "C&olors:", ComboBox14, 0, 0);
+    grid->addWidget(ComboBox14, 0, 1);
+    CheckBox1 = captionCheckBox(page, "CheckBox1", "Compression:");
+    grid->addWidget(CheckBox1, 0, 2, 1, 2, Qt::AlignLeft | Qt::AlignAbsolute);
     Panel5 = named(new ColorSwatch(page), "Panel5");
-    Panel5->setGeometry(100, 42, 40, 20);
-    captionFor(page, "&Background:", nullptr, 8, 44);
-    CheckBox1 = named(new QCheckBox("Compression:", page), "CheckBox1");
-    CheckBox1->setLayoutDirection(Qt::RightToLeft);
-    CheckBox1->setGeometry(220, 12, 120, 20);
+    captionFor(grid, "&Background:", Panel5, 1, 0);
+    grid->addWidget(Panel5, 1, 1, Qt::AlignLeft);
     Edit13 = named(new QLineEdit(page), "Edit13");
-    Edit13->setGeometry(100, 72, 300, 22);
-    captionFor(page, "&Name:", Edit13, 8, 76);
+    captionFor(grid, "&Name:", Edit13, 2, 0);
+    grid->addWidget(Edit13, 2, 1, 1, 4);
     Edit14 = named(new QLineEdit(page), "Edit14");
-    Edit14->setGeometry(100, 104, 300, 22);
-    captionFor(page, "&Description:", Edit14, 8, 108);
+    captionFor(grid, "&Description:", Edit14, 3, 0);
+    grid->addWidget(Edit14, 3, 1, 1, 4);
+    endPage(grid);
 }
 
 void TSAVEparam::buildJpeg2000Page(QWidget* page) {
+    QGridLayout* grid = pageGrid(page, 3);
     TrackBar1 = trackBar(page, "TrackBar1", 1000, 20);
-    TrackBar1->setGeometry(80, 6, 220, 28);
     TrackBar1->setValue(500);
-    captionFor(page, "&Rate:", TrackBar1, 8, 12);
+    captionFor(grid, "&Rate:", TrackBar1, 0, 0);
+    grid->addWidget(TrackBar1, 0, 1);
     Edit15 = named(new QLineEdit(page), "Edit15");
     Edit15->setReadOnly(true);
-    Edit15->setGeometry(308, 8, 50, 22);
+    fitEditTo(Edit15, "00000");
+    grid->addWidget(Edit15, 0, 2, Qt::AlignLeft);
     ComboBox15 = list(page, "ComboBox15", {"GrayScale", "RGB", "YCbCr"});
-    ComboBox15->setGeometry(110, 42, 100, 22);
-    captionFor(page, "Color space:", ComboBox15, 8, 46);
+    captionFor(grid, "Color space:", ComboBox15, 1, 0);
+    grid->addWidget(ComboBox15, 1, 1, Qt::AlignLeft);
+    endPage(grid);
 }
 
 void TSAVEparam::setSource(const Bitmap& source) {
@@ -443,8 +498,11 @@ bool TSAVEparam::execute(StillImageFormat page, const Bitmap& source, StillImage
 }
 
 void TSAVEparam::showEvent(QShowEvent* event) {
+    // 524 x 417 where the pages fit, centred.
+    fixAtOpeningSize(this, QSize(524, 417));
+    centreOnScreen(this);
     QDialog::showEvent(event);
-    FormActivate();
+    runGuarded([this] { FormActivate(); });
 }
 
 void TSAVEparam::FormActivate() {

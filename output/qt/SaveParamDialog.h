@@ -2,9 +2,9 @@
 // that format stores it, and the size of the encoded file.
 #pragma once
 
-#include "app/Controls.h"
 #include "output/SaveOptions.h"
 #include "preview/qt/ImageView.h"
+#include "widgets/Controls.h"
 
 #include <QCheckBox>
 #include <QColor>
@@ -24,24 +24,6 @@
 #include <vector>
 
 namespace kelvara {
-
-// A colour swatch that reports clicks.
-class ColorSwatch : public QFrame {
-    Q_OBJECT
-public:
-    explicit ColorSwatch(QWidget* parent = nullptr);
-    Color color() const { return m_color; }
-    void setColor(Color color);
-
-signals:
-    void clicked();
-
-protected:
-    void mouseReleaseEvent(QMouseEvent* event) override;
-
-private:
-    Color m_color = ColorBlack;
-};
 
 class TSAVEparam : public QDialog {
     Q_OBJECT
@@ -151,6 +133,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void buildLayout();
     void buildJpegPage(QWidget* page);
     void buildTiffPage(QWidget* page);
     void buildGifPage(QWidget* page);

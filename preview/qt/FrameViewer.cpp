@@ -2,10 +2,14 @@
 #include "preview/qt/FrameViewer.h"
 
 #include "raster/FrameTable.h"
+#include "widgets/FormHelpers.h"
+#include "widgets/SlotGuard.h"
 
 #include <QAbstractItemModel>
 #include <QStyle>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace kelvara {
 
@@ -14,11 +18,6 @@ namespace {
 constexpr int MinZoom = 25;
 constexpr int MaxZoom = 1600;
 const QColor Teal(0, 128, 128);
-
-template <typename T> T* named(T* widget, const char* name) {
-    widget->setObjectName(name);
-    return widget;
-}
 
 } // namespace
 
@@ -61,17 +60,21 @@ TForm5::TForm5(QWidget* parent)
     StatusBar1->setSizeGripEnabled(true);
     StatusBar1Panel0 = named(new QLabel("Zoom: 100%", StatusBar1), "StatusBar1Panel0");
     StatusBar1Panel0->setAlignment(Qt::AlignCenter);
-    StatusBar1Panel0->setFixedWidth(100);
+    // 100 wide, or what "Zoom: 1600%" needs in a larger font.
+    followFont(StatusBar1Panel0, [this] {
+        StatusBar1Panel0->setFixedWidth(
+            std::max(100, StatusBar1Panel0->fontMetrics().horizontalAdvance("Zoom: 1600%") + 8));
+    });
     StatusBar1Panel1 = named(new QLabel(StatusBar1), "StatusBar1Panel1");
     StatusBar1Panel1->setMinimumWidth(50);
     StatusBar1->addWidget(StatusBar1Panel0);
     StatusBar1->addWidget(StatusBar1Panel1, 1);
     layout->addWidget(StatusBar1);
 
-    connect(SpeedButton1, &QToolButton::clicked, this, &TForm5::SpeedButton1Click);
-    connect(SpeedButton2, &QToolButton::clicked, this, &TForm5::SpeedButton2Click);
-    connect(SpeedButton3, &QToolButton::clicked, this, &TForm5::SpeedButton3Click);
-    connect(SpeedButton4, &QToolButton::clicked, this, &TForm5::SpeedButton4Click);
+    connect(SpeedButton1, &QToolButton::clicked, this, guarded(this, &TForm5::SpeedButton1Click));
+    connect(SpeedButton2, &QToolButton::clicked, this, guarded(this, &TForm5::SpeedButton2Click));
+    connect(SpeedButton3, &QToolButton::clicked, this, guarded(this, &TForm5::SpeedButton3Click));
+    connect(SpeedButton4, &QToolButton::clicked, this, guarded(this, &TForm5::SpeedButton4Click));
 }
 
 TForm5::~TForm5() {

@@ -1,40 +1,68 @@
 // The animated preview windows.
 #include "preview/qt/GifPreviewForm.h"
 
+#include "widgets/WindowFit.h"
+
 #include <QApplication>
 #include <QCloseEvent>
-#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
 namespace kelvara {
 
+namespace {
+
+// The inner border round the view.
+constexpr int Border = 5;
+
+} // namespace
+
 GifPreviewForm::GifPreviewForm(const QString& objectName, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::WindowCloseButtonHint) {
     setObjectName(objectName);
     setWindowTitle("GIF preview");
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(5, 5, 5, 5);
-    GIFview = new TImageView(this);
+    layout->setContentsMargins(Border, Border, Border, Border);
+    // The view shows its picture at 1:1; a GIF larger than the screen allows scrolls.
+    m_scroll = new QScrollArea(this);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    GIFview = new TImageView;
     GIFview->setObjectName("GIFview");
     GIFview->setBackgroundColor(QApplication::palette().color(QPalette::Light));
-    layout->addWidget(GIFview);
-    resize(132 + 10, 43 + 10);
+    m_scroll->setWidget(GIFview);
+    m_scroll->viewport()->setAutoFillBackground(true);
+    QPalette p = m_scroll->viewport()->palette();
+    p.setColor(QPalette::Window, GIFview->backgroundColor());
+    m_scroll->viewport()->setPalette(p);
+    layout->addWidget(m_scroll);
+    GIFview->resize(132, 43);
+    resize(132 + 2 * Border, 43 + 2 * Border);
 }
 
-void GifPreviewForm::startPreview(int width, int height, int frameCount) {
-    resize(width + 10, height + 10);
+void GifPreviewForm::startPreview(int width, int height, int frameCount, const QWidget* mainWindow,
+                                  const QRect& mainWindowControls) {
+    const QSize gif(std::max(1, width), std::max(1, height));
+    GIFview->setFixedSize(gif);
+    const QSize wanted = gif + QSize(2 * Border, 2 * Border);
+    const QSize largest = largestClientSize(mainWindow ? mainWindow : this);
+    QSize size = wanted.boundedTo(largest);
+    // Where the GIF is cut, the scroll bars of the other direction need room too.
+    const int bar = m_scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    if (size.width() < wanted.width())
+        size.setHeight(std::min(largest.height(), size.height() + bar));
+    if (size.height() < wanted.height())
+        size.setWidth(std::min(largest.width(), size.width() + bar));
+    resize(size);
     GIFview->clear();
     m_frameCount = frameCount;
     m_cursor = 1;
+    if (mainWindow)
+        placeBeside(this, mainWindow, mainWindowControls);
     show();
-    if (!m_placed) {
-        // Centred on the screen when first shown.
-        if (QScreen* screen = this->screen())
-            move(screen->availableGeometry().center() - QPoint(this->width() / 2, this->height() / 2));
-        m_placed = true;
-    }
 }
 
 void GifPreviewForm::tick(FrameTable& table) {

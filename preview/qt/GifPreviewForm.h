@@ -9,6 +9,8 @@
 
 #include <functional>
 
+class QScrollArea;
+
 namespace kelvara {
 
 class GifPreviewForm : public QWidget {
@@ -18,8 +20,10 @@ public:
 
     TImageView* GIFview = nullptr;
 
-    // Start, at the end of a job: client size gw x gh, view cleared, shown; cursor 1.
-    void startPreview(int width, int height, int frameCount);
+    // Start, at the end of a job: client size gw x gh (within the screen: a larger GIF scrolls),
+    // view cleared, shown beside the main window, clear of its controls; cursor 1.
+    void startPreview(int width, int height, int frameCount, const QWidget* mainWindow,
+                      const QRect& mainWindowControls = {});
     // One timer tick: show entry [cursor] of the table, then step the cursor, wrapping after the
     // last built frame. The cursor never leaves 1 .. min(frame count, table size).
     void tick(FrameTable& table);
@@ -35,9 +39,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    QScrollArea* m_scroll = nullptr;
     int m_cursor = 0;
     int m_frameCount = 0;
-    bool m_placed = false;
 };
 
 class TGIFform1 : public GifPreviewForm {

@@ -1,8 +1,12 @@
-// Drives the program as a user would: opens a video, picks an area, converts it, and saves
-// screenshots of the windows. Usage: kelvara_screenshots VIDEO OUTPUT_DIR
+// Drives the program as a user would: opens a video, picks an area, converts it, extracts frames,
+// opens every dialog and builds a transition, and saves a screenshot of every window.
+// Usage: kelvara_screenshots VIDEO OUTPUT_DIR [FONT_SCALE]
+// FONT_SCALE (1.5, say) enlarges the program's font, as a desktop set to a larger font does.
 #include "AppFixture.h"
 
 #include "app/Application.h"
+#include "app/HelpWindow.h"
+#include "convert/qt/TransitionTab.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -29,82 +33,114 @@ void save(QWidget* w, const QString& dir, const QString& name) {
         std::printf("%s\n", qPrintable(path));
 }
 
+// Shows a window that the program shows modally, long enough for its picture.
+void saveShown(QWidget* w, const QString& dir, const QString& name) {
+    w->show();
+    settle(300);
+    save(w, dir, name);
+    w->hide();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     KelvaraApplication app(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "Usage: kelvara_screenshots VIDEO OUTPUT_DIR\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "Usage: kelvara_screenshots VIDEO OUTPUT_DIR [FONT_SCALE]\n");
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[2]);
     QDir().mkpath(out);
+    if (argc == 4) {
+        QFont font = QApplication::font();
+        font.setPointSizeF(font.pointSizeF() * QString::fromLocal8Bit(argv[3]).toDouble());
+        QApplication::setFont(font);
+    }
     try {
-        test::AppWindows windows;
+        // The windows on the display's own screen.
+        test::AppWindows windows(std::nullopt);
         TForm1& f = *windows.form1;
+        auto* tabs = windows.find<QTabWidget>("PageControl1");
         windows.openVideo(argv[1]);
         settle(1500);
-        f.PageControl1->setCurrentIndex(1);
+        tabs->setCurrentIndex(1);
         settle(200);
         save(&f, out, "main-window.png");
 
         // Pick the middle of the picture and convert every other frame of the first 40.
-        f.RadioButton2->click();
-        f.Button8->click();
-        const int w = f.state.videoRect.width(), h = f.state.videoRect.height();
-        QTest::mousePress(f.GIFview, Qt::LeftButton, {}, QPoint(w / 6, h / 6));
-        QTest::mouseMove(f.GIFview, QPoint(w / 2, h / 2));
-        QTest::mouseMove(f.GIFview, QPoint(5 * w / 6, 5 * h / 6));
-        QTest::mouseRelease(f.GIFview, Qt::LeftButton, {}, QPoint(5 * w / 6, 5 * h / 6));
+        windows.find<QRadioButton>("RadioButton2")->click();
+        windows.find<QPushButton>("Button8")->click();
+        auto* picking = windows.find<TImageView>("GIFview");
+        const int w = f.state().videoRect.width(), h = f.state().videoRect.height();
+        QTest::mousePress(picking, Qt::LeftButton, {}, QPoint(w / 6, h / 6));
+        QTest::mouseMove(picking, QPoint(w / 2, h / 2));
+        QTest::mouseMove(picking, QPoint(5 * w / 6, 5 * h / 6));
+        QTest::mouseRelease(picking, Qt::LeftButton, {}, QPoint(5 * w / 6, 5 * h / 6));
         settle(200);
         save(&f, out, "window-picking.png");
-        f.RadioButton4->click();
-        f.SpinEdit3->setText(QString::number(std::min(40, f.state.frameCount)));
-        f.SpinEdit1->setText("2");
-        f.Button5->click();
+        windows.find<QRadioButton>("RadioButton4")->click();
+        windows.find<SpinEdit>("SpinEdit3")->setText(QString::number(std::min(40, f.state().frameCount)));
+        windows.find<SpinEdit>("SpinEdit1")->setText("2");
+        windows.find<QPushButton>("Button5")->click();
         settle(1200);
         save(&f, out, "converted.png");
         save(windows.gifForm1.get(), out, "preview.png");
-        f.Button4->click(); // Clear GIF closes the preview
+        windows.find<QPushButton>("Button4")->click(); // Clear GIF closes the preview
 
-        // "Get frames": eight frames at half size, the viewer on the third, the dialog on JPEG.
-        f.PageControl1->setCurrentIndex(0);
-        f.RadioButton7->click();
-        f.SpinEdit6->setText("20");
-        f.SpinEdit7->setText("27");
-        f.RadioButton11->click();
-        f.SpinEdit10->setText(QString::number(w / 2));
-        f.Button12->click();
+        // "Get frames": eight frames at half size, the viewer on the third, the dialog on JPEG
+        // and on GIF.
+        tabs->setCurrentIndex(0);
+        windows.find<QRadioButton>("RadioButton7")->click();
+        windows.find<SpinEdit>("SpinEdit6")->setText("20");
+        windows.find<SpinEdit>("SpinEdit7")->setText("27");
+        windows.find<QRadioButton>("RadioButton11")->click();
+        windows.find<SpinEdit>("SpinEdit10")->setText(QString::number(w / 2));
+        windows.find<QPushButton>("Button12")->click();
         settle(300);
         save(&f, out, "get-frames-tab.png");
-        f.lbAVI->setCurrentRow(2);
+        windows.find<QListWidget>("lbAVI")->setCurrentRow(2);
         f.lbAVIDblClick();
+        windows.form5->SpeedButton3Click();
         settle(300);
         save(windows.form5.get(), out, "frame-viewer.png");
         windows.form5->hide();
-        windows.saveParam->setSaveOptions(&f.saveOptions);
-        windows.saveParam->setSource(f.extractionFrames.entry(1));
-        windows.saveParam->setPage(StillImageFormat::Jpeg);
-        windows.saveParam->show();
+        TSAVEparam& dialog = *windows.saveParam;
+        dialog.setSaveOptions(&f.state().saveOptions);
+        dialog.setSource(f.extractionFrames.entry(1));
+        dialog.setPage(StillImageFormat::Jpeg);
+        dialog.show();
         settle(600);
-        save(windows.saveParam.get(), out, "save-parameters.png");
-        windows.saveParam->hide();
+        save(&dialog, out, "save-parameters.png");
+        dialog.setPage(StillImageFormat::Gif);
+        settle(600);
+        save(&dialog, out, "save-parameters-gif.png");
+        dialog.hide();
 
         // "Transition effects": an empty blue source, frame 30 of the video as the target.
-        f.PageControl1->setCurrentIndex(2);
-        f.transition.sourceSide.background = rgbColor(30, 60, 160);
-        f.SpeedButton2->setChecked(true);
+        tabs->setCurrentIndex(2);
+        f.transitionTab().model().sourceSide.background = rgbColor(30, 60, 160);
+        windows.find<QToolButton>("SpeedButton2")->setChecked(true);
         f.SpeedButton2Click();
-        f.askFrameNumber = [&] {
+        f.dialogs().askFrameNumber = [&] {
             windows.form2->Edit1->setText("30");
             return true;
         };
         f.SpeedButton9Click();
-        f.ComboBox4->setCurrentIndex(9);
-        f.Button21->click();
+        windows.find<QComboBox>("ComboBox4")->setCurrentIndex(9);
+        windows.find<QPushButton>("Button21")->click();
         settle(400);
         save(&f, out, "transition-tab.png");
         save(windows.gifForm2.get(), out, "transition-preview.png");
+
+        // The small windows: the frame-number dialog, the about box, the help.
+        windows.form2->Edit1->setText("30");
+        saveShown(windows.form2.get(), out, "frame-number.png");
+        saveShown(windows.about.get(), out, "about.png");
+        f.SpeedButton6Click();
+        settle(500);
+        save(f.helpWindow(), out, "help.png");
+        for (const QString& failure : windows.failures)
+            std::fprintf(stderr, "%s\n", qPrintable(failure));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;

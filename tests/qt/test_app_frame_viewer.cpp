@@ -34,11 +34,11 @@ struct Extracted {
             entry.SetSize(w, h);
             entry.Canvas().Brush.Color = frameColor(k + 1);
             entry.Canvas().FillRect({0, 0, w, h});
-            f.ListBox1->addItem(QString::number((k + 1) * 10));
+            app.find<QListWidget>("ListBox1")->addItem(QString::number((k + 1) * 10));
         }
     }
     void open(int k, int w = 32, int h = 24) {
-        viewer.openAtPosition(k, f.extractionFrames, f.ListBox1, w, h);
+        viewer.openAtPosition(k, f.extractionFrames, app.find<QListWidget>("ListBox1"), w, h);
     }
 };
 
@@ -164,7 +164,7 @@ TEST(FrameViewer, NeverReadsPastAListClearedOrRefilledWhileOpen) {
     e.open(4);
     EXPECT_TRUE(e.viewer.SpeedButton2->isEnabled());
 
-    e.f.ListBox1->clear();
+    e.app.find<QListWidget>("ListBox1")->clear();
     EXPECT_FALSE(e.viewer.SpeedButton1->isEnabled());
     EXPECT_FALSE(e.viewer.SpeedButton2->isEnabled());
     e.viewer.SpeedButton1Click();
@@ -173,10 +173,10 @@ TEST(FrameViewer, NeverReadsPastAListClearedOrRefilledWhileOpen) {
     EXPECT_EQ(e.viewer.windowTitle(), "Frame 50");
 
     // Refilled with two rows: the viewer at row 4 steps back onto the last row there is.
-    e.f.ListBox1->addItem("7");
+    e.app.find<QListWidget>("ListBox1")->addItem("7");
     EXPECT_TRUE(e.viewer.SpeedButton1->isEnabled());
     EXPECT_FALSE(e.viewer.SpeedButton2->isEnabled());
-    e.f.ListBox1->addItem("8");
+    e.app.find<QListWidget>("ListBox1")->addItem("8");
     e.viewer.SpeedButton1Click();
     EXPECT_EQ(e.viewer.position(), 1);
     EXPECT_EQ(e.viewer.windowTitle(), "Frame 8");

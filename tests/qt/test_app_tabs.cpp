@@ -1,6 +1,7 @@
 // Tests of the desktop program's "Transition effects" and "Get frames" tabs.
 #include "AppFixture.h"
 #include "convert/FrameExtraction.h"
+#include "convert/qt/TransitionTab.h"
 #include "gif/GifDocument.h"
 #include "raster/Stream.h"
 #include "support/AviWriter.h"
@@ -42,55 +43,55 @@ TEST(TransitionTab, RunsWithAFilePictureAVideoFrameAndAnEmptySide) {
     // A 40 x 30 picture written by ImageMagick for the source side.
     std::string picture = dir.file("red.png");
     ASSERT_EQ(runProcess("convert -size 40x30 xc:'#ff0000' " + shellQuoted(picture)).exitCode, 0);
-    f.chooseOpenPicture = [&] { return QString::fromStdString(picture); };
+    f.dialogs().chooseOpenPicture = [&] { return QString::fromStdString(picture); };
     f.SpeedButton1Click();
-    EXPECT_EQ(f.Label33->text(), "Size: 40x30");
-    EXPECT_FALSE(f.SpeedButton2->isChecked());
-    EXPECT_EQ(f.SpinEdit12->value(), 40);
-    EXPECT_EQ(f.SpinEdit13->value(), 30);
-    EXPECT_FALSE(f.Image10->pixmap().isNull());
+    EXPECT_EQ(app.find<QLabel>("Label33")->text(), "Size: 40x30");
+    EXPECT_FALSE(app.find<QToolButton>("SpeedButton2")->isChecked());
+    EXPECT_EQ(app.find<SpinEdit>("SpinEdit12")->value(), 40);
+    EXPECT_EQ(app.find<SpinEdit>("SpinEdit13")->value(), 30);
+    EXPECT_FALSE(app.find<QLabel>("Image10")->pixmap().isNull());
 
     // The target from frame 2 of a 60 x 20 video: the size grows to 60 x 30.
     app.openVideo(video(dir, 60, 20, 5));
-    EXPECT_TRUE(f.SpeedButton9->isEnabled());
-    f.askFrameNumber = [&] {
+    EXPECT_TRUE(app.find<QToolButton>("SpeedButton9")->isEnabled());
+    f.dialogs().askFrameNumber = [&] {
         app.form2->Edit1->setText("2");
         return true;
     };
     f.SpeedButton9Click();
-    EXPECT_EQ(f.Label34->text(), "Size: 60x20");
-    EXPECT_EQ(f.SpinEdit12->value(), 60);
-    EXPECT_EQ(f.SpinEdit13->value(), 30);
-    EXPECT_EQ(f.transition.targetSide.picture.pixel(0, 0), frameColor(2));
+    EXPECT_EQ(app.find<QLabel>("Label34")->text(), "Size: 60x20");
+    EXPECT_EQ(app.find<SpinEdit>("SpinEdit12")->value(), 60);
+    EXPECT_EQ(app.find<SpinEdit>("SpinEdit13")->value(), 30);
+    EXPECT_EQ(f.transitionTab().model().targetSide.picture.pixel(0, 0), frameColor(2));
 
     // Default settings: 11 frames with a delay of 10 hundredths.
     f.Button21Click();
-    EXPECT_EQ(f.state.builtFrameCount, 11);
+    EXPECT_EQ(f.state().builtFrameCount, 11);
     EXPECT_EQ(app.form3->Image1Picture().FrameCount(), 11);
-    EXPECT_EQ(f.TransitTimer->interval(), 100);
+    EXPECT_EQ(app.find<QTimer>("TransitTimer")->interval(), 100);
     EXPECT_TRUE(app.gifForm2->isVisible());
-    EXPECT_FALSE(f.Button21->isEnabled());
-    EXPECT_TRUE(f.Button23->isEnabled());
+    EXPECT_FALSE(app.find<QPushButton>("Button21")->isEnabled());
+    EXPECT_TRUE(app.find<QPushButton>("Button23")->isEnabled());
     EXPECT_EQ(f.transitionFrames.entry(1).pixel(0, 0), rgbColor(255, 0, 0));
     EXPECT_EQ(f.transitionFrames.entry(11).pixel(0, 0), frameColor(2));
     f.TransitTimerTimer();
     EXPECT_EQ(app.gifForm2->GIFview->picture().Width(), 60);
     f.Button23Click();
-    EXPECT_TRUE(f.Button21->isEnabled());
+    EXPECT_TRUE(app.find<QPushButton>("Button21")->isEnabled());
     EXPECT_FALSE(app.gifForm2->isVisible());
 
     // An empty source side: 192 x 136 of its background colour of the moment.
-    f.transition.sourceSide.background = rgbColor(0, 0, 255);
-    f.SpeedButton2->setChecked(true);
+    f.transitionTab().model().sourceSide.background = rgbColor(0, 0, 255);
+    app.find<QToolButton>("SpeedButton2")->setChecked(true);
     f.SpeedButton2Click();
-    EXPECT_EQ(f.transition.sourceSide.picture.Width(), 192);
-    EXPECT_EQ(f.transition.sourceSide.picture.pixel(5, 5), rgbColor(0, 0, 255));
-    EXPECT_FALSE(f.Label33->isVisible());
-    f.UpDown3->setPosition(3);
-    f.Edit7->setText("1000");
+    EXPECT_EQ(f.transitionTab().model().sourceSide.picture.Width(), 192);
+    EXPECT_EQ(f.transitionTab().model().sourceSide.picture.pixel(5, 5), rgbColor(0, 0, 255));
+    EXPECT_FALSE(app.find<QLabel>("Label33")->isVisible());
+    app.find<UpDown>("UpDown3")->setPosition(3);
+    app.find<QLineEdit>("Edit7")->setText("1000");
     f.Button21Click();
-    EXPECT_EQ(f.state.builtFrameCount, 4);
-    EXPECT_EQ(f.TransitTimer->interval(), 330); // Trunc(1000 / 30) = 33 hundredths
+    EXPECT_EQ(f.state().builtFrameCount, 4);
+    EXPECT_EQ(app.find<QTimer>("TransitTimer")->interval(), 330); // Trunc(1000 / 30) = 33 hundredths
 }
 
 TEST(TransitionTab, AbortAfterTheThirdFrameKeepsThree) {
@@ -98,16 +99,16 @@ TEST(TransitionTab, AbortAfterTheThirdFrameKeepsThree) {
     TForm1& f = *app.form1;
     // Abort is pressed while the run pumps its messages after frame 3 (the 4th) is rendered:
     // the progress bar then stands at 4.
-    f.UpDown3->setPosition(10);
-    QObject::connect(f.ProgressBar1, &QProgressBar::valueChanged, [&](int v) {
-        if (v == 4 && f.Button22->isEnabled())
-            f.Button22->click();
+    app.find<UpDown>("UpDown3")->setPosition(10);
+    QObject::connect(app.find<QProgressBar>("ProgressBar1"), &QProgressBar::valueChanged, [&](int v) {
+        if (v == 4 && app.find<QPushButton>("Button22")->isEnabled())
+            app.find<QPushButton>("Button22")->click();
     });
     f.Button21Click();
-    EXPECT_EQ(f.state.builtFrameCount, 3);
+    EXPECT_EQ(f.state().builtFrameCount, 3);
     EXPECT_EQ(app.form3->Image1Picture().FrameCount(), 3);
     EXPECT_EQ(app.gifForm2->frameCount(), 3);
-    EXPECT_FALSE(f.Button22->isEnabled());
+    EXPECT_FALSE(app.find<QPushButton>("Button22")->isEnabled());
 }
 
 TEST(TransitionTab, DurationAndEmptySidesFollowTheirRules) {
@@ -115,14 +116,14 @@ TEST(TransitionTab, DurationAndEmptySidesFollowTheirRules) {
     TForm1& f = *app.form1;
     for (auto [text, expected] :
          std::vector<std::pair<const char*, int>>{{"9", 10}, {"6000", 5000}, {"abc", 1000}, {"250", 250}}) {
-        f.Edit7->setText(text);
-        EXPECT_EQ(f.transition.durationMs, expected) << text;
+        app.find<QLineEdit>("Edit7")->setText(text);
+        EXPECT_EQ(f.transitionTab().model().durationMs, expected) << text;
     }
-    f.transition.gifWidth = f.transition.gifHeight = 300;
-    f.SpeedButton4->setChecked(true);
+    f.transitionTab().model().gifWidth = f.transitionTab().model().gifHeight = 300;
+    app.find<QToolButton>("SpeedButton4")->setChecked(true);
     f.SpeedButton4Click(); // the other side's toggle is down: back to 10 x 10
-    EXPECT_EQ(f.SpinEdit12->value(), 10);
-    EXPECT_EQ(f.SpinEdit13->value(), 10);
+    EXPECT_EQ(app.find<SpinEdit>("SpinEdit12")->value(), 10);
+    EXPECT_EQ(app.find<SpinEdit>("SpinEdit13")->value(), 10);
 }
 
 TEST(GetFramesTab, ExtractsARangeAndRefusesTheWrongOnes) {
@@ -134,44 +135,45 @@ TEST(GetFramesTab, ExtractsARangeAndRefusesTheWrongOnes) {
     ASSERT_EQ(app.warnings.size(), 1);
     EXPECT_EQ(app.warnings[0],
               "Warning: Do not make sample more than 256 frames.\r\nIt can break work of the program.");
-    f.RadioButton7->click();
-    f.SpinEdit6->setText("7");
-    f.SpinEdit7->setText("7");
+    app.find<QRadioButton>("RadioButton7")->click();
+    app.find<SpinEdit>("SpinEdit6")->setText("7");
+    app.find<SpinEdit>("SpinEdit7")->setText("7");
     f.Button12Click();
     EXPECT_EQ(app.warnings.last(), "Warning: This range of the frames is wrong");
-    f.SpinEdit6->setText("1");
-    f.SpinEdit7->setText("257");
+    app.find<SpinEdit>("SpinEdit6")->setText("1");
+    app.find<SpinEdit>("SpinEdit7")->setText("257");
     f.Button12Click();
     EXPECT_EQ(app.warnings.size(), 3);
-    EXPECT_EQ(f.lbAVI->count(), 0);
+    EXPECT_EQ(app.find<QListWidget>("lbAVI")->count(), 0);
 
-    f.SpinEdit6->setText("11");
-    f.SpinEdit7->setText("266"); // exactly 256
+    app.find<SpinEdit>("SpinEdit6")->setText("11");
+    app.find<SpinEdit>("SpinEdit7")->setText("266"); // exactly 256
     f.Button12Click();
-    EXPECT_EQ(f.lbAVI->count(), 256);
-    EXPECT_EQ(f.lbAVI->item(0)->text(), "Frame 11");
-    EXPECT_EQ(f.ListBox1->item(255)->text(), "266");
+    EXPECT_EQ(app.find<QListWidget>("lbAVI")->count(), 256);
+    EXPECT_EQ(app.find<QListWidget>("lbAVI")->item(0)->text(), "Frame 11");
+    EXPECT_EQ(app.find<QListWidget>("ListBox1")->item(255)->text(), "266");
     EXPECT_EQ(f.extractionFrames.entry(256).pixel(3, 3), frameColor(266));
-    EXPECT_TRUE(f.Button16->isEnabled());
-    EXPECT_TRUE(f.Button15->isEnabled());
-    EXPECT_FALSE(f.Button12->isEnabled());
+    EXPECT_TRUE(app.find<QPushButton>("Button16")->isEnabled());
+    EXPECT_TRUE(app.find<QPushButton>("Button15")->isEnabled());
+    EXPECT_FALSE(app.find<QPushButton>("Button12")->isEnabled());
     // The 200 x 50 frame is drawn 150 x 37 in its 74-pixel row.
-    EXPECT_EQ(f.lbAVI->visualItemRect(f.lbAVI->item(0)).height(), 74);
+    EXPECT_EQ(
+        app.find<QListWidget>("lbAVI")->visualItemRect(app.find<QListWidget>("lbAVI")->item(0)).height(), 74);
     f.Button14Click();
-    EXPECT_EQ(f.lbAVI->count(), 0);
+    EXPECT_EQ(app.find<QListWidget>("lbAVI")->count(), 0);
     EXPECT_EQ(f.extractionFrames.entry(1).Width(), 1);
-    EXPECT_TRUE(f.Button12->isEnabled());
+    EXPECT_TRUE(app.find<QPushButton>("Button12")->isEnabled());
 
     // Abort pressed during the extraction keeps the frames read so far.
-    f.SpinEdit7->setText("100");
-    QObject::connect(f.ProgressBar1, &QProgressBar::valueChanged, [&](int v) {
-        if (v == 5 && f.Button13->isEnabled())
-            f.Button13->click();
+    app.find<SpinEdit>("SpinEdit7")->setText("100");
+    QObject::connect(app.find<QProgressBar>("ProgressBar1"), &QProgressBar::valueChanged, [&](int v) {
+        if (v == 5 && app.find<QPushButton>("Button13")->isEnabled())
+            app.find<QPushButton>("Button13")->click();
     });
     f.Button12Click();
-    EXPECT_EQ(f.lbAVI->count(), 4);
-    EXPECT_TRUE(f.Button14->isEnabled());
-    EXPECT_FALSE(f.Button13->isEnabled());
+    EXPECT_EQ(app.find<QListWidget>("lbAVI")->count(), 4);
+    EXPECT_TRUE(app.find<QPushButton>("Button14")->isEnabled());
+    EXPECT_FALSE(app.find<QPushButton>("Button13")->isEnabled());
 }
 
 TEST(GetFramesTab, SaveWritesFilesThatOtherDecodersRead) {
@@ -179,22 +181,22 @@ TEST(GetFramesTab, SaveWritesFilesThatOtherDecodersRead) {
     AppWindows app;
     TForm1& f = *app.form1;
     app.openVideo(video(dir, 32, 24, 6));
-    f.RadioButton7->click();
-    f.SpinEdit6->setText("2");
-    f.SpinEdit7->setText("4");
+    app.find<QRadioButton>("RadioButton7")->click();
+    app.find<SpinEdit>("SpinEdit6")->setText("2");
+    app.find<SpinEdit>("SpinEdit7")->setText("4");
     f.Button12Click();
-    ASSERT_EQ(f.lbAVI->count(), 3);
-    f.ComboBox6->setCurrentIndex(3); // TIF
+    ASSERT_EQ(app.find<QListWidget>("lbAVI")->count(), 3);
+    app.find<QComboBox>("ComboBox6")->setCurrentIndex(3); // TIF
     StillImageFormat shownPage = StillImageFormat::Bmp;
-    f.runSaveDialog = [&](StillImageFormat& page, const Bitmap&, StillImageSaveOptions& options) {
+    f.dialogs().runSaveDialog = [&](StillImageFormat& page, const Bitmap&, StillImageSaveOptions& options) {
         shownPage = page;
         options.tiff.compression = TiffCompression::Lzw;
         return true;
     };
     const std::string out = dir.file("out");
     std::filesystem::create_directories(out);
-    f.chooseFolder = [&] { return QString::fromStdString(out); };
-    f.Edit3->setText("shot");
+    f.dialogs().chooseFolder = [&] { return QString::fromStdString(out); };
+    app.find<QLineEdit>("Edit3")->setText("shot");
     f.Button15Click();
     EXPECT_EQ(shownPage, StillImageFormat::Tiff);
     for (int n : {2, 3, 4}) {

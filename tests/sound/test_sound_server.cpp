@@ -230,7 +230,7 @@ TEST(SoundServer, VolumeFiftyHalvesTheLevel) {
     ASSERT_TRUE(r.recorder.start());
     r.app.openVideo(path); // plays at the slider's 100
     QTest::qWait(1200);
-    r.app.form1->TrackBar2->setValue(50);
+    r.app.find<QSlider>("TrackBar2")->setValue(50);
     ASSERT_TRUE(waitUntilStopped(r.player(), 4000));
     QTest::qWait(300);
     r.recorder.stop();

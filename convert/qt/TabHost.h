@@ -1,0 +1,129 @@
+// What the three tabs of the main window share with the window around them: the state every
+// handler uses, the dialogs the handlers open, and the parts of the window that a job locks or
+// uses (the progress bar, "Open AVI", the player's buttons, the picking view).
+#pragma once
+
+#include "convert/JobObserver.h"
+#include "output/SaveOptions.h"
+#include "raster/Bitmap.h"
+
+#include <QRect>
+#include <QString>
+
+#include <functional>
+#include <string>
+
+class QCheckBox;
+class QColor;
+class QProgressBar;
+class QWidget;
+
+namespace kelvara {
+
+class SpinEdit;
+class TGIFDocument;
+class TImageView;
+
+// The state the handlers share.
+struct SharedState {
+    std::string videoPath;     // the file the open dialog returned last
+    std::string videoFileName; // its name part
+    int frameCount = 0;        // N
+    int videoLength = 0;       // L, milliseconds
+    int videoLengthSeconds = 0;
+    QRect videoRect; // left, top, width, height as the player reports them
+    int firstFrame = 0;
+    int lastFrame = 0;
+    int gifBaseWidth = 0;
+    int gifBaseHeight = 0;
+    Rect cropRect;
+    int samplingStep = 0;
+    bool abortConversion = false;
+    bool userPaused = false;
+    int gifDelay = 100;
+    int builtFrameCount = 0;
+    bool abortExtraction = false;
+    // The still-image save options "Save" on "Get frames" writes with; the save-parameters
+    // dialog's "OK" fills them.
+    StillImageSaveOptions saveOptions = defaultSaveOptions(StillImageFormat::Bmp);
+};
+
+// The dialogs the handlers open, as functions: the window sets the real dialogs, tests answer
+// them.
+struct Dialogs {
+    std::function<QString()> chooseOpenFile;                 // OpenDialog1; empty when cancelled
+    std::function<QString()> chooseSaveFile;                 // the GIF save dialog
+    std::function<bool(const QString& path)> confirmReplace; // before replacing files
+    std::function<void(const QString& caption, const QString& text)> showWarning;
+    std::function<QString()> chooseOpenPicture;     // OpenPictureDialog1
+    std::function<bool(QColor& color)> chooseColor; // ColorDialog1
+    std::function<bool()> askFrameNumber;           // TForm2 shown modally: true on OK
+    // The save-parameters dialog, shown modally on a page: true on OK, with the page in front.
+    std::function<bool(StillImageFormat& page, const Bitmap& source, StillImageSaveOptions& options)>
+        runSaveDialog;
+    std::function<QString()> chooseFolder; // where "Save" writes the frames
+};
+
+// The main window as the tabs see it.
+class TabHost {
+public:
+    virtual ~TabHost() = default;
+
+    virtual SharedState& state() = 0;
+    virtual Dialogs& dialogs() = 0;
+    // The window itself: the preview windows open beside it, and where they cannot, keep clear
+    // of its controls (in screen coordinates).
+    virtual QWidget* mainWindow() = 0;
+    virtual QRect controlsOnScreen() = 0;
+    virtual QProgressBar* progressBar() = 0;
+
+    // "Open AVI" and the player's Play, Pause and Reset, which the jobs lock.
+    virtual void setOpenAviEnabled(bool enabled) = 0;
+    virtual void setPlayerButtons(bool play, bool pause, bool reset) = 0;
+    // The media player's pause operation (it pauses a playing video and resumes a paused one).
+    virtual void pauseOperation() = 0;
+    // The Pause button's handler.
+    virtual void pauseHandler() = 0;
+    virtual void seekPlayer(int64_t frame) = 0;
+    // The file-name label shows the video's name again.
+    virtual void showFileName() = 0;
+
+    // The picking view, in the video panel's place; showPickingView swaps it with the video panel.
+    virtual TImageView* pickingView() = 0;
+    virtual void showPickingView(bool show) = 0;
+    // Empties the extracted-frame lists of "Get frames", as "Convert" on the other tab does.
+    virtual void clearFrameLists() = 0;
+
+    // The built GIF document, the picture "Save" writes, and its never-shown holder's size.
+    virtual TGIFDocument& builtGif() = 0;
+    virtual void sizeBuiltGifHolder(int width, int height) = 0;
+    // The frame-number dialog, emptied and shown modally: true on OK, with the text typed.
+    virtual bool askFrameNumber(QString& text) = 0;
+};
+
+// The observer a job run from the window uses: the progress bar, the message queue and an abort
+// flag of the window.
+class WindowJobObserver final : public JobObserver {
+public:
+    WindowJobObserver(QProgressBar* bar, const bool& abortFlag) : m_bar(bar), m_abort(abortFlag) {}
+    void setProgressRange(int minimum, int maximum) override;
+    void setProgressPosition(int position) override;
+    void pumpMessages() override;
+    bool abortRequested() override { return m_abort; }
+
+private:
+    QProgressBar* m_bar;
+    const bool& m_abort;
+};
+
+// "Save" of the two GIF tabs: writes the built GIF document to the file the save dialog gives,
+// replacing an existing file only with the user's consent.
+void saveBuiltGif(TabHost& host);
+
+// A width and a height box kept in the video's proportions while lock is checked, for sizes the
+// user types: the value typed into one box, once the typing is finished, sets the other box once,
+// and the other box's change does not come back. (Values the program sets, and arrow steps, go
+// through the tab's own change handlers.)
+void keepTypedSizesInProportion(TabHost& host, SpinEdit* width, SpinEdit* height, QCheckBox* lock);
+
+} // namespace kelvara
