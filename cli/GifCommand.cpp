@@ -5,15 +5,15 @@
 #include "cli/Progress.h"
 
 #include "convert/AviToGif.h"
-#include "gif/GifDocument.h"
 #include "raster/Error.h"
 #include "raster/Stream.h"
 #include "video/FrameSource.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
-#include <thread>
+#include <memory>
 
 namespace kelvara::cli {
 
@@ -39,9 +39,11 @@ const char* const GifUsage =
     "  --width W, --height H one side typed, the other kept in the video's aspect ratio; both\n"
     "                        together are taken as typed. Give one of --scale, --size,\n"
     "                        --width/--height.\n"
+    "  --max-frames N        refuse to write a GIF of more than N frames (after --step);\n"
+    "                        0, the default, for no limit\n"
     "  --overwrite           replace OUT if it exists\n"
     "  --quiet               no progress on standard error\n"
-    "A GIF holds at most 256 frames: the frames of the range after --step.\n";
+    "The GIF is written as its frames are made: any number of frames, in constant memory.\n";
 
 Rect parseCrop(const std::string& text) {
     long long v[4];
@@ -122,6 +124,8 @@ int gifCommand(const std::vector<std::string>& arguments) {
             delayMs = static_cast<int>(integerIn("--delay", args.value(), 10, 5000));
         } else if (args.option({"--loop"})) {
             options.loopCount = static_cast<uint16_t>(integerIn("--loop", args.value(), 0, 65535));
+        } else if (args.option({"--max-frames"})) {
+            options.maxFrames = integerIn("--max-frames", args.value(), 0, INT32_MAX);
         } else if (args.flag({"--backward"})) {
             options.direction = Direction::Backward;
         } else if (args.option({"--crop"})) {
@@ -192,27 +196,26 @@ int gifCommand(const std::vector<std::string>& arguments) {
         size.sizeFor(facts.width, facts.height, options.specifiedWidth, options.specifiedHeight);
     }
 
-    // Frames are reduced independently: spread them over the machine's cores.
-    options.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    // Frames are reduced and compressed on every core and written as they are made.
+    options.threads = 0;
     ProgressPrinter progress(quiet);
-    FrameTable table(GifFrameTableSize);
-    TGIFDocument built;
-    const AviToGifResult result = convertAviToGif(options, table, built, progress);
+    std::unique_ptr<OutputFile> file = openOutput(output, overwrite);
+    file->setWriteThrough();
+    const AviToGifResult result = streamAviToGif(options, *file, progress, spillFolder(output));
     progress.finish();
     if (result.outcome == AviToGifOutcome::Warning) {
-        std::fprintf(stderr, "%s\n", result.message.c_str());
-        if (result.message == AviToGifMessages::TooManyFrames)
+        if (result.message == AviToGifMessages::CheckRange)
+            std::fprintf(stderr, "%s\n", result.message.c_str());
+        else
             std::fprintf(stderr,
-                         "kelvara-cli gif: the GIF would hold %d frames; choose fewer with --frames, --time "
-                         "or --step\n",
-                         result.run.asked);
+                         "kelvara-cli gif: the GIF would hold %d frames, more than --max-frames %lld; choose "
+                         "fewer with --frames, --time or --step\n",
+                         result.run.asked, static_cast<long long>(options.maxFrames));
         return ExitUsage;
     }
     if (result.outcome != AviToGifOutcome::Built)
         throw Error(result.message);
-    MemoryStream bytes;
-    built.SaveToStream(bytes);
-    writeOutput(output, bytes.bytes(), overwrite);
+    commitOutput(*file, output);
     std::fprintf(messageStream(output), "%s\n", result.statusText.c_str());
     return runExitStatus(result.run);
 }

@@ -52,20 +52,34 @@ void checkOutput(const std::string& path, bool overwrite) {
         throw Error(existsMessage(path));
 }
 
-void writeOutput(const std::string& path, const std::vector<uint8_t>& bytes, bool overwrite) {
-    if (isStandardOutput(path)) {
-        OutputFile out(STDOUT_FILENO, standardOutputName());
-        out.write(bytes.data(), bytes.size());
-        out.commit();
-        return;
-    }
-    OutputFile file(path, overwrite ? ExistingFile::Replace : ExistingFile::Keep);
-    file.write(bytes.data(), bytes.size());
+std::unique_ptr<OutputFile> openOutput(const std::string& path, bool overwrite) {
+    if (isStandardOutput(path))
+        return std::make_unique<OutputFile>(STDOUT_FILENO, standardOutputName());
+    return std::make_unique<OutputFile>(path, overwrite ? ExistingFile::Replace : ExistingFile::Keep);
+}
+
+void commitOutput(OutputFile& file, const std::string& path) {
     try {
         file.commit();
     } catch (const FileExistsError&) {
         throw Error(existsMessage(path)); // it appeared while this run worked
     }
+}
+
+void writeOutput(const std::string& path, const std::vector<uint8_t>& bytes, bool overwrite) {
+    std::unique_ptr<OutputFile> file = openOutput(path, overwrite);
+    file->write(bytes.data(), bytes.size());
+    commitOutput(*file, path);
+}
+
+std::string spillFolder(const std::string& path) {
+    if (isStandardOutput(path))
+        return {};
+    const OutputPath where = inspectOutputPath(path);
+    if (where.kind == OutputPathKind::Direct)
+        return {};
+    const size_t slash = where.target.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : where.target.substr(0, slash);
 }
 
 std::FILE* messageStream(const std::string& output) {

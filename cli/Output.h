@@ -7,13 +7,15 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace kelvara {
 class Bitmap;
-}
+class OutputFile;
+} // namespace kelvara
 
 namespace kelvara::cli {
 
@@ -27,6 +29,13 @@ void checkOutput(const std::string& path, bool overwrite);
 
 // Writes the bytes to the output: standard output, or through an OutputFile.
 void writeOutput(const std::string& path, const std::vector<uint8_t>& bytes, bool overwrite);
+// The same in steps, for output written as it is made: open, write, then commit (which names a
+// file; an output dropped without it leaves nothing behind).
+std::unique_ptr<OutputFile> openOutput(const std::string& path, bool overwrite);
+void commitOutput(OutputFile& file, const std::string& path);
+// Where a job keeps scratch data as large as its output: the output's folder, or empty (the
+// system's temporary folder) for standard output, a device or a FIFO.
+std::string spillFolder(const std::string& path);
 
 // Where a command's own lines go: standard output, or standard error when the output itself goes
 // to standard output ("-", or a name of it such as /dev/stdout).

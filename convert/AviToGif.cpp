@@ -1,18 +1,23 @@
 // The AVI-to-animated-GIF job.
 #include "convert/AviToGif.h"
 
+#include "convert/GifFramePipeline.h"
 #include "gif/GifDocument.h"
+#include "gif/GifStreamWriter.h"
 #include "raster/Error.h"
+#include "raster/Stream.h"
 #include "video/FrameSource.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
-#include <exception>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace kelvara {
@@ -35,39 +40,213 @@ std::unique_ptr<TGIFDocument> newConversionDocument() {
     return document;
 }
 
-// Reduces entries 1..count, each into a document of its own, on several threads.
-std::vector<std::unique_ptr<TGIFDocument>> reduceInParallel(FrameTable& table, int count, int threads) {
-    std::vector<std::unique_ptr<TGIFDocument>> reduced(static_cast<size_t>(count));
-    std::vector<const Bitmap*> entries;
-    for (int i = 1; i <= count; ++i)
-        entries.push_back(&table.entry(i));
-    std::atomic<int> next{0};
-    std::exception_ptr failure;
-    std::mutex failureLock;
-    auto work = [&] {
-        for (int k; (k = next.fetch_add(1)) < count;) {
-            try {
-                auto document = newConversionDocument();
-                document->AddFrame(*entries[size_t(k)]);
-                reduced[size_t(k)] = std::move(document);
-            } catch (...) {
-                std::lock_guard<std::mutex> lock(failureLock);
-                if (!failure)
-                    failure = std::current_exception();
-                next = count;
-            }
+// What a run reads: the range, the GIF size and delay, worked out and checked before anything
+// is read.
+struct ConversionPlan {
+    int64_t first = 1;
+    int64_t last = 0;
+    int64_t count = 0; // the whole range, before the step
+    int gw = 0;
+    int gh = 0;
+    uint16_t delay = 0;
+};
+
+// Fills result's size, delay and asked frames. False, with result's outcome and message set,
+// when the range is refused with a warning; Error for input that cannot be converted. A time range
+// of a file with timestamps opens the reader to map times to frames.
+bool planConversion(const AviToGifOptions& options, AviToGifResult& result, ConversionPlan& plan,
+                    FrameReader& reader) {
+    gifSizeFor(options, plan.gw, plan.gh);
+    result.gifWidth = plan.gw;
+    result.gifHeight = plan.gh;
+    plan.delay =
+        static_cast<uint16_t>(options.delayHundredths ? *options.delayHundredths : options.delayMs / 10);
+    result.delayHundredths = plan.delay;
+
+    // The range, 1-based and inclusive.
+    const int64_t n = options.frameCount;
+    int64_t first = 1, last = n;
+    if (options.frames == FrameChoice::FrameRange) {
+        first = options.firstFrame;
+        last = options.lastFrame;
+    } else if (options.frames == FrameChoice::TimeRange) {
+        const int64_t fromUs = options.fromUs.value_or(options.fromSecond * 1'000'000);
+        const int64_t toUs = options.toUs.value_or(options.toSecond * 1'000'000);
+        // Pictures with timestamps of their own are taken by them, which variable frame rates
+        // need; AVI files and streams without timestamps map times by the frame count.
+        const FrameTimes* times = nullptr;
+        if (!isAviFile(options.videoPath)) {
+            reader.open(options.videoPath);
+            times = reader.frameTimes();
         }
-    };
-    std::vector<std::thread> workers;
-    for (int t = 1; t < std::min(threads, count); ++t)
-        workers.emplace_back(work);
-    work();
-    for (std::thread& worker : workers)
-        worker.join();
-    if (failure)
-        std::rethrow_exception(failure);
-    return reduced;
+        if (times) {
+            const std::vector<int64_t>& starts = times->startUs;
+            auto from = std::lower_bound(starts.begin(), starts.end(), starts.front() + fromUs);
+            auto to = std::upper_bound(starts.begin(), starts.end(), starts.front() + toUs);
+            first = (from - starts.begin()) + 1;
+            last = to - starts.begin();
+        } else {
+            if (options.lengthMs <= 0)
+                throw Error("The video has no length, so a time range cannot be converted.");
+            // Formed in extended precision: seconds x frames x 1000 passes 2^31 on long videos. For
+            // whole seconds this is Trunc((s x N x 1000) / L).
+            first = static_cast<int64_t>(static_cast<long double>(fromUs) * n /
+                                         (static_cast<long double>(options.lengthMs) * 1000));
+            last = static_cast<int64_t>(static_cast<long double>(toUs) * n /
+                                        (static_cast<long double>(options.lengthMs) * 1000));
+            // A range from 0 s starts at the first frame.
+            first = std::max<int64_t>(first, 1);
+        }
+    }
+    const int64_t count = last - first + 1;
+    const int64_t sampled = sampledFrameCount(count, options.samplingStep);
+    // A refused run tells how many frames it asked for.
+    result.run.asked = static_cast<int>(std::min<int64_t>(sampled, INT32_MAX));
+    if (options.limitRule == FrameLimitRule::WholeRange && count > 256) {
+        result.outcome = AviToGifOutcome::Warning;
+        result.message = AviToGifMessages::TooManyFrames;
+        return false;
+    }
+    if (options.limitRule == FrameLimitRule::AfterStep && options.maxFrames > 0 &&
+        options.samplingStep >= 1 && sampled > options.maxFrames) {
+        result.outcome = AviToGifOutcome::Warning;
+        result.message = "The GIF would hold " + std::to_string(sampled) +
+                         " frames, more than the limit of " + std::to_string(options.maxFrames) + ".";
+        return false;
+    }
+    if (count <= 0) {
+        result.outcome = AviToGifOutcome::Warning;
+        result.message = AviToGifMessages::CheckRange;
+        return false;
+    }
+    if (options.samplingStep < 1)
+        throw Error("The frame sampling rate must be at least 1.");
+    if (plan.gw < 1 || plan.gh < 1)
+        throw Error("The GIF size must be at least 1 x 1 pixels, not " + std::to_string(plan.gw) + " x " +
+                    std::to_string(plan.gh) + ".");
+    if (plan.gw > 10000 || plan.gh > 10000)
+        throw Error("The GIF size must not exceed 10000 x 10000 pixels.");
+    if (first < 1 || last > n)
+        throw Error("The frames must lie within 1.." + std::to_string(n) + ", not " + std::to_string(first) +
+                    ".." + std::to_string(last) + ".");
+    if (count > INT32_MAX)
+        throw Error("The range of " + std::to_string(count) + " frames is too long to convert.");
+    plan.first = first;
+    plan.last = last;
+    plan.count = count;
+    return true;
 }
+
+std::string statusTextFor(int gw, int gh, int frames) {
+    return "Size: " + std::to_string(gw) + " x " + std::to_string(gh) +
+           " pixels  Frames: " + std::to_string(frames);
+}
+
+// The reading stage: for each chosen frame, advances the progress bar, pumps the messages, tests
+// the abort flag and reads the frame; target(k) gives the bitmap that frame k (1-based) is
+// copied into, at the GIF size, and done(k, bitmap) takes it. Returns the frames read; run says
+// why reading stopped.
+int readFrames(const AviToGifOptions& options, const ConversionPlan& plan, FrameReader& reader,
+               JobObserver& observer, FrameRun& run, const std::function<Bitmap&(int k)>& target,
+               const std::function<void(int k, Bitmap& frame)>& done) {
+    const int maximum = static_cast<int>(plan.count);
+    const int step = options.samplingStep;
+    int position = 0;
+    int read = 0;
+    for (int64_t cur = plan.first; cur <= plan.last;) {
+        if (position < maximum) {
+            position = std::min(maximum, position + (step == 1 ? 1 : step));
+            observer.setProgressPosition(position);
+        }
+        pumpJobMessages(observer);
+        if (observer.abortRequested()) {
+            run.end = FrameRunEnd::Aborted;
+            break;
+        }
+        const FrameRead frameRead = reader.read(cur - 1);
+        if (!frameRead.picture) {
+            run.end = frameRead.error.empty() ? FrameRunEnd::VideoEnded : FrameRunEnd::ReadFailed;
+            run.stoppedAt = cur;
+            run.error = frameRead.error;
+            break;
+        }
+        const int k = ++read;
+        run.read = k;
+        Bitmap& entry = target(k);
+        entry.SetWidth(plan.gw);
+        entry.SetHeight(plan.gh);
+        // A reduction here AND-combines dropped pixels: the entry's context is new.
+        entry.Canvas().CopyRect(entry.Canvas().ClipRect(), frameRead.picture->Canvas(), options.crop);
+        pumpJobMessages(observer);
+        done(k, entry);
+        cur += step;
+    }
+    return read;
+}
+
+// Appends a frame's looping block (first frame) and graphic control block.
+void addConversionExtensions(TGIFSubImage& frame, int index, uint16_t loopCount, uint16_t delay) {
+    if (index == 0) {
+        auto loop = std::make_unique<TGIFAppExtNSLoop>(&frame);
+        loop->SetLoopCount(loopCount);
+        frame.Extensions().Append(std::move(loop));
+    }
+    auto control = std::make_unique<TGIFGraphicControlExtension>(&frame);
+    control->SetDelayHundredths(delay);
+    frame.Extensions().Append(std::move(control));
+}
+
+// A file without a name for the compressed frames of a backward stream.
+class SpillFile {
+public:
+    explicit SpillFile(const std::string& folder) {
+        if (!folder.empty())
+            m_fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (m_fd < 0) {
+            std::FILE* file = std::tmpfile();
+            if (!file)
+                throw StreamError(cannotWriteMessage("a temporary file", errno));
+            m_fd = ::dup(::fileno(file));
+            std::fclose(file);
+            if (m_fd < 0)
+                throw StreamError(cannotWriteMessage("a temporary file", errno));
+        }
+    }
+    ~SpillFile() { ::close(m_fd); }
+    SpillFile(const SpillFile&) = delete;
+    SpillFile& operator=(const SpillFile&) = delete;
+
+    // Appends the bytes; returns where they start.
+    uint64_t append(const std::vector<uint8_t>& bytes) {
+        const uint64_t at = m_size;
+        for (size_t done = 0; done < bytes.size();) {
+            const ssize_t n = ::pwrite(m_fd, bytes.data() + done, bytes.size() - done, off_t(m_size));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw StreamError(cannotWriteMessage("a temporary file", n < 0 ? errno : ENOSPC));
+            done += size_t(n);
+            m_size += uint64_t(n);
+        }
+        return at;
+    }
+    void read(uint64_t at, size_t size, std::vector<uint8_t>& bytes) const {
+        bytes.resize(size);
+        for (size_t done = 0; done < size;) {
+            const ssize_t n = ::pread(m_fd, bytes.data() + done, size - done, off_t(at + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw StreamError("Cannot read a temporary file: " +
+                                  std::string(std::strerror(n < 0 ? errno : EIO)));
+            done += size_t(n);
+        }
+    }
+
+private:
+    int m_fd = -1;
+    uint64_t m_size = 0;
+};
 
 } // namespace
 
@@ -154,81 +333,13 @@ int64_t sampledFrameCount(int64_t count, int step) {
 AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table, TGIFDocument& built,
                                JobObserver& observer) {
     AviToGifResult result;
-    int gw = 0, gh = 0;
-    gifSizeFor(options, gw, gh);
-    result.gifWidth = gw;
-    result.gifHeight = gh;
-    result.delayHundredths =
-        static_cast<uint16_t>(options.delayHundredths ? *options.delayHundredths : options.delayMs / 10);
-
-    FrameRun& run = result.run;
-    // The range, 1-based and inclusive.
-    const int64_t n = options.frameCount;
-    int64_t first = 1, last = n;
+    ConversionPlan plan;
     FrameReader reader;
-    if (options.frames == FrameChoice::FrameRange) {
-        first = options.firstFrame;
-        last = options.lastFrame;
-    } else if (options.frames == FrameChoice::TimeRange) {
-        const int64_t fromUs = options.fromUs.value_or(options.fromSecond * 1'000'000);
-        const int64_t toUs = options.toUs.value_or(options.toSecond * 1'000'000);
-        // Pictures with timestamps of their own are taken by them, which variable frame rates
-        // need; AVI files and streams without timestamps map times by the frame count.
-        const FrameTimes* times = nullptr;
-        if (!isAviFile(options.videoPath)) {
-            reader.open(options.videoPath);
-            times = reader.frameTimes();
-        }
-        if (times) {
-            const std::vector<int64_t>& starts = times->startUs;
-            auto from = std::lower_bound(starts.begin(), starts.end(), starts.front() + fromUs);
-            auto to = std::upper_bound(starts.begin(), starts.end(), starts.front() + toUs);
-            first = (from - starts.begin()) + 1;
-            last = to - starts.begin();
-        } else {
-            if (options.lengthMs <= 0)
-                throw Error("The video has no length, so a time range cannot be converted.");
-            // Formed in extended precision: seconds x frames x 1000 passes 2^31 on long videos. For
-            // whole seconds this is Trunc((s x N x 1000) / L).
-            first = static_cast<int64_t>(static_cast<long double>(fromUs) * n /
-                                         (static_cast<long double>(options.lengthMs) * 1000));
-            last = static_cast<int64_t>(static_cast<long double>(toUs) * n /
-                                        (static_cast<long double>(options.lengthMs) * 1000));
-            // A range from 0 s starts at the first frame.
-            first = std::max<int64_t>(first, 1);
-        }
-    }
-    const int64_t count = last - first + 1;
-    const int64_t limited = options.limitRule == FrameLimitRule::AfterStep && options.samplingStep >= 1
-                                ? sampledFrameCount(count, options.samplingStep)
-                                : count;
-    // A refused run tells how many frames it asked for.
-    run.asked =
-        static_cast<int>(std::min<int64_t>(sampledFrameCount(count, options.samplingStep), INT32_MAX));
-    if (limited > 256) {
-        result.outcome = AviToGifOutcome::Warning;
-        result.message = AviToGifMessages::TooManyFrames;
+    if (!planConversion(options, result, plan, reader))
         return result;
-    }
-    if (count <= 0) {
-        result.outcome = AviToGifOutcome::Warning;
-        result.message = AviToGifMessages::CheckRange;
-        return result;
-    }
-    if (options.samplingStep < 1)
-        throw Error("The frame sampling rate must be at least 1.");
-    if (gw < 1 || gh < 1)
-        throw Error("The GIF size must be at least 1 x 1 pixels, not " + std::to_string(gw) + " x " +
-                    std::to_string(gh) + ".");
-    if (gw > 10000 || gh > 10000)
-        throw Error("The GIF size must not exceed 10000 x 10000 pixels.");
-    if (first < 1 || last > n)
-        throw Error("The frames must lie within 1.." + std::to_string(n) + ", not " + std::to_string(first) +
-                    ".." + std::to_string(last) + ".");
+    FrameRun& run = result.run;
 
-    const int maximum = static_cast<int>(count);
-    const int step = options.samplingStep;
-    int position = 0;
+    const int maximum = static_cast<int>(plan.count);
     observer.setProgressRange(0, maximum);
     observer.setProgressPosition(0);
     const ProgressReset resetProgress(observer);
@@ -236,53 +347,46 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     if (!reader.isOpen())
         reader.open(options.videoPath);
     auto document = newConversionDocument();
+    // The progress bar of the building after the reading, when it has one: the frames built.
+    bool countBuilt = false;
+    GifPipelineOptions pipelineOptions;
+    pipelineOptions.threads = options.threads;
+    pipelineOptions.reducer =
+        documentReducer(document->ReductionMode(), document->DitherKind(), document->QuantizeBits());
+    GifFramePipeline pipeline(
+        pipelineOptions,
+        [&](GifPipelineFrame& frame) {
+            const int j = document->addReducedFrame(std::move(frame.reduced));
+            addConversionExtensions(document->Frame(j), j, options.loopCount, plan.delay);
+            if (countBuilt) {
+                observer.setProgressPosition(j + 1);
+                pumpJobMessages(observer);
+            }
+        },
+        observer);
 
-    int builtCount = 0;
-    for (int64_t cur = first; cur <= last;) {
-        if (position < maximum) {
-            position = std::min(maximum, position + (step == 1 ? 1 : step));
-            observer.setProgressPosition(position);
-        }
-        pumpJobMessages(observer);
-        if (observer.abortRequested()) {
-            run.end = FrameRunEnd::Aborted;
-            break;
-        }
-        const FrameRead read = reader.read(cur - 1);
-        if (!read.picture) {
-            run.end = read.error.empty() ? FrameRunEnd::VideoEnded : FrameRunEnd::ReadFailed;
-            run.stoppedAt = cur;
-            run.error = read.error;
-            break;
-        }
-        Bitmap* frame = read.picture;
-        const int k = ++builtCount;
-        run.read = k;
-        Bitmap& entry = table.entry(k);
-        entry.SetWidth(gw);
-        entry.SetHeight(gh);
-        // A reduction here AND-combines dropped pixels: the entry's context is new.
-        entry.Canvas().CopyRect(entry.Canvas().ClipRect(), frame->Canvas(), options.crop);
-        pumpJobMessages(observer);
-        cur += step;
-    }
-    const auto statusText = [&](int frames) {
-        return "Size: " + std::to_string(gw) + " x " + std::to_string(gh) +
-               " pixels  Frames: " + std::to_string(frames);
-    };
+    // Going forward each frame is reduced as soon as it is read; going backward once all are read
+    // and reversed.
+    const bool forward = options.direction == Direction::Forward;
+    const int builtCount = readFrames(
+        options, plan, reader, observer, run, [&](int k) -> Bitmap& { return table.entry(k); },
+        [&](int, Bitmap& entry) {
+            if (forward)
+                pipeline.add(entry);
+        });
     result.frames = builtCount;
-    result.statusText = statusText(builtCount);
+    result.statusText = statusTextFor(plan.gw, plan.gh, builtCount);
     if (builtCount == 0) {
         result.outcome = AviToGifOutcome::NoFrames;
         result.message = AviToGifMessages::NoFramesRead;
         return result;
     }
 
-    if (options.direction == Direction::Backward) {
+    if (!forward) {
         // The swaps go through the reader's work bitmap, which keeps the depth of the last frame.
         Bitmap& work = reader.workBitmap();
-        work.SetWidth(gw);
-        work.SetHeight(gh);
+        work.SetWidth(plan.gw);
+        work.SetHeight(plan.gh);
         for (int i = 1; i <= builtCount / 2; ++i) {
             Bitmap& front = table.entry(i);
             Bitmap& back = table.entry(builtCount + 1 - i);
@@ -292,51 +396,22 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
         }
     }
 
-    // Building: the progress bar starts again and counts the frames handed to the document. An
-    // Abort pressed now keeps the frames built so far; one pressed while reading has already
-    // ended the reading, and every frame read is built.
+    // Building the rest: the progress bar starts again and counts the frames built. An Abort
+    // pressed now keeps the frames built so far; one pressed while reading has already ended the
+    // reading, and every frame read is built.
     const bool readingAborted = run.end == FrameRunEnd::Aborted;
+    countBuilt = true;
     observer.setProgressRange(0, builtCount);
-    observer.setProgressPosition(0);
-    // With more than one thread the frames are reduced in documents of their own first, then
-    // copied over in order; the result is the same document.
-    std::vector<std::unique_ptr<TGIFDocument>> reduced;
-    if (options.threads > 1 && builtCount > 1)
-        reduced = reduceInParallel(table, builtCount, options.threads);
-    int encoded = 0;
-    for (int i = 1; i <= builtCount; ++i) {
-        observer.setProgressPosition(i);
-        pumpJobMessages(observer);
-        if (!readingAborted && observer.abortRequested())
-            break;
-        int j;
-        if (reduced.empty()) {
-            j = document->AddFrame(table.entry(i));
-        } else {
-            if (i == 1) {
-                document->SetWidth(gw);
-                document->SetHeight(gh);
-            }
-            auto copy = std::make_unique<TGIFSubImage>(document.get());
-            copy->Assign(reduced[size_t(i - 1)]->Frame(0));
-            reduced[size_t(i - 1)].reset();
-            j = document->AddFrame(std::move(copy));
-        }
-        TGIFSubImage& frame = document->Frame(j);
-        if (j == 0) {
-            auto loop = std::make_unique<TGIFAppExtNSLoop>(&frame);
-            loop->SetLoopCount(options.loopCount);
-            frame.Extensions().Append(std::move(loop));
-        }
-        auto control = std::make_unique<TGIFGraphicControlExtension>(&frame);
-        control->SetDelayHundredths(static_cast<uint16_t>(result.delayHundredths));
-        frame.Extensions().Append(std::move(control));
-        encoded = i;
-    }
+    observer.setProgressPosition(pipeline.delivered());
+    if (!forward)
+        for (int i = 1; i <= builtCount; ++i)
+            pipeline.add(table.entry(i));
+    const int encoded = pipeline.finish(readingAborted ? GifFramePipeline::AbortRule::Ignore
+                                                       : GifFramePipeline::AbortRule::Stop);
     if (encoded < builtCount) {
         // Aborted while building: the result is the frames built.
         result.frames = encoded;
-        result.statusText = statusText(encoded);
+        result.statusText = statusTextFor(plan.gw, plan.gh, encoded);
         if (encoded == 0) {
             result.outcome = AviToGifOutcome::NoFrames;
             result.message = AviToGifMessages::NothingBuilt;
@@ -345,6 +420,76 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     }
     built.Assign(document.get());
     pumpJobMessages(observer);
+    return result;
+}
+
+AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobObserver& observer,
+                              const std::string& spillFolder) {
+    AviToGifResult result;
+    ConversionPlan plan;
+    FrameReader reader;
+    if (!planConversion(options, result, plan, reader))
+        return result;
+    FrameRun& run = result.run;
+
+    const int maximum = static_cast<int>(plan.count);
+    observer.setProgressRange(0, maximum);
+    observer.setProgressPosition(0);
+    const ProgressReset resetProgress(observer);
+
+    if (!reader.isOpen())
+        reader.open(options.videoPath);
+    GifStreamWriter writer(out, static_cast<uint16_t>(plan.gw), static_cast<uint16_t>(plan.gh), 8,
+                           options.loopCount, plan.delay);
+    const bool forward = options.direction == Direction::Forward;
+    std::unique_ptr<SpillFile> spill;
+    struct Spilled {
+        uint64_t at;
+        size_t size;
+    };
+    std::vector<Spilled> spilled;
+    if (!forward)
+        spill = std::make_unique<SpillFile>(spillFolder);
+
+    GifPipelineOptions pipelineOptions;
+    pipelineOptions.threads = options.threads;
+    pipelineOptions.encode = true;
+    GifFramePipeline pipeline(
+        pipelineOptions,
+        [&](GifPipelineFrame& frame) {
+            if (forward)
+                writer.writeFrame(frame.image.data(), frame.image.size());
+            else
+                spilled.push_back({spill->append(frame.image), frame.image.size()});
+        },
+        observer);
+    std::unique_ptr<Bitmap> buffer;
+    const int read = readFrames(
+        options, plan, reader, observer, run,
+        [&](int) -> Bitmap& {
+            buffer = pipeline.buffer();
+            return *buffer;
+        },
+        [&](int, Bitmap&) { pipeline.add(std::move(buffer)); });
+    const bool readingAborted = run.end == FrameRunEnd::Aborted;
+    const int encoded = pipeline.finish(readingAborted ? GifFramePipeline::AbortRule::Ignore
+                                                       : GifFramePipeline::AbortRule::Stop);
+    if (!forward) {
+        std::vector<uint8_t> bytes;
+        for (size_t i = spilled.size(); i-- > 0;) {
+            spill->read(spilled[i].at, spilled[i].size, bytes);
+            writer.writeFrame(bytes.data(), bytes.size());
+        }
+    }
+    result.frames = encoded;
+    result.statusText = statusTextFor(plan.gw, plan.gh, encoded);
+    if (encoded == 0) {
+        result.outcome = AviToGifOutcome::NoFrames;
+        result.message = read == 0 ? AviToGifMessages::NoFramesRead : AviToGifMessages::NothingBuilt;
+        return result;
+    }
+    writer.finish();
+    observer.setProgressPosition(maximum);
     return result;
 }
 

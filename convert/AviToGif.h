@@ -12,6 +12,7 @@
 
 namespace kelvara {
 
+class Stream;
 class TGIFDocument;
 
 // How the GIF size follows from the GIF base size (the picked area).
@@ -22,8 +23,9 @@ enum class FrameChoice { All, FrameRange, TimeRange };
 
 enum class Direction { Forward, Backward };
 
-// What the 256-frame limit counts: the whole range, before the sampling step thins it (the
-// tab's rule), or the frames the GIF will hold after it (the command line's).
+// What the frame limit counts: the whole range, before the sampling step thins it, against 256
+// frames (the tab's rule); or the frames the GIF will hold after it, against maxFrames (the
+// command line's --max-frames, no limit by default).
 enum class FrameLimitRule { WholeRange, AfterStep };
 
 // The nine scale ratios of the scale list, ' 5:1' to ' 1:5'. Each is a 32-bit float: the fourth
@@ -59,10 +61,11 @@ struct AviToGifOptions {
     // The looping block's count: 0 plays for ever.
     uint16_t loopCount = 0;
     FrameLimitRule limitRule = FrameLimitRule::WholeRange;
+    int64_t maxFrames = 0; // AfterStep: the most frames the GIF may hold; 0 for no limit
     Direction direction = Direction::Forward;
-    // Threads that reduce frames to their palettes. Frames are reduced independently, so the
-    // bytes are the same for any number; the desktop program keeps to its window thread (1).
-    int threads = 1;
+    // Worker threads that reduce (and for a streamed GIF compress) the frames; 0 for one per
+    // core. Frames are reduced independently, so the bytes are the same for any number.
+    int threads = 0;
 };
 
 enum class AviToGifOutcome {
@@ -118,7 +121,22 @@ int64_t sampledFrameCount(int64_t count, int step);
 // first picture, lies within it. Refused input (a step below 1, an empty GIF size, a range outside
 // the video) raises Error before anything is read; a frame source that cannot be opened raises
 // FrameSourceError; a frame that cannot be read ends the run, as the result's run tells.
+//
+// Reading and building overlap: each frame is reduced on the worker threads as soon as it is read
+// (once all are read and reversed, going backward). An Abort seen while reading ends the reading
+// and every frame read is built; one seen after the reading ends the building, and the GIF holds
+// the frames built so far. While building after the reading the progress bar counts the frames
+// built.
 AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table, TGIFDocument& built,
                                JobObserver& observer);
+
+// The same conversion written into out as it is made, in memory bounded by the pipeline's
+// window whatever the number of frames: the command line's GIFs of any length. The bytes are
+// those convertAviToGif's document writes for the same frames. Going backward the frames are
+// compressed in reading order into a spill file in spillFolder (a folder on the output's file
+// system, or empty for the system's temporary folder), then written in reverse. Nothing is
+// written to out until the first frame is ready, so a run that reads no frame writes nothing.
+AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobObserver& observer,
+                              const std::string& spillFolder = {});
 
 } // namespace kelvara

@@ -186,7 +186,8 @@ TransitionRunResult runTransition(TransitionTab& tab, FrameTable& table, Transit
         entry.SetHeight(H);
         entry.Canvas().Draw(0, 0, s.output);
         pumpJobMessages(observer);
-        sink.addFrame(s.output, i, result.delayHundredths);
+        // The entry, a copy of O that stays as it is for the rest of the run.
+        sink.addFrame(entry, i, result.delayHundredths);
         // The finished frame is handed on; O's next write gives it a picture and context of its own.
         s.shown.Assign(s.output);
         result.frames = k;

@@ -99,7 +99,8 @@ void openTransitionVideoFrame(TransitionTab& tab, TransitionSideKind kind, const
 // picture becomes 192 x 136 of its background colour of this moment.
 void setTransitionEmptyPicture(TransitionTab& tab, TransitionSideKind kind, bool toggleDown);
 
-// Receives each stored frame of a run, in order, after the frame is in the table.
+// Receives each stored frame of a run, in order: the table entry it was stored in, which stays
+// unchanged until the run ends.
 class TransitionFrameSink {
 public:
     virtual ~TransitionFrameSink() = default;

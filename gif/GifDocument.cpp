@@ -135,15 +135,86 @@ void TGIFColorMap::SortByUse() {
     NotifyChanged();
 }
 
-void TGIFColorMap::WriteTable(Stream& stream, int bits) const {
-    const size_t entries = std::max(m_colors.size(), size_t(1) << std::clamp(bits, 0, 8));
+namespace {
+
+// A colour table: the entries, then black triples up to 2^bits entries.
+void writeColorTable(Stream& stream, const std::vector<GifRGB>& colors, int bits) {
+    const size_t entries = std::max(colors.size(), size_t(1) << std::clamp(bits, 0, 8));
     std::vector<uint8_t> bytes(entries * 3, 0); // padding triples are black
-    for (size_t i = 0; i < m_colors.size(); ++i) {
-        bytes[3 * i] = m_colors[i].red;
-        bytes[3 * i + 1] = m_colors[i].green;
-        bytes[3 * i + 2] = m_colors[i].blue;
+    for (size_t i = 0; i < colors.size(); ++i) {
+        bytes[3 * i] = colors[i].red;
+        bytes[3 * i + 1] = colors[i].green;
+        bytes[3 * i + 2] = colors[i].blue;
     }
     stream.write(bytes.data(), bytes.size());
+}
+
+// The Image Descriptor (GIF89a, section 20), the Local Color Table (section 21) and the Table
+// Based Image Data (section 22) of a frame. A frame without a local map is encoded with the
+// document's largest map size (emptyMapBits).
+void writeImageBlock(Stream& stream, uint16_t left, uint16_t top, uint16_t width, uint16_t height,
+                     uint8_t packed, const std::vector<GifRGB>& local, int emptyMapBits, int encoderKind,
+                     const uint8_t* data) {
+    const uint8_t descriptor[10] = {0x2C,
+                                    static_cast<uint8_t>(left),
+                                    static_cast<uint8_t>(left >> 8),
+                                    static_cast<uint8_t>(top),
+                                    static_cast<uint8_t>(top >> 8),
+                                    static_cast<uint8_t>(width),
+                                    static_cast<uint8_t>(width >> 8),
+                                    static_cast<uint8_t>(height),
+                                    static_cast<uint8_t>(height >> 8),
+                                    packed};
+    stream.write(descriptor, sizeof descriptor);
+    const int localBits = TGIFColorMap::bitsFor(static_cast<int>(local.size()));
+    if (!local.empty())
+        writeColorTable(stream, local, localBits);
+    const int bits = local.empty() ? emptyMapBits : localBits;
+    const int colors = local.empty() ? (1 << bits) : static_cast<int>(local.size());
+    encodeGIFImage(encoderKind, stream, bits, width, height, (packed & 0x40) != 0, data, colors);
+}
+
+} // namespace
+
+void writeGifHeader(Stream& stream, int version, uint16_t width, uint16_t height, uint8_t packed,
+                    uint8_t background, uint8_t aspect) {
+    // Header (GIF89a, section 17): signature and version.
+    const uint8_t header[6] = {'G', 'I', 'F', '8', static_cast<uint8_t>(version >= 2 ? '9' : '7'), 'a'};
+    stream.write(header, sizeof header);
+    // Logical Screen Descriptor (GIF89a, section 18).
+    const uint8_t screen[7] = {static_cast<uint8_t>(width),
+                               static_cast<uint8_t>(width >> 8),
+                               static_cast<uint8_t>(height),
+                               static_cast<uint8_t>(height >> 8),
+                               packed,
+                               background,
+                               aspect};
+    stream.write(screen, sizeof screen);
+}
+
+uint8_t screenPackedByte(int bits) {
+    return static_cast<uint8_t>((((bits - 1) & 7) << 4) | ((bits - 1) & 7));
+}
+
+void writeReducedFrame(Stream& stream, const ReducedFrame& frame, int emptyMapBits, int encoderKind) {
+    if (frame.width <= 0 || frame.height <= 0)
+        return;
+    if (frame.width > 0xFFFF || frame.height > 0xFFFF)
+        throw GIFException(GifMessages::ImageTooLarge);
+    if (frame.indices.size() != static_cast<size_t>(frame.width) * static_cast<size_t>(frame.height))
+        throw GIFException(GifMessages::InvalidData);
+    // The packed byte a new frame is written with: its map's size, never interlaced or sorted.
+    const uint8_t packed =
+        frame.colors.empty()
+            ? 0
+            : static_cast<uint8_t>(0x80 |
+                                   ((TGIFColorMap::bitsFor(static_cast<int>(frame.colors.size())) - 1) & 7));
+    writeImageBlock(stream, 0, 0, static_cast<uint16_t>(frame.width), static_cast<uint16_t>(frame.height),
+                    packed, frame.colors, emptyMapBits, encoderKind, frame.indices.data());
+}
+
+void TGIFColorMap::WriteTable(Stream& stream, int bits) const {
+    writeColorTable(stream, m_colors, bits);
 }
 
 void TGIFColorMap::ReadTable(Stream& stream, int count) {
@@ -233,7 +304,7 @@ uint8_t TGIFHeader::packedByte() const {
     const int bits = m_document ? m_document->MaxBitsPerPixel() : m_colorMap.BitsPerPixel();
     // The colour resolution and the global table size are both bits - 1, the latter set even
     // without a global table: 0x77 for documents with 256-entry local maps only.
-    uint8_t packed = static_cast<uint8_t>((((bits - 1) & 7) << 4) | ((bits - 1) & 7));
+    uint8_t packed = screenPackedByte(bits);
     if (global) {
         packed |= 0x80;
         if (m_colorMap.Sorted())
@@ -252,18 +323,7 @@ void TGIFHeader::SaveToStream(Stream& stream) const {
     // The version is the frames' alone; without frames nothing is written.
     const int version = m_document ? m_document->RequiredVersion() : 1;
     const uint8_t packed = packedByte();
-    // Header (GIF89a, section 17): signature and version.
-    const uint8_t header[6] = {'G', 'I', 'F', '8', static_cast<uint8_t>(version >= 2 ? '9' : '7'), 'a'};
-    stream.write(header, sizeof header);
-    // Logical Screen Descriptor (GIF89a, section 18).
-    const uint8_t screen[7] = {static_cast<uint8_t>(m_width),
-                               static_cast<uint8_t>(m_width >> 8),
-                               static_cast<uint8_t>(m_height),
-                               static_cast<uint8_t>(m_height >> 8),
-                               packed,
-                               m_background,
-                               m_aspect};
-    stream.write(screen, sizeof screen);
+    writeGifHeader(stream, version, m_width, m_height, packed, m_background, m_aspect);
     // Global Color Table (GIF89a, section 19), padded to the size the descriptor declares: the
     // size field follows the largest map of the document, so a global map smaller than some
     // local map is padded up to it and decoders find the image data where it is.
@@ -612,6 +672,17 @@ void TGIFSubImage::import24(const Bitmap& bitmap) {
     }
 }
 
+void TGIFSubImage::adoptReduced(ReducedFrame&& reduced) {
+    if (Empty())
+        return;
+    m_data = std::move(reduced.indices);
+    if (!reduced.colors.empty()) {
+        m_colorMap.m_colors = std::move(reduced.colors);
+        m_colorMap.m_sorted = false;
+        m_display = DisplayKind::Pixels;
+    }
+}
+
 uint8_t TGIFSubImage::packedForWriting() const {
     if (m_colorMap.Count() > 0)
         return static_cast<uint8_t>(0x80 | (m_colorMap.Sorted() ? 0x20 : 0) |
@@ -624,28 +695,8 @@ void TGIFSubImage::SaveToStream(Stream& stream) const {
     if (Empty())
         return;
     const int maxBits = m_document ? m_document->MaxBitsPerPixel() : m_colorMap.BitsPerPixel();
-    const int localBits = m_colorMap.BitsPerPixel();
-    const uint8_t packed = packedForWriting();
-    // Image Descriptor (GIF89a, section 20).
-    const uint8_t descriptor[10] = {0x2C,
-                                    static_cast<uint8_t>(m_left),
-                                    static_cast<uint8_t>(m_left >> 8),
-                                    static_cast<uint8_t>(m_top),
-                                    static_cast<uint8_t>(m_top >> 8),
-                                    static_cast<uint8_t>(m_width),
-                                    static_cast<uint8_t>(m_width >> 8),
-                                    static_cast<uint8_t>(m_height),
-                                    static_cast<uint8_t>(m_height >> 8),
-                                    packed};
-    stream.write(descriptor, sizeof descriptor);
-    // Local Color Table (GIF89a, section 21).
-    if (m_colorMap.Count() > 0)
-        m_colorMap.WriteTable(stream, localBits);
-    // Table Based Image Data (GIF89a, section 22).
-    const int bits = m_colorMap.Count() > 0 ? localBits : maxBits;
-    const int colors = m_colorMap.Count() > 0 ? m_colorMap.Count() : (1 << bits);
-    encodeGIFImage(m_document ? m_document->EncoderKind() : 0, stream, bits, m_width, m_height,
-                   (packed & 0x40) != 0, Data(), colors);
+    writeImageBlock(stream, m_left, m_top, m_width, m_height, packedForWriting(), m_colorMap.Entries(),
+                    maxBits, m_document ? m_document->EncoderKind() : 0, Data());
 }
 
 void TGIFSubImage::LoadFromStream(Stream& stream) {
@@ -817,18 +868,9 @@ int TGIFDocument::AddFrame(const Bitmap& graphic) {
                     started = true;
                     frame->import24(*frame->m_displayBitmap);
                 } else {
-                    // Reduced straight into the frame's pixels; the display bitmap is those
-                    // pixels with the reduction palette, made when asked for.
-                    std::vector<const uint8_t*> rows(static_cast<size_t>(height));
-                    for (int y = 0; y < height; ++y)
-                        rows[y] = source.ScanLine(y);
-                    std::vector<GifRGB> table;
-                    if (reduceToIndices(width, height, rows.data(), m_reductionMode, m_ditherKind, nullptr,
-                                        m_quantizeBits, frame->Data(), table)) {
-                        frame->m_colorMap.m_colors = std::move(table);
-                        frame->m_colorMap.m_sorted = false;
-                        frame->m_display = TGIFSubImage::DisplayKind::Pixels;
-                    }
+                    // The display bitmap is the reduced pixels with the reduction palette, made
+                    // when asked for.
+                    frame->adoptReduced(reduceFrame(source, m_reductionMode, m_ditherKind, m_quantizeBits));
                     Progress(GIFProgressStage::Starting, 0, GifMessages::Converting);
                     started = true;
                     for (int y = 0; y < height; y += 32)
@@ -842,6 +884,28 @@ int TGIFDocument::AddFrame(const Bitmap& graphic) {
             Progress(GIFProgressStage::Ending, 0, GifMessages::Converting);
         // The document is left as it was: the frame is dropped and the screen restored.
         frame.reset();
+        m_header.m_width = screenWidth;
+        m_header.m_height = screenHeight;
+        throw;
+    }
+    const int index = m_frames.Add(std::move(frame));
+    changed();
+    return index;
+}
+
+int TGIFDocument::addReducedFrame(ReducedFrame reduced) {
+    auto frame = std::make_unique<TGIFSubImage>(this);
+    const uint16_t screenWidth = m_header.m_width, screenHeight = m_header.m_height;
+    try {
+        if (reduced.width > 0xFFFF || reduced.height > 0xFFFF)
+            throw GIFException(GifMessages::ImageTooLarge);
+        if (reduced.indices.size() !=
+            static_cast<size_t>(reduced.width) * static_cast<size_t>(reduced.height))
+            throw GIFException(GifMessages::InvalidData);
+        frame->SetWidth(static_cast<uint16_t>(reduced.width));
+        frame->SetHeight(static_cast<uint16_t>(reduced.height));
+        frame->adoptReduced(std::move(reduced));
+    } catch (...) {
         m_header.m_width = screenWidth;
         m_header.m_height = screenHeight;
         throw;

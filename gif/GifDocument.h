@@ -273,6 +273,8 @@ private:
     // non-interlaced), else the stored interlace and reserved bits.
     uint8_t packedForWriting() const;
     void importBitmap(const Bitmap& bitmap);
+    // Takes a reduced frame of the frame's size as its pixels and, when it has colours, its map.
+    void adoptReduced(ReducedFrame&& reduced);
     void import24(const Bitmap& bitmap);
     void reportRowProgress(int row);
 
@@ -502,6 +504,10 @@ public:
     // Appends a frame made on this document; a null one raises "Object type not supported for
     // operation".
     int AddFrame(std::unique_ptr<TGIFSubImage> frame);
+    // Appends a frame reduced elsewhere (by reduceFrame, possibly on another thread) as AddFrame
+    // would have made it from the bitmap: the same frame, map and pixels, the logical screen
+    // grown the same way. The pixels are taken over, not copied.
+    int addReducedFrame(ReducedFrame reduced);
     int FrameCount() const { return m_frames.Count(); }
     TGIFSubImage& Frame(int index) const { return m_frames.Items(index); }
     TGIFFrameList& Frames() { return m_frames; }
@@ -560,6 +566,17 @@ private:
     GIFWarningHandler m_warningHandler;
     std::function<void()> m_onChange;
 };
+
+// The GIF header (signature and version 87a or 89a) and the Logical Screen Descriptor.
+void writeGifHeader(Stream& stream, int version, uint16_t width, uint16_t height, uint8_t packed,
+                    uint8_t background, uint8_t aspect);
+// The Logical Screen Descriptor's packed byte for a file without a global colour table whose
+// largest local map has 2^bits entries (0x77 for 256).
+uint8_t screenPackedByte(int bits);
+// Writes a reduced frame as the document writes a frame made of it by addReducedFrame: the Image
+// Descriptor at (0, 0), the local colour table and the image data; no extensions. A frame
+// without colours is encoded with emptyMapBits, the document's largest map size.
+void writeReducedFrame(Stream& stream, const ReducedFrame& frame, int emptyMapBits, int encoderKind = 0);
 
 // Rounds numerator / denominator to the nearest integer, ties to even (both non-negative).
 int roundedPercent(int64_t numerator, int64_t denominator);

@@ -321,6 +321,31 @@ bool reduceToIndices(int width, int height, const uint8_t* const* rows, GifReduc
     return true;
 }
 
+ReducedFrame reduceFrame(const Bitmap& source, GifReductionMode reductionMode, GifDitherKind ditherKind,
+                         int quantizeBits) {
+    Bitmap converted;
+    if (source.PixelFormat() != PixelFormat::Bits24) {
+        converted.Assign(source);
+        converted.SetPixelFormat(PixelFormat::Bits24);
+    }
+    const Bitmap& reader = source.PixelFormat() == PixelFormat::Bits24 ? source : converted;
+    ReducedFrame frame;
+    frame.width = reader.Width();
+    frame.height = reader.Height();
+    std::vector<const uint8_t*> rows(static_cast<size_t>(std::max(0, frame.height)));
+    for (int y = 0; y < frame.height; ++y)
+        rows[y] = reader.ScanLine(y);
+    try {
+        frame.indices.assign(static_cast<size_t>(frame.width) * static_cast<size_t>(frame.height), 0);
+    } catch (const std::bad_alloc&) {
+        throw GIFOutOfMemory(GifMessages::OutOfMemoryDIB);
+    }
+    if (!reduceToIndices(frame.width, frame.height, rows.data(), reductionMode, ditherKind, nullptr,
+                         quantizeBits, frame.indices.data(), frame.colors))
+        frame.colors.clear();
+    return frame;
+}
+
 std::unique_ptr<Bitmap> ReduceColors(Bitmap& source, GifReductionMode reductionMode, GifDitherKind ditherKind,
                                      const std::vector<GifRGB>* palette, int quantizeBits) {
     if (source.PixelFormat() != PixelFormat::Bits24)

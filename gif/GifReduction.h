@@ -115,6 +115,24 @@ bool reduceToIndices(int width, int height, const uint8_t* const* rows, GifReduc
                      GifDitherKind ditherKind, const std::vector<GifRGB>* palette, int quantizeBits,
                      uint8_t* indices, std::vector<GifRGB>& colorTable);
 
+// A true-colour frame reduced to a palette: the frame's local colour table and one index per
+// pixel. What the reduce stage of the GIF jobs' pipeline makes of each frame.
+struct ReducedFrame {
+    int width = 0;
+    int height = 0;
+    // The colour table (256 entries for every mode but None); empty when the lookup had no
+    // colours (mode 9 without a palette), and then every index is 0.
+    std::vector<GifRGB> colors;
+    std::vector<uint8_t> indices; // width * height, top row first
+};
+
+// Reduces a bitmap as a document with these settings reduces a true-colour frame it is given
+// (any mode but None). A bitmap of another depth than 24 bits is reduced from a 24-bit copy;
+// the bitmap itself is not changed. Memory that cannot be had raises "Failed to allocate memory
+// for GIF DIB".
+ReducedFrame reduceFrame(const Bitmap& source, GifReductionMode reductionMode, GifDitherKind ditherKind,
+                         int quantizeBits);
+
 // The colour reduction entry point. The source is first set to 24 bits per pixel in place. Mode 0
 // gives a 24-bit copy; the other modes a new 8-bit bitmap of the source's size whose 256-entry
 // colour table holds the reduction palette and whose pixels are the dithered indices; mode 9

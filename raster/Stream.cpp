@@ -391,6 +391,12 @@ size_t OutputFile::read(void* buffer, size_t count) {
 
 void OutputFile::write(const void* buffer, size_t count) {
     out().write(buffer, count);
+    if (m_writeThrough && m_buffer && m_buffer->size() >= WriteThroughChunk)
+        writeBuffered();
+}
+
+void OutputFile::setWriteThrough() {
+    m_writeThrough = true;
 }
 
 uint64_t OutputFile::position() const {
@@ -441,7 +447,7 @@ void OutputFile::linkInto(const std::string& from) {
     m_temporary.clear();
 }
 
-void OutputFile::writeDirect() {
+void OutputFile::writeBuffered() {
     const std::vector<uint8_t>& bytes = m_buffer->bytes();
     size_t done = 0;
     while (done < bytes.size()) {
@@ -452,6 +458,11 @@ void OutputFile::writeDirect() {
             throw StreamError(cannotWriteMessage(m_path, n < 0 ? errno : EIO));
         done += static_cast<size_t>(n);
     }
+    m_buffer->clear();
+}
+
+void OutputFile::writeDirect() {
+    writeBuffered();
     if (m_ownsDescriptor) {
         const int descriptor = m_descriptor;
         m_descriptor = -1;

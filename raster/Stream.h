@@ -168,6 +168,10 @@ public:
     // ExistingFile::Replace, else only if the name is free (FileExistsError otherwise). A
     // failed commit discards the file.
     void commit();
+    // From now on a descriptor, a device or a FIFO gets the bytes as they come, in chunks,
+    // rather than all at commit(): for output too long to hold in memory. What was written
+    // stays written if the writer fails later; a file is still named only by commit().
+    void setWriteThrough();
 
     const std::string& path() const { return m_path; }
     // The temporary name while the file has one (empty for an anonymous file).
@@ -177,8 +181,10 @@ private:
     void discard();
     // Gives the finished file at from (a temporary name or /proc/self/fd/N) the target's name.
     void linkInto(const std::string& from);
-    // Writes the buffered bytes into the descriptor.
+    // Writes the buffered bytes into the descriptor (writeBuffered), then closes it if it is ours.
     void writeDirect();
+    void writeBuffered();
+    static constexpr size_t WriteThroughChunk = 1 << 16;
     Stream& out() const;
 
     std::string m_path;   // as the caller named it; errors use it
@@ -190,6 +196,7 @@ private:
     bool m_ownsDescriptor = false;
     stream_detail::TemporaryName m_temporary;
     bool m_committed = false;
+    bool m_writeThrough = false;
 };
 
 // Makes SIGINT, SIGTERM and SIGHUP remove the temporary files of the output files being written

@@ -1,0 +1,105 @@
+// The GIF jobs' frame pipeline.
+#include "convert/GifFramePipeline.h"
+
+#include "gif/GifDocument.h"
+#include "raster/Stream.h"
+
+#include <thread>
+
+namespace kelvara {
+
+namespace {
+// How long the caller's thread waits for a frame before it pumps its messages again.
+constexpr std::chrono::milliseconds PumpInterval{25};
+} // namespace
+
+FrameReducer conversionReducer() {
+    return documentReducer(GifReductionMode::QuantizeWithSystemColors, GifDitherKind::FloydSteinberg, 8);
+}
+
+FrameReducer documentReducer(GifReductionMode reductionMode, GifDitherKind ditherKind, int quantizeBits) {
+    return [=](const Bitmap& frame) { return reduceFrame(frame, reductionMode, ditherKind, quantizeBits); };
+}
+
+int pipelineThreads(int threads) {
+    if (threads > 0)
+        return threads;
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+GifFramePipeline::GifFramePipeline(GifPipelineOptions options, Deliver deliver, JobObserver& observer)
+    : m_options(std::move(options)), m_deliver(std::move(deliver)), m_observer(observer) {
+    const int threads = pipelineThreads(m_options.threads);
+    const FrameReducer reducer = m_options.reducer;
+    const bool encode = m_options.encode;
+    const int emptyMapBits = m_options.emptyMapBits;
+    m_pipeline = std::make_unique<OrderedPipeline<GifPipelineFrame>>(
+        threads, 2 * threads + 2, [reducer, encode, emptyMapBits](GifPipelineFrame& frame) {
+            frame.reduced = reducer(*frame.source);
+            if (encode) {
+                MemoryStream bytes;
+                writeReducedFrame(bytes, frame.reduced, emptyMapBits);
+                frame.image = std::move(bytes.bytes());
+                frame.reduced.indices = {}; // compressed now: give the memory back
+            }
+        });
+}
+
+GifFramePipeline::~GifFramePipeline() = default;
+
+std::unique_ptr<Bitmap> GifFramePipeline::buffer() {
+    if (!m_pool.empty()) {
+        std::unique_ptr<Bitmap> b = std::move(m_pool.back());
+        m_pool.pop_back();
+        return b;
+    }
+    auto b = std::make_unique<Bitmap>();
+    b->SetPixelFormat(PixelFormat::Bits24);
+    return b;
+}
+
+void GifFramePipeline::add(const Bitmap& frame) {
+    GifPipelineFrame item;
+    item.source = &frame;
+    submit(std::move(item));
+}
+
+void GifFramePipeline::add(std::unique_ptr<Bitmap> frame) {
+    GifPipelineFrame item;
+    item.source = frame.get();
+    item.owned = std::move(frame);
+    submit(std::move(item));
+}
+
+void GifFramePipeline::submit(GifPipelineFrame frame) {
+    while (m_pipeline->full())
+        if (!deliverNext(PumpInterval))
+            pumpJobMessages(m_observer);
+    m_pipeline->submit(std::move(frame));
+    while (deliverNext(std::chrono::milliseconds(0))) {
+    }
+}
+
+bool GifFramePipeline::deliverNext(std::chrono::milliseconds wait) {
+    std::optional<GifPipelineFrame> frame = m_pipeline->takeNext(wait);
+    if (!frame)
+        return false;
+    m_deliver(*frame);
+    ++m_delivered;
+    if (frame->owned)
+        m_pool.push_back(std::move(frame->owned));
+    return true;
+}
+
+int GifFramePipeline::finish(AbortRule rule) {
+    while (m_pipeline->inFlight() > 0) {
+        if (rule == AbortRule::Stop && m_observer.abortRequested())
+            break;
+        if (!deliverNext(PumpInterval))
+            pumpJobMessages(m_observer);
+    }
+    m_pipeline->stop();
+    return m_delivered;
+}
+
+} // namespace kelvara

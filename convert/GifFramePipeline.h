@@ -1,0 +1,86 @@
+// The GIF jobs' frame pipeline: frames read or rendered on the caller's thread are reduced to
+// their palettes (and, for a GIF written as it is made, compressed) on every core, and come back
+// in order to the caller's thread, which adds them to a document or writes them.
+#pragma once
+
+#include "convert/JobObserver.h"
+#include "convert/OrderedPipeline.h"
+#include "gif/GifReduction.h"
+#include "raster/Bitmap.h"
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace kelvara {
+
+// The reduce stage: a true-colour frame to a palette and indices. A replaceable step; every frame
+// is reduced on its own, so frames can be reduced in any order and on any thread.
+using FrameReducer = std::function<ReducedFrame(const Bitmap& frame)>;
+
+// The reduction the GIF jobs give their documents: QuantizeWithSystemColors, Floyd-Steinberg.
+FrameReducer conversionReducer();
+// How a document with these settings reduces a true-colour frame it is given.
+FrameReducer documentReducer(GifReductionMode reductionMode, GifDitherKind ditherKind, int quantizeBits);
+
+// A frame on its way through the pipeline.
+struct GifPipelineFrame {
+    const Bitmap* source = nullptr; // what is reduced; kept alive by the caller or by owned
+    std::unique_ptr<Bitmap> owned;  // a buffer of the pipeline's, back to its pool once delivered
+    ReducedFrame reduced;           // after the reduce stage
+    std::vector<uint8_t> image;     // after the LZW stage: the frame's bytes (writeReducedFrame)
+};
+
+struct GifPipelineOptions {
+    int threads = 1; // worker threads for the reduce and LZW stages
+    FrameReducer reducer = conversionReducer();
+    // Compress each frame too: image holds its bytes and reduced its size alone. Frames that
+    // go into a document are compressed when the document is written.
+    bool encode = false;
+    int emptyMapBits = 8; // the map size a frame without colours is compressed with
+};
+
+// Frames go in with add() in order and come out in order through the deliver call, on the
+// caller's thread: as soon as they are ready while frames are added, and the rest in finish().
+// At most a small window of frames (twice the threads and two more) is in flight, so memory is
+// bounded by the window. While it waits the pipeline pumps the observer's messages; it reads
+// the observer's abort flag only in finish(). The first error of any stage reaches the caller
+// from add() or finish(); the frames after it are dropped.
+class GifFramePipeline {
+public:
+    using Deliver = std::function<void(GifPipelineFrame& frame)>;
+
+    GifFramePipeline(GifPipelineOptions options, Deliver deliver, JobObserver& observer);
+    ~GifFramePipeline();
+    GifFramePipeline(const GifFramePipeline&) = delete;
+    GifFramePipeline& operator=(const GifFramePipeline&) = delete;
+
+    // A 24-bit buffer for the next frame: one of the pipeline's own, reused once delivered.
+    std::unique_ptr<Bitmap> buffer();
+    // Adds a frame the caller keeps unchanged until it is delivered (a frame table entry).
+    void add(const Bitmap& frame);
+    // Adds a buffer the caller filled.
+    void add(std::unique_ptr<Bitmap> frame);
+    // Delivers the frames still in flight. With AbortRule::Stop an abort seen on the way ends
+    // it: the frames after those delivered are dropped. Returns the frames delivered in all.
+    enum class AbortRule { Ignore, Stop };
+    int finish(AbortRule rule);
+    int delivered() const { return m_delivered; }
+
+private:
+    void submit(GifPipelineFrame frame);
+    // Delivers the oldest frame if it is ready within wait; false when it is not.
+    bool deliverNext(std::chrono::milliseconds wait);
+
+    GifPipelineOptions m_options;
+    Deliver m_deliver;
+    JobObserver& m_observer;
+    std::vector<std::unique_ptr<Bitmap>> m_pool;
+    std::unique_ptr<OrderedPipeline<GifPipelineFrame>> m_pipeline;
+    int m_delivered = 0;
+};
+
+// The number of worker threads for a job that asks for threads: 0 means one per core.
+int pipelineThreads(int threads);
+
+} // namespace kelvara

@@ -1,0 +1,45 @@
+// Writing an animated GIF frame by frame, for GIFs too long to hold as a document.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace kelvara {
+
+class Stream;
+class TGIFSubImage;
+
+// Writes the file a conversion's document would give, one frame at a time: the header and the
+// logical screen before the first frame, then for each frame the looping block (first frame
+// only), a graphic control block with the delay and the frame's image bytes, and the trailer at
+// the end. Every frame is width x height at (0, 0) with a local map of 2^mapBits entries or
+// fewer, so the header can be written before any frame is known.
+class GifStreamWriter {
+public:
+    GifStreamWriter(Stream& out, uint16_t width, uint16_t height, int mapBits, uint16_t loopCount,
+                    uint16_t delayHundredths);
+    ~GifStreamWriter();
+    GifStreamWriter(const GifStreamWriter&) = delete;
+    GifStreamWriter& operator=(const GifStreamWriter&) = delete;
+
+    // A frame's image bytes as writeReducedFrame() wrote them.
+    void writeFrame(const uint8_t* image, size_t size);
+    // Writes the trailer. Without a frame nothing has been written and this raises "Unsupported
+    // GIF version", as writing an empty document does.
+    void finish();
+    int frames() const { return m_frames; }
+
+private:
+    Stream& m_out;
+    uint16_t m_width;
+    uint16_t m_height;
+    int m_mapBits;
+    uint16_t m_loopCount;
+    uint16_t m_delay;
+    int m_frames = 0;
+    // Carries the extension blocks, which the engine writes.
+    std::unique_ptr<TGIFSubImage> m_carrier;
+};
+
+} // namespace kelvara
