@@ -404,7 +404,7 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     observer.setProgressRange(0, builtCount);
     observer.setProgressPosition(pipeline.delivered());
     if (!forward)
-        for (int i = 1; i <= builtCount; ++i)
+        for (int i = 1; i <= builtCount && (readingAborted || !observer.abortRequested()); ++i)
             pipeline.add(table.entry(i));
     const int encoded = pipeline.finish(readingAborted ? GifFramePipeline::AbortRule::Ignore
                                                        : GifFramePipeline::AbortRule::Stop);

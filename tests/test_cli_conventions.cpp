@@ -381,8 +381,7 @@ TEST(CliShortRuns, AreWrittenWithAWarningAndStatusThree) {
 }
 
 // Without --delay a GIF keeps the video's timing: the frame duration times the step, in
-// hundredths, at least 2. The 256-frame limit counts the frames after --step; --loop writes the
-// count.
+// hundredths, at least 2. --max-frames counts the frames after --step; --loop writes the count.
 TEST(CliGifTiming, FromTheVideoAndTheLimitAfterTheStep) {
     ScratchDir dir;
     const struct {
@@ -413,12 +412,22 @@ TEST(CliGifTiming, FromTheVideoAndTheLimitAfterTheStep) {
     const GiflibImage gif = decodeWithGiflib(readFile(out));
     EXPECT_EQ(gif.frames.size(), 222u);
     EXPECT_EQ(gif.loopCount, 3);
-    r = cli("gif --quiet " + shellQuoted(long444) + " --frames 1-257 -o " + shellQuoted(dir.file("no.gif")));
+    // The command line has no 256-frame limit; --max-frames sets one, counted after the step.
+    r = cli("gif --quiet " + shellQuoted(long444) + " --frames 1-300 -o " + shellQuoted(dir.file("300.gif")));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(decodeWithGiflib(readFile(dir.file("300.gif"))).frames.size(), 300u);
+    r = cli("gif --quiet " + shellQuoted(long444) + " --max-frames 222 --step 2 -o " +
+            shellQuoted(dir.file("222.gif")));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    r = cli("gif --quiet " + shellQuoted(long444) + " --max-frames 221 --step 2 -o " +
+            shellQuoted(dir.file("no.gif")));
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.err,
-              std::string(AviToGifMessages::TooManyFrames) +
-                  "\nkelvara-cli gif: the GIF would hold 257 frames; choose fewer with --frames, --time or "
-                  "--step\n");
+              "kelvara-cli gif: the GIF would hold 222 frames, more than --max-frames 221; choose fewer "
+              "with --frames, --time or --step\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("no.gif")));
+    r = cli("gif --quiet " + shellQuoted(long444) + " --max-frames -1 -o " + shellQuoted(dir.file("no.gif")));
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_FALSE(std::filesystem::exists(dir.file("no.gif")));
 }
 
@@ -444,6 +453,7 @@ TEST(CliGifTiming, TheTabKeepsItsRules) {
     AviToGifResult r = convertAviToGif(o, table, built, observer);
     EXPECT_EQ(r.outcome, AviToGifOutcome::Warning);
     o.limitRule = FrameLimitRule::AfterStep;
+    o.maxFrames = 150;
     r = convertAviToGif(o, table, built, observer);
     ASSERT_EQ(r.outcome, AviToGifOutcome::Built);
     EXPECT_EQ(r.frames, 150);

@@ -48,16 +48,20 @@ AviToGifOptions optionsFor(const std::string& path) {
     return o;
 }
 
-// Records the progress bar and aborts at a given message pump.
+// Records the progress bar and asks to abort once the bar has reached a position. (Message
+// pumps are no measure: the pipeline pumps while it waits for a frame, as often as it waits.)
 struct RecordingObserver : JobObserver {
     std::vector<int> positions;
-    std::vector<int> maxima; // of each range set: reading, then building
-    int pumps = 0;
-    int abortAtPump = -1;
-    void setProgressRange(int, int max) override { maxima.push_back(max); }
-    void setProgressPosition(int position) override { positions.push_back(position); }
-    void pumpMessages() override { ++pumps; }
-    bool abortRequested() override { return abortAtPump >= 0 && pumps >= abortAtPump; }
+    std::vector<int> maximums;
+    int abortAtPosition = -1;
+    bool aborting = false;
+    void setProgressRange(int, int max) override { maximums.push_back(max); }
+    void setProgressPosition(int position) override {
+        positions.push_back(position);
+        if (abortAtPosition >= 0 && position >= abortAtPosition)
+            aborting = true;
+    }
+    bool abortRequested() override { return aborting; }
 };
 
 struct DecodedGif {
@@ -157,9 +161,15 @@ TEST(AviToGif, FrameRangeWithStepReadsEveryThirdFrame) {
     AviToGifResult r = convertAviToGif(o, table, built, observer);
     ASSERT_EQ(r.outcome, AviToGifOutcome::Built);
     EXPECT_EQ(r.frames, 4);
-    // Reading counts the range's 11 frames by the step; building counts the 4 frames read.
-    EXPECT_EQ(observer.maxima, (std::vector<int>{11, 4}));
-    EXPECT_EQ(observer.positions, (std::vector<int>{0, 3, 6, 9, 11, 0, 1, 2, 3, 4, 0}));
+    // Reading counts the range (maximum 11) by the step; building what is left after it counts
+    // the frames built (maximum 4), up to all of them; the bar ends empty.
+    EXPECT_EQ(observer.maximums, (std::vector<int>{11, 4}));
+    ASSERT_GE(observer.positions.size(), 7u);
+    EXPECT_EQ(std::vector<int>(observer.positions.begin(), observer.positions.begin() + 5),
+              (std::vector<int>{0, 3, 6, 9, 11}));
+    EXPECT_TRUE(std::is_sorted(observer.positions.begin() + 5, observer.positions.end() - 1));
+    EXPECT_EQ(observer.positions.end()[-2], 4);
+    EXPECT_EQ(observer.positions.back(), 0);
     const int read[] = {10, 13, 16, 19};
     for (int k = 1; k <= 4; ++k)
         EXPECT_EQ(table.entry(k).pixel(3, 1), frameColor(read[k - 1])) << k;
@@ -310,7 +320,7 @@ TEST(AviToGif, AbortKeepsWhatWasReadAndNothingReadLeavesTheResult) {
     FrameTable table(GifFrameTableSize);
     TGIFDocument built;
     RecordingObserver observer;
-    observer.abortAtPump = 7; // the first pump of the 4th frame
+    observer.abortAtPosition = 4; // Abort pressed as the 4th frame is about to be read
     AviToGifResult r = convertAviToGif(o, table, built, observer);
     ASSERT_EQ(r.outcome, AviToGifOutcome::Built);
     EXPECT_EQ(r.frames, 3);
@@ -323,38 +333,55 @@ TEST(AviToGif, AbortKeepsWhatWasReadAndNothingReadLeavesTheResult) {
     EXPECT_EQ(r.run.end, FrameRunEnd::Aborted);
 
     RecordingObserver abortAtOnce;
-    abortAtOnce.abortAtPump = 1;
+    abortAtOnce.abortAtPosition = 1;
     r = convertAviToGif(o, table, built, abortAtOnce);
     EXPECT_EQ(r.outcome, AviToGifOutcome::NoFrames);
     EXPECT_EQ(r.run.read, 0);
     EXPECT_EQ(built.FrameCount(), 3); // the earlier result stays
 }
 
+// Backward, every frame is read before the building starts. An Abort then stops the building:
+// the GIF holds the first frames built, in order, and the result says how many.
 TEST(AviToGif, AbortWhileBuildingKeepsTheFramesBuilt) {
     ScratchDir dir;
-    AviToGifOptions o = optionsFor(solidFramesAvi(dir, 2, 2, 8));
+    AviToGifOptions o = optionsFor(solidFramesAvi(dir, 2, 2, 40));
+    o.direction = Direction::Backward;
     FrameTable table(GifFrameTableSize);
     TGIFDocument built;
-    // Reading pumps twice per frame (16 pumps); building pumps once before each frame, so the
-    // 19th pump comes before the 3rd frame is built.
-    RecordingObserver observer;
-    observer.abortAtPump = 19;
-    AviToGifResult r = convertAviToGif(o, table, built, observer);
+    struct : RecordingObserver {
+        void setProgressPosition(int position) override {
+            // The second range is the building's: abort once 3 frames are built.
+            if (maximums.size() == 2 && position >= 3)
+                aborting = true;
+        }
+    } observer;
+    const AviToGifResult r = convertAviToGif(o, table, built, observer);
     ASSERT_EQ(r.outcome, AviToGifOutcome::Built);
-    EXPECT_EQ(r.run.read, 8);
+    EXPECT_EQ(r.run.read, 40);
     EXPECT_EQ(r.run.end, FrameRunEnd::Complete);
-    EXPECT_EQ(r.frames, 2);
-    EXPECT_EQ(built.FrameCount(), 2);
-    EXPECT_EQ(r.statusText, "Size: 2 x 2 pixels  Frames: 2");
-    EXPECT_EQ(observer.positions.back(), 0);
+    EXPECT_GE(r.frames, 3);
+    EXPECT_LT(r.frames, 40);
+    EXPECT_EQ(built.FrameCount(), r.frames);
+    EXPECT_EQ(r.statusText, "Size: 2 x 2 pixels  Frames: " + std::to_string(r.frames));
+    // The frames built are the first of the reversed order: frames 40, 39, ... (a flat frame's
+    // colour is the octree's one colour, entry 10).
+    EXPECT_EQ(decodeGif(saved(built)).frames, r.frames);
+    for (int j = 0; j < r.frames; ++j) {
+        const GifRGB& c = built.Frame(j).ColorMap().Colors(10);
+        EXPECT_EQ(rgbColor(c.red, c.green, c.blue), frameColor(40 - j)) << j;
+    }
 
-    // Before the first frame is built: nothing was built and the earlier result stays.
-    RecordingObserver early;
-    early.abortAtPump = 17;
-    r = convertAviToGif(o, table, built, early);
-    EXPECT_EQ(r.outcome, AviToGifOutcome::NoFrames);
-    EXPECT_EQ(r.message, AviToGifMessages::NothingBuilt);
-    EXPECT_EQ(built.FrameCount(), 2);
+    // Aborted as the building starts: nothing was built and the earlier result stays.
+    struct : RecordingObserver {
+        void setProgressRange(int, int max) override {
+            maximums.push_back(max);
+            aborting = maximums.size() == 2;
+        }
+    } early;
+    const AviToGifResult none = convertAviToGif(o, table, built, early);
+    EXPECT_EQ(none.outcome, AviToGifOutcome::NoFrames);
+    EXPECT_EQ(none.message, AviToGifMessages::NothingBuilt);
+    EXPECT_EQ(built.FrameCount(), r.frames);
 }
 
 TEST(AviToGif, AVideoThatEndsEarlyIsAShortRun) {
@@ -413,15 +440,39 @@ TEST(AviToGif, FramesEqualTheEngineOnDecodedFrames) {
     }
     std::vector<uint8_t> bytes = saved(built);
     EXPECT_EQ(bytes, saved(expected));
-    // Reduced on several threads, the document is the same, byte for byte.
-    for (Direction direction : {Direction::Forward, Direction::Backward}) {
-        AviToGifOptions sequential = o, parallel = o;
-        sequential.direction = parallel.direction = direction;
-        parallel.threads = 3;
-        TGIFDocument one, several;
-        ASSERT_EQ(convertAviToGif(sequential, table, one, observer).frames, 6);
-        ASSERT_EQ(convertAviToGif(parallel, table, several, observer).frames, 6);
-        EXPECT_EQ(saved(one), saved(several));
+    // Reduced on one thread or several, into the document or streamed into a file (compressed on
+    // the workers, going backward through a spill file), the GIF is the same, byte for byte;
+    // scaled and cropped too.
+    for (const bool scaled : {false, true}) {
+        for (Direction direction : {Direction::Forward, Direction::Backward}) {
+            SCOPED_TRACE(std::string(scaled ? "scaled " : "") +
+                         (direction == Direction::Forward ? "forward" : "backward"));
+            AviToGifOptions sequential = o;
+            sequential.direction = direction;
+            if (scaled) {
+                sequential.crop = {3, 5, 61, 40};
+                sequential.baseWidth = 58;
+                sequential.baseHeight = 35;
+                sequential.sizeMode = GifSizeMode::Scale;
+                sequential.scaleIndex = 6; // 1:3, reduced with AND
+            }
+            sequential.threads = 1;
+            AviToGifOptions parallel = sequential;
+            parallel.threads = 3;
+            TGIFDocument one, several;
+            ASSERT_EQ(convertAviToGif(sequential, table, one, observer).frames, 6);
+            ASSERT_EQ(convertAviToGif(parallel, table, several, observer).frames, 6);
+            const std::vector<uint8_t> reference = saved(one);
+            EXPECT_EQ(saved(several), reference);
+            for (int threads : {1, 3}) {
+                AviToGifOptions streamed = sequential;
+                streamed.threads = threads;
+                MemoryStream out;
+                const AviToGifResult r = streamAviToGif(streamed, out, observer, dir.path());
+                EXPECT_EQ(r.frames, 6);
+                EXPECT_EQ(out.bytes(), reference) << threads << " threads";
+            }
+        }
     }
     DecodedGif gif = decodeGif(bytes);
     EXPECT_EQ(gif.frames, 6);

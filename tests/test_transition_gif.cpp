@@ -18,14 +18,18 @@ using namespace kelvara::test;
 
 namespace {
 
+// Asks to abort once the progress bar reaches a position (the pipeline pumps messages as often as
+// it waits, so pumps are no measure).
 class SilentObserver : public JobObserver {
 public:
-    int abortAtPump = -1;
-    int pumps = 0;
+    int abortAtPosition = -1;
+    bool aborting = false;
     void setProgressRange(int, int) override {}
-    void setProgressPosition(int) override {}
-    void pumpMessages() override { ++pumps; }
-    bool abortRequested() override { return pumps == abortAtPump; }
+    void setProgressPosition(int position) override {
+        if (abortAtPosition >= 0 && position >= abortAtPosition)
+            aborting = true;
+    }
+    bool abortRequested() override { return aborting; }
 };
 
 std::vector<uint8_t> saved(TGIFDocument& document) {
@@ -96,11 +100,32 @@ TEST(TransitionGif, AbortKeepsTheSameFramesInTableAndDocument) {
     FrameTable table(TransitionFrameTableSize);
     TGIFDocument built;
     SilentObserver observer;
-    observer.abortAtPump = 7; // after frame 3 is rendered
+    observer.abortAtPosition = 4; // after frame 3 is rendered
     const TransitionRunResult result = buildTransitionGif(tab, table, built, observer);
     EXPECT_TRUE(result.aborted);
     EXPECT_EQ(result.frames, 3);
     EXPECT_EQ(decodeWithGiflib(saved(built)).frames.size(), 3u);
+}
+
+// Each frame is reduced while the next is rendered; on one thread or several the GIF is the same.
+TEST(TransitionGif, ThreadsGiveTheSameBytes) {
+    std::vector<uint8_t> reference;
+    for (int threads : {1, 3}) {
+        TransitionTab tab;
+        tab.effect = 0; // CrossDissolve: every frame another colour
+        tab.steps = 12;
+        tab.spinWidth = 40;
+        tab.spinHeight = 30;
+        tab.sourceSide.background = rgbColor(200, 30, 10);
+        FrameTable table(TransitionFrameTableSize);
+        TGIFDocument built;
+        SilentObserver observer;
+        ASSERT_EQ(buildTransitionGif(tab, table, built, observer, threads).frames, 13);
+        if (reference.empty())
+            reference = saved(built);
+        else
+            EXPECT_EQ(saved(built), reference);
+    }
 }
 
 TEST(TransitionCli, DefaultRunWritesElevenFrames) {
