@@ -1,34 +1,58 @@
 #!/usr/bin/env bash
-# Converts 256-frame AVIs (320 x 240 and 640 x 480, rawvideo and MJPEG) to animated GIFs with
-# kelvara-cli gif and with ffmpeg's per-frame-palette pipeline, and prints the time ratio and both
-# file sizes. Usage: bench/avi_to_gif_vs_ffmpeg.sh [BUILD_DIR]
+# Converts 256-frame AVIs (320 x 240 and 640 x 480; testsrc2 and mandelbrot; rawvideo and MJPEG)
+# to animated GIFs with kelvara-cli gif and with ffmpeg's per-frame-palette pipeline
+# (palettegen stats_mode=single, paletteuse new=1 with Floyd-Steinberg dithering), and prints the
+# median wall times of RUNS runs (default 3), their ratio, and both peak memories (GNU time's
+# maximum resident set size). A last row converts 2,000 frames at 640 x 480 with kelvara-cli
+# alone: the streaming path's time and peak memory.
+# Usage: bench/avi_to_gif_vs_ffmpeg.sh [BUILD_DIR]   (RUNS=5 for more runs)
 set -euo pipefail
 build=${1:-build}
+runs=${RUNS:-3}
 cli="$build/kelvara-cli"
 [ -x "$cli" ] || { echo "build $cli first (cmake --build $build)"; exit 1; }
+command -v /usr/bin/time >/dev/null || { echo "GNU time is needed (apt-get install time)"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-seconds() { # wall time of one run of the command, in seconds
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1
-  end=$(date +%s.%N)
-  echo "$end - $start" | bc -l
+# One run: "SECONDS KIB" of wall time and peak resident memory.
+measure() {
+  /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>"$work/err" || { cat "$work/err"; exit 1; }
+  cat "$work/time"
+}
+# The median of N runs of the command: "SECONDS MIB".
+median() {
+  local n=$1
+  shift
+  for _ in $(seq "$n"); do measure "$@"; done | sort -n |
+    awk '{t[NR] = $1; m[NR] = $2} END {i = int((NR + 1) / 2); printf "%.2f %.0f\n", t[i], m[i] / 1024}'
+}
+video() { # source size codec frames -> path
+  local avi="$work/$1-$2-$3-$4.avi" extra=""
+  [ "$3" = rawvideo ] && extra="-pix_fmt bgr24"
+  [ "$3" = mjpeg ] && extra="-q:v 3"
+  [ -f "$avi" ] || ffmpeg -v error -y -f lavfi -i "$1=size=$2:rate=25" -frames:v "$4" -c:v "$3" $extra "$avi"
+  echo "$avi"
 }
 
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg); $runs runs each, medians"
 filter='split[a][b];[a]palettegen=stats_mode=single[p];[b][p]paletteuse=new=1:dither=floyd_steinberg'
-printf '%-9s %-9s %9s %9s %7s %11s %11s\n' size codec kelvara_s ffmpeg_s ratio kelvara_B ffmpeg_B
+printf '%-9s %-10s %-8s %9s %9s %6s %11s %10s\n' size source codec kelvara_s ffmpeg_s ratio kelvara_MiB ffmpeg_MiB
 for size in 320x240 640x480; do
-  for codec in rawvideo mjpeg; do
-    avi="$work/$size-$codec.avi"
-    extra=""
-    [ "$codec" = rawvideo ] && extra="-pix_fmt bgr24"
-    [ "$codec" = mjpeg ] && extra="-q:v 3"
-    ffmpeg -v error -y -f lavfi -i "testsrc2=size=$size:rate=25" -frames:v 256 -c:v "$codec" $extra "$avi"
-    ours=$(seconds "$cli" gif "$avi" -o "$work/k.gif" --overwrite --quiet)
-    theirs=$(seconds ffmpeg -v error -y -i "$avi" -lavfi "$filter" "$work/f.gif")
-    printf '%-9s %-9s %9.2f %9.2f %7.2f %11d %11d\n' "$size" "$codec" "$ours" "$theirs" \
-      "$(echo "$ours / $theirs" | bc -l)" "$(stat -c %s "$work/k.gif")" "$(stat -c %s "$work/f.gif")"
+  for source in testsrc2 mandelbrot; do
+    for codec in rawvideo mjpeg; do
+      avi=$(video "$source" "$size" "$codec" 256)
+      read -r ours oursMem < <(median "$runs" "$cli" gif "$avi" -o "$work/k.gif" --overwrite --quiet)
+      read -r theirs theirsMem < <(median "$runs" ffmpeg -v error -y -i "$avi" -lavfi "$filter" "$work/f.gif")
+      printf '%-9s %-10s %-8s %9.2f %9.2f %6.3f %11d %10d\n' "$size" "$source" "$codec" "$ours" "$theirs" \
+        "$(echo "$ours / $theirs" | bc -l)" "$oursMem" "$theirsMem"
+    done
   done
+  rm -f "$work"/*.avi
 done
+avi=$(video testsrc2 640x480 mjpeg 2000)
+read -r ours oursMem < <(median 1 "$cli" gif "$avi" -o "$work/k.gif" --overwrite --quiet)
+frames=$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "$work/k.gif")
+printf '%-9s %-10s %-8s %9.2f %9s %6s %11d %10s   (2000 frames; the GIF holds %s)\n' 640x480 testsrc2 mjpeg \
+  "$ours" - - "$oursMem" - "$frames"
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -7,12 +7,16 @@
 
 #include "convert/AviToGif.h"
 #include "convert/FrameExtraction.h"
+#include "convert/OrderedPipeline.h"
 #include "output/SaveOptions.h"
 #include "raster/Error.h"
 #include "video/FrameSource.h"
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <optional>
+#include <thread>
 #include <vector>
 
 namespace kelvara::cli {
@@ -92,6 +96,29 @@ int framesCommand(const std::vector<std::string>& arguments) {
                 throw Error("\"" + pathOf(n) + "\" exists; use --overwrite to replace it");
     }
 
+    // Each frame is written on a worker thread while the next is read; the frames written give
+    // their bitmaps back for the frames to come, so memory stays the same for any number.
+    struct Written {
+        std::unique_ptr<Bitmap> frame;
+        int64_t number = 0;
+    };
+    const ExistingFile existing = overwrite ? ExistingFile::Replace : ExistingFile::Keep;
+    const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    OrderedPipeline<Written> writer(threads, 2 * threads + 2, [&](Written& item) {
+        saveStillImageFile(*item.frame, saveOptions, format.format, pathOf(item.number), existing);
+    });
+    std::vector<std::unique_ptr<Bitmap>> pool;
+    std::unique_ptr<Bitmap> current;
+    size_t written = 0;
+    auto takeWritten = [&](std::chrono::milliseconds wait) {
+        std::optional<Written> done = writer.takeNext(wait);
+        if (done) {
+            pool.push_back(std::move(done->frame));
+            ++written;
+        }
+        return done.has_value();
+    };
+
     FrameTable table(ExtractionFrameTableSize);
     std::vector<int64_t> numbers;
     FrameExtractionOptions options;
@@ -104,9 +131,27 @@ int framesCommand(const std::vector<std::string>& arguments) {
         fw = w;
         fh = h;
     };
-    options.frameAdded = [&](int, int64_t number) { numbers.push_back(number); };
+    options.target = [&](int entry) -> Bitmap& {
+        if (entry == 1)
+            std::filesystem::create_directories(outDir);
+        if (pool.empty())
+            pool.push_back(std::make_unique<Bitmap>());
+        current = std::move(pool.back());
+        pool.pop_back();
+        return *current;
+    };
+    options.frameAdded = [&](int, int64_t number) {
+        numbers.push_back(number);
+        while (writer.full())
+            takeWritten(std::chrono::milliseconds(100));
+        writer.submit({std::move(current), number});
+        while (takeWritten(std::chrono::milliseconds(0))) {
+        }
+    };
     ProgressPrinter progress(quiet);
     const FrameExtractionResult result = extractFrames(options, table, progress);
+    while (writer.inFlight() > 0)
+        takeWritten(std::chrono::milliseconds(100));
     progress.finish();
     if (result.outcome == FrameExtractionOutcome::Warning) {
         std::fprintf(stderr, "%s\n", result.message.c_str());
@@ -118,11 +163,7 @@ int framesCommand(const std::vector<std::string>& arguments) {
             static_cast<long long>(last - first + 1));
         return ExitUsage;
     }
-    std::filesystem::create_directories(outDir);
-    for (size_t i = 0; i < numbers.size(); ++i)
-        saveStillImageFile(table.entry(static_cast<int>(i + 1)), saveOptions, format.format,
-                           pathOf(numbers[i]), overwrite ? ExistingFile::Replace : ExistingFile::Keep);
-    std::printf("%zu frames written to %s\n", numbers.size(), outDir.c_str());
+    std::printf("%zu frames written to %s\n", written, outDir.c_str());
     return runExitStatus(result.run);
 }
 

@@ -173,10 +173,18 @@ int readFrames(const AviToGifOptions& options, const ConversionPlan& plan, Frame
         const int k = ++read;
         run.read = k;
         Bitmap& entry = target(k);
-        entry.SetWidth(plan.gw);
-        entry.SetHeight(plan.gh);
-        // A reduction here AND-combines dropped pixels: the entry's context is new.
-        entry.Canvas().CopyRect(entry.Canvas().ClipRect(), frameRead.picture->Canvas(), options.crop);
+        const Bitmap& picture = *frameRead.picture;
+        if (picture.PixelFormat() == PixelFormat::Bits24 && plan.gw == picture.Width() &&
+            plan.gh == picture.Height() && options.crop == Rect{0, 0, plan.gw, plan.gh}) {
+            // The whole 24-bit picture at its own size: the entry shares it rather than copying
+            // it, since the reader decodes the next frame into a picture of its own.
+            entry.Assign(picture);
+        } else {
+            entry.SetWidth(plan.gw);
+            entry.SetHeight(plan.gh);
+            // A reduction here AND-combines dropped pixels: the entry's context is new.
+            entry.Canvas().CopyRect(entry.Canvas().ClipRect(), frameRead.picture->Canvas(), options.crop);
+        }
         pumpJobMessages(observer);
         done(k, entry);
         cur += step;

@@ -79,11 +79,18 @@ FrameExtractionResult extractFrames(const FrameExtractionOptions& options, Frame
         int width = options.videoWidth, height = options.videoHeight;
         if (options.frameSize)
             options.frameSize(width, height);
-        Bitmap& entry = table.entry(i);
-        entry.SetWidth(width);
-        entry.SetHeight(height);
-        entry.SetPixelFormat(PixelFormat::Bits24);
-        entry.Canvas().CopyRect(entry.Canvas().ClipRect(), frame->Canvas(), whole);
+        Bitmap& entry = options.target ? options.target(i) : table.entry(i);
+        if (frame->PixelFormat() == PixelFormat::Bits24 && width == frame->Width() &&
+            height == frame->Height() && whole == Rect{0, 0, width, height}) {
+            // The whole 24-bit picture at its own size: the entry shares it rather than copying
+            // it, since the reader decodes the next frame into a picture of its own.
+            entry.Assign(*frame);
+        } else {
+            entry.SetWidth(width);
+            entry.SetHeight(height);
+            entry.SetPixelFormat(PixelFormat::Bits24);
+            entry.Canvas().CopyRect(entry.Canvas().ClipRect(), frame->Canvas(), whole);
+        }
         result.frames = run.read = i;
         if (options.frameAdded)
             options.frameAdded(i, number);

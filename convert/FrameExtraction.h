@@ -22,6 +22,10 @@ struct FrameExtractionOptions {
     std::function<void(int& width, int& height)> frameSize;
     // Called after entry i (1-based) received frame number N.
     std::function<void(int entry, int64_t frameNumber)> frameAdded;
+    // Where frame i goes instead of entry i of the table, when set: for a caller that hands each
+    // frame on as it comes (in frameAdded) and keeps none, so that memory does not grow with the
+    // frames.
+    std::function<Bitmap&(int entry)> target;
 };
 
 enum class FrameExtractionOutcome { Extracted, Warning };
