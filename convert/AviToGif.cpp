@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
@@ -355,26 +356,19 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     if (!reader.isOpen())
         reader.open(options.videoPath);
     auto document = newConversionDocument();
-    // The progress bar of the building after the reading, when it has one: the frames built.
-    bool countBuilt = false;
+    // Frames are reduced on the worker threads while the next are read; the document takes them
+    // in the building below, which counts them on the progress bar.
+    std::deque<ReducedFrame> ready;
     GifPipelineOptions pipelineOptions;
     pipelineOptions.threads = options.threads;
     pipelineOptions.reducer =
         documentReducer(document->ReductionMode(), document->DitherKind(), document->QuantizeBits());
     GifFramePipeline pipeline(
-        pipelineOptions,
-        [&](GifPipelineFrame& frame) {
-            const int j = document->addReducedFrame(std::move(frame.reduced));
-            addConversionExtensions(document->Frame(j), j, options.loopCount, plan.delay);
-            if (countBuilt) {
-                observer.setProgressPosition(j + 1);
-                pumpJobMessages(observer);
-            }
-        },
+        pipelineOptions, [&](GifPipelineFrame& frame) { ready.push_back(std::move(frame.reduced)); },
         observer);
 
-    // Going forward each frame is reduced as soon as it is read; going backward once all are read
-    // and reversed.
+    // Going forward each frame goes to the workers as soon as it is read; going backward once all
+    // are read and reversed.
     const bool forward = options.direction == Direction::Forward;
     const int builtCount = readFrames(
         options, plan, reader, observer, run, [&](int k) -> Bitmap& { return table.entry(k); },
@@ -404,18 +398,30 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
         }
     }
 
-    // Building the rest: the progress bar starts again and counts the frames built. An Abort
-    // pressed now keeps the frames built so far; one pressed while reading has already ended the
-    // reading, and every frame read is built.
+    // Building: the progress bar starts again and counts the frames handed to the document. An
+    // Abort pressed now keeps the frames built so far; one pressed while reading has already
+    // ended the reading, and every frame read is built.
     const bool readingAborted = run.end == FrameRunEnd::Aborted;
-    countBuilt = true;
     observer.setProgressRange(0, builtCount);
-    observer.setProgressPosition(pipeline.delivered());
-    if (!forward)
-        for (int i = 1; i <= builtCount && (readingAborted || !observer.abortRequested()); ++i)
-            pipeline.add(table.entry(i));
-    const int encoded = pipeline.finish(readingAborted ? GifFramePipeline::AbortRule::Ignore
-                                                       : GifFramePipeline::AbortRule::Stop);
+    observer.setProgressPosition(0);
+    int submitted = forward ? builtCount : 0;
+    int encoded = 0;
+    for (int i = 1; i <= builtCount; ++i) {
+        observer.setProgressPosition(i);
+        pumpJobMessages(observer);
+        if (!readingAborted && observer.abortRequested())
+            break;
+        while (submitted < builtCount && !pipeline.full())
+            pipeline.add(table.entry(++submitted));
+        while (ready.empty())
+            if (!pipeline.deliverOne())
+                throw Error("A frame was lost on its way to the document."); // cannot happen
+        const int j = document->addReducedFrame(std::move(ready.front()));
+        ready.pop_front();
+        addConversionExtensions(document->Frame(j), j, options.loopCount, plan.delay);
+        encoded = i;
+    }
+    pipeline.finish(GifFramePipeline::AbortRule::Stop);
     if (encoded < builtCount) {
         // Aborted while building: the result is the frames built.
         result.frames = encoded;
@@ -462,6 +468,9 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
     GifPipelineOptions pipelineOptions;
     pipelineOptions.threads = options.threads;
     pipelineOptions.encode = true;
+    // Once every frame is read, a second bar counts the frames finished.
+    bool countFinished = false;
+    int finished = 0;
     GifFramePipeline pipeline(
         pipelineOptions,
         [&](GifPipelineFrame& frame) {
@@ -469,6 +478,9 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
                 writer.writeFrame(frame.image.data(), frame.image.size());
             else
                 spilled.push_back({spill->append(frame.image), frame.image.size()});
+            ++finished;
+            if (countFinished)
+                observer.setProgressPosition(finished);
         },
         observer);
     std::unique_ptr<Bitmap> buffer;
@@ -480,6 +492,11 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
         },
         [&](int, Bitmap&) { pipeline.add(std::move(buffer)); });
     const bool readingAborted = run.end == FrameRunEnd::Aborted;
+    if (read > 0) {
+        countFinished = true;
+        observer.setProgressRange(0, read);
+        observer.setProgressPosition(finished);
+    }
     const int encoded = pipeline.finish(readingAborted ? GifFramePipeline::AbortRule::Ignore
                                                        : GifFramePipeline::AbortRule::Stop);
     if (!forward) {
@@ -497,7 +514,6 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
         return result;
     }
     writer.finish();
-    observer.setProgressPosition(maximum);
     return result;
 }
 

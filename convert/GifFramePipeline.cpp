@@ -91,6 +91,15 @@ bool GifFramePipeline::deliverNext(std::chrono::milliseconds wait) {
     return true;
 }
 
+bool GifFramePipeline::deliverOne() {
+    while (m_pipeline->inFlight() > 0) {
+        if (deliverNext(PumpInterval))
+            return true;
+        pumpJobMessages(m_observer);
+    }
+    return false;
+}
+
 int GifFramePipeline::finish(AbortRule rule) {
     while (m_pipeline->inFlight() > 0) {
         if (rule == AbortRule::Stop && m_observer.abortRequested())

@@ -65,6 +65,11 @@ public:
     // it: the frames after those delivered are dropped. Returns the frames delivered in all.
     enum class AbortRule { Ignore, Stop };
     int finish(AbortRule rule);
+    // Waits, pumping the observer's messages, until the oldest frame in flight is delivered;
+    // false when none is in flight.
+    bool deliverOne();
+    // True when add() would have to wait for a frame to be delivered first.
+    bool full() const { return m_pipeline->full(); }
     int delivered() const { return m_delivered; }
 
 private:

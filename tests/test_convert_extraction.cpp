@@ -42,7 +42,7 @@ TEST(FrameExtraction, RangesOfOneOrMoreThan256FramesAreRefused) {
     std::string video = solidFrames(dir, 1, 1, 300);
     FrameTable table(ExtractionFrameTableSize);
     Recorder observer;
-    FrameExtractionOptions o{video, 7, 7, 1, 1, {}, {}};
+    FrameExtractionOptions o{video, 7, 7, 1, 1, {}, {}, {}};
     FrameExtractionResult r = extractFrames(o, table, observer);
     EXPECT_EQ(r.outcome, FrameExtractionOutcome::Warning);
     EXPECT_EQ(r.message, FrameExtractionMessages::WrongRange);
@@ -82,6 +82,7 @@ TEST(FrameExtraction, SizeIsReadForEachFrameAndProgressMovesByOne) {
                                  w = ++calls <= 2 ? 4 : 2;
                                  h = 2;
                              },
+                             {},
                              {}};
     FrameExtractionResult r = extractFrames(o, table, observer);
     EXPECT_EQ(r.frames, 4);
@@ -100,7 +101,7 @@ TEST(FrameExtraction, AbortAndMissingFramesKeepWhatWasRead) {
     FrameTable table(ExtractionFrameTableSize);
     Recorder observer;
     observer.abortAtPump = 4; // the pump before the 4th frame
-    FrameExtractionOptions o{video, 1, 10, 2, 2, {}, {}};
+    FrameExtractionOptions o{video, 1, 10, 2, 2, {}, {}, {}};
     FrameExtractionResult r = extractFrames(o, table, observer);
     EXPECT_EQ(r.outcome, FrameExtractionOutcome::Extracted);
     EXPECT_EQ(r.frames, 3);
@@ -110,7 +111,7 @@ TEST(FrameExtraction, AbortAndMissingFramesKeepWhatWasRead) {
     // A range past the end of the video ends quietly at the last frame; the result tells the
     // caller where the video ended.
     Recorder plain;
-    FrameExtractionOptions past{video, 8, 20, 2, 2, {}, {}};
+    FrameExtractionOptions past{video, 8, 20, 2, 2, {}, {}, {}};
     r = extractFrames(past, table, plain);
     EXPECT_EQ(r.frames, 3);
     EXPECT_EQ(table.entry(3).pixel(0, 0), frameColor(10));
@@ -120,7 +121,7 @@ TEST(FrameExtraction, AbortAndMissingFramesKeepWhatWasRead) {
     EXPECT_EQ(r.run.end, FrameRunEnd::VideoEnded);
     EXPECT_EQ(r.run.stoppedAt, 11);
     // The whole video: a complete run.
-    FrameExtractionOptions all{video, 1, 10, 2, 2, {}, {}};
+    FrameExtractionOptions all{video, 1, 10, 2, 2, {}, {}, {}};
     r = extractFrames(all, table, plain);
     EXPECT_EQ(r.run.read, 10);
     EXPECT_EQ(r.run.end, FrameRunEnd::Complete);
