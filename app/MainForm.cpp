@@ -16,16 +16,24 @@
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QScrollArea>
+#include <QSettings>
+#include <QShortcut>
 #include <QSlider>
 #include <QStyleOptionSlider>
 #include <QTabWidget>
@@ -45,13 +53,26 @@ const char* const OpenVideoFilter =
     "Video files (*.avi *.mp4 *.m4v *.mov *.mkv *.webm *.mpg *.mpeg *.ts *.flv *.ogv *.wmv);;"
     "AVI files (*.avi);;All files (*)";
 
-// The player's and the window's buttons: a 20-pixel icon, as their glyphs had.
-QToolButton* glyphButton(QWidget* parent, const char* name, const QString& hint,
-                         QStyle::StandardPixmap icon) {
+// The player's and the window's buttons: a 20-pixel icon, as their glyphs had. The hint names
+// the button for screen readers; the tooltip adds the key that presses it.
+QToolButton* glyphButton(QWidget* parent, const char* name, const QString& hint, QStyle::StandardPixmap icon,
+                         const QString& key = QString()) {
     QToolButton* button = toolButton(parent, name, hint, icon);
     button->setIconSize(QSize(20, 20));
+    if (!key.isEmpty())
+        button->setToolTip(hint + " (" + key + ")");
     return button;
 }
+
+// The one local file a drag carries, or an empty string.
+QString droppedFile(const QMimeData* mime) {
+    if (!mime || !mime->hasUrls() || mime->urls().size() != 1 || !mime->urls().front().isLocalFile())
+        return {};
+    return mime->urls().front().toLocalFile();
+}
+
+// The settings' names of the dialogs' folders, in the order of FolderKind.
+const char* const FolderKeys[] = {"folders/videos", "folders/pictures", "folders/gifs", "folders/frames"};
 
 QString twoDigits(int v) {
     return v < 10 ? "0" + QString::number(v) : QString::number(v);
@@ -79,6 +100,7 @@ TForm1::TForm1(const Windows& windows, QWidget* parent) : QWidget(parent), m_win
                    Qt::WindowCloseButtonHint);
     buildFrame();
     connectHandlers();
+    buildShortcuts();
     setRealDialogs();
     FormCreate();
     setWindowSize(752, 303);
@@ -91,10 +113,12 @@ TForm1::~TForm1() {
 
 void TForm1::setRealDialogs() {
     m_dialogs.chooseOpenFile = [this] {
-        return QFileDialog::getOpenFileName(this, QString(), QString(), OpenVideoFilter);
+        return QFileDialog::getOpenFileName(this, QString(), lastFolder(FolderKind::Videos), OpenVideoFilter);
     };
-    m_dialogs.chooseSaveFile = [this] {
-        QFileDialog dialog(this, "Save GIF", QString(), "GIF files (*.gif)");
+    m_dialogs.chooseSaveFile = [this](const QString& suggestedName) {
+        QFileDialog dialog(this, "Save GIF", lastFolder(FolderKind::SavedGifs), "GIF files (*.gif)");
+        if (!suggestedName.isEmpty())
+            dialog.selectFile(suggestedName);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setDefaultSuffix("gif");
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
@@ -108,7 +132,7 @@ void TForm1::setRealDialogs() {
         QMessageBox::warning(this, caption, text, QMessageBox::Ok);
     };
     m_dialogs.chooseOpenPicture = [this] {
-        return QFileDialog::getOpenFileName(this, "Open image", QString(), PictureFilter);
+        return QFileDialog::getOpenFileName(this, "Open image", lastFolder(FolderKind::Pictures), PictureFilter);
     };
     m_dialogs.chooseColor = [this](QColor& color) {
         QColor chosen = QColorDialog::getColor(color, this);
@@ -128,21 +152,24 @@ void TForm1::setRealDialogs() {
         page = saveParam->page();
         return true;
     };
-    m_dialogs.chooseFolder = [this] { return QFileDialog::getExistingDirectory(this, "Save frames to"); };
+    m_dialogs.chooseFolder = [this] {
+        return QFileDialog::getExistingDirectory(this, "Save frames to", lastFolder(FolderKind::SavedFrames));
+    };
 }
 
 QWidget* TForm1::buildControlPanel() {
     ControlPanel = named(new QWidget(this), "ControlPanel");
     ControlPanel->setEnabled(false);
-    BitBtn3 = glyphButton(ControlPanel, "BitBtn3", "Play", QStyle::SP_MediaPlay);
-    BitBtn4 = glyphButton(ControlPanel, "BitBtn4", "Pause", QStyle::SP_MediaPause);
+    BitBtn3 = glyphButton(ControlPanel, "BitBtn3", "Play", QStyle::SP_MediaPlay, "Space");
+    BitBtn4 = glyphButton(ControlPanel, "BitBtn4", "Pause", QStyle::SP_MediaPause, "Space");
     BitBtn5 = glyphButton(ControlPanel, "BitBtn5", "Reset", QStyle::SP_MediaStop);
-    BitBtn1 = glyphButton(ControlPanel, "BitBtn1", "Frame step -", QStyle::SP_MediaSeekBackward);
+    BitBtn1 = glyphButton(ControlPanel, "BitBtn1", "Frame step -", QStyle::SP_MediaSeekBackward, "Left");
     BitBtn1->setEnabled(false);
-    BitBtn2 = glyphButton(ControlPanel, "BitBtn2", "Frame step +", QStyle::SP_MediaSeekForward);
+    BitBtn2 = glyphButton(ControlPanel, "BitBtn2", "Frame step +", QStyle::SP_MediaSeekForward, "Right");
     BitBtn2->setEnabled(false);
     Edit1 = named(new QLineEdit(ControlPanel), "Edit1");
     Edit1->setToolTip("Frame step");
+    Edit1->setAccessibleName("Frame step");
     fitEditTo(Edit1, "00000");
     Edit1->setEnabled(false);
     UpDown1 = named(new UpDown(ControlPanel), "UpDown1");
@@ -152,6 +179,7 @@ QWidget* TForm1::buildControlPanel() {
     UpDown1->setEnabled(false);
     TrackBar2 = named(new QSlider(Qt::Horizontal, ControlPanel), "TrackBar2");
     TrackBar2->setToolTip("Volume Bar");
+    TrackBar2->setAccessibleName("Volume");
     TrackBar2->setRange(0, 100);
     TrackBar2->setSingleStep(1);
     TrackBar2->setValue(100);
@@ -180,14 +208,21 @@ QWidget* TForm1::buildControlPanel() {
 void TForm1::buildFrame() {
     m_content = new QWidget(this);
 
-    SpeedButton5 = glyphButton(m_content, "SpeedButton5", "Open AVI", QStyle::SP_DialogOpenButton);
-    SpeedButton6 = glyphButton(m_content, "SpeedButton6", "Help", QStyle::SP_DialogHelpButton);
+    SpeedButton5 = glyphButton(m_content, "SpeedButton5", "Open AVI", QStyle::SP_DialogOpenButton, "Ctrl+O");
+    SpeedButton6 = glyphButton(m_content, "SpeedButton6", "Help", QStyle::SP_DialogHelpButton, "F1");
     SpeedButton7 = glyphButton(m_content, "SpeedButton7", "About", QStyle::SP_MessageBoxInformation);
+    // The recent videos: press and hold "Open AVI".
+    m_recentMenu = named(new QMenu("&Recent videos", this), "RecentMenu");
+    connect(m_recentMenu, &QMenu::aboutToShow, this, &TForm1::fillRecentMenu);
+    fillRecentMenu();
+    SpeedButton5->setMenu(m_recentMenu);
+    SpeedButton5->setPopupMode(QToolButton::DelayedPopup);
     auto infoEdit = [this](const char* name, const QString& hint, const QString& longest) {
         auto* e = named(new QLineEdit(m_content), name);
         e->setReadOnly(true);
         e->setToolTip(hint);
         e->setStyleSheet("QLineEdit { background: black; color: rgb(240, 202, 166); }");
+        e->setAccessibleName(hint);
         fitEditTo(e, longest);
         return e;
     };
@@ -228,13 +263,15 @@ void TForm1::buildFrame() {
     PageControl1->addTab(m_transition, "Transition effects");
 
     TrackBar1 = named(new QSlider(Qt::Horizontal, m_content), "TrackBar1");
-    TrackBar1->setToolTip("Seeking Bar");
+    TrackBar1->setToolTip("Seeking Bar (Home, End)");
+    TrackBar1->setAccessibleName("Seeking Bar");
     TrackBar1->setSingleStep(1);
     TrackBar1->setRange(0, 0);
     TrackBar1->setEnabled(false);
     TrackBar1->installEventFilter(this);
     ComboBox5 = named(new QComboBox(m_content), "ComboBox5");
     ComboBox5->setToolTip("Scale");
+    ComboBox5->setAccessibleName("Scale");
     ComboBox5->addItems({"50 %", "100 %", "200 %"});
     ComboBox5->setCurrentIndex(1);
     ComboBox5->setEnabled(false);
@@ -274,6 +311,7 @@ void TForm1::buildFrame() {
     ProgressBar1->setRange(0, 0);
     ProgressBar1->setValue(0);
     ProgressBar1->setFixedHeight(10);
+    ProgressBar1->setAccessibleName("Progress");
 
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
@@ -287,6 +325,36 @@ void TForm1::buildFrame() {
 
     Timer1 = named(new QTimer(this), "Timer1");
     Timer1->setInterval(100);
+    setAcceptDrops(true);
+}
+
+void TForm1::buildShortcuts() {
+    const auto shortcut = [this](const QKeySequence& keys, const char* name, std::function<void()> action) {
+        auto* s = new QShortcut(keys, this);
+        s->setObjectName(name);
+        connect(s, &QShortcut::activated, this, guarded(std::move(action)));
+    };
+    // A key presses its button, and only while the button can be pressed.
+    const auto press = [](QAbstractButton* button) {
+        if (button && button->isEnabled() && button->isVisibleTo(button->window()))
+            button->click();
+    };
+    shortcut(QKeySequence("Ctrl+O"), "OpenShortcut", [this, press] { press(SpeedButton5); });
+    shortcut(QKeySequence("F1"), "HelpShortcut", [this, press] { press(SpeedButton6); });
+    shortcut(QKeySequence("Ctrl+Q"), "QuitShortcut", [this] { close(); });
+    // Save and Esc go to the tab in front.
+    shortcut(QKeySequence("Ctrl+S"), "SaveShortcut", [this, press] {
+        QWidget* tab = PageControl1->currentWidget();
+        press(tab == m_getFrames  ? m_getFrames->saveButton()
+              : tab == m_aviToGif ? m_aviToGif->saveButton()
+                                  : m_transition->saveButton());
+    });
+    shortcut(QKeySequence(Qt::Key_Escape), "AbortShortcut", [this] {
+        for (QAbstractButton* abort : std::initializer_list<QAbstractButton*>{
+                 m_getFrames->abortButton(), m_aviToGif->abortButton(), m_transition->abortButton()})
+            if (abort->isEnabled())
+                abort->click();
+    });
 }
 
 void TForm1::connectHandlers() {
@@ -328,6 +396,7 @@ void TForm1::FormDestroy() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    saveSettings();
     FormClose();
     MediaPlayer1.close();
     for (QWidget* w : QApplication::topLevelWidgets())
@@ -463,12 +532,196 @@ bool TForm1::askFrameNumber(QString& text) {
     return true;
 }
 
+// ---- settings, recent videos, folders ----
+
+void TForm1::attachSettings(std::unique_ptr<QSettings> settings) {
+    m_settings = std::move(settings);
+    if (!m_settings)
+        return;
+    const QSettings& s = *m_settings;
+    for (size_t i = 0; i < m_folders.size(); ++i)
+        m_folders[i] = s.value(FolderKeys[i]).toString();
+    m_recent.clear();
+    for (const QString& path : s.value("recent/videos").toStringList())
+        if (!path.isEmpty() && !m_recent.contains(path) && m_recent.size() < MaxRecentVideos)
+            m_recent << path;
+    bool ok = false;
+    const int tab = s.value("window/tab").toInt(&ok);
+    if (ok && tab >= 0 && tab < PageControl1->count())
+        PageControl1->setCurrentIndex(tab);
+    m_getFrames->restoreSettings(s);
+    m_aviToGif->restoreSettings(s);
+    m_transition->restoreSettings(s);
+    fillRecentMenu();
+}
+
+void TForm1::saveSettings() {
+    if (!m_settings)
+        return;
+    QSettings& s = *m_settings;
+    for (size_t i = 0; i < m_folders.size(); ++i)
+        if (!m_folders[i].isEmpty())
+            s.setValue(FolderKeys[i], m_folders[i]);
+    s.setValue("recent/videos", m_recent);
+    s.setValue("window/tab", PageControl1->currentIndex());
+    m_getFrames->saveSettings(s);
+    m_aviToGif->saveSettings(s);
+    m_transition->saveSettings(s);
+    s.sync();
+}
+
+void TForm1::rememberFolder(FolderKind kind, const QString& file) {
+    const QString folder = QFileInfo(file).absolutePath();
+    m_folders[size_t(kind)] = folder;
+    if (m_settings) {
+        m_settings->setValue(FolderKeys[size_t(kind)], folder);
+        m_settings->sync();
+    }
+}
+
+void TForm1::addRecentVideo(const QString& path) {
+    const QString file = QFileInfo(path).absoluteFilePath();
+    m_recent.removeAll(file);
+    m_recent.prepend(file);
+    while (m_recent.size() > MaxRecentVideos)
+        m_recent.removeLast();
+    rememberFolder(FolderKind::Videos, file);
+    if (m_settings) {
+        m_settings->setValue("recent/videos", m_recent);
+        m_settings->sync();
+    }
+    fillRecentMenu();
+}
+
+void TForm1::fillRecentMenu() {
+    m_recentMenu->clear();
+    if (m_recent.isEmpty()) {
+        m_recentMenu->addAction("No recent videos")->setEnabled(false);
+        return;
+    }
+    int number = 0;
+    for (const QString& path : m_recent) {
+        ++number;
+        // "&1 clip.avi": the number is the key that picks it; the whole path is the hint.
+        QString label = QFileInfo(path).fileName().replace('&', "&&");
+        if (number <= 9)
+            label = "&" + QString::number(number) + " " + label;
+        else
+            label = "1&0 " + label;
+        QAction* action = m_recentMenu->addAction(label);
+        action->setToolTip(path);
+        action->setStatusTip(path);
+        connect(action, &QAction::triggered, this, guarded([this, path] { openRecentVideo(path); }));
+    }
+    m_recentMenu->setToolTipsVisible(true);
+    m_recentMenu->addSeparator();
+    connect(m_recentMenu->addAction("&Clear list"), &QAction::triggered, this, [this] {
+        m_recent.clear();
+        if (m_settings) {
+            m_settings->setValue("recent/videos", m_recent);
+            m_settings->sync();
+        }
+        fillRecentMenu();
+    });
+}
+
+void TForm1::openRecentVideo(const QString& path) {
+    if (!SpeedButton5->isEnabled())
+        return;
+    if (!QFileInfo::exists(path)) {
+        // A video moved or deleted since: it leaves the list.
+        m_recent.removeAll(path);
+        if (m_settings) {
+            m_settings->setValue("recent/videos", m_recent);
+            m_settings->sync();
+        }
+        fillRecentMenu();
+        m_dialogs.showWarning("Warning", "\"" + path + "\" no longer exists.");
+        return;
+    }
+    openVideo(path);
+}
+
+void TForm1::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* open = menu.addAction("&Open AVI...", this, [this] { SpeedButton5->click(); });
+    open->setShortcut(QKeySequence("Ctrl+O"));
+    open->setEnabled(SpeedButton5->isEnabled());
+    menu.addMenu(m_recentMenu)->setEnabled(SpeedButton5->isEnabled());
+    menu.exec(event->globalPos());
+}
+
+// ---- keys and drops ----
+
+void TForm1::goToFrame(int64_t frame) {
+    MediaPlayer1.seek(frame);
+    setPlayerButtons(true, false, true);
+    m_state.userPaused = true;
+}
+
+void TForm1::keyPressEvent(QKeyEvent* event) {
+    if (!ControlPanel->isEnabled() || event->modifiers() != Qt::NoModifier) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    switch (event->key()) {
+    case Qt::Key_Space:
+        if (BitBtn3->isEnabled())
+            BitBtn3->click();
+        else if (BitBtn4->isEnabled())
+            BitBtn4->click();
+        break;
+    case Qt::Key_Left:
+        if (BitBtn1->isEnabled())
+            BitBtn1->click();
+        break;
+    case Qt::Key_Right:
+        if (BitBtn2->isEnabled())
+            BitBtn2->click();
+        break;
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        // Not while a job holds the player (its buttons are all off then).
+        if (BitBtn3->isEnabled() || BitBtn4->isEnabled() || BitBtn5->isEnabled()) {
+            const int64_t frame = event->key() == Qt::Key_Home ? 0 : std::max(0, m_state.frameCount - 1);
+            runGuarded([this, frame] { goToFrame(frame); });
+        }
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+    // The same rule as "Open AVI": a video is taken only while the button can be pressed.
+    if (SpeedButton5->isEnabled() && !droppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+    const QString path = droppedFile(event->mimeData());
+    if (!SpeedButton5->isEnabled() || path.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    runGuarded([this, path] { openVideo(path); });
+}
+
 // ---- opening and playing a video ----
 
 void TForm1::SpeedButton5Click() {
     QString path = m_dialogs.chooseOpenFile ? m_dialogs.chooseOpenFile() : QString();
     if (path.isEmpty())
         return;
+    openVideo(path);
+}
+
+void TForm1::openVideo(const QString& path) {
     const std::string previousName = m_state.videoFileName;
     const std::string fileName = QFileInfo(path).fileName().toStdString();
     Label21->setText(QString::fromStdString(fileName) + " --- LOADING...");
@@ -523,6 +776,7 @@ void TForm1::SpeedButton5Click() {
     state.userPaused = false;
     showFileName();
     setBusyCursor(false);
+    addRecentVideo(path);
 }
 
 void TForm1::BitBtn3Click() {

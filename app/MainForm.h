@@ -6,10 +6,16 @@
 #include "raster/FrameTable.h"
 #include "widgets/Controls.h"
 
+#include <QStringList>
 #include <QStyle>
 #include <QWidget>
 
+#include <array>
+#include <memory>
+
 class QComboBox;
+class QMenu;
+class QSettings;
 class QProgressBar;
 class QScrollArea;
 class QSlider;
@@ -62,6 +68,23 @@ public:
     ui::AviToGifTab& aviToGifTab() { return *m_aviToGif; }
     ui::GetFramesTab& getFramesTab() { return *m_getFrames; }
     ui::TransitionTab& transitionTab() { return *m_transition; }
+
+    // Opens a video as "Open AVI" does with the file its dialog gives: from the command line, a
+    // drop on the window and the recent videos.
+    void openVideo(const QString& path);
+
+    // The settings kept between runs: the folders of the dialogs, the recent videos, the tab
+    // last shown and the tabs' remembered options. Taken from settings now; written back there
+    // as they change and when the window closes. Without settings nothing is kept.
+    void attachSettings(std::unique_ptr<QSettings> settings);
+    void saveSettings();
+    // The videos opened last, the newest first (at most MaxRecentVideos).
+    static constexpr int MaxRecentVideos = 10;
+    const QStringList& recentVideos() const { return m_recent; }
+    // The menu of the recent videos: "Open AVI" holds it (press and hold), and so does the
+    // window's context menu.
+    QMenu* recentMenu() const { return m_recentMenu; }
+    QString lastFolder(FolderKind kind) const { return m_folders[size_t(kind)]; }
 
     // ---- handlers: frame and player ----
     void FormCreate();
@@ -158,9 +181,17 @@ public:
     TGIFDocument& builtGif() override;
     void sizeBuiltGifHolder(int width, int height) override;
     bool askFrameNumber(QString& text) override;
+    void rememberFolder(FolderKind kind, const QString& file) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // The player's keys, where the control with the focus does not use them: Space plays and
+    // pauses, Left and Right step, Home and End go to the first and the last frame.
+    void keyPressEvent(QKeyEvent* event) override;
+    // A video file dropped on the window opens.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     bool event(QEvent* event) override;
 
@@ -169,6 +200,12 @@ private:
     QWidget* buildControlPanel();
     void connectHandlers();
     void setRealDialogs();
+    void buildShortcuts();
+    void fillRecentMenu();
+    void addRecentVideo(const QString& path);
+    void openRecentVideo(const QString& path);
+    // Goes to a frame with the player paused (Home and End).
+    void goToFrame(int64_t frame);
     void setBusyCursor(bool busy);
     // Shows the video panel at a display size.
     void showVideoPanel(int width, int height);
@@ -188,6 +225,10 @@ private:
     QSize m_designSize{752, 303};
     bool m_fitting = false;
     HelpWindow* m_help = nullptr;
+    std::unique_ptr<QSettings> m_settings;
+    std::array<QString, 4> m_folders;
+    QStringList m_recent;
+    QMenu* m_recentMenu = nullptr;
 
     ui::GetFramesTab* m_getFrames = nullptr;
     ui::AviToGifTab* m_aviToGif = nullptr;

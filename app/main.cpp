@@ -1,14 +1,40 @@
-// Program entry: the splash, the windows in their order, and the event loop.
+// Program entry: the command line, the splash, the windows in their order, and the event loop.
 #include "app/Application.h"
 #include "app/Forms.h"
 #include "app/MainForm.h"
 #include "preview/qt/GifPreviewForm.h"
+#include "widgets/SlotGuard.h"
 
+#include <QCommandLineParser>
+#include <QSettings>
 #include <QThread>
+#include <QTimer>
+#include <QUrl>
+
+#include <cstdio>
 
 int main(int argc, char** argv) {
     using namespace kelvara;
     KelvaraApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion("5.2");
+
+    // kelvara [FILE]: the video to open once the window is up ("Open with" of the file managers).
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Turns video into animated GIFs, extracts frames as pictures and makes "
+                                     "transition GIFs between two pictures.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument("FILE", "A video to open at start-up.", "[FILE]");
+    parser.process(app);
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1) {
+        std::fprintf(stderr, "kelvara: one video at a time; %lld files were given\n",
+                     static_cast<long long>(files.size()));
+        return 2;
+    }
+    QString file = files.value(0);
+    if (file.startsWith("file:"))
+        file = QUrl(file).toLocalFile();
 
     auto splash = std::make_unique<TSplashForm>();
     splash->show();
@@ -27,6 +53,9 @@ int main(int argc, char** argv) {
     windows = {form3.get(),    form5.get(),    about.get(),    form2.get(),
                gifForm1.get(), gifForm2.get(), saveParam.get()};
     auto form1 = std::make_unique<TForm1>(windows);
+    // What the user left last time: ~/.config/kelvara/kelvara.conf.
+    form1->attachSettings(
+        std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, "kelvara", "kelvara"));
 
     // The splash stays for 2000 ms before the event loop starts (KELVARA_SPLASH_MS shortens it
     // for scripted runs).
@@ -38,5 +67,9 @@ int main(int argc, char** argv) {
     splash.reset();
 
     form1->show();
+    // The file opens as "Open AVI" would open it, once the window is on the screen; a failure
+    // shows its message as there.
+    if (!file.isEmpty())
+        QTimer::singleShot(0, form1.get(), [&form1, file] { runGuarded([&] { form1->openVideo(file); }); });
     return app.exec();
 }

@@ -40,6 +40,8 @@ void followFont(QWidget* widget, std::function<void()> fit) {
 QToolButton* toolButton(QWidget* parent, const char* name, const QString& hint, QStyle::StandardPixmap icon) {
     auto* button = named(new QToolButton(parent), name);
     button->setToolTip(hint);
+    // A button that shows only an icon is named by its hint for screen readers.
+    button->setAccessibleName(hint);
     button->setIcon(parent->style()->standardIcon(icon));
     return button;
 }

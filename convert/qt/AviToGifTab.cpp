@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -20,6 +21,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -54,6 +56,19 @@ QWidget* rangePanel(QWidget* parent, const char* name, const char* firstName, co
     return panel;
 }
 
+// The name the save dialog suggests: the video's name and the range, "clip_10-60.gif" for frames
+// 10 to 60, "clip_2-4s.gif" for seconds 2 to 4, "clip.gif" for all frames.
+QString suggestedGifName(const AviToGifOptions& options) {
+    QString name = QFileInfo(QString::fromStdString(options.videoPath)).completeBaseName();
+    if (name.isEmpty())
+        name = "animation";
+    if (options.frames == FrameChoice::FrameRange)
+        name += "_" + QString::number(options.firstFrame) + "-" + QString::number(options.lastFrame);
+    else if (options.frames == FrameChoice::TimeRange)
+        name += "_" + QString::number(options.fromSecond) + "-" + QString::number(options.toSecond) + "s";
+    return name + ".gif";
+}
+
 QSizePolicy retainedWhenHidden(QWidget* widget) {
     QSizePolicy policy = widget->sizePolicy();
     policy.setRetainSizeWhenHidden(true);
@@ -76,7 +91,7 @@ void AviToGifTab::build() {
     RadioButton1 = named(new QRadioButton("Full window", GroupBox2), "RadioButton1");
     RadioButton1->setChecked(true);
     RadioButton2 = named(new QRadioButton("Window part", GroupBox2), "RadioButton2");
-    Button8 = named(new QPushButton("Pick window", GroupBox2), "Button8");
+    Button8 = named(new QPushButton("Pick &window", GroupBox2), "Button8");
     Button8->setEnabled(false);
     Label1 = named(new QLabel("0", GroupBox2), "Label1");
     Label1->setEnabled(false);
@@ -177,10 +192,12 @@ void AviToGifTab::build() {
     delayLayout->addWidget(new QLabel("ms", GroupBox10));
     delayLayout->addStretch(1);
 
-    Button5 = named(new QPushButton("Convert", this), "Button5");
-    Button7 = named(new QPushButton("Abort", this), "Button7");
-    Button4 = named(new QPushButton("Clear GIF", this), "Button4");
-    Button6 = named(new QPushButton("Save", this), "Button6");
+    Button5 = named(new QPushButton("&Convert", this), "Button5");
+    Button7 = named(new QPushButton("&Abort", this), "Button7");
+    Button7->setToolTip("Abort (Esc)");
+    Button4 = named(new QPushButton("C&lear GIF", this), "Button4");
+    Button6 = named(new QPushButton("&Save", this), "Button6");
+    Button6->setToolTip("Save the GIF (Ctrl+S)");
     for (QPushButton* b : {Button5, Button7, Button4, Button6})
         b->setEnabled(false);
 
@@ -192,14 +209,18 @@ void AviToGifTab::build() {
     StatusBar2Panel1 = named(new QLabel(StatusBar2), "StatusBar2Panel1");
     StatusBar2Panel1->setMinimumWidth(100);
     StatusBar2Panel1->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    // The exact size of the file "Save" writes.
+    StatusBar2Panel2 = named(new QLabel(StatusBar2), "StatusBar2Panel2");
+    StatusBar2Panel2->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     auto* statusLayout = new QHBoxLayout(StatusBar2);
     statusLayout->setContentsMargins(0, 0, 0, 0);
     statusLayout->setSpacing(0);
-    for (QLabel* panel : {StatusBar2Panel0, StatusBar2Panel1}) {
+    for (QLabel* panel : {StatusBar2Panel0, StatusBar2Panel1, StatusBar2Panel2}) {
         panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
         panel->setMargin(2);
         statusLayout->addWidget(panel);
     }
+    StatusBar2Panel2->hide();
 
     auto* options = new QHBoxLayout;
     options->addWidget(RadioGroup1);
@@ -405,12 +426,15 @@ void AviToGifTab::Button5Click() {
     options.direction = RadioGroup1Backward->isChecked() ? Direction::Backward : Direction::Forward;
 
     AviToGifResult result;
+    state.builtGifFile.clear();
     QApplication::setOverrideCursor(Qt::BusyCursor);
     try {
         WindowJobObserver observer(m_host.progressBar(), state.abortConversion);
         state.builtFrameCount = 0;
         result = convertAviToGif(options, m_frames, m_host.builtGif(), observer);
         state.builtFrameCount = result.frames;
+        if (result.outcome == AviToGifOutcome::Built)
+            encodeBuiltGif(m_host, suggestedGifName(options));
     } catch (...) {
         // A failed run leaves the tab as it was before it: Convert, Open AVI and the player
         // usable, Abort off, the normal cursor.
@@ -433,6 +457,8 @@ void AviToGifTab::Button5Click() {
         return;
     }
     StatusBar2Panel1->setText(QString::fromStdString(result.statusText));
+    StatusBar2Panel2->setText(fileSizeText(state.builtGifFile.size()));
+    StatusBar2Panel2->show();
     if (m_preview)
         m_preview->startPreview(result.gifWidth, result.gifHeight, result.frames, m_host.mainWindow(),
                                 m_host.controlsOnScreen());
@@ -456,6 +482,8 @@ void AviToGifTab::Button4Click() {
     Button4->setEnabled(false);
     Button6->setEnabled(false);
     StatusBar2Panel1->setText(" ");
+    StatusBar2Panel2->clear();
+    StatusBar2Panel2->hide();
     PreviewTimer->stop();
     if (m_preview)
         m_preview->stopPreview();
@@ -528,6 +556,29 @@ void AviToGifTab::GIFviewMouseUp(int, int) {
     state.gifBaseWidth = view->X2() - view->X1();
     state.gifBaseHeight = view->Y2() - view->Y1();
     state.cropRect = {view->X1(), view->Y1(), view->X2(), view->Y2()};
+}
+
+// The direction, the sampling step and the frame interval, as the user left them. The GIF size
+// list is not among them: opening a video sets it to " As AVI window size".
+void AviToGifTab::saveSettings(QSettings& settings) const {
+    settings.setValue("gif/direction", RadioGroup1Backward->isChecked() ? "backward" : "forward");
+    settings.setValue("gif/sampling", SpinEdit1->value());
+    settings.setValue("gif/interval", Edit5->text());
+}
+
+void AviToGifTab::restoreSettings(const QSettings& settings) {
+    const QString direction = settings.value("gif/direction").toString();
+    if (direction == "backward")
+        RadioGroup1Backward->setChecked(true);
+    else if (direction == "forward")
+        RadioGroup1Forward->setChecked(true);
+    bool ok = false;
+    const int step = settings.value("gif/sampling").toInt(&ok);
+    if (ok && step >= SpinEdit1->minValue() && step <= SpinEdit1->maxValue())
+        SpinEdit1->setValue(step);
+    // The interval goes through its change handler, which keeps it to 10...5000 ms.
+    if (settings.contains("gif/interval"))
+        Edit5->setText(settings.value("gif/interval").toString().left(5));
 }
 
 void AviToGifTab::PreviewTimerTimer() {

@@ -13,6 +13,7 @@ class QGroupBox;
 class QLabel;
 class QPushButton;
 class QRadioButton;
+class QSettings;
 class QTimer;
 
 namespace kelvara {
@@ -51,6 +52,14 @@ public:
     void GIFviewMouseUp(int x, int y);
     void PreviewTimerTimer();
 
+    // The buttons the window's Ctrl+S and Esc press.
+    QPushButton* saveButton() const { return Button6; }
+    QPushButton* abortButton() const { return Button7; }
+
+    // The settings a user expects kept between runs.
+    void saveSettings(QSettings& settings) const;
+    void restoreSettings(const QSettings& settings);
+
 private:
     void build();
     void connectHandlers();
@@ -69,6 +78,7 @@ private:
     QWidget* StatusBar2 = nullptr;
     QLabel* StatusBar2Panel0 = nullptr;
     QLabel* StatusBar2Panel1 = nullptr;
+    QLabel* StatusBar2Panel2 = nullptr; // the size of the file "Save" writes
     QGroupBox* GroupBox2 = nullptr;
     QRadioButton* RadioButton1 = nullptr;
     QRadioButton* RadioButton2 = nullptr;

@@ -22,6 +22,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QVBoxLayout>
@@ -135,11 +136,13 @@ void GetFramesTab::build() {
     saveLayout->addWidget(new QLabel("+ Number", GroupBox1), 1, 2);
     saveLayout->setColumnStretch(1, 1);
 
-    Button12 = named(new QPushButton("Get frames", this), "Button12");
-    Button13 = named(new QPushButton("Abort", this), "Button13");
-    Button14 = named(new QPushButton("Clear results", this), "Button14");
-    Button15 = named(new QPushButton("Save", this), "Button15");
-    Button16 = named(new QPushButton("Preview", this), "Button16");
+    Button12 = named(new QPushButton("&Get frames", this), "Button12");
+    Button13 = named(new QPushButton("&Abort", this), "Button13");
+    Button13->setToolTip("Abort (Esc)");
+    Button14 = named(new QPushButton("C&lear results", this), "Button14");
+    Button15 = named(new QPushButton("&Save", this), "Button15");
+    Button15->setToolTip("Save the frames (Ctrl+S)");
+    Button16 = named(new QPushButton("Pre&view", this), "Button16");
     Button16->setToolTip("show of the received frames");
     auto* buttons = new QVBoxLayout;
     for (QPushButton* b : {Button12, Button13, Button14, Button15, Button16}) {
@@ -195,6 +198,18 @@ void GetFramesTab::clearLists() {
 
 void GetFramesTab::selectFirstFormat() {
     ComboBox6->setCurrentIndex(0);
+}
+
+// The format the frames are saved in, which is the page the save-parameters dialog opens on.
+void GetFramesTab::saveSettings(QSettings& settings) const {
+    settings.setValue("frames/format", ComboBox6->currentIndex());
+}
+
+void GetFramesTab::restoreSettings(const QSettings& settings) {
+    bool ok = false;
+    const int format = settings.value("frames/format").toInt(&ok);
+    if (ok && format >= 0 && format < ComboBox6->count())
+        ComboBox6->setCurrentIndex(format);
 }
 
 void GetFramesTab::RadioButton6Click() {
@@ -330,6 +345,7 @@ void GetFramesTab::Button15Click() {
     const QString folder = dialogs.chooseFolder ? dialogs.chooseFolder() : QString();
     if (folder.isEmpty())
         return;
+    m_host.rememberFolder(FolderKind::SavedFrames, QDir(folder).filePath("."));
     const std::string base = Edit3->text().toStdString();
     std::vector<std::string> paths;
     int existing = 0;

@@ -11,6 +11,7 @@ class QComboBox;
 class QGroupBox;
 class QListWidget;
 class QPushButton;
+class QSettings;
 class QRadioButton;
 
 namespace kelvara {
@@ -47,6 +48,14 @@ public:
     void Button15Click();
     void Button16Click();
     void lbAVIDblClick();
+
+    // The buttons the window's Ctrl+S and Esc press.
+    QPushButton* saveButton() const { return Button15; }
+    QPushButton* abortButton() const { return Button13; }
+
+    // The settings a user expects kept between runs.
+    void saveSettings(QSettings& settings) const;
+    void restoreSettings(const QSettings& settings);
 
 private:
     void build();

@@ -36,14 +36,34 @@ void saveBuiltGif(TabHost& host) {
     if (built.Empty())
         throw Error("There is no GIF to save.");
     Dialogs& dialogs = host.dialogs();
-    QString path = dialogs.chooseSaveFile ? dialogs.chooseSaveFile() : QString();
+    SharedState& state = host.state();
+    QString path = dialogs.chooseSaveFile ? dialogs.chooseSaveFile(state.builtGifName) : QString();
     if (path.isEmpty())
         return;
     if (QFileInfo::exists(path) && !(dialogs.confirmReplace && dialogs.confirmReplace(path)))
         return;
+    if (state.builtGifFile.empty()) {
+        MemoryStream bytes;
+        built.SaveToStream(bytes);
+        state.builtGifFile = bytes.bytes();
+    }
+    writeFileAtomically(path.toStdString(), state.builtGifFile.data(), state.builtGifFile.size());
+    host.rememberFolder(FolderKind::SavedGifs, path);
+}
+
+QString fileSizeText(uint64_t bytes) {
+    return QString::number(bytes) + " bytes (" + QString::number(double(bytes) / 1e6, 'f', 1) + " MB)";
+}
+
+QString encodeBuiltGif(TabHost& host, const QString& suggestedName) {
+    SharedState& state = host.state();
+    const TGIFDocument& built = host.builtGif();
     MemoryStream bytes;
     built.SaveToStream(bytes);
-    writeFileAtomically(path.toStdString(), bytes.bytes().data(), bytes.bytes().size());
+    state.builtGifFile = bytes.bytes();
+    state.builtGifName = suggestedName;
+    return "Size: " + QString::number(built.Width()) + " x " + QString::number(built.Height()) + " pixels, " +
+           QString::number(built.FrameCount()) + " frames, " + fileSizeText(state.builtGifFile.size());
 }
 
 void keepTypedSizesInProportion(TabHost& host, SpinEdit* width, SpinEdit* height, QCheckBox* lock) {

@@ -10,8 +10,10 @@
 #include <QRect>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QColor;
@@ -46,13 +48,21 @@ struct SharedState {
     // The still-image save options "Save" on "Get frames" writes with; the save-parameters
     // dialog's "OK" fills them.
     StillImageSaveOptions saveOptions = defaultSaveOptions(StillImageFormat::Bmp);
+    // The built GIF document as "Save" writes it, encoded once when a job has built it, and the
+    // file name the save dialog suggests for it.
+    std::vector<uint8_t> builtGifFile;
+    QString builtGifName;
 };
+
+// The folders the dialogs start in: each is the one the user last took a file from or saved to.
+enum class FolderKind { Videos, Pictures, SavedGifs, SavedFrames };
 
 // The dialogs the handlers open, as functions: the window sets the real dialogs, tests answer
 // them.
 struct Dialogs {
     std::function<QString()> chooseOpenFile;                 // OpenDialog1; empty when cancelled
-    std::function<QString()> chooseSaveFile;                 // the GIF save dialog
+    // The GIF save dialog, offering the suggested file name in the folder last saved to.
+    std::function<QString(const QString& suggestedName)> chooseSaveFile;
     std::function<bool(const QString& path)> confirmReplace; // before replacing files
     std::function<void(const QString& caption, const QString& text)> showWarning;
     std::function<QString()> chooseOpenPicture;     // OpenPictureDialog1
@@ -99,6 +109,10 @@ public:
     virtual void sizeBuiltGifHolder(int width, int height) = 0;
     // The frame-number dialog, emptied and shown modally: true on OK, with the text typed.
     virtual bool askFrameNumber(QString& text) = 0;
+
+    // Notes the folder of a file the user opened or saved: the next dialog of that kind starts
+    // there, in this run and the next.
+    virtual void rememberFolder(FolderKind kind, const QString& file) = 0;
 };
 
 // The observer a job run from the window uses: the progress bar, the message queue and an abort
@@ -117,8 +131,17 @@ private:
 };
 
 // "Save" of the two GIF tabs: writes the built GIF document to the file the save dialog gives,
-// replacing an existing file only with the user's consent.
+// replacing an existing file only with the user's consent. The bytes written are those
+// encodeBuiltGif kept, so the size shown after "Convert" is the size of the file.
 void saveBuiltGif(TabHost& host);
+
+// Encodes the built GIF document of a job that has just finished into memory, keeps the bytes and
+// the suggested file name for "Save", and gives the line that tells the user the exact size:
+// "Size: W x H pixels, N frames, B bytes (x.x MB)".
+QString encodeBuiltGif(TabHost& host, const QString& suggestedName);
+
+// The bytes as a size a user reads: "B bytes (x.x MB)", a megabyte being 1,000,000 bytes.
+QString fileSizeText(uint64_t bytes);
 
 // A width and a height box kept in the video's proportions while lock is checked, for sizes the
 // user types: the value typed into one box, once the typing is finished, sets the other box once,

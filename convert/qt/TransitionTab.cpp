@@ -11,11 +11,14 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDropEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMimeData>
 #include <QPushButton>
+#include <QSettings>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -31,6 +34,13 @@ QToolButton* flatButton(QWidget* parent, const char* name, const QString& hint, 
     QToolButton* button = toolButton(parent, name, hint, icon);
     button->setAutoRaise(true);
     return button;
+}
+
+// The one local file a drag carries, or an empty string.
+QString droppedFile(const QMimeData* mime) {
+    if (!mime || !mime->hasUrls() || mime->urls().size() != 1 || !mime->urls().front().isLocalFile())
+        return {};
+    return mime->urls().front().toLocalFile();
 }
 
 } // namespace
@@ -58,6 +68,9 @@ QWidget* TransitionTab::buildSide(const QString& title, const SideNames& names, 
 
     side.bevel = named(new QFrame(box), names.bevel);
     side.bevel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    // A picture file dropped on the thumbnail opens on this side, as its open button would.
+    side.bevel->setAcceptDrops(true);
+    side.bevel->installEventFilter(this);
     side.image = named(new QLabel(side.bevel), names.image);
     side.image->setFixedSize(ThumbnailSize);
     side.image->setAlignment(Qt::AlignCenter);
@@ -66,13 +79,17 @@ QWidget* TransitionTab::buildSide(const QString& title, const SideNames& names, 
     bevelLayout->addWidget(side.image);
 
     side.open = flatButton(box, names.open, "Open image", QStyle::SP_DialogOpenButton);
+    side.open->setAccessibleName(title + ": Open image");
     side.empty = flatButton(box, names.empty, "Empty image", QStyle::SP_FileIcon);
+    side.empty->setAccessibleName(title + ": Empty image");
     side.empty->setCheckable(true);
     side.empty->setChecked(true);
     side.fromVideo = flatButton(box, names.fromVideo, "Open image from a AVI", QStyle::SP_MediaPlay);
     side.fromVideo->setEnabled(false);
+    side.fromVideo->setAccessibleName(title + ": Open image from a AVI");
     side.panel = named(new ColorSwatch(box), names.panel);
     side.panel->setToolTip("Background color - Double Click to Edit");
+    side.panel->setAccessibleName(title + ": Background color");
     side.panel->setColor(ColorWhite);
     const int tool = side.open->sizeHint().width();
     side.panel->setFixedSize(tool - 4, tool - 4);
@@ -142,10 +159,12 @@ void TransitionTab::build() {
     sizeLayout->addWidget(SpinEdit13, 1, 1);
     sizeLayout->setColumnStretch(2, 1);
 
-    Button21 = named(new QPushButton("Convert", this), "Button21");
-    Button22 = named(new QPushButton("Abort", this), "Button22");
-    Button23 = named(new QPushButton("Clear GIF", this), "Button23");
-    Button24 = named(new QPushButton("Save", this), "Button24");
+    Button21 = named(new QPushButton("&Convert", this), "Button21");
+    Button22 = named(new QPushButton("&Abort", this), "Button22");
+    Button23 = named(new QPushButton("C&lear GIF", this), "Button23");
+    Button24 = named(new QPushButton("&Save", this), "Button24");
+    Button24->setToolTip("Save the GIF (Ctrl+S)");
+    Button22->setToolTip("Abort (Esc)");
     auto* buttons = new QVBoxLayout;
     for (QPushButton* b : {Button21, Button22, Button23, Button24}) {
         b->setEnabled(b == Button21);
@@ -169,11 +188,18 @@ void TransitionTab::build() {
     settings->addWidget(Edit7);
     settings->addStretch(1);
 
+    // The size of the built GIF, shown once a run has built one.
+    m_status = named(new QLabel(this), "TransitionStatus");
+    m_status->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_status->setMargin(2);
+    m_status->hide();
+
     auto* layout = compact(new QGridLayout(this));
     layout->addWidget(source, 0, 0, Qt::AlignTop);
     layout->addWidget(target, 0, 1, Qt::AlignTop);
     layout->addLayout(buttons, 0, 2, 3, 1);
     layout->addLayout(settings, 1, 0, 1, 2);
+    layout->addWidget(m_status, 2, 0, 1, 2, Qt::AlignTop);
     layout->setColumnStretch(3, 1);
     layout->setRowStretch(2, 1);
 
@@ -257,12 +283,47 @@ void TransitionTab::openPicture(TransitionSideKind kind) {
     QString path = dialogs.chooseOpenPicture ? dialogs.chooseOpenPicture() : QString();
     if (path.isEmpty())
         return;
+    openPictureFile(kind, path);
+}
+
+void TransitionTab::openPictureFile(TransitionSideKind kind, const QString& path) {
     const bool read = openTransitionPicture(m_model, kind, path.toStdString());
     showSide(kind);
-    if (!read)
-        dialogs.showWarning("Warning",
-                            "\"" + path +
-                                "\" is not a picture type that can be read; the side keeps its picture.");
+    if (!read) {
+        m_host.dialogs().showWarning(
+            "Warning", "\"" + path + "\" is not a picture type that can be read; the side keeps its picture.");
+        return;
+    }
+    m_host.rememberFolder(FolderKind::Pictures, path);
+}
+
+bool TransitionTab::eventFilter(QObject* watched, QEvent* event) {
+    for (TransitionSideKind kind : {TransitionSideKind::Source, TransitionSideKind::Target}) {
+        SideControls& side = controls(kind);
+        if (watched != side.bevel)
+            continue;
+        if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+            auto* drag = static_cast<QDragMoveEvent*>(event);
+            // The same rule as the open button: a picture is taken only while it can be pressed.
+            if (side.open->isEnabled() && !droppedFile(drag->mimeData()).isEmpty())
+                drag->acceptProposedAction();
+            else
+                drag->ignore();
+            return true;
+        }
+        if (event->type() == QEvent::Drop) {
+            auto* drop = static_cast<QDropEvent*>(event);
+            const QString path = droppedFile(drop->mimeData());
+            if (!side.open->isEnabled() || path.isEmpty()) {
+                drop->ignore();
+                return true;
+            }
+            drop->acceptProposedAction();
+            runGuarded([&] { openPictureFile(kind, path); });
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TransitionTab::SpeedButton1Click() {
@@ -356,10 +417,12 @@ void TransitionTab::Button21Click() {
     } observer(*this, m_host.progressBar(), state.abortConversion);
 
     TransitionRunResult result;
+    state.builtGifFile.clear();
     QApplication::setOverrideCursor(Qt::BusyCursor);
     try {
         state.builtFrameCount = 0;
         result = buildTransitionGif(m_model, m_frames, m_host.builtGif(), observer);
+        m_status->setText(encodeBuiltGif(m_host, "transition.gif"));
     } catch (...) {
         QApplication::restoreOverrideCursor();
         Button21->setEnabled(true);
@@ -369,6 +432,7 @@ void TransitionTab::Button21Click() {
     }
     QApplication::restoreOverrideCursor();
     state.builtFrameCount = result.frames;
+    m_status->show();
     m_host.sizeBuiltGifHolder(result.width, result.height);
     Button23->setEnabled(true);
     Button24->setEnabled(true);
@@ -391,9 +455,31 @@ void TransitionTab::Button23Click() {
     Button23->setEnabled(false);
     Button21->setEnabled(true);
     Button24->setEnabled(false);
+    m_status->clear();
+    m_status->hide();
     TransitTimer->stop();
     if (m_preview)
         m_preview->stopPreview();
+}
+
+// The effect, the steps and the duration, as the user left them.
+void TransitionTab::saveSettings(QSettings& settings) const {
+    settings.setValue("transition/effect", ComboBox4->currentIndex());
+    settings.setValue("transition/steps", UpDown3->position());
+    settings.setValue("transition/duration", Edit7->text());
+}
+
+void TransitionTab::restoreSettings(const QSettings& settings) {
+    bool ok = false;
+    const int effect = settings.value("transition/effect").toInt(&ok);
+    if (ok && effect >= 0 && effect < ComboBox4->count())
+        ComboBox4->setCurrentIndex(effect);
+    const int steps = settings.value("transition/steps").toInt(&ok);
+    if (ok && steps >= 1 && steps <= MaxTransitionSteps)
+        UpDown3->setPosition(steps);
+    // The duration goes through its change handler, which keeps it to 10...5000 ms.
+    if (settings.contains("transition/duration"))
+        Edit7->setText(settings.value("transition/duration").toString().left(5));
 }
 
 void TransitionTab::TransitTimerTimer() {

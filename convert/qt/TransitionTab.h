@@ -13,6 +13,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
+class QSettings;
 class QTimer;
 class QToolButton;
 
@@ -54,6 +55,18 @@ public:
     void Button23Click();
     void TransitTimerTimer();
 
+    // The buttons the window's Ctrl+S and Esc press.
+    QPushButton* saveButton() const { return Button24; }
+    QPushButton* abortButton() const { return Button22; }
+
+    // The settings a user expects kept between runs: effect, steps and duration.
+    void saveSettings(QSettings& settings) const;
+    void restoreSettings(const QSettings& settings);
+
+protected:
+    // Drops of a picture file on a side's thumbnail.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     // The controls of one side.
     struct SideControls {
@@ -79,6 +92,7 @@ private:
     }
     void showSide(TransitionSideKind kind);
     void openPicture(TransitionSideKind kind);
+    void openPictureFile(TransitionSideKind kind, const QString& path);
     void emptyPicture(TransitionSideKind kind);
     void openVideoFrame(TransitionSideKind kind);
     void chooseBackground(TransitionSideKind kind);
@@ -105,6 +119,7 @@ private:
     SpinEdit* SpinEdit12 = nullptr;
     SpinEdit* SpinEdit13 = nullptr;
     QTimer* TransitTimer = nullptr;
+    QLabel* m_status = nullptr; // the size of the built GIF
 };
 
 } // namespace ui

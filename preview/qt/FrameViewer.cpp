@@ -6,6 +6,7 @@
 #include "widgets/SlotGuard.h"
 
 #include <QAbstractItemModel>
+#include <QShortcut>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -34,9 +35,10 @@ TForm5::TForm5(QWidget* parent)
 
     ToolBar1 = named(new QToolBar(this), "ToolBar1");
     auto flatButton = [this](const char* name, const char* hint, QStyle::StandardPixmap icon,
-                             const char* text) {
+                             const char* text, const char* key) {
         auto* button = named(new QToolButton(ToolBar1), name);
-        button->setToolTip(hint);
+        button->setToolTip(QString(hint) + " (" + key + ")");
+        button->setAccessibleName(hint);
         button->setAutoRaise(true);
         if (icon != QStyle::SP_CustomBase)
             button->setIcon(style()->standardIcon(icon));
@@ -45,10 +47,10 @@ TForm5::TForm5(QWidget* parent)
         ToolBar1->addWidget(button);
         return button;
     };
-    SpeedButton1 = flatButton("SpeedButton1", "Previous", QStyle::SP_ArrowBack, "");
-    SpeedButton2 = flatButton("SpeedButton2", "Next", QStyle::SP_ArrowForward, "");
-    SpeedButton3 = flatButton("SpeedButton3", "Zoom in", QStyle::SP_CustomBase, "+");
-    SpeedButton4 = flatButton("SpeedButton4", "Zoom out", QStyle::SP_CustomBase, "-");
+    SpeedButton1 = flatButton("SpeedButton1", "Previous", QStyle::SP_ArrowBack, "", "Left");
+    SpeedButton2 = flatButton("SpeedButton2", "Next", QStyle::SP_ArrowForward, "", "Right");
+    SpeedButton3 = flatButton("SpeedButton3", "Zoom in", QStyle::SP_CustomBase, "+", "+");
+    SpeedButton4 = flatButton("SpeedButton4", "Zoom out", QStyle::SP_CustomBase, "-", "-");
     layout->addWidget(ToolBar1);
 
     ImageView1 = named(new TImageView(this), "ImageView1");
@@ -75,6 +77,25 @@ TForm5::TForm5(QWidget* parent)
     connect(SpeedButton2, &QToolButton::clicked, this, guarded(this, &TForm5::SpeedButton2Click));
     connect(SpeedButton3, &QToolButton::clicked, this, guarded(this, &TForm5::SpeedButton3Click));
     connect(SpeedButton4, &QToolButton::clicked, this, guarded(this, &TForm5::SpeedButton4Click));
+
+    // The keys: + and - zoom (= too, the unshifted +), 0 goes back to 100 %, Left and Right step,
+    // Esc closes. Each presses its button only while the button can be pressed.
+    const auto key = [this](QKeySequence keys, const char* name, std::function<void()> action) {
+        auto* shortcut = new QShortcut(keys, this);
+        shortcut->setObjectName(name);
+        connect(shortcut, &QShortcut::activated, this, guarded(std::move(action)));
+    };
+    const auto press = [](QToolButton* button) {
+        if (button->isEnabled())
+            button->click();
+    };
+    key(QKeySequence(Qt::Key_Plus), "ZoomInKey", [this, press] { press(SpeedButton3); });
+    key(QKeySequence(Qt::Key_Equal), "ZoomInKeyUnshifted", [this, press] { press(SpeedButton3); });
+    key(QKeySequence(Qt::Key_Minus), "ZoomOutKey", [this, press] { press(SpeedButton4); });
+    key(QKeySequence(Qt::Key_0), "ZoomResetKey", [this] { resetZoom(); });
+    key(QKeySequence(Qt::Key_Left), "PreviousKey", [this, press] { press(SpeedButton1); });
+    key(QKeySequence(Qt::Key_Right), "NextKey", [this, press] { press(SpeedButton2); });
+    key(QKeySequence(Qt::Key_Escape), "CloseKey", [this] { close(); });
 }
 
 TForm5::~TForm5() {

@@ -33,7 +33,10 @@ AppWindows::AppWindows(std::optional<QRect> screen) {
     form1 = std::make_unique<TForm1>(windows);
     Dialogs& dialogs = form1->dialogs();
     dialogs.chooseOpenFile = [this] { return nextOpenFile; };
-    dialogs.chooseSaveFile = [this] { return nextSaveFile; };
+    dialogs.chooseSaveFile = [this](const QString& suggestedName) {
+        suggestedSaveNames << suggestedName;
+        return nextSaveFile;
+    };
     dialogs.confirmReplace = [this](const QString&) { return replaceAnswer; };
     dialogs.showWarning = [this](const QString& caption, const QString& text) {
         warnings << caption + ": " + text;

@@ -57,6 +57,7 @@ struct AppWindows {
 
     QString nextOpenFile; // what the open dialog returns
     QString nextSaveFile; // what the save dialog returns
+    QStringList suggestedSaveNames; // the file names the save dialog was offered
     bool replaceAnswer = true;
     QStringList warnings; // "caption: text" of each warning shown
     QStringList failures; // the messages of handlers' failures, shown as the program shows them

@@ -50,10 +50,11 @@ TEST(FrameViewer, StartsHiddenWithItsControls) {
     EXPECT_FALSE(v.isVisible());
     EXPECT_EQ(v.size(), QSize(400, 320));
     EXPECT_TRUE(v.windowTitle().startsWith("Frame "));
-    EXPECT_EQ(v.findChild<QToolButton*>("SpeedButton1")->toolTip(), "Previous");
-    EXPECT_EQ(v.findChild<QToolButton*>("SpeedButton2")->toolTip(), "Next");
-    EXPECT_EQ(v.findChild<QToolButton*>("SpeedButton3")->toolTip(), "Zoom in");
-    EXPECT_EQ(v.findChild<QToolButton*>("SpeedButton4")->toolTip(), "Zoom out");
+    // The hints, with the key that presses each button.
+    EXPECT_EQ(v.findChild<QToolButton*>("SpeedButton1")->toolTip(), "Previous (Left)");
+    EXPECT_EQ(v.findChild<QToolButton*>("SpeedButton2")->toolTip(), "Next (Right)");
+    EXPECT_EQ(v.findChild<QToolButton*>("SpeedButton3")->toolTip(), "Zoom in (+)");
+    EXPECT_EQ(v.findChild<QToolButton*>("SpeedButton4")->toolTip(), "Zoom out (-)");
     EXPECT_EQ(v.StatusBar1Panel0->text(), "Zoom: 100%");
     EXPECT_EQ(v.StatusBar1Panel0->width(), 100);
     EXPECT_EQ(v.ImageView1->backgroundColor(), QColor(0, 128, 128));

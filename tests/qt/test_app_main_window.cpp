@@ -55,7 +55,7 @@ TEST(MainWindow, StartsWithItsControlsAndState) {
     EXPECT_GE(f.width(), 752);
     EXPECT_GE(f.height(), 303);
     EXPECT_TRUE(TestScreen.contains(f.geometry()));
-    EXPECT_EQ(f.findChild<QToolButton*>("SpeedButton5")->toolTip(), "Open AVI");
+    EXPECT_EQ(f.findChild<QToolButton*>("SpeedButton5")->toolTip(), "Open AVI (Ctrl+O)");
     EXPECT_FALSE(app.find<QWidget>("ControlPanel")->isEnabled());
     EXPECT_FALSE(app.find<QPushButton>("Button5")->isEnabled());
     EXPECT_EQ(app.find<QTabWidget>("PageControl1")->tabText(0), "Get frames");
