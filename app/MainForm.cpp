@@ -132,7 +132,8 @@ void TForm1::setRealDialogs() {
         QMessageBox::warning(this, caption, text, QMessageBox::Ok);
     };
     m_dialogs.chooseOpenPicture = [this] {
-        return QFileDialog::getOpenFileName(this, "Open image", lastFolder(FolderKind::Pictures), PictureFilter);
+        return QFileDialog::getOpenFileName(this, "Open image", lastFolder(FolderKind::Pictures),
+                                            PictureFilter);
     };
     m_dialogs.chooseColor = [this](QColor& color) {
         QColor chosen = QColorDialog::getColor(color, this);
@@ -586,11 +587,7 @@ void TForm1::addRecentVideo(const QString& path) {
     while (m_recent.size() > MaxRecentVideos)
         m_recent.removeLast();
     rememberFolder(FolderKind::Videos, file);
-    if (m_settings) {
-        m_settings->setValue("recent/videos", m_recent);
-        m_settings->sync();
-    }
-    fillRecentMenu();
+    storeRecentVideos();
 }
 
 void TForm1::fillRecentMenu() {
@@ -617,12 +614,17 @@ void TForm1::fillRecentMenu() {
     m_recentMenu->addSeparator();
     connect(m_recentMenu->addAction("&Clear list"), &QAction::triggered, this, [this] {
         m_recent.clear();
-        if (m_settings) {
-            m_settings->setValue("recent/videos", m_recent);
-            m_settings->sync();
-        }
-        fillRecentMenu();
+        storeRecentVideos();
     });
+}
+
+// The list is written at once; the menu is made again each time it opens (not here: this may
+// run from one of its own items).
+void TForm1::storeRecentVideos() {
+    if (!m_settings)
+        return;
+    m_settings->setValue("recent/videos", m_recent);
+    m_settings->sync();
 }
 
 void TForm1::openRecentVideo(const QString& path) {
@@ -631,11 +633,7 @@ void TForm1::openRecentVideo(const QString& path) {
     if (!QFileInfo::exists(path)) {
         // A video moved or deleted since: it leaves the list.
         m_recent.removeAll(path);
-        if (m_settings) {
-            m_settings->setValue("recent/videos", m_recent);
-            m_settings->sync();
-        }
-        fillRecentMenu();
+        storeRecentVideos();
         m_dialogs.showWarning("Warning", "\"" + path + "\" no longer exists.");
         return;
     }

@@ -203,6 +203,7 @@ private:
     void buildShortcuts();
     void fillRecentMenu();
     void addRecentVideo(const QString& path);
+    void storeRecentVideos();
     void openRecentVideo(const QString& path);
     // Goes to a frame with the player paused (Home and End).
     void goToFrame(int64_t frame);

@@ -2,14 +2,12 @@
 #include "app/Application.h"
 #include "app/Forms.h"
 #include "app/MainForm.h"
+#include "app/StartupFile.h"
 #include "preview/qt/GifPreviewForm.h"
-#include "widgets/SlotGuard.h"
 
 #include <QCommandLineParser>
 #include <QSettings>
 #include <QThread>
-#include <QTimer>
-#include <QUrl>
 
 #include <cstdio>
 
@@ -26,15 +24,11 @@ int main(int argc, char** argv) {
     parser.addVersionOption();
     parser.addPositionalArgument("FILE", "A video to open at start-up.", "[FILE]");
     parser.process(app);
-    const QStringList files = parser.positionalArguments();
-    if (files.size() > 1) {
-        std::fprintf(stderr, "kelvara: one video at a time; %lld files were given\n",
-                     static_cast<long long>(files.size()));
+    const StartupFile file = startupFile(parser.positionalArguments());
+    if (!file.error.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(file.error));
         return 2;
     }
-    QString file = files.value(0);
-    if (file.startsWith("file:"))
-        file = QUrl(file).toLocalFile();
 
     auto splash = std::make_unique<TSplashForm>();
     splash->show();
@@ -67,9 +61,6 @@ int main(int argc, char** argv) {
     splash.reset();
 
     form1->show();
-    // The file opens as "Open AVI" would open it, once the window is on the screen; a failure
-    // shows its message as there.
-    if (!file.isEmpty())
-        QTimer::singleShot(0, form1.get(), [&form1, file] { runGuarded([&] { form1->openVideo(file); }); });
+    openAtStart(*form1, file.path);
     return app.exec();
 }

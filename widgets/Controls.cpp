@@ -94,8 +94,10 @@ UpDown::UpDown(QWidget* parent) : QWidget(parent) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     m_up = new QToolButton(this);
+    m_up->setAccessibleName("Increase");
     m_up->setArrowType(Qt::UpArrow);
     m_down = new QToolButton(this);
+    m_down->setAccessibleName("Decrease");
     m_down->setArrowType(Qt::DownArrow);
     for (QToolButton* b : {m_up, m_down}) {
         b->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);

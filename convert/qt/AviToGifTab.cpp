@@ -128,6 +128,8 @@ void AviToGifTab::build() {
     typedLayout->setContentsMargins(0, 0, 0, 0);
     typedLayout->addWidget(CheckBox2, 0, 0);
     typedLayout->addLayout(sizeRow(Panel7, SpinEdit8, SpinEdit9), 1, 0);
+    SpinEdit8->setAccessibleName("GIF width");
+    SpinEdit9->setAccessibleName("GIF height");
     for (SpinEdit* s : {SpinEdit8, SpinEdit9}) {
         s->setRange(0, 10000);
         fitEditTo(s, FiveDigits);
@@ -154,6 +156,10 @@ void AviToGifTab::build() {
     Panel9 = rangePanel(GroupBox4, "Panel9", "SpinEdit4", "SpinEdit5", "s", SpinEdit4, SpinEdit5);
     for (SpinEdit* s : {SpinEdit2, SpinEdit3, SpinEdit4, SpinEdit5})
         s->setRange(0, 0);
+    SpinEdit2->setAccessibleName("First frame");
+    SpinEdit3->setAccessibleName("Last frame");
+    SpinEdit4->setAccessibleName("From second");
+    SpinEdit5->setAccessibleName("To second");
     auto* framesLayout = compact(new QGridLayout(GroupBox4));
     framesLayout->addWidget(RadioButton3, 0, 0);
     framesLayout->addWidget(RadioButton4, 0, 1);

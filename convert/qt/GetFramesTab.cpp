@@ -22,9 +22,9 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSettings>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -72,7 +72,9 @@ void GetFramesTab::build() {
     SpinEdit6 = named(new SpinEdit(Panel5), "SpinEdit6");
     SpinEdit7 = named(new SpinEdit(Panel5), "SpinEdit7");
     SpinEdit6->setToolTip("starting frame");
+    SpinEdit6->setAccessibleName("Starting frame");
     SpinEdit7->setToolTip("last frame");
+    SpinEdit7->setAccessibleName("Last frame");
     for (SpinEdit* s : {SpinEdit6, SpinEdit7}) {
         fitEditTo(s, FiveDigits);
         s->setRange(1, 1);
@@ -104,8 +106,10 @@ void GetFramesTab::build() {
     RadioButton11 = named(new QRadioButton("Specified", GroupBox7), "RadioButton11");
     SpinEdit10 = named(new SpinEdit(GroupBox7), "SpinEdit10");
     SpinEdit10->setToolTip("Width");
+    SpinEdit10->setAccessibleName("Frame width");
     SpinEdit11 = named(new SpinEdit(GroupBox7), "SpinEdit11");
     SpinEdit11->setToolTip("Height");
+    SpinEdit11->setAccessibleName("Frame height");
     for (SpinEdit* s : {SpinEdit10, SpinEdit11}) {
         fitEditTo(s, FiveDigits);
         s->setRange(0, 10000);

@@ -146,8 +146,10 @@ void TransitionTab::build() {
     GroupBox11 = named(new QGroupBox("GIF: window size", this), "GroupBox11");
     SpinEdit12 = named(new SpinEdit(GroupBox11), "SpinEdit12");
     SpinEdit12->setToolTip("Width");
+    SpinEdit12->setAccessibleName("GIF width");
     SpinEdit13 = named(new SpinEdit(GroupBox11), "SpinEdit13");
     SpinEdit13->setToolTip("Height");
+    SpinEdit13->setAccessibleName("GIF height");
     for (SpinEdit* s : {SpinEdit12, SpinEdit13}) {
         s->setRange(0, 10000);
         fitEditTo(s, "00000");
@@ -291,7 +293,8 @@ void TransitionTab::openPictureFile(TransitionSideKind kind, const QString& path
     showSide(kind);
     if (!read) {
         m_host.dialogs().showWarning(
-            "Warning", "\"" + path + "\" is not a picture type that can be read; the side keeps its picture.");
+            "Warning",
+            "\"" + path + "\" is not a picture type that can be read; the side keeps its picture.");
         return;
     }
     m_host.rememberFolder(FolderKind::Pictures, path);

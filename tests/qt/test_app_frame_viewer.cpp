@@ -107,6 +107,30 @@ TEST(FrameViewer, NextAndPreviousStepThroughTheListAndStopAtItsEnds) {
     EXPECT_EQ(e.viewer.windowTitle(), "Frame 10");
 }
 
+TEST(FrameViewer, KeysStepZoomAndClose) {
+    Extracted e(3);
+    e.open(0);
+    e.viewer.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&e.viewer));
+    QTest::keyClick(&e.viewer, Qt::Key_Right);
+    QTest::keyClick(&e.viewer, Qt::Key_Right);
+    QTest::keyClick(&e.viewer, Qt::Key_Right); // at the end: nothing happens
+    EXPECT_EQ(e.viewer.position(), 2);
+    QTest::keyClick(&e.viewer, Qt::Key_Left);
+    EXPECT_EQ(e.viewer.position(), 1);
+    QTest::keyClick(&e.viewer, Qt::Key_Plus);
+    QTest::keyClick(&e.viewer, Qt::Key_Equal);
+    EXPECT_EQ(e.viewer.zoom(), 400);
+    QTest::keyClick(&e.viewer, Qt::Key_Minus);
+    EXPECT_EQ(e.viewer.zoom(), 200);
+    EXPECT_EQ(e.viewer.StatusBar1Panel0->text(), "Zoom: 200%");
+    QTest::keyClick(&e.viewer, Qt::Key_0);
+    EXPECT_EQ(e.viewer.zoom(), 100);
+    EXPECT_EQ(e.viewer.StatusBar1Panel0->text(), "Zoom: 100%");
+    QTest::keyClick(&e.viewer, Qt::Key_Escape);
+    EXPECT_FALSE(e.viewer.isVisible());
+}
+
 TEST(FrameViewer, ZoomStepsBetween25And1600AndReopeningResetsTo100) {
     Extracted e(6);
     e.open(0);
