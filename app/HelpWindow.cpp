@@ -24,9 +24,22 @@ HelpWindow::HelpWindow(QWidget* mainWindow) : QWidget(mainWindow, Qt::Window), m
     layout->addWidget(m_browser);
 }
 
+#ifndef KELVARA_HELP_FROM_PROGRAM
+#define KELVARA_HELP_FROM_PROGRAM "../share/doc/kelvara"
+#endif
+
+QString HelpWindow::helpPage(const QString& programFolder) {
+    // Beside the program in the build tree; in the documentation folder once installed.
+    const QDir folder(programFolder);
+    for (const QString& page : {folder.filePath("KELVARA.html"),
+                                folder.filePath(QStringLiteral(KELVARA_HELP_FROM_PROGRAM "/KELVARA.html"))})
+        if (QFileInfo::exists(page))
+            return QDir::cleanPath(page);
+    return ":/KELVARA.html";
+}
+
 QString HelpWindow::helpPage() {
-    const QString installed = QCoreApplication::applicationDirPath() + QDir::separator() + "KELVARA.html";
-    return QFileInfo::exists(installed) ? installed : QString(":/KELVARA.html");
+    return helpPage(QCoreApplication::applicationDirPath());
 }
 
 void HelpWindow::showHelp() {

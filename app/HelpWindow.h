@@ -14,8 +14,10 @@ class HelpWindow : public QWidget {
 public:
     explicit HelpWindow(QWidget* mainWindow);
 
-    // The help page: the one installed beside the program, else the copy built into it.
+    // The help page: the one beside the program (the build tree), else the one in the installed
+    // documentation folder, else the copy built into the program.
     static QString helpPage();
+    static QString helpPage(const QString& programFolder);
     // Shows the page, beside the main window the first time, and brings the window forward.
     void showHelp();
     QTextBrowser* browser() const { return m_browser; }

@@ -6,6 +6,7 @@
 #include "preview/qt/GifPreviewForm.h"
 
 #include <QCommandLineParser>
+#include <QIcon>
 #include <QSettings>
 #include <QThread>
 
@@ -15,6 +16,9 @@ int main(int argc, char** argv) {
     using namespace kelvara;
     KelvaraApplication app(argc, argv);
     QCoreApplication::setApplicationVersion("5.2");
+    // The desktop matches the windows with the menu entry (kelvara.desktop) and its icon.
+    QGuiApplication::setDesktopFileName("kelvara");
+    QApplication::setWindowIcon(QIcon(":/ICON"));
 
     // kelvara [FILE]: the video to open once the window is up ("Open with" of the file managers).
     QCommandLineParser parser;

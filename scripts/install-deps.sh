@@ -22,6 +22,8 @@ packages=(
   clang libclang-rt-14-dev
   # the desktop program: Qt 6 Widgets and Multimedia; a virtual display and fonts for its tests
   qt6-base-dev qt6-multimedia-dev libgl-dev xvfb xauth fonts-dejavu-core
+  # the install test: the desktop entry's and the AppStream file's validators
+  desktop-file-utils appstream
   # the player's sound tests: a private sound server and its recorder; memory checks of the player
   pulseaudio pulseaudio-utils valgrind
 )

@@ -404,3 +404,17 @@ TEST(Desktop, FileSizeText) {
     EXPECT_EQ(fileSizeText(1234567), "1234567 bytes (1.2 MB)");
     EXPECT_EQ(fileSizeText(25'960'000), "25960000 bytes (26.0 MB)");
 }
+
+TEST(Desktop, HelpPageBesideTheProgramOrInstalled) {
+    ScratchDir dir;
+    const std::filesystem::path bin = std::filesystem::path(dir.path()) / "bin";
+    const std::filesystem::path doc = std::filesystem::path(dir.path()) / "share/doc/kelvara";
+    std::filesystem::create_directories(bin);
+    std::filesystem::create_directories(doc);
+    const QString programFolder = QString::fromStdString(bin.string());
+    EXPECT_EQ(HelpWindow::helpPage(programFolder), ":/KELVARA.html"); // the copy built in
+    writeFileAtomically((doc / "KELVARA.html").string(), "<p>", 3);
+    EXPECT_EQ(HelpWindow::helpPage(programFolder), QString::fromStdString((doc / "KELVARA.html").string()));
+    writeFileAtomically((bin / "KELVARA.html").string(), "<p>", 3);
+    EXPECT_EQ(HelpWindow::helpPage(programFolder), QString::fromStdString((bin / "KELVARA.html").string()));
+}
