@@ -59,8 +59,11 @@ QToolButton* glyphButton(QWidget* parent, const char* name, const QString& hint,
                          const QString& key = QString()) {
     QToolButton* button = toolButton(parent, name, hint, icon);
     button->setIconSize(QSize(20, 20));
-    if (!key.isEmpty())
+    if (!key.isEmpty()) {
         button->setToolTip(hint + " (" + key + ")");
+        // Screen readers and scripts know the button by its hint; the key is the tooltip's.
+        button->setAccessibleDescription(hint);
+    }
     return button;
 }
 
@@ -266,6 +269,7 @@ void TForm1::buildFrame() {
     TrackBar1 = named(new QSlider(Qt::Horizontal, m_content), "TrackBar1");
     TrackBar1->setToolTip("Seeking Bar (Home, End)");
     TrackBar1->setAccessibleName("Seeking Bar");
+    TrackBar1->setAccessibleDescription("Seeking Bar");
     TrackBar1->setSingleStep(1);
     TrackBar1->setRange(0, 0);
     TrackBar1->setEnabled(false);

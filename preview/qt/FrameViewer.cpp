@@ -39,6 +39,7 @@ TForm5::TForm5(QWidget* parent)
         auto* button = named(new QToolButton(ToolBar1), name);
         button->setToolTip(QString(hint) + " (" + key + ")");
         button->setAccessibleName(hint);
+        button->setAccessibleDescription(hint);
         button->setAutoRaise(true);
         if (icon != QStyle::SP_CustomBase)
             button->setIcon(style()->standardIcon(icon));

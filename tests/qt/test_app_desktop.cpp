@@ -346,6 +346,9 @@ TEST(Desktop, EveryControlHasAnAccessibleName) {
     }
     // Icon buttons are named by their hint, boxes by their label or group.
     EXPECT_EQ(accessibleName(app.find("SpeedButton5")), "Open AVI");
+    // The description stays the hint, without the key the tooltip adds.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(app.find("SpeedButton5"))->text(QAccessible::Description),
+              "Open AVI");
     EXPECT_EQ(accessibleName(app.find("BitBtn4")), "Pause");
     EXPECT_EQ(accessibleName(app.find("SpeedButton1")), "Source image: Open image");
     EXPECT_EQ(accessibleName(app.find("SpeedButton4")), "Target image: Empty image");
