@@ -302,6 +302,10 @@ void TForm1::buildFrame() {
     m_videoHolder = new QWidget;
     VideoPanel->setParent(m_videoHolder);
     VideoPanel->setToolTip("Click for Play (Stop)");
+    // The video takes the focus when it opens or is clicked, so that the player's keys reach the
+    // window rather than a button or a list of the tabs.
+    VideoPanel->setFocusPolicy(Qt::StrongFocus);
+    VideoPanel->setAccessibleName("Video");
     VideoPanel->move(0, 0);
     VideoPanel->hide();
     GIFview->setParent(m_videoHolder);
@@ -659,6 +663,9 @@ void TForm1::goToFrame(int64_t frame) {
     MediaPlayer1.seek(frame);
     setPlayerButtons(true, false, true);
     m_state.userPaused = true;
+    // At an end, the step buttons towards the other end are usable at once.
+    BitBtn1->setEnabled(frame > 0);
+    BitBtn2->setEnabled(frame < m_state.frameCount - 1);
 }
 
 void TForm1::keyPressEvent(QKeyEvent* event) {
@@ -778,6 +785,7 @@ void TForm1::openVideo(const QString& path) {
     state.userPaused = false;
     showFileName();
     setBusyCursor(false);
+    VideoPanel->setFocus();
     addRecentVideo(path);
 }
 

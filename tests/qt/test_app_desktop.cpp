@@ -273,20 +273,23 @@ TEST(Desktop, KeysOfTheMainWindow) {
     ASSERT_TRUE(f.MediaPlayer1.isOpen());
     EXPECT_EQ(f.MediaPlayer1.mode(), MediaPlayer::Playing);
 
-    // Space pauses and plays; Home, End and the arrows move the paused player.
-    QTest::keyClick(&f, Qt::Key_Space);
+    // The opened video has the focus: Space pauses and plays; Home, End and the arrows move the
+    // paused player.
+    QWidget* panel = app.find("VideoPanel");
+    ASSERT_EQ(QApplication::focusWidget(), panel);
+    QTest::keyClick(panel, Qt::Key_Space);
     EXPECT_EQ(f.MediaPlayer1.mode(), MediaPlayer::Paused);
-    QTest::keyClick(&f, Qt::Key_End);
+    QTest::keyClick(panel, Qt::Key_End);
     EXPECT_EQ(f.MediaPlayer1.position(), 29);
-    QTest::keyClick(&f, Qt::Key_Home);
+    QTest::keyClick(panel, Qt::Key_Home);
     EXPECT_EQ(f.MediaPlayer1.position(), 0);
-    QTest::keyClick(&f, Qt::Key_Right);
+    QTest::keyClick(panel, Qt::Key_Right);
     EXPECT_EQ(f.MediaPlayer1.position(), 1);
-    QTest::keyClick(&f, Qt::Key_Left);
+    QTest::keyClick(panel, Qt::Key_Left);
     EXPECT_EQ(f.MediaPlayer1.position(), 0);
-    QTest::keyClick(&f, Qt::Key_Space);
+    QTest::keyClick(panel, Qt::Key_Space);
     EXPECT_EQ(f.MediaPlayer1.mode(), MediaPlayer::Playing);
-    QTest::keyClick(&f, Qt::Key_Space);
+    QTest::keyClick(panel, Qt::Key_Space);
     // A key the control with the focus uses stays with it: Left in a text box moves its cursor.
     QLineEdit* edit = app.find<QLineEdit>("Edit5");
     app.find<QTabWidget>("PageControl1")->setCurrentIndex(1);
