@@ -305,6 +305,7 @@ void TForm1::buildFrame() {
     // The video takes the focus when it opens or is clicked, so that the player's keys reach the
     // window rather than a button or a list of the tabs.
     VideoPanel->setFocusPolicy(Qt::StrongFocus);
+    VideoPanel->installEventFilter(this);
     VideoPanel->setAccessibleName("Video");
     VideoPanel->move(0, 0);
     VideoPanel->hide();
@@ -663,31 +664,36 @@ void TForm1::goToFrame(int64_t frame) {
     MediaPlayer1.seek(frame);
     setPlayerButtons(true, false, true);
     m_state.userPaused = true;
-    // At an end, the step buttons towards the other end are usable at once.
-    BitBtn1->setEnabled(frame > 0);
-    BitBtn2->setEnabled(frame < m_state.frameCount - 1);
+    updateStepButtons();
 }
 
-void TForm1::keyPressEvent(QKeyEvent* event) {
-    if (!ControlPanel->isEnabled() || event->modifiers() != Qt::NoModifier) {
-        QWidget::keyPressEvent(event);
-        return;
-    }
+// The step buttons as the display's tick sets them, at once: none past either end.
+void TForm1::updateStepButtons() {
+    const int64_t position = MediaPlayer1.position();
+    BitBtn1->setEnabled(position > 0);
+    BitBtn2->setEnabled(position < m_state.frameCount - 1);
+}
+
+bool TForm1::playerKey(QKeyEvent* event) {
+    if (!ControlPanel->isEnabled() || event->modifiers() != Qt::NoModifier)
+        return false;
     switch (event->key()) {
     case Qt::Key_Space:
         if (BitBtn3->isEnabled())
             BitBtn3->click();
         else if (BitBtn4->isEnabled())
             BitBtn4->click();
-        break;
+        return true;
     case Qt::Key_Left:
-        if (BitBtn1->isEnabled())
-            BitBtn1->click();
-        break;
-    case Qt::Key_Right:
-        if (BitBtn2->isEnabled())
-            BitBtn2->click();
-        break;
+    case Qt::Key_Right: {
+        QToolButton* step = event->key() == Qt::Key_Left ? BitBtn1 : BitBtn2;
+        if (step->isEnabled()) {
+            step->click();
+            // Keys come faster than the display's tick: the step buttons follow at once.
+            updateStepButtons();
+        }
+        return true;
+    }
     case Qt::Key_Home:
     case Qt::Key_End:
         // Not while a job holds the player (its buttons are all off then).
@@ -695,12 +701,17 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
             const int64_t frame = event->key() == Qt::Key_Home ? 0 : std::max(0, m_state.frameCount - 1);
             runGuarded([this, frame] { goToFrame(frame); });
         }
-        break;
+        return true;
     default:
-        QWidget::keyPressEvent(event);
-        return;
+        return false;
     }
-    event->accept();
+}
+
+void TForm1::keyPressEvent(QKeyEvent* event) {
+    if (playerKey(event))
+        event->accept();
+    else
+        QWidget::keyPressEvent(event);
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {
@@ -850,6 +861,10 @@ void TForm1::seekSliderTrack(int& start, int& span) const {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    // The video with the focus: its keys are the player's, before the scroll area around it
+    // takes the arrows for scrolling.
+    if (watched == VideoPanel && event->type() == QEvent::KeyPress)
+        return playerKey(static_cast<QKeyEvent*>(event));
     if (watched == TrackBar1 && TrackBar1->isEnabled()) {
         if (event->type() == QEvent::MouseButtonPress &&
             static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {

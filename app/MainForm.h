@@ -205,8 +205,11 @@ private:
     void addRecentVideo(const QString& path);
     void storeRecentVideos();
     void openRecentVideo(const QString& path);
+    // A key of the player (see keyPressEvent): true when it is one, which is then used up.
+    bool playerKey(QKeyEvent* event);
     // Goes to a frame with the player paused (Home and End).
     void goToFrame(int64_t frame);
+    void updateStepButtons();
     void setBusyCursor(bool busy);
     // Shows the video panel at a display size.
     void showVideoPanel(int width, int height);
