@@ -119,7 +119,11 @@ void TForm1::setRealDialogs() {
         return QFileDialog::getOpenFileName(this, QString(), lastFolder(FolderKind::Videos), OpenVideoFilter);
     };
     m_dialogs.chooseSaveFile = [this](const QString& suggestedName) {
-        QFileDialog dialog(this, "Save GIF", lastFolder(FolderKind::SavedGifs), "GIF files (*.gif)");
+        // Where GIFs were saved last, else beside the video.
+        QString folder = lastFolder(FolderKind::SavedGifs);
+        if (folder.isEmpty() && !m_state.videoPath.empty())
+            folder = QFileInfo(QString::fromStdString(m_state.videoPath)).absolutePath();
+        QFileDialog dialog(this, "Save GIF", folder, "GIF files (*.gif)");
         if (!suggestedName.isEmpty())
             dialog.selectFile(suggestedName);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -339,9 +343,13 @@ void TForm1::buildFrame() {
 }
 
 void TForm1::buildShortcuts() {
+    // Open, save, quit and help work from every window of the program (the previews, the help);
+    // Esc stays with the window it is pressed in.
     const auto shortcut = [this](const QKeySequence& keys, const char* name, std::function<void()> action) {
         auto* s = new QShortcut(keys, this);
         s->setObjectName(name);
+        if (keys != QKeySequence(Qt::Key_Escape))
+            s->setContext(Qt::ApplicationShortcut);
         connect(s, &QShortcut::activated, this, guarded(std::move(action)));
     };
     // A key presses its button, and only while the button can be pressed.
