@@ -60,7 +60,7 @@ enum class FolderKind { Videos, Pictures, SavedGifs, SavedFrames };
 // The dialogs the handlers open, as functions: the window sets the real dialogs, tests answer
 // them.
 struct Dialogs {
-    std::function<QString()> chooseOpenFile;                 // OpenDialog1; empty when cancelled
+    std::function<QString()> chooseOpenFile; // OpenDialog1; empty when cancelled
     // The GIF save dialog, offering the suggested file name in the folder last saved to.
     std::function<QString(const QString& suggestedName)> chooseSaveFile;
     std::function<bool(const QString& path)> confirmReplace; // before replacing files

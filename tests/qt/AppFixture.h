@@ -55,8 +55,8 @@ struct AppWindows {
     std::unique_ptr<TSAVEparam> saveParam;
     std::unique_ptr<TForm1> form1;
 
-    QString nextOpenFile; // what the open dialog returns
-    QString nextSaveFile; // what the save dialog returns
+    QString nextOpenFile;           // what the open dialog returns
+    QString nextSaveFile;           // what the save dialog returns
     QStringList suggestedSaveNames; // the file names the save dialog was offered
     bool replaceAnswer = true;
     QStringList warnings; // "caption: text" of each warning shown
