@@ -582,9 +582,10 @@ void AviToGifTab::restoreSettings(const QSettings& settings) {
     const int step = settings.value("gif/sampling").toInt(&ok);
     if (ok && step >= SpinEdit1->minValue() && step <= SpinEdit1->maxValue())
         SpinEdit1->setValue(step);
-    // The interval goes through its change handler, which keeps it to 10...5000 ms.
-    if (settings.contains("gif/interval"))
-        Edit5->setText(settings.value("gif/interval").toString().left(5));
+    // Only an interval the box takes as it is (10...5000 ms); its change handler sets the delay.
+    const int interval = settings.value("gif/interval").toInt(&ok);
+    if (ok && interval >= 10 && interval <= 5000)
+        Edit5->setText(QString::number(interval));
 }
 
 void AviToGifTab::PreviewTimerTimer() {

@@ -480,9 +480,10 @@ void TransitionTab::restoreSettings(const QSettings& settings) {
     const int steps = settings.value("transition/steps").toInt(&ok);
     if (ok && steps >= 1 && steps <= MaxTransitionSteps)
         UpDown3->setPosition(steps);
-    // The duration goes through its change handler, which keeps it to 10...5000 ms.
-    if (settings.contains("transition/duration"))
-        Edit7->setText(settings.value("transition/duration").toString().left(5));
+    // Only a duration the box takes as it is (10...5000 ms); its change handler sets it.
+    const int duration = settings.value("transition/duration").toInt(&ok);
+    if (ok && duration >= 10 && duration <= 5000)
+        Edit7->setText(QString::number(duration));
 }
 
 void TransitionTab::TransitTimerTimer() {

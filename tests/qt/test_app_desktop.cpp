@@ -241,7 +241,7 @@ TEST(Desktop, NoOrDamagedSettingsGiveTheFirstStart) {
         damaged.setValue("gif/interval", "lots");
         damaged.setValue("transition/effect", -4);
         damaged.setValue("transition/steps", "many");
-        damaged.setValue("transition/duration", "soon");
+        damaged.setValue("transition/duration", 99999);
         damaged.setValue("frames/format", 42);
     }
     for (const bool withFile : {false, true}) {
@@ -254,6 +254,8 @@ TEST(Desktop, NoOrDamagedSettingsGiveTheFirstStart) {
         EXPECT_TRUE(app.find<QRadioButton>("RadioGroup1Forward")->isChecked());
         EXPECT_EQ(app.find<SpinEdit>("SpinEdit1")->value(), 1);
         EXPECT_EQ(f.state().gifDelay, 100);
+        EXPECT_EQ(app.find<QLineEdit>("Edit5")->text(), "100");
+        EXPECT_EQ(app.find<QLineEdit>("Edit7")->text(), "1000");
         EXPECT_EQ(app.find<QComboBox>("ComboBox4")->currentIndex(), 0);
         EXPECT_EQ(app.find<QLineEdit>("Edit4")->text(), "10");
         EXPECT_EQ(f.transitionTab().model().durationMs, 1000);
