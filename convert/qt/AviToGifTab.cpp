@@ -490,6 +490,8 @@ void AviToGifTab::Button4Click() {
     StatusBar2Panel1->setText(" ");
     StatusBar2Panel2->clear();
     StatusBar2Panel2->hide();
+    // "Save" is off until the next run, which encodes its own GIF: the bytes kept are let go.
+    std::vector<uint8_t>().swap(m_host.state().builtGifFile);
     PreviewTimer->stop();
     if (m_preview)
         m_preview->stopPreview();

@@ -460,6 +460,8 @@ void TransitionTab::Button23Click() {
     Button24->setEnabled(false);
     m_status->clear();
     m_status->hide();
+    // "Save" is off until the next run, which encodes its own GIF: the bytes kept are let go.
+    std::vector<uint8_t>().swap(m_host.state().builtGifFile);
     TransitTimer->stop();
     if (m_preview)
         m_preview->stopPreview();
