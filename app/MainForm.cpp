@@ -67,13 +67,6 @@ QToolButton* glyphButton(QWidget* parent, const char* name, const QString& hint,
     return button;
 }
 
-// The one local file a drag carries, or an empty string.
-QString droppedFile(const QMimeData* mime) {
-    if (!mime || !mime->hasUrls() || mime->urls().size() != 1 || !mime->urls().front().isLocalFile())
-        return {};
-    return mime->urls().front().toLocalFile();
-}
-
 // The settings' names of the dialogs' folders, in the order of FolderKind.
 const char* const FolderKeys[] = {"folders/videos", "folders/pictures", "folders/gifs", "folders/frames"};
 
@@ -724,14 +717,14 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {
     // The same rule as "Open AVI": a video is taken only while the button can be pressed.
-    if (SpeedButton5->isEnabled() && !droppedFile(event->mimeData()).isEmpty())
+    if (SpeedButton5->isEnabled() && !droppedLocalFile(event->mimeData()).isEmpty())
         event->acceptProposedAction();
     else
         event->ignore();
 }
 
 void TForm1::dropEvent(QDropEvent* event) {
-    const QString path = droppedFile(event->mimeData());
+    const QString path = droppedLocalFile(event->mimeData());
     if (!SpeedButton5->isEnabled() || path.isEmpty()) {
         event->ignore();
         return;

@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QToolButton>
 
 namespace kelvara {
@@ -68,6 +69,12 @@ QHBoxLayout* sizeRow(QWidget* parent, QWidget* width, QWidget* height) {
 
 void fitEditTo(QLineEdit* edit, const QString& sample) {
     followFont(edit, [edit, sample] { edit->setFixedWidth(editWidthFor(edit, sample)); });
+}
+
+QString droppedLocalFile(const QMimeData* mime) {
+    if (!mime || !mime->hasUrls() || mime->urls().size() != 1 || !mime->urls().front().isLocalFile())
+        return {};
+    return mime->urls().front().toLocalFile();
 }
 
 void minimumWidthFor(QWidget* widget, const QString& sample, int extra) {

@@ -9,6 +9,7 @@
 #include <functional>
 
 class QHBoxLayout;
+class QMimeData;
 class QLineEdit;
 class QToolButton;
 class QWidget;
@@ -36,6 +37,9 @@ void followFont(QWidget* widget, std::function<void()> fit);
 
 // Fixes an edit's width to what the sample text needs in the edit's font.
 void fitEditTo(QLineEdit* edit, const QString& sample);
+
+// The one local file a drag carries, or an empty string (no file, several, or not local).
+QString droppedLocalFile(const QMimeData* mime);
 
 // Gives a widget the minimum width that the sample text, plus extra pixels, needs in its font.
 void minimumWidthFor(QWidget* widget, const QString& sample, int extra = 0);

@@ -36,13 +36,6 @@ QToolButton* flatButton(QWidget* parent, const char* name, const QString& hint, 
     return button;
 }
 
-// The one local file a drag carries, or an empty string.
-QString droppedFile(const QMimeData* mime) {
-    if (!mime || !mime->hasUrls() || mime->urls().size() != 1 || !mime->urls().front().isLocalFile())
-        return {};
-    return mime->urls().front().toLocalFile();
-}
-
 } // namespace
 
 TransitionTab::TransitionTab(TabHost& host, FrameTable& frames, TGIFform2* preview, QWidget* parent)
@@ -308,7 +301,7 @@ bool TransitionTab::eventFilter(QObject* watched, QEvent* event) {
         if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
             auto* drag = static_cast<QDragMoveEvent*>(event);
             // The same rule as the open button: a picture is taken only while it can be pressed.
-            if (side.open->isEnabled() && !droppedFile(drag->mimeData()).isEmpty())
+            if (side.open->isEnabled() && !droppedLocalFile(drag->mimeData()).isEmpty())
                 drag->acceptProposedAction();
             else
                 drag->ignore();
@@ -316,7 +309,7 @@ bool TransitionTab::eventFilter(QObject* watched, QEvent* event) {
         }
         if (event->type() == QEvent::Drop) {
             auto* drop = static_cast<QDropEvent*>(event);
-            const QString path = droppedFile(drop->mimeData());
+            const QString path = droppedLocalFile(drop->mimeData());
             if (!side.open->isEnabled() || path.isEmpty()) {
                 drop->ignore();
                 return true;
