@@ -5,6 +5,8 @@
 #include "cli/Progress.h"
 
 #include "convert/AviToGif.h"
+#include "convert/GifSizeFit.h"
+#include "gif/GifDocument.h"
 #include "raster/Error.h"
 #include "raster/Stream.h"
 #include "video/FrameSource.h"
@@ -18,6 +20,9 @@
 namespace kelvara::cli {
 
 namespace {
+
+// The frames a GIF kept whole in memory may hold: the frame table's.
+constexpr int64_t MaxFramesInMemory = 256;
 
 const char* const GifUsage =
     "Usage: kelvara-cli gif VIDEO -o OUT.gif [options]\n"
@@ -41,9 +46,18 @@ const char* const GifUsage =
     "                        --width/--height.\n"
     "  --max-frames N        refuse to write a GIF of more than N frames (after --step);\n"
     "                        0, the default, for no limit\n"
+    "  --quality MODE        classic (the default: the octree with the 20 system colours) or\n"
+    "                        high (a refined palette per frame)\n"
+    "  --optimize            store each frame as the rectangle that changed, unchanged pixels\n"
+    "                        transparent; the frames look the same, the file is smaller\n"
+    "  --max-size SIZE       the largest GIF (aspect ratio kept; then, if need be, a larger\n"
+    "                        step) whose file is at most SIZE bytes: 10M, 2.5M, 800K (powers\n"
+    "                        of 1000) or a number of bytes; the smaller side goes down to 64\n"
+    "                        pixels at least. Tells on standard error what it chose.\n"
     "  --overwrite           replace OUT if it exists\n"
     "  --quiet               no progress on standard error\n"
-    "The GIF is written as its frames are made: any number of frames, in constant memory.\n";
+    "The GIF is written as its frames are made: any number of frames, in constant memory.\n"
+    "With --optimize or --max-size the frames are kept until the end: at most 256 of them.\n";
 
 Rect parseCrop(const std::string& text) {
     long long v[4];
@@ -105,6 +119,7 @@ int gifCommand(const std::vector<std::string>& arguments) {
     std::string framesText, timeText, cropText;
     SizeOptions size;
     std::optional<int> delayMs;
+    std::optional<uint64_t> maxSize;
     ArgumentReader args(arguments);
     while (args.next()) {
         if (args.isPositional()) {
@@ -141,6 +156,16 @@ int gifCommand(const std::vector<std::string>& arguments) {
                                  "'");
             options.sizeMode = GifSizeMode::Scale;
         } else if (size.take(args)) {
+        } else if (args.option({"--quality"})) {
+            if (!gifQualityFromText(args.value(), options.build.quality))
+                throw UsageError("--quality must be classic or high, not '" + args.value() + "'");
+        } else if (args.flag({"--optimize"})) {
+            options.build.optimize = true;
+        } else if (args.option({"--max-size"})) {
+            maxSize = byteLimitFromText(args.value());
+            if (!maxSize)
+                throw UsageError("--max-size must be a size such as 10M, 2.5M, 800K or 500000, not '" +
+                                 args.value() + "'");
         } else if (args.flag({"--overwrite"})) {
             overwrite = true;
         } else if (args.flag({"--quiet"})) {
@@ -199,13 +224,42 @@ int gifCommand(const std::vector<std::string>& arguments) {
     // Frames are reduced and compressed on every core and written as they are made.
     options.threads = 0;
     ProgressPrinter progress(quiet);
-    std::unique_ptr<OutputFile> file = openOutput(output, overwrite);
-    file->setWriteThrough();
-    const AviToGifResult result = streamAviToGif(options, *file, progress, spillFolder(output));
+    // Storing frames as their changes, and fitting the file under a size, work on the whole
+    // GIF in memory; every other GIF is written as it is made.
+    const bool whole = options.build.optimize || maxSize.has_value();
+    std::unique_ptr<OutputFile> file;
+    std::unique_ptr<FrameTable> table;
+    TGIFDocument built;
+    const int64_t typedMaxFrames = options.maxFrames;
+    GifSizeFitResult fitted;
+    AviToGifResult result;
+    if (whole) {
+        table = std::make_unique<FrameTable>(GifFrameTableSize);
+        if (options.maxFrames == 0 || options.maxFrames > MaxFramesInMemory)
+            options.maxFrames = MaxFramesInMemory;
+        if (maxSize) {
+            GifSizeFitOptions fit;
+            fit.limit = *maxSize;
+            fit.delayFollowsStep = !delayMs;
+            fitted = fitGifUnderSize(options, fit, *table, built, progress);
+            result = fitted.job;
+        } else {
+            result = convertAviToGif(options, *table, built, progress);
+        }
+    } else {
+        file = openOutput(output, overwrite);
+        file->setWriteThrough();
+        result = streamAviToGif(options, *file, progress, spillFolder(output));
+    }
     progress.finish();
     if (result.outcome == AviToGifOutcome::Warning) {
         if (result.message == AviToGifMessages::CheckRange)
             std::fprintf(stderr, "%s\n", result.message.c_str());
+        else if (whole && (typedMaxFrames == 0 || typedMaxFrames > MaxFramesInMemory))
+            std::fprintf(stderr,
+                         "kelvara-cli gif: the GIF would hold %d frames; --optimize and --max-size keep the "
+                         "frames in memory, at most %lld; choose fewer with --frames, --time or --step\n",
+                         result.run.asked, static_cast<long long>(MaxFramesInMemory));
         else
             std::fprintf(stderr,
                          "kelvara-cli gif: the GIF would hold %d frames, more than --max-frames %lld; choose "
@@ -215,7 +269,18 @@ int gifCommand(const std::vector<std::string>& arguments) {
     }
     if (result.outcome != AviToGifOutcome::Built)
         throw Error(result.message);
-    commitOutput(*file, output);
+    if (maxSize && !fitted.fits)
+        throw Error(fitted.message);
+    if (maxSize) {
+        writeOutput(output, fitted.file, overwrite);
+        std::fprintf(stderr, "%s\n", fitted.summary.c_str());
+    } else if (whole) {
+        MemoryStream bytes;
+        built.SaveToStream(bytes);
+        writeOutput(output, bytes.bytes(), overwrite);
+    } else {
+        commitOutput(*file, output);
+    }
     std::fprintf(messageStream(output), "%s\n", result.statusText.c_str());
     return runExitStatus(result.run);
 }

@@ -40,6 +40,8 @@ const char* const TransitionUsage =
     "  --source-bg RRGGBB     the source background colour (default FFFFFF)\n"
     "  --target-bg RRGGBB     the target background colour (default FFFFFF)\n"
     "  --frames-dir DIR       also write each frame as DIR/frame_000.bmp, frame_001.bmp, ...\n"
+    "  --quality MODE         classic (the default) or high (a refined palette per frame)\n"
+    "  --optimize             store each frame as the rectangle that changed\n"
     "  --overwrite            replace existing files\n"
     "  --quiet                no progress on standard error\n";
 
@@ -92,6 +94,7 @@ int transitionCommand(const std::vector<std::string>& arguments) {
     std::string output, source = "empty", target = "empty", video, framesDir;
     std::string sourceBg, targetBg, sizeText, effectText, stepsText, durationText;
     bool overwrite = false, quiet = false;
+    GifBuildOptions build;
     ArgumentReader args(arguments);
     while (args.next()) {
         if (args.isPositional())
@@ -118,6 +121,11 @@ int transitionCommand(const std::vector<std::string>& arguments) {
             targetBg = args.value();
         else if (args.option({"--frames-dir"}))
             framesDir = args.value();
+        else if (args.option({"--quality"})) {
+            if (!gifQualityFromText(args.value(), build.quality))
+                throw UsageError("--quality must be classic or high, not '" + args.value() + "'");
+        } else if (args.flag({"--optimize"}))
+            build.optimize = true;
         else if (args.flag({"--overwrite"}))
             overwrite = true;
         else if (args.flag({"--quiet"}))
@@ -168,7 +176,7 @@ int transitionCommand(const std::vector<std::string>& arguments) {
     ProgressPrinter progress(quiet);
     FrameTable table(TransitionFrameTableSize);
     TGIFDocument built;
-    const TransitionRunResult result = buildTransitionGif(tab, table, built, progress);
+    const TransitionRunResult result = buildTransitionGif(tab, table, built, progress, 0, build);
     progress.finish();
     MemoryStream bytes;
     built.SaveToStream(bytes);

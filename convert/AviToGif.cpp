@@ -3,6 +3,7 @@
 
 #include "convert/GifFramePipeline.h"
 #include "gif/GifDocument.h"
+#include "gif/GifOptimize.h"
 #include "gif/GifStreamWriter.h"
 #include "raster/Error.h"
 #include "raster/Stream.h"
@@ -34,9 +35,9 @@ int64_t roundHalfEven(int64_t numerator, int64_t denominator) {
     return q;
 }
 
-std::unique_ptr<TGIFDocument> newConversionDocument() {
+std::unique_ptr<TGIFDocument> newConversionDocument(GifQuality quality) {
     auto document = std::make_unique<TGIFDocument>();
-    document->SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+    document->SetReductionMode(reductionModeFor(quality));
     document->SetDitherKind(GifDitherKind::FloydSteinberg);
     return document;
 }
@@ -183,7 +184,10 @@ int readFrames(const AviToGifOptions& options, const ConversionPlan& plan, Frame
         } else {
             entry.SetWidth(plan.gw);
             entry.SetHeight(plan.gh);
-            // A reduction here AND-combines dropped pixels: the entry's context is new.
+            // A reduction here AND-combines dropped pixels: the entry's context is new. The high
+            // quality mode averages them instead.
+            if (options.build.quality == GifQuality::High)
+                entry.Canvas().setStretchMode(StretchMode::Halftone);
             entry.Canvas().CopyRect(entry.Canvas().ClipRect(), frameRead.picture->Canvas(), options.crop);
         }
         pumpJobMessages(observer);
@@ -355,7 +359,7 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
 
     if (!reader.isOpen())
         reader.open(options.videoPath);
-    auto document = newConversionDocument();
+    auto document = newConversionDocument(options.build.quality);
     // Frames are reduced on the worker threads while the next are read; the document takes them
     // in the building below, which counts them on the progress bar.
     std::deque<ReducedFrame> ready;
@@ -432,6 +436,8 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
             return result;
         }
     }
+    if (options.build.optimize)
+        optimizeFrames(*document);
     built.Assign(document.get());
     pumpJobMessages(observer);
     return result;
@@ -468,6 +474,8 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
     GifPipelineOptions pipelineOptions;
     pipelineOptions.threads = options.threads;
     pipelineOptions.encode = true;
+    pipelineOptions.reducer =
+        documentReducer(reductionModeFor(options.build.quality), GifDitherKind::FloydSteinberg, 8);
     // Once every frame is read, a second bar counts the frames finished.
     bool countFinished = false;
     int finished = 0;

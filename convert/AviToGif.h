@@ -3,6 +3,7 @@
 #pragma once
 
 #include "convert/JobObserver.h"
+#include "gif/GifBuildOptions.h"
 #include "raster/Bitmap.h"
 #include "raster/FrameTable.h"
 
@@ -66,6 +67,8 @@ struct AviToGifOptions {
     // Worker threads that reduce (and for a streamed GIF compress) the frames; 0 for one per
     // core. Frames are reduced independently, so the bytes are the same for any number.
     int threads = 0;
+    // The colour quality and the frame storage; the defaults make the classic GIF.
+    GifBuildOptions build;
 };
 
 enum class AviToGifOutcome {

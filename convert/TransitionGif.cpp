@@ -3,6 +3,7 @@
 
 #include "convert/GifFramePipeline.h"
 #include "gif/GifDocument.h"
+#include "gif/GifOptimize.h"
 
 #include <memory>
 
@@ -29,9 +30,9 @@ private:
 } // namespace
 
 TransitionRunResult buildTransitionGif(TransitionTab& tab, FrameTable& table, TGIFDocument& built,
-                                       JobObserver& observer, int threads) {
+                                       JobObserver& observer, int threads, const GifBuildOptions& build) {
     auto document = std::make_unique<TGIFDocument>();
-    document->SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+    document->SetReductionMode(reductionModeFor(build.quality));
     document->SetDitherKind(GifDitherKind::FloydSteinberg);
     GifPipelineOptions options;
     options.threads = threads;
@@ -63,6 +64,8 @@ TransitionRunResult buildTransitionGif(TransitionTab& tab, FrameTable& table, TG
         result.aborted = true;
         tab.builtFrameCount = frames;
     }
+    if (build.optimize)
+        optimizeFrames(*document);
     built.Assign(document.get());
     return result;
 }

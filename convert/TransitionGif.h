@@ -3,6 +3,7 @@
 #pragma once
 
 #include "convert/TransitionJob.h"
+#include "gif/GifBuildOptions.h"
 
 namespace kelvara {
 
@@ -14,8 +15,10 @@ class TGIFDocument;
 // threads (threads of them, 0 for one per core) while the next is rendered. At the end, aborted
 // or not, built becomes a copy of it. An Abort seen while rendering keeps the frames stored
 // before it, all of them built; one seen after the rendering, while the last frames are built,
-// keeps the frames built so far, and the built frame count says how many.
+// keeps the frames built so far, and the built frame count says how many. The build options
+// choose the refined palettes instead and store the frames as their changes.
 TransitionRunResult buildTransitionGif(TransitionTab& tab, FrameTable& table, TGIFDocument& built,
-                                       JobObserver& observer, int threads = 0);
+                                       JobObserver& observer, int threads = 0,
+                                       const GifBuildOptions& build = {});
 
 } // namespace kelvara

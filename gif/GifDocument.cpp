@@ -489,6 +489,7 @@ void TGIFSubImage::Clear() {
     m_width = 0;
     m_height = 0;
     m_transparent = false;
+    m_codeBits = 0;
     m_display = DisplayKind::None;
     m_displayBitmap.reset();
 }
@@ -543,6 +544,7 @@ void TGIFSubImage::Assign(const TGIFSubImage& source) {
     m_height = source.m_height;
     m_packed = source.m_packed;
     m_transparent = source.m_transparent;
+    m_codeBits = source.m_codeBits;
     try {
         m_data = source.m_data;
     } catch (const std::bad_alloc&) {
@@ -695,8 +697,10 @@ void TGIFSubImage::SaveToStream(Stream& stream) const {
     if (Empty())
         return;
     const int maxBits = m_document ? m_document->MaxBitsPerPixel() : m_colorMap.BitsPerPixel();
+    // A frame drawn with the global table may be written with fewer bits per code.
+    const int emptyMapBits = m_codeBits > 0 && m_codeBits < maxBits ? m_codeBits : maxBits;
     writeImageBlock(stream, m_left, m_top, m_width, m_height, packedForWriting(), m_colorMap.Entries(),
-                    maxBits, m_document ? m_document->EncoderKind() : 0, Data());
+                    emptyMapBits, m_document ? m_document->EncoderKind() : 0, Data());
 }
 
 void TGIFSubImage::LoadFromStream(Stream& stream) {

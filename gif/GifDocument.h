@@ -263,6 +263,12 @@ public:
     // Extensions destroyed, map emptied, pixels freed, size 0 x 0, transparent flag off.
     void Clear();
 
+    // The LZW code size the image data is written with; 0 (the default) for the size of the
+    // frame's colour table, or of the largest table in the document for a frame without one. A
+    // frame drawn with a global table whose pixels use only its first entries may take fewer bits.
+    int CodeBits() const { return m_codeBits; }
+    void SetCodeBits(int bits) { m_codeBits = static_cast<uint8_t>(bits); }
+
 private:
     friend class TGIFDocument;
     friend class TGIFGraphicControlExtension;
@@ -288,6 +294,7 @@ private:
     TGIFExtensionList m_extensions;
     bool m_transparent = false;
     TGIFGraphicControlExtension* m_graphicControl = nullptr;
+    uint8_t m_codeBits = 0;
     // The display bitmap: none, the frame's own pixels and map (a reduced frame: made on
     // demand), or a kept copy of the imported bitmap.
     DisplayKind m_display = DisplayKind::None;

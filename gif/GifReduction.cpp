@@ -2,6 +2,7 @@
 #include "gif/GifReduction.h"
 
 #include "gif/GifErrors.h"
+#include "gif/GifRefined.h"
 #include "raster/Bitmap.h"
 #include "raster/Error.h"
 
@@ -248,6 +249,10 @@ bool reduceToIndices(int width, int height, const uint8_t* const* rows, GifReduc
                      uint8_t* indices, std::vector<GifRGB>& colorTable) {
     if (static_cast<int>(ditherKind) > static_cast<int>(GifDitherKind::Burkes))
         throw GIFException(GifMessages::UnsupportedDitherMode);
+    if (reductionMode == GifReductionMode::Refined) {
+        reduceRefined(width, height, rows, ditherKind, indices, colorTable);
+        return !colorTable.empty();
+    }
     std::vector<GifRGB> colors;
     enum class Kind { Fast, Netscape, Gray, Mono } kind = Kind::Fast;
     switch (reductionMode) {
@@ -372,6 +377,7 @@ std::unique_ptr<Bitmap> ReduceColors(Bitmap& source, GifReductionMode reductionM
         result->SetPixelFormat(PixelFormat::Bits8);
         return result;
     }
+    table.resize(256); // the refined palette may be shorter: entries past it are black
     std::vector<PaletteEntry> entries(256);
     for (int i = 0; i < 256; ++i)
         entries[i] = PaletteEntry{table[i].blue, table[i].green, table[i].red, 0};

@@ -26,6 +26,9 @@ enum class GifReductionMode : uint8_t {
     Quantize = 7,                 // up to 2^QuantizeBits octree colours
     QuantizeWithSystemColors = 8, // 10 system colours, up to 236 octree colours, 10 system colours
     SuppliedPalette = 9,          // a palette the caller supplies
+    // The frame's own palette of up to 256 colours, refined for the least squared error and
+    // dithered with a bounded error (the high-quality mode). Not a mode of stored documents.
+    Refined = 10,
 };
 
 // The 20 reserved colours of the platform's default palette, in palette order.

@@ -13,6 +13,8 @@ packages=(
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libopenjp2-7-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev bc
+  # the GIF quality benchmark compares with gifsicle's optimiser
+  gifsicle
   # independent decoders used by the tests as oracles
   libgif-dev libtiff-dev imagemagick
   # the command line's tests: manual pages checked with groff, zsh completion syntax, a terminal

@@ -327,7 +327,7 @@ TEST(GifReduction, ModeZeroNineAndBadSettings) {
     EXPECT_EQ(supplied->palette()[1].color(), rgbColor(255, 255, 255));
 
     try {
-        ReduceColors(*bitmap, static_cast<GifReductionMode>(10), GifDitherKind::FloydSteinberg, nullptr, 8);
+        ReduceColors(*bitmap, static_cast<GifReductionMode>(11), GifDitherKind::FloydSteinberg, nullptr, 8);
         FAIL();
     } catch (const GIFException& e) {
         EXPECT_STREQ(e.what(), GifMessages::UnsupportedReductionMode);

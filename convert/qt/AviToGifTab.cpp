@@ -2,6 +2,7 @@
 #include "convert/qt/AviToGifTab.h"
 
 #include "convert/AviToGif.h"
+#include "convert/GifSizeFit.h"
 #include "convert/qt/TabHost.h"
 #include "gif/GifDocument.h"
 #include "preview/qt/GifPreviewForm.h"
@@ -198,6 +199,31 @@ void AviToGifTab::build() {
     delayLayout->addWidget(new QLabel("ms", GroupBox10));
     delayLayout->addStretch(1);
 
+    m_outputGroup = named(new QGroupBox("GIF: output", this), "outputGroup");
+    m_outputGroup->setEnabled(false);
+    m_quality = named(new QComboBox(m_outputGroup), "qualityCombo");
+    m_quality->addItems({"Classic", "High"});
+    m_quality->setToolTip("Classic: the octree palette with the system colours. High: a refined palette "
+                          "per frame, closer colours.");
+    m_optimise = named(new QCheckBox("Optimise", m_outputGroup), "optimiseCheck");
+    m_optimise->setToolTip(
+        "Store each frame as the part that changed; the GIF looks the same and is smaller.");
+    m_fitUnder = named(new QLineEdit(m_outputGroup), "fitUnderEdit");
+    m_fitUnder->setToolTip("The largest GIF size whose file fits under this many MB; empty for no limit");
+    fitEditTo(m_fitUnder, FiveDigits);
+    auto* outputLayout = compact(new QHBoxLayout(m_outputGroup));
+    auto* qualityLabel = new QLabel("Quality", m_outputGroup);
+    qualityLabel->setBuddy(m_quality);
+    outputLayout->addWidget(qualityLabel);
+    outputLayout->addWidget(m_quality);
+    outputLayout->addWidget(m_optimise);
+    auto* fitLabel = new QLabel("Fit under", m_outputGroup);
+    fitLabel->setBuddy(m_fitUnder);
+    outputLayout->addWidget(fitLabel);
+    outputLayout->addWidget(m_fitUnder);
+    outputLayout->addWidget(new QLabel("MB", m_outputGroup));
+    outputLayout->addStretch(1);
+
     Button5 = named(new QPushButton("&Convert", this), "Button5");
     Button7 = named(new QPushButton("&Abort", this), "Button7");
     Button7->setToolTip("Abort (Esc)");
@@ -233,6 +259,9 @@ void AviToGifTab::build() {
     options->addWidget(GroupBox9);
     options->addWidget(GroupBox10);
     options->addStretch(1);
+    auto* output = new QHBoxLayout;
+    output->addWidget(m_outputGroup);
+    output->addStretch(1);
     auto* buttons = new QHBoxLayout;
     for (QPushButton* b : {Button5, Button7, Button4, Button6})
         buttons->addWidget(b);
@@ -243,8 +272,9 @@ void AviToGifTab::build() {
     layout->addWidget(GroupBox8, 0, 1);
     layout->addWidget(GroupBox4, 0, 2);
     layout->addLayout(options, 1, 0, 1, 3);
-    layout->addLayout(buttons, 2, 0, 1, 3);
-    layout->addWidget(StatusBar2, 3, 0, 1, 3);
+    layout->addLayout(output, 2, 0, 1, 3);
+    layout->addLayout(buttons, 3, 0, 1, 3);
+    layout->addWidget(StatusBar2, 4, 0, 1, 3);
     layout->setColumnStretch(2, 1);
     layout->setRowStretch(0, 1);
 
@@ -286,8 +316,8 @@ void AviToGifTab::videoOpened() {
     Label2->setText(QString::number(h));
     SpinEdit3->setValue(state.frameCount);
     SpinEdit5->setValue(state.videoLengthSeconds);
-    for (QWidget* c :
-         std::initializer_list<QWidget*>{GroupBox2, GroupBox4, GroupBox8, GroupBox9, GroupBox10, RadioGroup1})
+    for (QWidget* c : std::initializer_list<QWidget*>{GroupBox2, GroupBox4, GroupBox8, GroupBox9, GroupBox10,
+                                                      RadioGroup1, m_outputGroup})
         c->setEnabled(true);
     state.samplingStep = 1;
     state.gifBaseWidth = w;
@@ -389,6 +419,18 @@ void AviToGifTab::backToIdle() {
 
 void AviToGifTab::Button5Click() {
     SharedState& state = m_host.state();
+    // A size limit is checked before anything changes: a typo should not start a run.
+    std::optional<uint64_t> fitLimit;
+    if (const QString typed = m_fitUnder->text().trimmed(); !typed.isEmpty()) {
+        bool ok = false;
+        const double megabytes = typed.toDouble(&ok);
+        if (!ok || !(megabytes * 1e6 >= 1) || megabytes > 1e6) {
+            m_host.dialogs().showWarning("Warning", "Type the size to fit under in MB, such as 10 or 2.5, or "
+                                                    "leave it empty.");
+            return;
+        }
+        fitLimit = static_cast<uint64_t>(megabytes * 1e6);
+    }
     TImageView* view = m_host.pickingView();
     if (view->hasSelection()) {
         m_host.showPickingView(false);
@@ -430,15 +472,30 @@ void AviToGifTab::Button5Click() {
         options.samplingStep = 0;
     options.delayMs = state.gifDelay;
     options.direction = RadioGroup1Backward->isChecked() ? Direction::Backward : Direction::Forward;
+    options.build.quality = m_quality->currentIndex() == 1 ? GifQuality::High : GifQuality::Classic;
+    options.build.optimize = m_optimise->isChecked();
 
     AviToGifResult result;
     state.builtGifFile.clear();
+    GifSizeFitResult fitted;
     QApplication::setOverrideCursor(Qt::BusyCursor);
     try {
         WindowJobObserver observer(m_host.progressBar(), state.abortConversion);
         state.builtFrameCount = 0;
-        result = convertAviToGif(options, m_frames, m_host.builtGif(), observer);
-        state.builtFrameCount = result.frames;
+        if (fitLimit) {
+            GifSizeFitOptions fit;
+            fit.limit = *fitLimit;
+            fitted = fitGifUnderSize(options, fit, m_frames, m_host.builtGif(), observer);
+            result = fitted.job;
+            if (result.outcome == AviToGifOutcome::Built && !fitted.fits) {
+                // The document holds a GIF over the limit: it is not this run's result.
+                result.outcome = AviToGifOutcome::NoFrames;
+                result.message = fitted.message.empty() ? AviToGifMessages::NothingBuilt : fitted.message;
+            }
+        } else {
+            result = convertAviToGif(options, m_frames, m_host.builtGif(), observer);
+        }
+        state.builtFrameCount = result.outcome == AviToGifOutcome::Built ? result.frames : 0;
         if (result.outcome == AviToGifOutcome::Built)
             encodeBuiltGif(m_host, suggestedGifName(options));
     } catch (...) {

@@ -111,6 +111,12 @@ private:
     QGroupBox* GroupBox10 = nullptr;
     QLineEdit* Edit5 = nullptr;
     QTimer* PreviewTimer = nullptr;
+    // Beyond the classic GIF, all off by default: the colour quality, storing frames as their
+    // changes, and a size the file must fit under (MB; empty for none).
+    QGroupBox* m_outputGroup = nullptr;
+    QComboBox* m_quality = nullptr;
+    QCheckBox* m_optimise = nullptr;
+    QLineEdit* m_fitUnder = nullptr;
 };
 
 } // namespace ui

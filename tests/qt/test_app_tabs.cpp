@@ -8,6 +8,11 @@
 #include "support/TestUtil.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -221,4 +226,56 @@ TEST(GetFramesTab, SaveWritesFilesThatOtherDecodersRead) {
     f.Button16Click();
     EXPECT_TRUE(app.form5->isVisible());
     EXPECT_EQ(app.form5->windowTitle(), "Frame 2");
+}
+
+TEST(AviToGifTab, QualityOptimiseAndFitUnderReachTheJob) {
+    ScratchDir dir;
+    AppWindows app;
+    TForm1& f = *app.form1;
+    auto* quality = app.find<QComboBox>("qualityCombo");
+    auto* optimise = app.find<QCheckBox>("optimiseCheck");
+    auto* fitUnder = app.find<QLineEdit>("fitUnderEdit");
+    // Off and empty by default, and usable once a video is open.
+    EXPECT_EQ(quality->currentText(), "Classic");
+    EXPECT_FALSE(optimise->isChecked());
+    EXPECT_TRUE(fitUnder->text().isEmpty());
+    EXPECT_FALSE(app.find<QGroupBox>("outputGroup")->isEnabled());
+    app.openVideo(writeTestVideo(dir, "v.avi", 160, 120, 12, [](int i, int x, int y) {
+        return rgbColor((x * 255 / 160 + i * 9) & 0xFF, (y * 2 + (x ^ y)) & 0xFF, (i * 20 + x) & 0xFF);
+    }));
+    EXPECT_TRUE(app.find<QGroupBox>("outputGroup")->isEnabled());
+    auto* convert = app.find<QPushButton>("Button5");
+    auto* clear = app.find<QPushButton>("Button4");
+
+    // A size that is no number is refused before the run starts.
+    fitUnder->setText("ten");
+    convert->click();
+    ASSERT_EQ(app.warnings.size(), 1);
+    EXPECT_TRUE(convert->isEnabled());
+    EXPECT_EQ(f.state().builtFrameCount, 0);
+
+    quality->setCurrentIndex(1);
+    optimise->setChecked(true);
+    fitUnder->setText("0.1"); // 100 KB: less than the whole size takes
+    convert->click();
+    ASSERT_EQ(app.warnings.size(), 1) << app.warnings.join("; ").toStdString();
+    EXPECT_EQ(f.state().builtFrameCount, 12);
+    MemoryStream bytes;
+    app.form3->Image1Picture().SaveToStream(bytes);
+    EXPECT_LE(bytes.size(), 100'000u);
+    const int width = app.form3->Image1Picture().Width();
+    EXPECT_LT(width, 160);
+    EXPECT_GE(width, 85);
+    EXPECT_NE(app.find<QLabel>("StatusBar2Panel1")->text().indexOf(QString::number(width) + " x "), -1);
+    EXPECT_TRUE(app.failures.isEmpty()) << app.failures.join("; ").toStdString();
+
+    // A limit nothing meets builds nothing and says why.
+    clear->click();
+    fitUnder->setText("0.0002"); // 200 bytes
+    convert->click();
+    ASSERT_EQ(app.warnings.size(), 2);
+    EXPECT_NE(app.warnings.back().indexOf("No GIF of these frames fits under 200 bytes"), -1)
+        << app.warnings.join("; ").toStdString();
+    EXPECT_FALSE(app.find<QPushButton>("Button6")->isEnabled());
+    EXPECT_TRUE(convert->isEnabled());
 }

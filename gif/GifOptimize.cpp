@@ -1,0 +1,328 @@
+// Inter-frame optimisation: changed rectangles, transparent unchanged pixels, compact tables.
+#include "gif/GifOptimize.h"
+
+#include "gif/GifDocument.h"
+#include "gif/GifEncoder.h"
+#include "raster/Stream.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace kelvara {
+
+namespace {
+
+uint32_t packed(const GifRGB& c) {
+    return (uint32_t(c.red) << 16) | (uint32_t(c.green) << 8) | uint32_t(c.blue);
+}
+
+// One way of storing a rectangle of the frame: its indices into a table of its own.
+struct Stored {
+    int left = 0, top = 0, width = 0, height = 0;
+    std::vector<uint8_t> pixels;
+    std::vector<GifRGB> table;
+    int transparent = -1; // the transparent index, or none
+    size_t bytes = 0;     // the table and the compressed pixels
+};
+
+// The bytes the stored form costs in the file: its table and its LZW data.
+size_t storedBytes(const Stored& stored) {
+    const int bits = TGIFColorMap::bitsFor(static_cast<int>(stored.table.size()));
+    MemoryStream data;
+    encodeGIFImage(0, data, bits, stored.width, stored.height, false, stored.pixels.data(),
+                   static_cast<int>(stored.table.size()));
+    return size_t(3) << bits | data.size();
+}
+
+// Chooses, for each pixel that may show either of two indices (the transparent one, or the colour
+// the picture already has there), the one that makes the LZW strings longest. It runs the
+// compressor's own greedy parse (GIF89a, Appendix F: strings of up to 4095 codes, then a clear
+// code) with both choices open at such pixels; the compressor then finds the same strings in the
+// pixels chosen. other[k] is the second index of pixel k, or -1 when it has only its own.
+void chooseForLzw(std::vector<uint8_t>& pixels, const std::vector<int16_t>& other, int tableSize) {
+    if (pixels.empty())
+        return;
+    const int clearCode = 1 << std::max(2, TGIFColorMap::bitsFor(tableSize));
+    // The string table: code of (prefix, pixel), valid while its stamp is the current one.
+    thread_local std::vector<uint32_t> strings;
+    thread_local uint32_t stamp = 0;
+    if (strings.empty() || stamp >= 0xFFFFFu) {
+        strings.assign(size_t(4096) * 256, 0);
+        stamp = 0;
+    }
+    ++stamp;
+    auto find = [&](int prefix, int pixel) {
+        const uint32_t slot = strings[size_t(prefix) * 256 + size_t(pixel)];
+        return (slot >> 12) == stamp ? int(slot & 0xFFF) : -1;
+    };
+    int next = clearCode + 2;
+    int prefix = pixels[0];
+    for (size_t k = 1; k < pixels.size(); ++k) {
+        const int own = pixels[k], alternative = other[k];
+        // Either choice that continues the string will do; the one the pixel before took first.
+        int first = own, second = alternative;
+        if (alternative >= 0 && alternative == pixels[k - 1])
+            std::swap(first, second);
+        int code = find(prefix, first);
+        int chosen = first;
+        if (code < 0 && second >= 0) {
+            code = find(prefix, second);
+            chosen = second;
+        }
+        if (code >= 0) {
+            prefix = code;
+            pixels[k] = static_cast<uint8_t>(chosen);
+            continue;
+        }
+        // The string ends here; the next one starts with the first choice.
+        pixels[k] = static_cast<uint8_t>(first);
+        if (next >= 4095) {
+            ++stamp;
+            next = clearCode + 2;
+        } else {
+            strings[size_t(prefix) * 256 + size_t(first)] = (stamp << 12) | uint32_t(next);
+            ++next;
+        }
+        prefix = first;
+    }
+}
+
+// The rectangle of the frame with a table of only the entries it uses. With canvas given, the
+// pixels equal to it become transparent, unless the table is full, or keep their colour where that
+// makes longer LZW strings. False when there is no room for the transparent entry.
+bool store(const std::vector<uint32_t>& colours, int screenWidth, const std::vector<uint8_t>& indices,
+           const std::vector<GifRGB>& table, const uint32_t* canvas, Stored& out) {
+    std::vector<int> newIndex(256, -1);
+    std::vector<uint8_t> used;
+    for (int y = out.top; y < out.top + out.height; ++y)
+        for (int x = out.left; x < out.left + out.width; ++x) {
+            const size_t at = size_t(y) * size_t(screenWidth) + size_t(x);
+            if (canvas && canvas[at] == colours[at])
+                continue;
+            if (newIndex[indices[at]] < 0) {
+                newIndex[indices[at]] = static_cast<int>(used.size());
+                used.push_back(indices[at]);
+            }
+        }
+    if (canvas && used.size() >= 256)
+        return false;
+    for (const uint8_t old : used)
+        out.table.push_back(old < table.size() ? table[old] : GifRGB{});
+    if (canvas) {
+        out.transparent = static_cast<int>(out.table.size());
+        out.table.push_back({});
+    }
+    if (out.table.empty())
+        out.table.push_back({});
+    out.pixels.resize(size_t(out.width) * size_t(out.height));
+    // An unchanged pixel is transparent, or the entry of its colour when the table has one.
+    std::vector<int16_t> other(canvas ? out.pixels.size() : 0, -1);
+    std::vector<std::pair<uint32_t, int>> entryOf;
+    for (size_t e = 0; e < used.size(); ++e)
+        entryOf.emplace_back(packed(out.table[e]), static_cast<int>(e));
+    std::sort(entryOf.begin(), entryOf.end());
+    uint8_t* p = out.pixels.data();
+    for (int y = out.top; y < out.top + out.height; ++y)
+        for (int x = out.left; x < out.left + out.width; ++x, ++p) {
+            const size_t at = size_t(y) * size_t(screenWidth) + size_t(x);
+            if (canvas && canvas[at] == colours[at]) {
+                *p = static_cast<uint8_t>(out.transparent);
+                const auto found =
+                    std::lower_bound(entryOf.begin(), entryOf.end(), std::make_pair(colours[at], 0));
+                if (found != entryOf.end() && found->first == colours[at])
+                    other[size_t(p - out.pixels.data())] = static_cast<int16_t>(found->second);
+            } else {
+                *p = static_cast<uint8_t>(newIndex[indices[at]]);
+            }
+        }
+    if (canvas)
+        chooseForLzw(out.pixels, other, static_cast<int>(out.table.size()));
+    out.bytes = storedBytes(out);
+    return true;
+}
+
+} // namespace
+
+void FrameOptimizer::apply(TGIFSubImage& frame) {
+    TGIFDocument* document = frame.Document();
+    const int width = frame.Width(), height = frame.Height();
+    const std::vector<GifRGB>& table = frame.ColorMap().Entries();
+    const bool whole = document && frame.Left() == 0 && frame.Top() == 0 && width == document->Width() &&
+                       height == document->Height() && !frame.Empty() && !frame.Transparent() &&
+                       !table.empty();
+    if (!whole) {
+        m_canvas.clear();
+        return;
+    }
+    const size_t count = size_t(width) * size_t(height);
+    const std::vector<uint8_t> indices(frame.Data(), frame.Data() + count);
+    std::vector<uint32_t> colours(count);
+    for (size_t i = 0; i < count; ++i)
+        colours[i] = indices[i] < table.size() ? packed(table[indices[i]]) : 0; // past the table: black
+    const bool known = !m_canvas.empty() && m_width == width && m_height == height;
+
+    Stored best;
+    if (!known) {
+        best.width = width;
+        best.height = height;
+        store(colours, width, indices, table, nullptr, best);
+    } else {
+        // The rectangle that holds every changed pixel.
+        int left = width, right = -1, top = height, bottom = -1;
+        for (int y = 0; y < height; ++y) {
+            const uint32_t* now = colours.data() + size_t(y) * size_t(width);
+            const uint32_t* before = m_canvas.data() + size_t(y) * size_t(width);
+            int x0 = 0;
+            while (x0 < width && now[x0] == before[x0])
+                ++x0;
+            if (x0 == width)
+                continue;
+            int x1 = width - 1;
+            while (now[x1] == before[x1])
+                --x1;
+            left = std::min(left, x0);
+            right = std::max(right, x1);
+            top = std::min(top, y);
+            bottom = y;
+        }
+        if (right < 0) {
+            // Nothing changed: one transparent pixel keeps the frame and its delay.
+            best.width = best.height = 1;
+            best.table = {GifRGB{}, GifRGB{}};
+            best.transparent = 0;
+            best.pixels = {0};
+        } else {
+            Stored opaque, clear;
+            opaque.left = clear.left = left;
+            opaque.top = clear.top = top;
+            opaque.width = clear.width = right - left + 1;
+            opaque.height = clear.height = bottom - top + 1;
+            store(colours, width, indices, table, nullptr, opaque);
+            if (store(colours, width, indices, table, m_canvas.data(), clear) && clear.bytes < opaque.bytes)
+                best = std::move(clear);
+            else
+                best = std::move(opaque);
+        }
+    }
+
+    frame.SetBounds(static_cast<uint16_t>(best.left), static_cast<uint16_t>(best.top),
+                    static_cast<uint16_t>(best.width), static_cast<uint16_t>(best.height));
+    std::copy(best.pixels.begin(), best.pixels.end(), frame.Data());
+    TGIFLocalColorMap& map = frame.ColorMap();
+    map.Clear();
+    for (const GifRGB& c : best.table)
+        map.Add(c);
+    TGIFGraphicControlExtension* control = frame.GraphicControlExtension();
+    if (!control) {
+        auto made = std::make_unique<TGIFGraphicControlExtension>(&frame);
+        control = made.get();
+        frame.Extensions().Append(std::move(made));
+    }
+    control->SetDisposal(1); // do not dispose: the next frame is drawn over this one
+    control->SetTransparent(best.transparent >= 0);
+    control->SetTransparentColorIndex(static_cast<uint8_t>(std::max(best.transparent, 0)));
+    m_width = width;
+    m_height = height;
+    m_canvas = std::move(colours);
+}
+
+bool shareColorTable(TGIFDocument& document) {
+    const int frames = document.FrameCount();
+    if (frames < 2 || document.Header().ColorMap().Count() > 0)
+        return false;
+    // Every colour the frames show, with the number of frames that show it, and whether any
+    // frame needs a transparent entry.
+    std::vector<std::pair<uint32_t, int>> colours; // colour, frames
+    std::vector<std::vector<uint32_t>> shownBy(static_cast<size_t>(frames));
+    bool transparent = false;
+    for (int i = 0; i < frames; ++i) {
+        const TGIFSubImage& frame = document.Frame(i);
+        const std::vector<GifRGB>& table = frame.ColorMap().Entries();
+        if (frame.Empty() || table.empty())
+            return false;
+        const TGIFGraphicControlExtension* control = frame.GraphicControlExtension();
+        const int clear = control && control->Transparent() ? control->TransparentColorIndex() : -1;
+        transparent = transparent || clear >= 0;
+        std::vector<bool> seen(256, false);
+        const uint8_t* p = frame.Data();
+        for (size_t k = 0; k < frame.DataSize(); ++k) {
+            const int index = p[k];
+            if (index == clear || seen[size_t(index)])
+                continue;
+            if (index >= int(table.size()))
+                return false;
+            seen[size_t(index)] = true;
+            shownBy[size_t(i)].push_back(packed(table[size_t(index)]));
+        }
+        for (const uint32_t c : shownBy[size_t(i)]) {
+            auto found =
+                std::find_if(colours.begin(), colours.end(), [&](const auto& e) { return e.first == c; });
+            if (found == colours.end()) {
+                if (colours.size() >= 256)
+                    return false;
+                colours.emplace_back(c, 1);
+            } else {
+                ++found->second;
+            }
+        }
+    }
+    // The transparent entry first, then the colours most frames show: a frame that uses only the
+    // first entries is written with fewer bits per code.
+    const size_t first = transparent ? 1 : 0;
+    if (colours.size() + first > 256)
+        return false;
+    std::stable_sort(colours.begin(), colours.end(),
+                     [](const auto& a, const auto& b) { return a.second > b.second; });
+    TGIFColorMap& global = document.Header().ColorMap();
+    if (transparent)
+        global.Add({});
+    for (const auto& c : colours)
+        global.Add({uint8_t(c.first >> 16), uint8_t(c.first >> 8), uint8_t(c.first)});
+    auto globalIndex = [&](uint32_t c) {
+        const auto at =
+            std::find_if(colours.begin(), colours.end(), [&](const auto& e) { return e.first == c; });
+        return static_cast<int>(first + size_t(at - colours.begin()));
+    };
+    for (int i = 0; i < frames; ++i) {
+        TGIFSubImage& frame = document.Frame(i);
+        const std::vector<GifRGB>& table = frame.ColorMap().Entries();
+        TGIFGraphicControlExtension* control = frame.GraphicControlExtension();
+        const int clear = control && control->Transparent() ? control->TransparentColorIndex() : -1;
+        std::vector<int> map(256, 0);
+        for (size_t e = 0; e < table.size(); ++e)
+            if (int(e) != clear && std::find(shownBy[size_t(i)].begin(), shownBy[size_t(i)].end(),
+                                             packed(table[e])) != shownBy[size_t(i)].end())
+                map[e] = globalIndex(packed(table[e]));
+        int highest = 0;
+        uint8_t* p = frame.Data();
+        for (size_t k = 0; k < frame.DataSize(); ++k) {
+            p[k] = static_cast<uint8_t>(p[k] == clear ? 0 : map[p[k]]);
+            highest = std::max<int>(highest, p[k]);
+        }
+        frame.ColorMap().Clear();
+        if (clear >= 0)
+            control->SetTransparentColorIndex(0);
+        frame.SetCodeBits(TGIFColorMap::bitsFor(highest + 1));
+    }
+    return true;
+}
+
+void optimizeFrames(TGIFDocument& document) {
+    FrameOptimizer optimizer;
+    for (int i = 0; i < document.FrameCount(); ++i)
+        optimizer.apply(document.Frame(i));
+    // Few colours in all: one global table may cost less than a table in every frame (its codes
+    // can be wider, so both are measured).
+    MemoryStream local;
+    document.SaveToStream(local);
+    TGIFDocument shared;
+    shared.Assign(&document);
+    if (shareColorTable(shared)) {
+        MemoryStream global;
+        shared.SaveToStream(global);
+        if (global.size() < local.size())
+            document.Assign(&shared);
+    }
+}
+
+} // namespace kelvara

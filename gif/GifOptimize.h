@@ -1,0 +1,41 @@
+// Inter-frame optimisation of an animated GIF: each frame after the first keeps only the
+// rectangle that changed, with the pixels that did not change made transparent, and is drawn over
+// the frame before it ("do not dispose"). Every frame decodes to the same picture as before.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace kelvara {
+
+class TGIFDocument;
+class TGIFSubImage;
+
+// Rewrites frames one at a time, in display order, so that it can sit at the end of a pipeline
+// that writes frames as they come.
+class FrameOptimizer {
+public:
+    // The frame must be the next one shown. A frame that covers the logical screen opaquely with
+    // a local colour table (what the GIF jobs make) is rewritten; the first one only loses the
+    // colour table entries it does not use. Any other frame is left as it is, and the frame after
+    // it is taken whole again.
+    void apply(TGIFSubImage& frame);
+
+private:
+    int m_width = 0;
+    int m_height = 0;
+    // The picture shown after the last frame, 0xRRGGBB per pixel; empty when not known.
+    std::vector<uint32_t> m_canvas;
+};
+
+// Moves the frames' colours into one global colour table, each frame keeping its pixels' colours
+// (a transparent pixel stays transparent), and drops the frames' own tables. False, changing
+// nothing, when the document already has a global table, a frame has no table of its own or the
+// frames show more than 256 colours (255 with transparency) together.
+bool shareColorTable(TGIFDocument& document);
+
+// Applies a FrameOptimizer to every frame of the document; then, when the frames show few
+// colours together, moves them into one global colour table if the file gets smaller so.
+void optimizeFrames(TGIFDocument& document);
+
+} // namespace kelvara

@@ -1,0 +1,438 @@
+// Tests of the opt-in GIF choices: the high-quality colour mode, inter-frame optimisation and
+// fitting a GIF under a file size, in the engine, the jobs and kelvara-cli.
+#include "convert/AviToGif.h"
+#include "convert/GifSizeFit.h"
+#include "convert/TransitionGif.h"
+#include "gif/GifDocument.h"
+#include "gif/GifOptimize.h"
+#include "gif/GifRefined.h"
+#include "raster/Stream.h"
+#include "support/AviWriter.h"
+#include "support/GifDecode.h"
+#include "support/TestUtil.h"
+#include "video/FrameSource.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <regex>
+
+using namespace kelvara;
+using namespace kelvara::test;
+
+namespace {
+
+class SilentObserver : public JobObserver {
+public:
+    void setProgressRange(int, int) override {}
+    void setProgressPosition(int) override {}
+};
+
+std::vector<uint8_t> saved(const TGIFDocument& document) {
+    MemoryStream stream;
+    document.SaveToStream(stream);
+    return stream.bytes();
+}
+
+// Each frame as shown: drawn over the picture before it (every frame here keeps what is under
+// it), transparent pixels leaving it as it was. 0xRRGGBB per pixel.
+std::vector<std::vector<uint32_t>> shownFrames(const GiflibImage& gif) {
+    std::vector<std::vector<uint32_t>> shown;
+    std::vector<uint32_t> screen(size_t(gif.screenWidth) * size_t(gif.screenHeight), 0);
+    for (const GiflibFrame& f : gif.frames) {
+        for (int y = 0; y < f.height; ++y)
+            for (int x = 0; x < f.width; ++x) {
+                const int index = f.indices[size_t(y) * size_t(f.width) + size_t(x)];
+                if (index == f.transparentIndex)
+                    continue;
+                const auto& c = f.colors.at(size_t(index));
+                screen[size_t(f.top + y) * size_t(gif.screenWidth) + size_t(f.left + x)] =
+                    (uint32_t(c[0]) << 16) | (uint32_t(c[1]) << 8) | c[2];
+            }
+        shown.push_back(screen);
+    }
+    return shown;
+}
+
+// The peak signal-to-noise ratio of a shown frame against the picture it was made from, in dB.
+double psnr(const std::vector<uint32_t>& shown, const Bitmap& source) {
+    double sum = 0;
+    for (int y = 0; y < source.Height(); ++y)
+        for (int x = 0; x < source.Width(); ++x) {
+            const Color c = source.pixel(x, y);
+            const uint32_t s = shown[size_t(y) * size_t(source.Width()) + size_t(x)];
+            const int d[3] = {int(s >> 16) - redOf(c), int((s >> 8) & 0xFF) - greenOf(c),
+                              int(s & 0xFF) - blueOf(c)};
+            sum += d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+        }
+    const double mse = sum / (3.0 * source.Width() * source.Height());
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+// A document as the jobs make it: the looping block on the first frame and a control block with
+// the delay on every frame.
+void addJobFrame(TGIFDocument& document, const Bitmap& picture, int delay) {
+    const int j = document.AddFrame(picture);
+    TGIFSubImage& frame = document.Frame(j);
+    if (j == 0)
+        frame.Extensions().Append(std::make_unique<TGIFAppExtNSLoop>(&frame));
+    auto control = std::make_unique<TGIFGraphicControlExtension>(&frame);
+    control->SetDelayHundredths(static_cast<uint16_t>(delay));
+    frame.Extensions().Append(std::move(control));
+}
+
+std::unique_ptr<TGIFDocument> jobDocument(GifQuality quality) {
+    auto document = std::make_unique<TGIFDocument>();
+    document->SetReductionMode(reductionModeFor(quality));
+    document->SetDitherKind(GifDitherKind::FloydSteinberg);
+    return document;
+}
+
+// A picture of few colours: bands of a small set.
+std::unique_ptr<Bitmap> bands(int width, int height, int colours) {
+    return makeBitmap24(width, height, [&](int x, int y) {
+        const int k = (x * 7 + y * 3) % colours;
+        return rgbColor(k * 37 % 256, k * 101 % 256, k * 13 % 256);
+    });
+}
+
+} // namespace
+
+TEST(GifHighQuality, FewColoursAreKeptExactly) {
+    // Odd and prime sizes; each frame has at most 256 colours, so each keeps them all.
+    const struct {
+        int width, height, colours;
+    } cases[] = {{1, 1, 1}, {7, 3, 5}, {113, 157, 256}, {64, 9, 2}};
+    for (const auto& c : cases) {
+        auto document = jobDocument(GifQuality::High);
+        auto picture = bands(c.width, c.height, c.colours);
+        addJobFrame(*document, *picture, 10);
+        const GiflibImage gif = decodeWithGiflib(saved(*document));
+        ASSERT_EQ(gif.frames.size(), 1u);
+        EXPECT_LE(gif.frames[0].colors.size(), 256u);
+        EXPECT_EQ(psnr(shownFrames(gif)[0], *picture), 99) << c.width << "x" << c.height;
+    }
+}
+
+TEST(GifHighQuality, ManyColoursComeCloserThanTheClassicMode) {
+    // Smooth gradients with noise: far more than 256 colours. The refined palette must beat the
+    // classic one clearly, with and without diffusion, and every index must lie in its table.
+    for (const GifDitherKind dither : {GifDitherKind::Nearest, GifDitherKind::FloydSteinberg}) {
+        for (uint32_t seed = 1; seed <= 3; ++seed) {
+            auto picture = gradientNoiseFrame(96, 64, seed);
+            double quality[2];
+            for (const GifQuality mode : {GifQuality::Classic, GifQuality::High}) {
+                auto document = jobDocument(mode);
+                document->SetDitherKind(dither);
+                addJobFrame(*document, *picture, 10);
+                const GiflibImage gif = decodeWithGiflib(saved(*document));
+                ASSERT_EQ(gif.frames.size(), 1u);
+                for (const uint8_t index : gif.frames[0].indices)
+                    ASSERT_LT(index, gif.frames[0].colors.size());
+                quality[mode == GifQuality::High] = psnr(shownFrames(gif)[0], *picture);
+            }
+            EXPECT_GT(quality[1], quality[0] + 1.5) << "seed " << seed << " dither " << int(dither);
+        }
+    }
+}
+
+TEST(GifHighQuality, ReductionIsTheSameOnEveryRun) {
+    auto picture = gradientNoiseFrame(50, 30, 7);
+    std::vector<uint8_t> first;
+    for (int run = 0; run < 2; ++run) {
+        auto document = jobDocument(GifQuality::High);
+        addJobFrame(*document, *picture, 10);
+        if (run == 0)
+            first = saved(*document);
+        else
+            EXPECT_EQ(saved(*document), first);
+    }
+}
+
+TEST(GifOptimize, FramesShowTheSamePictures) {
+    const int w = 40, h = 30;
+    auto solid = [&](Color colour) { return makeBitmap24(w, h, [&](int, int) { return colour; }); };
+    auto square = [&](int left, int top) {
+        return makeBitmap24(w, h, [&](int x, int y) {
+            const bool in = x >= left && x < left + 6 && y >= top && y < top + 5;
+            // Stripes of few colours: each frame's table holds them exactly, so what did not
+            // change decodes to the same colours.
+            return in ? rgbColor(250, 20, 20) : rgbColor(((x / 6) % 4) * 60, ((y / 5) % 3) * 100, 90);
+        });
+    };
+    auto corners = [&] {
+        auto b = square(10, 10);
+        b->setPixel(0, 0, rgbColor(1, 2, 3));
+        b->setPixel(w - 1, h - 1, rgbColor(3, 2, 1));
+        return b;
+    };
+    struct Clip {
+        const char* name;
+        std::vector<std::shared_ptr<Bitmap>> frames;
+        // The rectangle the second frame keeps (left, top, width, height), when there is one.
+        std::array<int, 4> second;
+    };
+    const std::vector<Clip> clips = {
+        {"one frame", {square(3, 3)}, {}},
+        {"identical frames", {square(3, 3), square(3, 3), solid(rgbColor(0, 0, 255))}, {0, 0, 1, 1}},
+        {"full change", {solid(rgbColor(0, 0, 0)), solid(rgbColor(255, 255, 255))}, {0, 0, w, h}},
+        {"moving square", {square(3, 3), square(5, 4), square(30, 20)}, {3, 3, 8, 6}},
+        {"changed corners", {square(10, 10), corners()}, {0, 0, w, h}},
+        {"noise",
+         {gradientNoiseFrame(w, h, 1), gradientNoiseFrame(w, h, 2), gradientNoiseFrame(w, h, 2)},
+         {0, 0, w, h}},
+    };
+    for (const GifQuality quality : {GifQuality::Classic, GifQuality::High}) {
+        for (const Clip& clip : clips) {
+            SCOPED_TRACE(std::string(clip.name) + (quality == GifQuality::High ? " high" : " classic"));
+            auto plain = jobDocument(quality);
+            auto optimized = jobDocument(quality);
+            for (size_t i = 0; i < clip.frames.size(); ++i) {
+                addJobFrame(*plain, *clip.frames[i], int(5 + i));
+                addJobFrame(*optimized, *clip.frames[i], int(5 + i));
+            }
+            optimizeFrames(*optimized);
+            // Few colours in all: one global table, and the frames without tables of their own.
+            if (std::string(clip.name) == "moving square") {
+                EXPECT_GT(optimized->Header().ColorMap().Count(), 0);
+                EXPECT_EQ(optimized->Frame(1).ColorMap().Count(), 0);
+            }
+            const std::vector<uint8_t> plainBytes = saved(*plain), optimizedBytes = saved(*optimized);
+            EXPECT_LE(optimizedBytes.size(), plainBytes.size());
+            const GiflibImage before = decodeWithGiflib(plainBytes), after = decodeWithGiflib(optimizedBytes);
+            ASSERT_EQ(after.frames.size(), clip.frames.size());
+            EXPECT_EQ(after.screenWidth, w);
+            EXPECT_EQ(after.screenHeight, h);
+            EXPECT_EQ(after.loopCount, 0);
+            EXPECT_EQ(shownFrames(after), shownFrames(before));
+            for (size_t i = 0; i < after.frames.size(); ++i)
+                EXPECT_EQ(after.frames[i].delay, int(5 + i));
+            if (clip.frames.size() > 1) {
+                const GiflibFrame& second = after.frames[1];
+                EXPECT_EQ((std::array<int, 4>{second.left, second.top, second.width, second.height}),
+                          clip.second);
+            }
+        }
+    }
+}
+
+TEST(GifOptimize, FramesItCannotReadAreLeftAsTheyAre) {
+    // A frame smaller than the screen is not a whole picture: it stays, and the frame after it
+    // is stored whole again.
+    TGIFDocument document;
+    document.SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+    addJobFrame(document, *gradientNoiseFrame(20, 20, 1), 10);
+    addJobFrame(document, *gradientNoiseFrame(10, 10, 2), 10);
+    addJobFrame(document, *gradientNoiseFrame(20, 20, 3), 10);
+    const std::vector<uint8_t> before = saved(document);
+    optimizeFrames(document);
+    const GiflibImage gif = decodeWithGiflib(saved(document));
+    ASSERT_EQ(gif.frames.size(), 3u);
+    EXPECT_EQ(gif.frames[1].width, 10);
+    EXPECT_EQ(gif.frames[2].width, 20);
+    EXPECT_EQ(shownFrames(gif), shownFrames(decodeWithGiflib(before)));
+}
+
+namespace {
+
+// A clip of a square moving over a still gradient, as an uncompressed AVI.
+std::string movingSquareAvi(const ScratchDir& dir, int w, int h, int count) {
+    AviFixture f;
+    f.width = w;
+    f.height = h;
+    for (int i = 0; i < count; ++i)
+        f.frames.push_back(dibBits24(w, h, [&](int x, int y) {
+            const int left = (i * 3) % (w - 8), top = (i * 2) % (h - 8);
+            if (x >= left && x < left + 8 && y >= top && y < top + 8)
+                return rgbColor(240, 240, 40);
+            return rgbColor(((x / 6) % 4) * 60, ((y / 5) % 3) * 100, 90);
+        }));
+    const std::string path = dir.file("square" + std::to_string(count) + ".avi");
+    writeAvi(path, f);
+    return path;
+}
+
+AviToGifOptions optionsFor(const std::string& path) {
+    const VideoFacts facts = probeVideo(path);
+    AviToGifOptions o;
+    o.videoPath = path;
+    o.frameCount = facts.frameCount;
+    o.lengthMs = facts.lengthMs;
+    o.baseWidth = facts.width;
+    o.baseHeight = facts.height;
+    o.crop = {0, 0, facts.width, facts.height};
+    return o;
+}
+
+} // namespace
+
+TEST(GifJobs, OptionsReachTheVideoAndTransitionJobs) {
+    ScratchDir dir;
+    const std::string path = movingSquareAvi(dir, 48, 32, 8);
+    FrameTable table(GifFrameTableSize);
+    SilentObserver observer;
+    // The video job: every option with a step, backwards and scaled; the optimised GIF shows
+    // what the plain one shows.
+    for (const GifQuality quality : {GifQuality::Classic, GifQuality::High}) {
+        AviToGifOptions o = optionsFor(path);
+        o.build.quality = quality;
+        o.samplingStep = 2;
+        o.direction = Direction::Backward;
+        o.sizeMode = GifSizeMode::Scale;
+        o.scaleIndex = 3; // 2:1
+        TGIFDocument plain, optimized;
+        ASSERT_EQ(convertAviToGif(o, table, plain, observer).frames, 4);
+        o.build.optimize = true;
+        o.threads = 2;
+        ASSERT_EQ(convertAviToGif(o, table, optimized, observer).frames, 4);
+        const GiflibImage a = decodeWithGiflib(saved(plain)), b = decodeWithGiflib(saved(optimized));
+        EXPECT_EQ(b.screenWidth, 96);
+        EXPECT_EQ(shownFrames(a), shownFrames(b));
+        EXPECT_LT(b.frames[1].width * b.frames[1].height, 96 * 64);
+        EXPECT_LT(saved(optimized).size(), saved(plain).size());
+    }
+    // The transition job.
+    TransitionTab tab;
+    tab.steps = 6;
+    tab.effect = 2; // LeftRight: a wipe, so most of each frame stays
+    tab.spinWidth = 40;
+    tab.spinHeight = 20;
+    tab.sourceSide.background = rgbColor(10, 20, 200);
+    FrameTable transitionTable(TransitionFrameTableSize);
+    TGIFDocument plain, optimized;
+    buildTransitionGif(tab, transitionTable, plain, observer, 0, {GifQuality::High, false});
+    buildTransitionGif(tab, transitionTable, optimized, observer, 0, {GifQuality::High, true});
+    const GiflibImage a = decodeWithGiflib(saved(plain)), b = decodeWithGiflib(saved(optimized));
+    ASSERT_EQ(b.frames.size(), 7u);
+    EXPECT_EQ(shownFrames(a), shownFrames(b));
+    EXPECT_LT(saved(optimized).size(), saved(plain).size());
+}
+
+TEST(GifSizeFit, LimitsAndWords) {
+    const struct {
+        const char* text;
+        std::optional<uint64_t> bytes;
+    } limits[] = {{"10M", 10'000'000},      {"2.5M", 2'500'000},   {"800K", 800'000},
+                  {"800k", 800'000},        {"500000", 500'000},   {"1", 1},
+                  {"0", std::nullopt},      {"", std::nullopt},    {"M", std::nullopt},
+                  {"1.2.3M", std::nullopt}, {"-5M", std::nullopt}, {"10MB", 10'000'000},
+                  {"10mb", 10'000'000},     {"10B", std::nullopt}, {"1e9", std::nullopt}};
+    for (const auto& l : limits)
+        EXPECT_EQ(byteLimitFromText(l.text), l.bytes) << l.text;
+    EXPECT_EQ(byteSizeText(9'649'999), "9.6 MB");
+    EXPECT_EQ(byteSizeText(999'999), "999.9 KB");
+    EXPECT_EQ(byteSizeText(999), "999 bytes");
+    EXPECT_EQ(frameStepText(1), "every frame");
+    EXPECT_EQ(frameStepText(2), "every 2nd frame");
+    EXPECT_EQ(frameStepText(3), "every 3rd frame");
+    EXPECT_EQ(frameStepText(11), "every 11th frame");
+    EXPECT_EQ(frameStepText(21), "every 21st frame");
+    EXPECT_EQ(frameStepText(112), "every 112th frame");
+}
+
+TEST(GifSizeFit, NeverOverTheLimit) {
+    ScratchDir dir;
+    AviFixture f;
+    f.width = 160;
+    f.height = 120;
+    for (uint32_t i = 0; i < 30; ++i) {
+        auto frame = gradientNoiseFrame(160, 120, i + 1);
+        f.frames.push_back(dibBits24(160, 120, [&](int x, int y) { return frame->pixel(x, y); }));
+    }
+    const std::string path = dir.file("noise.avi");
+    writeAvi(path, f);
+    FrameTable table(GifFrameTableSize);
+    SilentObserver observer;
+    AviToGifOptions o = optionsFor(path);
+    TGIFDocument whole;
+    const uint64_t full = saved([&]() -> TGIFDocument& {
+                              convertAviToGif(o, table, whole, observer);
+                              return whole;
+                          }())
+                              .size();
+    o.build.optimize = true;
+    const struct {
+        uint64_t limit;
+        bool fits;
+        bool smaller; // a smaller size than 160 x 120
+        bool stepped; // fewer frames
+    } cases[] = {
+        {full * 2, true, false, false}, // fits as it is
+        {full / 2, true, true, false},  // a smaller size
+        {full / 40, true, true, true},  // even 85 x 64 is too large: every n-th frame
+        {200, false, true, true},       // not even one frame fits
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.limit);
+        TGIFDocument built;
+        GifSizeFitOptions fit;
+        fit.limit = c.limit;
+        const GifSizeFitResult r = fitGifUnderSize(o, fit, table, built, observer);
+        ASSERT_EQ(r.fits, c.fits) << r.message;
+        if (!c.fits) {
+            EXPECT_EQ(r.message.rfind("No GIF of these frames fits under 200 bytes: the smallest tried, ", 0),
+                      0u)
+                << r.message;
+            EXPECT_TRUE(r.file.empty());
+            continue;
+        }
+        EXPECT_LE(r.file.size(), c.limit);
+        EXPECT_EQ(r.file.size(), r.bytes);
+        EXPECT_EQ(r.file, saved(built)); // the document holds the chosen GIF
+        EXPECT_EQ(r.width < 160, c.smaller);
+        EXPECT_EQ(r.step > 1, c.stepped);
+        EXPECT_NEAR(double(r.width) / r.height, 160.0 / 120.0, 0.05);
+        EXPECT_GE(std::min(r.width, r.height), 64);
+        EXPECT_LE(r.encodes, 8);
+        const GiflibImage gif = decodeWithGiflib(r.file);
+        EXPECT_EQ(gif.screenWidth, r.width);
+        EXPECT_EQ(int(gif.frames.size()), (30 + r.step - 1) / r.step);
+        EXPECT_EQ(r.summary, std::to_string(r.width) + "x" + std::to_string(r.height) + ", " +
+                                 frameStepText(r.step) + ", " + byteSizeText(r.bytes));
+        if (c.smaller && !c.stepped) {
+            EXPECT_GT(double(r.bytes), 0.7 * double(c.limit)); // not far smaller than it may be
+        }
+    }
+}
+
+TEST(CliGif, QualityOptimizeAndMaxSize) {
+    ScratchDir dir;
+    const std::string video = movingSquareAvi(dir, 96, 64, 12);
+    const std::string cli = shellQuoted(KELVARA_CLI_PATH);
+    const std::string plain = dir.file("plain.gif"), small = dir.file("small.gif"), fit = dir.file("fit.gif");
+    ProcessResult r = runProcess(cli + " gif " + shellQuoted(video) + " -o " + shellQuoted(plain) +
+                                 " --quality high --quiet");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = runProcess(cli + " gif " + shellQuoted(video) + " -o " + shellQuoted(small) +
+                   " --quality high --optimize --quiet");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Size: 96 x 64 pixels  Frames: 12\n");
+    EXPECT_LT(readFile(small).size(), readFile(plain).size());
+    EXPECT_EQ(shownFrames(decodeWithGiflib(readFile(small))), shownFrames(decodeWithGiflib(readFile(plain))));
+
+    r = runProcess(cli + " gif " + shellQuoted(video) + " -o " + shellQuoted(fit) + " --max-size 9K --quiet");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_LE(readFile(fit).size(), 9000u);
+    EXPECT_TRUE(
+        std::regex_search(r.err, std::regex("^[0-9]+x[0-9]+, every (frame|[0-9]+(st|nd|rd|th) frame), "
+                                            "[0-9.]+ (KB|bytes)\n$")))
+        << r.err;
+
+    // Refusals write nothing: a limit no GIF meets, and options that are not understood.
+    const std::string other = dir.file("other.gif");
+    r = runProcess(cli + " gif " + shellQuoted(video) + " -o " + shellQuoted(other) +
+                   " --max-size 100 --quiet");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("No GIF of these frames fits under 100 bytes"), std::string::npos) << r.err;
+    for (const char* bad : {"--quality best", "--max-size 10Q", "--max-size 0"}) {
+        r = runProcess(cli + " gif " + shellQuoted(video) + " -o " + shellQuoted(other) + " " + bad);
+        EXPECT_EQ(r.exitCode, 2) << bad;
+    }
+    EXPECT_FALSE(std::filesystem::exists(other));
+
+    r = runProcess(cli + " transition -o " + shellQuoted(other) +
+                   " --effect LeftRight --size 30x20 --quality high --optimize --quiet");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(decodeWithGiflib(readFile(other)).frames.size(), 11u);
+}
