@@ -117,22 +117,32 @@ private:
 class CellLookup {
 public:
     explicit CellLookup(const std::vector<GifRGB>& palette) : m_search(palette) {
-        thread_local std::vector<int16_t> cells;
-        cells.assign(size_t(1) << 18, -1);
+        // Kept per thread: frames are reduced one after another on each. A byte per cell and a
+        // bit saying it is known keep the table small enough to stay in the processor's cache.
+        thread_local std::vector<uint8_t> cells(CellCount);
+        thread_local std::vector<uint64_t> known(CellCount / 64);
+        std::fill(known.begin(), known.end(), 0);
         m_cells = cells.data();
+        m_known = known.data();
     }
 
     int find(int red, int green, int blue) {
-        int16_t& cell = m_cells[((red >> 2) << 12) | ((green >> 2) << 6) | (blue >> 2)];
-        if (cell < 0)
-            cell = static_cast<int16_t>(m_search.find((red & ~3) | 1, (green & ~3) | 1, (blue & ~3) | 1));
-        return cell;
+        const int cell = ((red >> 2) << 12) | ((green >> 2) << 6) | (blue >> 2);
+        uint64_t& word = m_known[cell >> 6];
+        const uint64_t bit = uint64_t(1) << (cell & 63);
+        if (!(word & bit)) {
+            m_cells[cell] =
+                static_cast<uint8_t>(m_search.find((red & ~3) | 1, (green & ~3) | 1, (blue & ~3) | 1));
+            word |= bit;
+        }
+        return m_cells[cell];
     }
 
 private:
+    static constexpr size_t CellCount = size_t(1) << 18;
     NearestSearch m_search;
-    // Kept per thread: frames are reduced one after another on each.
-    int16_t* m_cells;
+    uint8_t* m_cells;
+    uint64_t* m_known;
 };
 
 } // namespace
