@@ -1,12 +1,9 @@
-// The refined colour reduction: octree seed, Lloyd passes over a histogram, bounded serpentine
-// error diffusion.
+// The refined colour reduction: a median-cut seed, Lloyd passes over a histogram, bounded
+// serpentine error diffusion.
 #include "gif/GifRefined.h"
-
-#include "gif/GifReduction.h"
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <numeric>
 #include <type_traits>
 

@@ -1,6 +1,6 @@
 // The refined colour reduction of the high-quality GIF mode: a per-frame palette seeded by a
-// median cut and refined by Lloyd passes over a colour histogram, and serpentine error diffusion with a
-// bounded error through an exact nearest-colour lookup.
+// median cut and refined by Lloyd passes over a colour histogram, and serpentine error diffusion
+// with a bounded error.
 #pragma once
 
 #include "gif/GifDither.h"
