@@ -4,6 +4,7 @@
 #include "raster/Error.h"
 #include "raster/Stream.h"
 #include "support/AviWriter.h"
+#include "support/GifJobSupport.h"
 #include "support/TestUtil.h"
 #include "video/FrameSource.h"
 
@@ -34,18 +35,6 @@ std::string solidFramesAvi(const ScratchDir& dir, int w, int h, int count, int r
     std::string path = dir.file("solid" + std::to_string(count) + ".avi");
     writeAvi(path, f);
     return path;
-}
-
-AviToGifOptions optionsFor(const std::string& path) {
-    VideoFacts facts = probeVideo(path);
-    AviToGifOptions o;
-    o.videoPath = path;
-    o.frameCount = facts.frameCount;
-    o.lengthMs = facts.lengthMs;
-    o.baseWidth = facts.width;
-    o.baseHeight = facts.height;
-    o.crop = {0, 0, facts.width, facts.height};
-    return o;
 }
 
 // Records the progress bar and asks to abort once the bar has reached a position. (Message

@@ -9,6 +9,7 @@
 #include "raster/Stream.h"
 #include "support/AviWriter.h"
 #include "support/GifDecode.h"
+#include "support/GifJobSupport.h"
 #include "support/TestUtil.h"
 #include "video/FrameSource.h"
 
@@ -236,7 +237,7 @@ TEST(GifOptimize, FramesItCannotReadAreLeftAsTheyAre) {
 
 namespace {
 
-// A clip of a square moving over a still gradient, as an uncompressed AVI.
+// A clip of a square moving over still stripes, as an uncompressed AVI.
 std::string movingSquareAvi(const ScratchDir& dir, int w, int h, int count) {
     AviFixture f;
     f.width = w;
@@ -251,18 +252,6 @@ std::string movingSquareAvi(const ScratchDir& dir, int w, int h, int count) {
     const std::string path = dir.file("square" + std::to_string(count) + ".avi");
     writeAvi(path, f);
     return path;
-}
-
-AviToGifOptions optionsFor(const std::string& path) {
-    const VideoFacts facts = probeVideo(path);
-    AviToGifOptions o;
-    o.videoPath = path;
-    o.frameCount = facts.frameCount;
-    o.lengthMs = facts.lengthMs;
-    o.baseWidth = facts.width;
-    o.baseHeight = facts.height;
-    o.crop = {0, 0, facts.width, facts.height};
-    return o;
 }
 
 } // namespace
