@@ -4,7 +4,7 @@
 # ffmpeg's testsrc2 and mandelbrot, a real video (a sample clip, when the samples are there) and
 # a screen recording (a still desktop, a moving cursor, text being typed). PSNR and SSIM are
 # ffmpeg's psnr and ssim filters against the source frames, in RGB, frame by frame; times are
-# wall seconds of one run (gifsicle's: its own run on our GIF).
+# the median wall seconds of three runs (gifsicle's: its own runs on our GIF).
 # Usage: bench/gif_quality_vs_ffmpeg.sh [BUILD_DIR] [SAMPLES_DIR]
 set -euo pipefail
 build=${1:-build}
@@ -17,6 +17,17 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 now() { date +%s.%N; }
+
+# The median wall time of three runs of the command, in seconds.
+timed() {
+  local runs=() t0
+  for _ in 1 2 3; do
+    t0=$(now)
+    "$@" >/dev/null
+    runs+=("$(echo "$(now) - $t0" | bc -l)")
+  done
+  printf '%s\n' "${runs[@]}" | sort -g | sed -n 2p
+}
 
 # Size, PSNR and SSIM of a GIF against its source: both decoded to RGB, one picture per frame.
 measure() { # SOURCE GIF
@@ -68,20 +79,15 @@ filter='split[a][b];[a]palettegen=stats_mode=single[p];[b][p]paletteuse=new=1:di
 printf '%-10s %-26s %10s %7s %7s %7s %6s\n' clip tool bytes PSNR SSIM seconds xffmpeg
 for c in $clips; do
   src="$work/$c.avi"
-  t0=$(now)
-  ffmpeg -v error -y -i "$src" -lavfi "$filter" "$work/ffmpeg.gif"
-  ffmpeg_s=$(echo "$(now) - $t0" | bc -l)
+  ffmpeg_s=$(timed ffmpeg -v error -y -i "$src" -lavfi "$filter" "$work/ffmpeg.gif")
   for quality in classic high; do
     for optimize in "" --optimize; do
-      t0=$(now)
-      "$cli" gif "$src" -o "$work/$quality$optimize.gif" --quality "$quality" $optimize --overwrite --quiet >/dev/null
-      row "$c" "kelvara $quality $optimize" "$(echo "$(now) - $t0" | bc -l)" "$ffmpeg_s" "$src" \
-        "$work/$quality$optimize.gif"
+      seconds=$(timed "$cli" gif "$src" -o "$work/$quality$optimize.gif" --quality "$quality" $optimize \
+        --overwrite --quiet)
+      row "$c" "kelvara $quality $optimize" "$seconds" "$ffmpeg_s" "$src" "$work/$quality$optimize.gif"
     done
-    t0=$(now)
-    gifsicle -O3 --no-warnings "$work/$quality.gif" -o "$work/$quality-gifsicle.gif"
-    row "$c" "gifsicle -O3 ($quality)" "$(echo "$(now) - $t0" | bc -l)" "$ffmpeg_s" "$src" \
-      "$work/$quality-gifsicle.gif"
+    seconds=$(timed gifsicle -O3 --no-warnings "$work/$quality.gif" -o "$work/$quality-gifsicle.gif")
+    row "$c" "gifsicle -O3 ($quality)" "$seconds" "$ffmpeg_s" "$src" "$work/$quality-gifsicle.gif"
   done
   row "$c" "ffmpeg per-frame FS" "$ffmpeg_s" "$ffmpeg_s" "$src" "$work/ffmpeg.gif"
 done
