@@ -57,7 +57,8 @@ const char* const GifUsage =
     "  --overwrite           replace OUT if it exists\n"
     "  --quiet               no progress on standard error\n"
     "The GIF is written as its frames are made: any number of frames, in constant memory.\n"
-    "With --optimize or --max-size the frames are kept until the end: at most 256 of them.\n";
+    "With --optimize or --max-size the frames are kept until the end: at most 256 of them\n"
+    "(--max-size takes a larger step to keep to that).\n";
 
 Rect parseCrop(const std::string& text) {
     long long v[4];
@@ -241,6 +242,7 @@ int gifCommand(const std::vector<std::string>& arguments) {
             GifSizeFitOptions fit;
             fit.limit = *maxSize;
             fit.delayFollowsStep = !delayMs;
+            fit.maxFrames = options.maxFrames;
             fitted = fitGifUnderSize(options, fit, *table, built, progress);
             result = fitted.job;
         } else {

@@ -178,6 +178,8 @@ GifSizeFitResult fitGifUnderSize(const AviToGifOptions& options, const GifSizeFi
     std::vector<uint8_t> bestFile;
     // The prediction: a sample of the frames at the starting size.
     int step = baseStep;
+    if (fit.maxFrames > 0 && framesAt(step) > fit.maxFrames)
+        step = static_cast<int>(std::min<int64_t>(count, (count + fit.maxFrames - 1) / fit.maxFrames));
     Measure m;
     {
         const int every = static_cast<int>(std::max<int64_t>(1, framesAt(step) / SampleFrames));

@@ -30,6 +30,9 @@ struct GifSizeFitOptions {
     // The delay grows with the step, so that the GIF keeps the video's speed; a typed delay
     // stays as it is.
     bool delayFollowsStep = false;
+    // The most frames the GIF may hold, 0 for no limit: the search starts at the smallest step
+    // that keeps to it.
+    int64_t maxFrames = 0;
 };
 
 struct GifSizeFitResult {

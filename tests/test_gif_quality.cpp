@@ -383,6 +383,21 @@ TEST(GifSizeFit, NeverOverTheLimit) {
             EXPECT_GT(double(r.bytes), 0.7 * double(c.limit)); // not far smaller than it may be
         }
     }
+
+    // A frame limit: the search starts at the step that keeps to it, and the delay follows the
+    // step.
+    TGIFDocument built;
+    GifSizeFitOptions fit;
+    fit.limit = full * 2;
+    fit.maxFrames = 10;
+    fit.delayFollowsStep = true;
+    o.delayHundredths = 4;
+    const GifSizeFitResult r = fitGifUnderSize(o, fit, table, built, observer);
+    ASSERT_TRUE(r.fits) << r.message;
+    EXPECT_EQ(r.step, 3);
+    const GiflibImage gif = decodeWithGiflib(r.file);
+    ASSERT_EQ(gif.frames.size(), 10u);
+    EXPECT_EQ(gif.frames[0].delay, 12);
 }
 
 TEST(CliGif, QualityOptimizeAndMaxSize) {
