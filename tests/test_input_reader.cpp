@@ -98,24 +98,38 @@ const Written WrittenFiles[] = {
 
 class InputReader : public ::testing::Test {
 protected:
+    // The files ImageMagick writes are made once per build and copied into each process's own
+    // folder, where tests add files of their own.
     static void SetUpTestSuite() {
         s_dir = std::make_unique<ScratchDir>();
         s_pattern = s_dir->file("pattern.ppm");
         writePatternPpm(s_pattern, PatternWidth, PatternHeight);
-        for (const Written& w : WrittenFiles) {
-            std::string args = w.arguments;
-            std::string target = s_dir->file(w.name);
-            // A "FORMAT:" at the end of the arguments prefixes the output file.
-            std::string prefix;
-            if (!args.empty() && args.back() == ':') {
-                size_t space = args.find_last_of(' ');
-                prefix = space == std::string::npos ? args : args.substr(space + 1);
-                args = space == std::string::npos ? "" : args.substr(0, space);
+        const std::vector<uint8_t> pattern = readFile(s_pattern);
+        std::string key = "input-reader\n" + runProcess("convert -version").out;
+        key.append(pattern.begin(), pattern.end());
+        for (const Written& w : WrittenFiles)
+            key += std::string("\n") + w.name + " " + w.arguments;
+        const std::string made = cachedFixtureDir(key, [&](const std::string& dir) {
+            bool all = true;
+            for (const Written& w : WrittenFiles) {
+                std::string args = w.arguments;
+                std::string target = dir + "/" + w.name;
+                // A "FORMAT:" at the end of the arguments prefixes the output file.
+                std::string prefix;
+                if (!args.empty() && args.back() == ':') {
+                    size_t space = args.find_last_of(' ');
+                    prefix = space == std::string::npos ? args : args.substr(space + 1);
+                    args = space == std::string::npos ? "" : args.substr(0, space);
+                }
+                if (std::string(w.name).ends_with(".pxm"))
+                    prefix = "ppm:";
+                all = imageMagickConvert(shellQuoted(s_pattern) + " " + args + " " +
+                                         shellQuoted(prefix + target)) &&
+                      all;
             }
-            if (std::string(w.name).ends_with(".pxm"))
-                prefix = "ppm:";
-            imageMagickConvert(shellQuoted(s_pattern) + " " + args + " " + shellQuoted(prefix + target));
-        }
+            return all;
+        });
+        copyFolderFiles(made, s_dir->path());
     }
     static void TearDownTestSuite() { s_dir.reset(); }
 

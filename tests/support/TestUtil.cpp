@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <vector>
 
 namespace kelvara::test {
 
@@ -28,6 +30,41 @@ ScratchDir::~ScratchDir() {
         return; // left for inspection
     std::error_code ignored;
     std::filesystem::remove_all(m_path, ignored);
+}
+
+std::string cachedFixtureDir(const std::string& key,
+                             const std::function<bool(const std::string& dir)>& make) {
+    namespace fs = std::filesystem;
+    char name[32];
+    std::snprintf(name, sizeof name, "fixtures-%016zx", std::hash<std::string>{}(key));
+    const fs::path cache = KELVARA_TEST_CACHE_DIR;
+    const fs::path dir = cache / name;
+    if (fs::is_directory(dir))
+        return dir.string();
+    fs::create_directories(cache);
+    // Made under a name of its own and renamed into place whole, so that a process running at the
+    // same time never sees a half-made folder; when two make it, the first rename wins.
+    std::string pattern = (cache / (std::string(name) + ".making-XXXXXX")).string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!mkdtemp(buffer.data()))
+        throw std::runtime_error("cannot make a folder under " + cache.string());
+    const fs::path making = buffer.data();
+    std::error_code ignored;
+    if (!make(making.string())) {
+        fs::remove_all(making, ignored);
+        throw std::runtime_error("the fixtures of " + dir.string() + " could not be made");
+    }
+    fs::rename(making, dir, ignored);
+    if (ignored)
+        fs::remove_all(making, ignored);
+    return dir.string();
+}
+
+void copyFolderFiles(const std::string& from, const std::string& to) {
+    for (const auto& entry : std::filesystem::directory_iterator(from))
+        if (entry.is_regular_file())
+            std::filesystem::copy_file(entry.path(), std::filesystem::path(to) / entry.path().filename());
 }
 
 std::string shellQuoted(const std::string& text) {

@@ -4,6 +4,7 @@
 #include "raster/Bitmap.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,16 @@ public:
 private:
     std::string m_path;
 };
+
+// A folder of fixtures made once per build and shared by the test processes that need it: the
+// first call for a key makes it with make (given a fresh folder; false when something could not
+// be made), under the build's test cache; later calls, in this process or another, find it. The
+// key names everything the fixtures depend on. Raises std::runtime_error when make fails; nothing
+// is kept then.
+std::string cachedFixtureDir(const std::string& key, const std::function<bool(const std::string& dir)>& make);
+
+// Copies every file of one folder into another.
+void copyFolderFiles(const std::string& from, const std::string& to);
 
 struct ProcessResult {
     int exitCode = -1;
