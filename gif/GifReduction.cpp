@@ -126,8 +126,9 @@ void TColorQuantizer::AddColor(int red, int green, int blue) {
     node->RedSum += red;
     node->GreenSum += green;
     node->BlueSum += blue;
-    while (m_leafCount > m_maxColors && reduceTree()) {
-    }
+    m_lastLeaf = node;
+    while (m_leafCount > m_maxColors && reduceTree())
+        m_lastLeaf = nullptr; // the leaf may be gone
 }
 
 bool TColorQuantizer::reduceTree() {
@@ -167,10 +168,24 @@ bool TColorQuantizer::reduceTree() {
 }
 
 void TColorQuantizer::AddImage(int width, int height, const uint8_t* const* rows) {
+    // A pixel of the colour before it goes straight to the leaf that colour reached, while no
+    // reduction has come since: the walk would end there, making no node and no reduction.
+    uint32_t last = 0xFFFFFFFFu;
     for (int y = 0; y < height; ++y) {
         const uint8_t* p = rows[y];
-        for (int x = 0; x < width; ++x, p += 3)
+        for (int x = 0; x < width; ++x, p += 3) {
+            const uint32_t color = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
+            if (color == last && m_lastLeaf) {
+                TOctreeNode* leaf = m_lastLeaf;
+                ++leaf->PixelCount;
+                leaf->RedSum += p[2];
+                leaf->GreenSum += p[1];
+                leaf->BlueSum += p[0];
+                continue;
+            }
             AddColor(p[2], p[1], p[0]);
+            last = color;
+        }
     }
 }
 

@@ -84,6 +84,8 @@ private:
     void exportNode(const TOctreeNode* node, GifRGB* table, int& index) const;
 
     TOctreeNode* m_root = nullptr;
+    // The leaf the last colour added reached, while no reduction has come since.
+    TOctreeNode* m_lastLeaf = nullptr;
     int m_leafCount = 0;
     TOctreeNode* m_reducible[8] = {};
     int m_maxColors;

@@ -257,17 +257,22 @@ TEST(GifReduction, RunsOfOneColourAcrossReductions) {
         for (size_t i = 0; i < len; ++i)
             px.push_back(c);
     }
-    TColorQuantizer q(236, 8);
+    // Fed pixel by pixel and as a picture, whose runs (also across row ends) take the shortcut.
+    TColorQuantizer q(236, 8), picture(236, 8);
     ReferenceOctree ref(236);
     for (int i = 0; i < w * h; ++i) {
         q.AddColor(redOf(px[i]), greenOf(px[i]), blueOf(px[i]));
         ref.add(redOf(px[i]), greenOf(px[i]), blueOf(px[i]));
     }
-    GifRGB table[256] = {};
-    q.ExportColors(table);
+    picture.AddImage(*makeBitmap24(w, h, [&](int x, int y) { return px[size_t(y) * w + x]; }));
     const auto expected = ref.colors();
-    for (size_t i = 0; i < expected.size(); ++i)
-        EXPECT_EQ(table[i], expected[i]);
+    for (const TColorQuantizer* quantizer : {&q, &picture}) {
+        EXPECT_EQ(quantizer->LeafCount(), ref.leaves());
+        GifRGB table[256] = {};
+        quantizer->ExportColors(table);
+        for (size_t i = 0; i < expected.size(); ++i)
+            EXPECT_EQ(table[i], expected[i]) << i;
+    }
 }
 
 TEST(GifReduction, ModeSevenUsesTwoToTheQuantizeBits) {
