@@ -113,19 +113,34 @@ void TGIFEncoder::Encode(Stream& stream, int bitsPerPixel, int width, int height
 void TLZWEncoder::EmitClear() {
     m_clearPending = true;
     EmitCode(m_clearCode);
-    m_table->Clear();
+    if (m_fastTable)
+        m_fastTable->Clear();
+    else
+        m_table->Clear();
     m_nextFreeCode = m_clearCode + 2;
 }
 
 void TLZWEncoder::EncodePixels() {
-    m_table = std::make_unique<THashTable>();
+    m_table.reset();
+    m_fastTable.reset();
+    if (m_bitsPerPixel >= 7) {
+        m_fastTable = std::make_unique<TFastStringTable>();
+        encodeWith(*m_fastTable);
+        m_fastTable.reset();
+    } else {
+        m_table = std::make_unique<THashTable>();
+        encodeWith(*m_table);
+        m_table.reset();
+    }
+}
+
+template <class Table> void TLZWEncoder::encodeWith(Table& table) {
     EmitClear();
     const std::vector<int> rows = rowOrder();
     const uint8_t* first = m_pixels + static_cast<size_t>(rows[0]) * static_cast<size_t>(m_width);
     int prefix = first[0];
     if (prefix >= m_numColors)
         badColorIndex();
-    THashTable& table = *m_table;
     const int numColors = m_numColors;
     for (size_t r = 0; r < rows.size(); ++r) {
         const uint8_t* row = m_pixels + static_cast<size_t>(rows[r]) * static_cast<size_t>(m_width);
@@ -155,7 +170,6 @@ void TLZWEncoder::EncodePixels() {
         }
     }
     EmitCode(prefix);
-    m_table.reset();
 }
 
 // ---- TRLEEncoder ----

@@ -5,7 +5,9 @@
 #include "raster/Lzw.h"
 #include "raster/Stream.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -124,6 +126,36 @@ private:
     uint32_t m_slots[HashSize];
 };
 
+// The string table of maps of 7 and 8 bits, where THashTable never finds a chain full: every
+// string is stored, so any table that finds what was stored gives the same codes. This one takes
+// a multiplicative hash of 13 bits and the next slot on a collision, which is shorter work per
+// pixel than the remainder by 8009; at most 4096 of its 8192 slots are ever used.
+class TFastStringTable {
+public:
+    static constexpr uint32_t Size = 8192;
+    TFastStringTable() { Clear(); }
+    void Clear() { std::fill(std::begin(m_slots), std::end(m_slots), Empty); }
+    // The code stored for key, or -1 with freeSlot the slot to store it in.
+    int Find(uint32_t key, int& freeSlot) const {
+        uint32_t h = (key * 0x9E3779B1u) >> 19;
+        for (;;) {
+            const uint32_t value = m_slots[h];
+            if (value == Empty) {
+                freeSlot = static_cast<int>(h);
+                return -1;
+            }
+            if ((value >> 12) == key)
+                return static_cast<int>(value & 0xFFF);
+            h = (h + 1) & (Size - 1);
+        }
+    }
+    void StoreAt(int slot, uint32_t key, uint32_t code) { m_slots[slot] = (key << 12) + code; }
+
+private:
+    static constexpr uint32_t Empty = 0xFFFFFFFFu;
+    uint32_t m_slots[Size];
+};
+
 // The common part of both encoders: frame setup, bit packing and the pixel walk.
 class TGIFEncoder {
 public:
@@ -189,7 +221,10 @@ protected:
     void EncodePixels() override;
 
 private:
-    std::unique_ptr<THashTable> m_table;
+    template <class Table> void encodeWith(Table& table);
+
+    std::unique_ptr<THashTable> m_table;           // maps of 6 bits or fewer
+    std::unique_ptr<TFastStringTable> m_fastTable; // maps of 7 and 8 bits
     int m_nextFreeCode = 0;
 };
 
