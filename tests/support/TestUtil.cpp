@@ -50,11 +50,11 @@ std::string cachedFixtureDir(const std::string& key,
     if (!mkdtemp(buffer.data()))
         throw std::runtime_error("cannot make a folder under " + cache.string());
     const fs::path making = buffer.data();
+    // A folder with a fixture missing serves this process only (the tests that need the fixture
+    // fail and say which); the next process tries again.
+    if (!make(making.string()))
+        return making.string();
     std::error_code ignored;
-    if (!make(making.string())) {
-        fs::remove_all(making, ignored);
-        throw std::runtime_error("the fixtures of " + dir.string() + " could not be made");
-    }
     fs::rename(making, dir, ignored);
     if (ignored)
         fs::remove_all(making, ignored);

@@ -25,8 +25,8 @@ private:
 // A folder of fixtures made once per build and shared by the test processes that need it: the
 // first call for a key makes it with make (given a fresh folder; false when something could not
 // be made), under the build's test cache; later calls, in this process or another, find it. The
-// key names everything the fixtures depend on. Raises std::runtime_error when make fails; nothing
-// is kept then.
+// key names everything the fixtures depend on. A folder make could not complete is not kept for
+// the others.
 std::string cachedFixtureDir(const std::string& key, const std::function<bool(const std::string& dir)>& make);
 
 // Copies every file of one folder into another.
