@@ -12,6 +12,7 @@ extern "C" {
 }
 
 #include <cstring>
+#include <type_traits>
 
 namespace kelvara {
 
@@ -28,6 +29,14 @@ void put32(uint8_t* p, uint32_t v) {
 
 // The YUV matrix ffmpeg's scaler takes for a picture's colour space: the picture's own where
 // libswscale knows it, else BT.601.
+// A damaged stream can leave any number in a decoder's enum field: its bytes are read as the
+// integer they hold, and values outside the enum are then treated as unspecified.
+template <typename Enum> int enumValue(const Enum& field) {
+    std::underlying_type_t<Enum> value;
+    std::memcpy(&value, &field, sizeof value);
+    return static_cast<int>(value);
+}
+
 int matrixOf(int colorspace) {
     if (colorspace < AVCOL_SPC_BT709 || colorspace > AVCOL_SPC_BT2020_CL || colorspace == AVCOL_SPC_YCGCO)
         return AVCOL_SPC_BT470BG;
@@ -129,8 +138,8 @@ const uint8_t* DibPacker::pack(const AVFrame* frame, const DibPacking& how) {
             convertWidth = w;
     }
     const int convertOutWidth = scaled ? outWidth : convertWidth;
-    const int colorspace = how.ownColorimetry ? frame->colorspace : -1;
-    const int range = how.ownColorimetry ? frame->color_range : -1;
+    const int colorspace = how.ownColorimetry ? enumValue(frame->colorspace) : -1;
+    const int range = how.ownColorimetry ? enumValue(frame->color_range) : -1;
     if (!m_sws || m_swsWidth != convertWidth || m_swsHeight != h || m_swsFormat != frame->format ||
         m_swsOutWidth != convertOutWidth || m_swsOutHeight != outHeight || m_swsColorspace != colorspace ||
         m_swsRange != range) {
