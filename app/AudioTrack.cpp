@@ -2,6 +2,8 @@
 // conversion and feeding.
 #include "app/AudioTrack.h"
 
+#include "video/FfmpegHandles.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -17,20 +19,8 @@ namespace kelvara {
 
 namespace {
 
-struct FormatCloser {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-struct CodecFreer {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
 struct SwrFreer {
     void operator()(SwrContext* c) const { swr_free(&c); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FrameFreer {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
 };
 
 // A channel layout that is always initialised and always released.
@@ -85,11 +75,11 @@ int AudioOutputFormat::bytesPerFrame() const {
 
 struct AudioTrack::State {
     std::string path;
-    std::unique_ptr<AVFormatContext, FormatCloser> format;
-    std::unique_ptr<AVCodecContext, CodecFreer> codec;
+    ffmpeg::FormatPtr format;
+    ffmpeg::CodecPtr codec;
     std::unique_ptr<SwrContext, SwrFreer> swr;
-    std::unique_ptr<AVPacket, PacketFreer> packet{av_packet_alloc()};
-    std::unique_ptr<AVFrame, FrameFreer> frame{av_frame_alloc()};
+    ffmpeg::PacketPtr packet{av_packet_alloc()};
+    ffmpeg::FramePtr frame{av_frame_alloc()};
     int stream = -1;
     AVRational timeBase{1, UsPerSecond};
 

@@ -206,4 +206,17 @@ std::string lowerCase(std::string text) {
     return text;
 }
 
+bool takeGifBuildOption(ArgumentReader& args, GifBuildOptions& build) {
+    if (args.option({"--quality"})) {
+        if (!gifQualityFromText(args.value(), build.quality))
+            throw UsageError("--quality must be classic or high, not '" + args.value() + "'");
+        return true;
+    }
+    if (args.flag({"--optimize"})) {
+        build.optimize = true;
+        return true;
+    }
+    return false;
+}
+
 } // namespace kelvara::cli

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "cli/Commands.h"
+#include "gif/GifBuildOptions.h"
 
 #include <cstdint>
 #include <initializer_list>
@@ -61,6 +62,9 @@ private:
     bool m_size = false;
     bool m_side = false;
 };
+
+// Takes the current argument if it is one of the GIF build options, --quality and --optimize.
+bool takeGifBuildOption(ArgumentReader& args, GifBuildOptions& build);
 
 // A whole number in low..high; UsageError "OPTION must be a whole number in LOW..HIGH, not 'TEXT'"
 // otherwise.

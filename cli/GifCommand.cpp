@@ -157,11 +157,7 @@ int gifCommand(const std::vector<std::string>& arguments) {
                                  "'");
             options.sizeMode = GifSizeMode::Scale;
         } else if (size.take(args)) {
-        } else if (args.option({"--quality"})) {
-            if (!gifQualityFromText(args.value(), options.build.quality))
-                throw UsageError("--quality must be classic or high, not '" + args.value() + "'");
-        } else if (args.flag({"--optimize"})) {
-            options.build.optimize = true;
+        } else if (takeGifBuildOption(args, options.build)) {
         } else if (args.option({"--max-size"})) {
             maxSize = byteLimitFromText(args.value());
             if (!maxSize)

@@ -121,12 +121,8 @@ int transitionCommand(const std::vector<std::string>& arguments) {
             targetBg = args.value();
         else if (args.option({"--frames-dir"}))
             framesDir = args.value();
-        else if (args.option({"--quality"})) {
-            if (!gifQualityFromText(args.value(), build.quality))
-                throw UsageError("--quality must be classic or high, not '" + args.value() + "'");
-        } else if (args.flag({"--optimize"}))
-            build.optimize = true;
-        else if (args.flag({"--overwrite"}))
+        else if (takeGifBuildOption(args, build)) {
+        } else if (args.flag({"--overwrite"}))
             overwrite = true;
         else if (args.flag({"--quiet"}))
             quiet = true;

@@ -3,6 +3,7 @@
 #include "video/AviServices.h"
 
 #include "video/DibPacker.h"
+#include "video/FfmpegHandles.h"
 #include "video/FrameSource.h"
 
 extern "C" {
@@ -18,20 +19,7 @@ namespace kelvara {
 
 namespace {
 
-struct FormatContextDeleter {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-struct CodecContextDeleter {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using ffmpeg::FramePtr;
 
 uint16_t get16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -154,7 +142,7 @@ StreamHeaders readStreamHeaders(const std::string& path) {
 
 struct AviFile::Context {
     std::string path;
-    std::unique_ptr<AVFormatContext, FormatContextDeleter> format;
+    ffmpeg::FormatPtr format;
     int streamIndex = -1;
     bool headerOnly = false; // the stream is known from its headers alone
     StreamHeaders headers;
@@ -246,8 +234,8 @@ struct AviFrameDecoder::State {
     int streamIndex = -1;
     int64_t length = 0; // positions in the stream
     bool streamHasBitFields = false;
-    std::unique_ptr<AVCodecContext, CodecContextDeleter> codec;
-    std::unique_ptr<AVPacket, PacketDeleter> packet{av_packet_alloc()};
+    ffmpeg::CodecPtr codec;
+    ffmpeg::PacketPtr packet{av_packet_alloc()};
     FramePtr current{av_frame_alloc()};
     FramePtr ahead{av_frame_alloc()};
     int64_t currentPosition = -1;

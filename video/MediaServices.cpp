@@ -3,6 +3,7 @@
 #include "video/MediaServices.h"
 
 #include "video/DibPacker.h"
+#include "video/FfmpegHandles.h"
 #include "video/FrameSource.h"
 
 extern "C" {
@@ -20,25 +21,9 @@ namespace kelvara {
 
 namespace {
 
-struct FormatContextDeleter {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-struct CodecContextDeleter {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct ParametersDeleter {
-    void operator()(AVCodecParameters* p) const { avcodec_parameters_free(&p); }
-};
-
-using FormatPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using ffmpeg::FormatPtr;
+using ffmpeg::FramePtr;
+using ffmpeg::PacketPtr;
 
 // The demuxer FFmpeg names the MP4 family by: its sample tables count the pictures.
 constexpr const char* MovDemuxer = "mov,mp4,m4a,3gp,3g2,mj2";
@@ -154,12 +139,12 @@ struct MediaFile::State {
     AVStream* stream = nullptr; // of the demuxer opened first; the facts are read from it
     // What the decoder and the timestamps need of the stream, kept apart from the demuxer, which
     // is opened again when reading starts over.
-    std::unique_ptr<AVCodecParameters, ParametersDeleter> params{avcodec_parameters_alloc()};
+    ffmpeg::ParametersPtr params{avcodec_parameters_alloc()};
     AVRational timeBase{1, 1};
     AVRational averageRate{0, 1};
     int streamIndex = -1;
     int streamId = 0;
-    std::unique_ptr<AVCodecContext, CodecContextDeleter> codec;
+    ffmpeg::CodecPtr codec;
     PacketPtr packet{av_packet_alloc()};
     bool held = false;    // the packet is read but not yet sent to the decoder
     int refusedSends = 0; // sends in a row the decoder put off

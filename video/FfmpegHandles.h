@@ -1,0 +1,36 @@
+// Owning handles for FFmpeg's objects: each is released by the function FFmpeg pairs with its
+// allocation, whatever way the code holding it is left.
+#pragma once
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <memory>
+
+namespace kelvara::ffmpeg {
+
+struct FormatCloser {
+    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+struct CodecFreer {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameFreer {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFreer {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct ParametersFreer {
+    void operator()(AVCodecParameters* p) const { avcodec_parameters_free(&p); }
+};
+
+using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
+using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
+using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
+using ParametersPtr = std::unique_ptr<AVCodecParameters, ParametersFreer>;
+
+} // namespace kelvara::ffmpeg
