@@ -120,7 +120,6 @@ int framesCommand(const std::vector<std::string>& arguments) {
     };
 
     FrameTable table(ExtractionFrameTableSize);
-    std::vector<int64_t> numbers;
     FrameExtractionOptions options;
     options.videoPath = video;
     options.firstFrame = first;
@@ -141,7 +140,6 @@ int framesCommand(const std::vector<std::string>& arguments) {
         return *current;
     };
     options.frameAdded = [&](int, int64_t number) {
-        numbers.push_back(number);
         while (writer.full())
             takeWritten(std::chrono::milliseconds(100));
         writer.submit({std::move(current), number});
