@@ -93,7 +93,7 @@ int framesCommand(const std::vector<std::string>& arguments) {
     if (!overwrite) {
         for (int64_t n = first; n <= last && n - first < 256; ++n)
             if (std::filesystem::exists(pathOf(n)))
-                throw Error("\"" + pathOf(n) + "\" exists; use --overwrite to replace it");
+                throw Error(existsMessage(pathOf(n)));
     }
 
     // Each frame is written on a worker thread while the next is read; the frames written give
