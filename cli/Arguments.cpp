@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 
 namespace kelvara::cli {
 
@@ -118,6 +119,19 @@ namespace {
     throw UsageError(option + " must be " + kind + " in " + low + ".." + high + ", not '" + text + "'");
 }
 
+// The whole text as a decimal whole number, an optional sign first; none for anything else
+// (leading blanks, trailing characters, out of range).
+std::optional<long long> parseWhole(const std::string& text) {
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])))
+        return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (*end != '\0' || errno == ERANGE)
+        return std::nullopt;
+    return value;
+}
+
 std::string shortNumber(double value) {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%g", value);
@@ -127,22 +141,17 @@ std::string shortNumber(double value) {
 } // namespace
 
 long long integerIn(const std::string& option, const std::string& text, long long low, long long high) {
-    errno = 0;
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) || *end != '\0' ||
-        errno == ERANGE || value < low || value > high)
+    const std::optional<long long> value = parseWhole(text);
+    if (!value || *value < low || *value > high)
         refuse(option, "a whole number", std::to_string(low), std::to_string(high), text);
-    return value;
+    return *value;
 }
 
 long long wholeNumber(const std::string& option, const std::string& text) {
-    errno = 0;
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) || *end != '\0' || errno == ERANGE)
+    const std::optional<long long> value = parseWhole(text);
+    if (!value)
         throw UsageError(option + " must be a whole number, not '" + text + "'");
-    return value;
+    return *value;
 }
 
 double numberIn(const std::string& option, const std::string& text, double low, double high) {
@@ -156,19 +165,19 @@ double numberIn(const std::string& option, const std::string& text, double low, 
 
 void parseRange(const std::string& option, const std::string& text, int64_t& first, int64_t& last) {
     const size_t dash = text.find('-', 1);
-    auto wholeNumber = [&](const std::string& part) {
-        errno = 0;
-        char* end = nullptr;
-        const long long v = std::strtoll(part.c_str(), &end, 10);
-        if (part.empty() || !std::isdigit(static_cast<unsigned char>(part[0])) || *end != '\0' ||
-            errno == ERANGE)
+    auto bound = [&](const std::string& part) {
+        // Digits only: no sign of its own.
+        const std::optional<long long> v = !part.empty() && std::isdigit(static_cast<unsigned char>(part[0]))
+                                               ? parseWhole(part)
+                                               : std::nullopt;
+        if (!v)
             throw UsageError(option + " must look like A-B with whole numbers A and B, not '" + text + "'");
-        return static_cast<int64_t>(v);
+        return static_cast<int64_t>(*v);
     };
     if (dash == std::string::npos)
         throw UsageError(option + " must look like A-B with whole numbers A and B, not '" + text + "'");
-    first = wholeNumber(text.substr(0, dash));
-    last = wholeNumber(text.substr(dash + 1));
+    first = bound(text.substr(0, dash));
+    last = bound(text.substr(dash + 1));
 }
 
 void checkRange(const std::string& option, int64_t first, int64_t last, int64_t low, int64_t high,

@@ -93,7 +93,7 @@ int framesCommand(const std::vector<std::string>& arguments) {
     if (!overwrite) {
         for (int64_t n = first; n <= last && n - first < 256; ++n)
             if (std::filesystem::exists(pathOf(n)))
-                throw Error("\"" + pathOf(n) + "\" exists; use --overwrite to replace it");
+                throw Error(existsMessage(pathOf(n)));
     }
 
     // Each frame is written on a worker thread while the next is read; the frames written give
@@ -120,7 +120,6 @@ int framesCommand(const std::vector<std::string>& arguments) {
     };
 
     FrameTable table(ExtractionFrameTableSize);
-    std::vector<int64_t> numbers;
     FrameExtractionOptions options;
     options.videoPath = video;
     options.firstFrame = first;
@@ -141,7 +140,6 @@ int framesCommand(const std::vector<std::string>& arguments) {
         return *current;
     };
     options.frameAdded = [&](int, int64_t number) {
-        numbers.push_back(number);
         while (writer.full())
             takeWritten(std::chrono::milliseconds(100));
         writer.submit({std::move(current), number});

@@ -20,10 +20,6 @@ const std::string& standardOutputName() {
     return name;
 }
 
-std::string existsMessage(const std::string& path) {
-    return "\"" + path + "\" exists; use --overwrite to replace it";
-}
-
 struct NamedFormat {
     const char* name;
     FormatChoice choice;
@@ -39,6 +35,10 @@ constexpr NamedFormat FormatNames[] = {
 };
 
 } // namespace
+
+std::string existsMessage(const std::string& path) {
+    return "\"" + path + "\" exists; use --overwrite to replace it";
+}
 
 void checkOutput(const std::string& path, bool overwrite) {
     if (isStandardOutput(path)) {

@@ -26,6 +26,8 @@ inline bool isStandardOutput(const std::string& path) {
 // Before any work: refuses an output that cannot be written (a folder, a missing folder), an
 // existing file without --overwrite, and standard output on a terminal.
 void checkOutput(const std::string& path, bool overwrite);
+// The refusal of a file that exists when --overwrite was not given.
+std::string existsMessage(const std::string& path);
 
 // Writes the bytes to the output: standard output, or through an OutputFile.
 void writeOutput(const std::string& path, const std::vector<uint8_t>& bytes, bool overwrite);

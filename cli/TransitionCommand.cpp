@@ -160,7 +160,7 @@ int transitionCommand(const std::vector<std::string>& arguments) {
     if (!framesDir.empty() && !overwrite)
         for (int i = 0; i <= tab.steps; ++i)
             if (exists(frameFileName(framesDir, i)))
-                throw Error("\"" + frameFileName(framesDir, i) + "\" exists; use --overwrite to replace it");
+                throw Error(existsMessage(frameFileName(framesDir, i)));
 
     setUpSide(tab, TransitionSideKind::Source, source, video);
     setUpSide(tab, TransitionSideKind::Target, target, video);

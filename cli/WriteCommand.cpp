@@ -206,16 +206,16 @@ void checkTiffRequest(const std::map<std::string, std::string>& given, const Sti
     const std::string writtenCompression = nameOf(layout.compression, TiffCompressionNames);
     std::vector<std::pair<std::string, std::string>> asked;
     bool honoured = true;
-    auto compare = [&](const char* option, const std::string& written, auto parse) {
+    auto compare = [&](const char* option, const std::string& written) {
         const auto it = given.find(option);
         if (it == given.end())
             return;
         asked.emplace_back(option, it->second);
-        honoured = honoured && parse(it->second) == written;
+        honoured = honoured && lowerCase(it->second) == written;
     };
-    compare("--colors", writtenColors, [](const std::string& v) { return lowerCase(v); });
-    compare("--tiff-photometric", writtenPhotometric, [](const std::string& v) { return lowerCase(v); });
-    compare("--tiff-compression", writtenCompression, [](const std::string& v) { return lowerCase(v); });
+    compare("--colors", writtenColors);
+    compare("--tiff-photometric", writtenPhotometric);
+    compare("--tiff-compression", writtenCompression);
     if (honoured)
         return;
     throw UsageError(asOptions(asked) + " cannot be written as asked: the TIFF writer would store " +

@@ -274,7 +274,6 @@ OutputPath inspectOutputPath(const std::string& path) {
     }
     // Follow the links one by one: the file at the end is what gets replaced.
     for (int hops = 0;; ++hops) {
-        struct stat st;
         if (::lstat(result.target.c_str(), &st) != 0) {
             if (errno != ENOENT)
                 throw StreamError(cannotWriteMessage(path, errno));

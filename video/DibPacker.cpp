@@ -27,8 +27,6 @@ void put32(uint8_t* p, uint32_t v) {
     put16(p + 2, v >> 16);
 }
 
-// The YUV matrix ffmpeg's scaler takes for a picture's colour space: the picture's own where
-// libswscale knows it, else BT.601.
 // A damaged stream can leave any number in a decoder's enum field: its bytes are read as the
 // integer they hold, and values outside the enum are then treated as unspecified.
 template <typename Enum> int enumValue(const Enum& field) {
@@ -37,6 +35,8 @@ template <typename Enum> int enumValue(const Enum& field) {
     return static_cast<int>(value);
 }
 
+// The YUV matrix ffmpeg's scaler takes for a picture's colour space: the picture's own where
+// libswscale knows it, else BT.601.
 int matrixOf(int colorspace) {
     if (colorspace < AVCOL_SPC_BT709 || colorspace > AVCOL_SPC_BT2020_CL || colorspace == AVCOL_SPC_YCGCO)
         return AVCOL_SPC_BT470BG;

@@ -108,6 +108,12 @@ void fillMissingPts(std::vector<PacketEntry>& packets) {
             p.pts = unnamed[next++];
 }
 
+// The demuxer reads the packets of this stream only.
+void keepOnlyStream(AVFormatContext* fc, int streamIndex) {
+    for (unsigned i = 0; i < fc->nb_streams; ++i)
+        fc->streams[i]->discard = static_cast<int>(i) == streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+}
+
 // How far the stream's display matrix turns its pictures clockwise, in quarter turns as ffmpeg
 // applies them: 0, 90, 180 or 270.
 int rotationOf(const AVStream* stream) {
@@ -259,8 +265,7 @@ void MediaFile::State::open(const std::string& filePath) {
         fail(FrameSourceMessages::OpenStream, path, "the file has no video stream");
     stream = format->streams[streamIndex];
     streamId = stream->id;
-    for (unsigned i = 0; i < format->nb_streams; ++i)
-        format->streams[i]->discard = static_cast<int>(i) == streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    keepOnlyStream(format.get(), streamIndex);
     if (stream->time_base.num <= 0 || stream->time_base.den <= 0)
         fail(FrameSourceMessages::StreamInfo, path, "the video stream has no time base");
     if (!params || avcodec_parameters_copy(params.get(), stream->codecpar) < 0)
@@ -343,8 +348,7 @@ void MediaFile::State::buildTimeline() {
         if ((scan->ctx_flags & AVFMTCTX_NOHEADER) && avformat_find_stream_info(scan.get(), nullptr) < 0)
             return;
     }
-    for (unsigned i = 0; i < scan->nb_streams; ++i)
-        scan->streams[i]->discard = static_cast<int>(i) == streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    keepOnlyStream(scan.get(), streamIndex);
     PacketPtr pkt(av_packet_alloc());
     if (!pkt)
         return;
@@ -440,17 +444,15 @@ void MediaFile::State::workOutFacts() {
     if (haveAhead) {
         facts.width = ahead->width;
         facts.height = ahead->height;
-        packing.width = facts.width;
-        packing.height = facts.height;
     } else {
         // No picture to take the size from: the stream's claim, if a picture could have it.
         facts.width = par->width;
         facts.height = par->height;
         if (facts.width <= 0 || facts.height <= 0 || int64_t(facts.width) * facts.height > Bitmap::MaxPixels)
             fail(FrameSourceMessages::Format, path, "the video stream gives no picture and names no size");
-        packing.width = facts.width;
-        packing.height = facts.height;
     }
+    packing.width = facts.width;
+    packing.height = facts.height;
     packing.ownColorimetry = true;
     // A picture shown turned (a phone held upright) is reported and given as it is shown.
     if (packing.rotation % 180)
@@ -576,8 +578,7 @@ void MediaFile::State::rewind() {
         finished = true;
         return;
     }
-    for (unsigned i = 0; i < format->nb_streams; ++i)
-        format->streams[i]->discard = static_cast<int>(i) == streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    keepOnlyStream(format.get(), streamIndex);
     stream = nullptr; // the facts were read; this demuxer's streams are not needed
     resetDecoding();
 }
