@@ -157,7 +157,7 @@ int readFrames(const AviToGifOptions& options, const ConversionPlan& plan, Frame
     int read = 0;
     for (int64_t cur = plan.first; cur <= plan.last;) {
         if (position < maximum) {
-            position = std::min(maximum, position + (step == 1 ? 1 : step));
+            position = std::min(maximum, position + step);
             observer.setProgressPosition(position);
         }
         pumpJobMessages(observer);
