@@ -157,7 +157,7 @@ int readFrames(const AviToGifOptions& options, const ConversionPlan& plan, Frame
     int read = 0;
     for (int64_t cur = plan.first; cur <= plan.last;) {
         if (position < maximum) {
-            position = std::min(maximum, position + (step == 1 ? 1 : step));
+            position = std::min(maximum, position + step);
             observer.setProgressPosition(position);
         }
         pumpJobMessages(observer);
@@ -195,18 +195,6 @@ int readFrames(const AviToGifOptions& options, const ConversionPlan& plan, Frame
         cur += step;
     }
     return read;
-}
-
-// Appends a frame's looping block (first frame) and graphic control block.
-void addConversionExtensions(TGIFSubImage& frame, int index, uint16_t loopCount, uint16_t delay) {
-    if (index == 0) {
-        auto loop = std::make_unique<TGIFAppExtNSLoop>(&frame);
-        loop->SetLoopCount(loopCount);
-        frame.Extensions().Append(std::move(loop));
-    }
-    auto control = std::make_unique<TGIFGraphicControlExtension>(&frame);
-    control->SetDelayHundredths(delay);
-    frame.Extensions().Append(std::move(control));
 }
 
 // A file without a name for the compressed frames of a backward stream.
@@ -422,7 +410,7 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
                 throw Error("A frame was lost on its way to the document."); // cannot happen
         const int j = document->addReducedFrame(std::move(ready.front()));
         ready.pop_front();
-        addConversionExtensions(document->Frame(j), j, options.loopCount, plan.delay);
+        appendAnimationBlocks(document->Frame(j), j, options.loopCount, plan.delay);
         encoded = i;
     }
     pipeline.finish(GifFramePipeline::AbortRule::Stop);

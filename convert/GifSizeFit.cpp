@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace kelvara {
 
@@ -152,7 +153,7 @@ GifSizeFitResult fitGifUnderSize(const AviToGifOptions& options, const GifSizeFi
         trial.bytes = bytes.size();
         trial.frames = result.job.frames;
         if (every == 1) {
-            result.file = bytes.bytes();
+            result.file = std::move(bytes.bytes());
             result.bytes = trial.bytes;
             result.width = o.specifiedWidth;
             result.height = o.specifiedHeight;
@@ -175,7 +176,8 @@ GifSizeFitResult fitGifUnderSize(const AviToGifOptions& options, const GifSizeFi
 
     double bestScale = -1;
     int bestStep = 0;
-    std::vector<uint8_t> bestFile;
+    // Whether the table, the document and result.file hold the best fit found.
+    bool holdingBest = false;
     // The prediction: a sample of the frames at the starting size.
     int step = baseStep;
     if (fit.maxFrames > 0 && framesAt(step) > fit.maxFrames)
@@ -212,17 +214,19 @@ GifSizeFitResult fitGifUnderSize(const AviToGifOptions& options, const GifSizeFi
         if (trial.bytes <= fit.limit) {
             bestScale = scale;
             bestStep = step;
-            bestFile = result.file;
+            holdingBest = true;
             if (double(trial.bytes) >= limit * CloseEnough || (scale >= 1 && step == baseStep))
                 break;
-        } else if (scale <= smallestScale && framesAt(step) == 1) {
-            break; // one frame at the smallest size is still too large
+        } else {
+            holdingBest = false;
+            if (scale <= smallestScale && framesAt(step) == 1)
+                break; // one frame at the smallest size is still too large
         }
         m = measured(scale, trial);
     }
     if (bestScale >= 0) {
         result.fits = true;
-        if (result.file != bestFile) {
+        if (!holdingBest) {
             // A larger try went over: the table and the document go back to the one that fits.
             encode(bestScale, bestStep, 1);
         }

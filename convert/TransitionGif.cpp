@@ -16,15 +16,10 @@ class PipelineFrameSink final : public TransitionFrameSink {
 public:
     explicit PipelineFrameSink(GifFramePipeline& pipeline) : m_pipeline(pipeline) {}
 
-    void addFrame(const Bitmap& frame, int, int delayHundredths) override {
-        m_delay = delayHundredths;
-        m_pipeline.add(frame);
-    }
-    int delay() const { return m_delay; }
+    void addFrame(const Bitmap& frame, int, int) override { m_pipeline.add(frame); }
 
 private:
     GifFramePipeline& m_pipeline;
-    int m_delay = 0;
 };
 
 } // namespace
@@ -38,27 +33,16 @@ TransitionRunResult buildTransitionGif(TransitionTab& tab, FrameTable& table, TG
     options.threads = threads;
     options.reducer =
         documentReducer(document->ReductionMode(), document->DitherKind(), document->QuantizeBits());
-    PipelineFrameSink* sinkPointer = nullptr;
     GifFramePipeline pipeline(
-        options,
-        [&](GifPipelineFrame& frame) {
-            const int index = document->addReducedFrame(std::move(frame.reduced));
-            TGIFSubImage& image = document->Frame(index);
-            if (index == 0) {
-                auto loop = std::make_unique<TGIFAppExtNSLoop>(&image);
-                loop->SetLoopCount(0);
-                image.Extensions().Append(std::move(loop));
-            }
-            auto control = std::make_unique<TGIFGraphicControlExtension>(&image);
-            control->SetDelayHundredths(static_cast<uint16_t>(sinkPointer->delay()));
-            image.Extensions().Append(std::move(control));
-        },
+        options, [&](GifPipelineFrame& frame) { document->addReducedFrame(std::move(frame.reduced)); },
         observer);
     PipelineFrameSink sink(pipeline);
-    sinkPointer = &sink;
     TransitionRunResult result = runTransition(tab, table, sink, observer);
     const int frames = pipeline.finish(result.aborted ? GifFramePipeline::AbortRule::Ignore
                                                       : GifFramePipeline::AbortRule::Stop);
+    // Every frame of a run has the same delay.
+    for (int i = 0; i < document->FrameCount(); ++i)
+        appendAnimationBlocks(document->Frame(i), i, 0, static_cast<uint16_t>(result.delayHundredths));
     if (frames < result.frames) {
         result.frames = frames;
         result.aborted = true;

@@ -213,6 +213,17 @@ void writeReducedFrame(Stream& stream, const ReducedFrame& frame, int emptyMapBi
                     packed, frame.colors, emptyMapBits, encoderKind, frame.indices.data());
 }
 
+void appendAnimationBlocks(TGIFSubImage& frame, int index, uint16_t loopCount, uint16_t delayHundredths) {
+    if (index == 0) {
+        auto loop = std::make_unique<TGIFAppExtNSLoop>(&frame);
+        loop->SetLoopCount(loopCount);
+        frame.Extensions().Append(std::move(loop));
+    }
+    auto control = std::make_unique<TGIFGraphicControlExtension>(&frame);
+    control->SetDelayHundredths(delayHundredths);
+    frame.Extensions().Append(std::move(control));
+}
+
 void TGIFColorMap::WriteTable(Stream& stream, int bits) const {
     writeColorTable(stream, m_colors, bits);
 }

@@ -584,6 +584,9 @@ uint8_t screenPackedByte(int bits);
 // Descriptor at (0, 0), the local colour table and the image data; no extensions. A frame
 // without colours is encoded with emptyMapBits, the document's largest map size.
 void writeReducedFrame(Stream& stream, const ReducedFrame& frame, int emptyMapBits, int encoderKind = 0);
+// Appends the blocks of a frame of an animation: the looping block with loopCount on the first
+// frame (index 0), then a graphic control block with the delay.
+void appendAnimationBlocks(TGIFSubImage& frame, int index, uint16_t loopCount, uint16_t delayHundredths);
 
 // Rounds numerator / denominator to the nearest integer, ties to even (both non-negative).
 int roundedPercent(int64_t numerator, int64_t denominator);

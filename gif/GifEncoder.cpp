@@ -110,32 +110,22 @@ void TGIFEncoder::Encode(Stream& stream, int bitsPerPixel, int width, int height
 
 // ---- TLZWEncoder ----
 
+// The string table is the caller's: it is emptied beside each clear code but the first.
 void TLZWEncoder::EmitClear() {
     m_clearPending = true;
     EmitCode(m_clearCode);
-    if (m_fastTable)
-        m_fastTable->Clear();
-    else
-        m_table->Clear();
     m_nextFreeCode = m_clearCode + 2;
 }
 
 void TLZWEncoder::EncodePixels() {
-    m_table.reset();
-    m_fastTable.reset();
-    if (m_bitsPerPixel >= 7) {
-        m_fastTable = std::make_unique<TFastStringTable>();
-        encodeWith(*m_fastTable);
-        m_fastTable.reset();
-    } else {
-        m_table = std::make_unique<THashTable>();
-        encodeWith(*m_table);
-        m_table.reset();
-    }
+    if (m_bitsPerPixel >= 7)
+        encodeWith(*std::make_unique<TFastStringTable>());
+    else
+        encodeWith(*std::make_unique<THashTable>());
 }
 
 template <class Table> void TLZWEncoder::encodeWith(Table& table) {
-    EmitClear();
+    EmitClear(); // the table is new, and empty
     const std::vector<int> rows = rowOrder();
     const uint8_t* first = m_pixels + static_cast<size_t>(rows[0]) * static_cast<size_t>(m_width);
     int prefix = first[0];
@@ -159,6 +149,7 @@ template <class Table> void TLZWEncoder::encodeWith(Table& table) {
             prefix = c;
             if (m_nextFreeCode >= 4095) {
                 EmitClear();
+                table.Clear();
             } else {
                 // A full probe chain (maps of 6 bits or fewer only) leaves the string out of the
                 // table. The code is still counted: decoders define it all the same, and the

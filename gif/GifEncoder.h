@@ -221,10 +221,10 @@ protected:
     void EncodePixels() override;
 
 private:
+    // The pixel walk with a string table: THashTable for maps of 6 bits or fewer,
+    // TFastStringTable for maps of 7 and 8 bits.
     template <class Table> void encodeWith(Table& table);
 
-    std::unique_ptr<THashTable> m_table;           // maps of 6 bits or fewer
-    std::unique_ptr<TFastStringTable> m_fastTable; // maps of 7 and 8 bits
     int m_nextFreeCode = 0;
 };
 

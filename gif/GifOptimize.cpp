@@ -312,17 +312,17 @@ void optimizeFrames(TGIFDocument& document) {
     for (int i = 0; i < document.FrameCount(); ++i)
         optimizer.apply(document.Frame(i));
     // Few colours in all: one global table may cost less than a table in every frame (its codes
-    // can be wider, so both are measured).
-    MemoryStream local;
-    document.SaveToStream(local);
+    // can be wider, so both are measured). Most videos show too many colours for one table, and
+    // then nothing is encoded here.
     TGIFDocument shared;
     shared.Assign(&document);
-    if (shareColorTable(shared)) {
-        MemoryStream global;
-        shared.SaveToStream(global);
-        if (global.size() < local.size())
-            document.Assign(&shared);
-    }
+    if (!shareColorTable(shared))
+        return;
+    MemoryStream local, global;
+    document.SaveToStream(local);
+    shared.SaveToStream(global);
+    if (global.size() < local.size())
+        document.Assign(&shared);
 }
 
 } // namespace kelvara

@@ -16,16 +16,10 @@ GifStreamWriter::~GifStreamWriter() = default;
 void GifStreamWriter::writeFrame(const uint8_t* image, size_t size) {
     TGIFExtensionList& extensions = m_carrier->Extensions();
     extensions.Clear();
-    if (m_frames == 0) {
-        // Every frame carries a graphic control block, so the file is GIF89a.
+    // Every frame carries a graphic control block, so the file is GIF89a.
+    if (m_frames == 0)
         writeGifHeader(m_out, 2, m_width, m_height, screenPackedByte(m_mapBits), 0, 0);
-        auto loop = std::make_unique<TGIFAppExtNSLoop>(m_carrier.get());
-        loop->SetLoopCount(m_loopCount);
-        extensions.Append(std::move(loop));
-    }
-    auto control = std::make_unique<TGIFGraphicControlExtension>(m_carrier.get());
-    control->SetDelayHundredths(m_delay);
-    extensions.Append(std::move(control));
+    appendAnimationBlocks(*m_carrier, m_frames, m_loopCount, m_delay);
     extensions.SaveToStream(m_out);
     m_out.write(image, size);
     ++m_frames;
