@@ -104,10 +104,10 @@ int animateCommand(const std::vector<std::string>& arguments) {
         control->SetDelayHundredths(static_cast<uint16_t>(delay));
         added.Extensions().Append(std::move(control));
     }
-    // The finished document is copied into the one that is saved, as the conversions do; the
-    // copy takes the encoder from here.
+    // The finished document is handed to the one that is saved, as the conversions do; that one
+    // takes the encoder from here.
     TGIFDocument built;
-    built.Assign(&document);
+    built.Take(document);
     built.SetEncoderKind(static_cast<uint8_t>(encoder));
     MemoryStream bytes;
     built.SaveToStream(bytes);

@@ -426,7 +426,7 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     }
     if (options.build.optimize)
         optimizeFrames(*document);
-    built.Assign(document.get());
+    built.Take(*document);
     pumpJobMessages(observer);
     return result;
 }

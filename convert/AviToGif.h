@@ -118,12 +118,13 @@ int aspectSide(int value, int fromSide, int toSide);
 // The frames a range of count frames gives with a sampling step: every step-th from the first.
 int64_t sampledFrameCount(int64_t count, int step);
 
-// Runs the job. Frames go into entries 1..n of the table; on success the built document becomes a
-// copy of the run's document. A time range of an AVI file maps to frames by the frame count and
-// the length; in other files a picture belongs to it when its display time, counted from the
-// first picture, lies within it. Refused input (a step below 1, an empty GIF size, a range outside
-// the video) raises Error before anything is read; a frame source that cannot be opened raises
-// FrameSourceError; a frame that cannot be read ends the run, as the result's run tells.
+// Runs the job. Frames go into entries 1..n of the table; on success the built document takes over
+// the run's document (the copy's rules and progress, without holding both). A time range of an AVI
+// file maps to frames by the frame count and the length; in other files a picture belongs to it
+// when its display time, counted from the first picture, lies within it. Refused input (a step
+// below 1, an empty GIF size, a range outside the video) raises Error before anything is read; a
+// frame source that cannot be opened raises FrameSourceError; a frame that cannot be read ends the
+// run, as the result's run tells.
 //
 // Reading and building overlap: each frame is reduced on the worker threads as soon as it is read
 // (once all are read and reversed, going backward). An Abort seen while reading ends the reading

@@ -50,7 +50,7 @@ TransitionRunResult buildTransitionGif(TransitionTab& tab, FrameTable& table, TG
     }
     if (build.optimize)
         optimizeFrames(*document);
-    built.Assign(document.get());
+    built.Take(*document);
     return result;
 }
 

@@ -548,6 +548,33 @@ void TGIFSubImage::Assign(const TGIFSubImage& source) {
     // holds the frames that have pictures; the conversions never make an empty frame.
     if (source.Empty())
         return;
+    try {
+        m_data = source.m_data;
+    } catch (const std::bad_alloc&) {
+        throw GIFOutOfMemory(GifMessages::OutOfMemoryDIB);
+    }
+    if (source.m_displayBitmap) {
+        m_displayBitmap = std::make_unique<Bitmap>();
+        m_displayBitmap->Assign(*source.m_displayBitmap);
+    }
+    assignAllButPixels(source);
+}
+
+void TGIFSubImage::Take(TGIFSubImage& source) {
+    if (&source == this)
+        return;
+    Clear();
+    if (source.Empty()) {
+        source.Clear();
+        return;
+    }
+    m_data = std::move(source.m_data);
+    m_displayBitmap = std::move(source.m_displayBitmap);
+    assignAllButPixels(source);
+    source.Clear();
+}
+
+void TGIFSubImage::assignAllButPixels(const TGIFSubImage& source) {
     // The descriptor as stored: the logical screen is not touched.
     m_left = source.m_left;
     m_top = source.m_top;
@@ -556,11 +583,6 @@ void TGIFSubImage::Assign(const TGIFSubImage& source) {
     m_packed = source.m_packed;
     m_transparent = source.m_transparent;
     m_codeBits = source.m_codeBits;
-    try {
-        m_data = source.m_data;
-    } catch (const std::bad_alloc&) {
-        throw GIFOutOfMemory(GifMessages::OutOfMemoryDIB);
-    }
     m_colorMap.Assign(source.m_colorMap);
     // Extensions are copied through their written form and the extension reader.
     MemoryStream buffer;
@@ -568,10 +590,6 @@ void TGIFSubImage::Assign(const TGIFSubImage& source) {
     buffer.seek(0);
     m_extensions.LoadFromStream(buffer);
     m_display = source.m_display;
-    if (source.m_displayBitmap) {
-        m_displayBitmap = std::make_unique<Bitmap>();
-        m_displayBitmap->Assign(*source.m_displayBitmap);
-    }
 }
 
 std::unique_ptr<Bitmap> TGIFSubImage::DisplayBitmap() const {
@@ -937,10 +955,22 @@ void TGIFDocument::Assign(const TGIFDocument* source) {
         Clear();
         return;
     }
+    assignFrames(*source, [](TGIFSubImage& frame, TGIFSubImage& from) { frame.Assign(from); });
+}
+
+void TGIFDocument::Take(TGIFDocument& source) {
+    if (&source == this)
+        return;
+    assignFrames(source, [](TGIFSubImage& frame, TGIFSubImage& from) { frame.Take(from); });
+    source.Clear();
+}
+
+void TGIFDocument::assignFrames(const TGIFDocument& source,
+                                const std::function<void(TGIFSubImage&, TGIFSubImage&)>& assignFrame) {
     Clear();
     // The copy reports through the source's handlers; afterwards both are unset.
-    m_onProgress = source->m_onProgress;
-    m_warningHandler = source->m_warningHandler;
+    m_onProgress = source.m_onProgress;
+    m_warningHandler = source.m_warningHandler;
     struct Unset {
         TGIFDocument& doc;
         ~Unset() {
@@ -950,14 +980,14 @@ void TGIFDocument::Assign(const TGIFDocument* source) {
     } unset{*this};
     Progress(GIFProgressStage::Starting, 0, GifMessages::Copying);
     try {
-        m_header.Assign(source->m_header);
+        m_header.Assign(source.m_header);
         // QuantizeBits and EncoderKind keep this document's values.
-        m_reductionMode = source->m_reductionMode;
-        m_ditherKind = source->m_ditherKind;
-        const int count = source->FrameCount();
+        m_reductionMode = source.m_reductionMode;
+        m_ditherKind = source.m_ditherKind;
+        const int count = source.FrameCount();
         for (int i = 0; i < count; ++i) {
             auto frame = std::make_unique<TGIFSubImage>(this);
-            frame->Assign(source->Frame(i));
+            assignFrame(*frame, source.Frame(i));
             m_frames.Add(std::move(frame));
             Progress(GIFProgressStage::Running, roundedPercent(int64_t(i + 1) * 100, count),
                      GifMessages::Copying);

@@ -219,6 +219,9 @@ public:
 
     // Copies another frame (see the document's copy).
     void Assign(const TGIFSubImage& source);
+    // The same as Assign, but the pixels and the display bitmap are moved out of source, which is
+    // left empty.
+    void Take(TGIFSubImage& source);
     // Copies the frame's display bitmap into dest (dest becomes empty when there is none).
     void AssignTo(Bitmap& dest) const;
     // 2 when the local map is Sorted or the frame has extensions.
@@ -275,6 +278,8 @@ private:
     enum class DisplayKind { None, Pixels, Bitmap };
 
     void allocatePixels();
+    // Assign's part after the pixels: the descriptor, the colour map, the extensions.
+    void assignAllButPixels(const TGIFSubImage& source);
     // The descriptor's packed byte as written: recomputed from a local map (always written
     // non-interlaced), else the stored interlace and reserved bits.
     uint8_t packedForWriting() const;
@@ -523,6 +528,9 @@ public:
 
     // Replaces the content by a copy of source; null clears. See the copy rules.
     void Assign(const TGIFDocument* source);
+    // The same as Assign(&source), with the same progress, but each frame's pixels are moved, not
+    // copied, and source is left empty: a built document handed on without holding two copies.
+    void Take(TGIFDocument& source);
     // Clears and adds the bitmap as the only frame.
     void Assign(const Bitmap& graphic);
 
@@ -561,6 +569,9 @@ public:
 private:
     friend class TGIFSubImage;
     void growScreen(const TGIFSubImage& frame);
+    // Assign and Take: the header and each frame through assignFrame, with the copy's progress.
+    void assignFrames(const TGIFDocument& source,
+                      const std::function<void(TGIFSubImage&, TGIFSubImage&)>& assignFrame);
     void changed();
 
     TGIFHeader m_header;

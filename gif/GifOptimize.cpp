@@ -322,7 +322,7 @@ void optimizeFrames(TGIFDocument& document) {
     document.SaveToStream(local);
     shared.SaveToStream(global);
     if (global.size() < local.size())
-        document.Assign(&shared);
+        document.Take(shared);
 }
 
 } // namespace kelvara

@@ -591,6 +591,49 @@ TEST(GifDocument, CopySavesTheSameBytesAndDropsEncoderKind) {
     EXPECT_EQ(copy.Width(), 0);
 }
 
+TEST(GifDocument, TakingGivesWhatACopyGivesAndEmptiesTheSource) {
+    TGIFDocument source;
+    source.SetReductionMode(GifReductionMode::QuantizeWithSystemColors);
+    source.SetDitherKind(GifDitherKind::FloydSteinberg);
+    for (uint32_t i = 0; i < 3; ++i) {
+        auto b = gradientNoiseFrame(20 + static_cast<int>(i), 14, i);
+        addConversionFrame(source, *b, 7);
+    }
+    auto comment = std::make_unique<TGIFCommentExtension>(&source.Frame(2));
+    comment->Lines() = {"kept"};
+    source.Frame(2).Extensions().Append(std::move(comment));
+
+    TGIFDocument copy;
+    copy.Assign(&source);
+    Recorder rec;
+    rec.attach(source);
+    TGIFDocument taken;
+    taken.Take(source);
+    const std::string copying = GifMessages::Copying;
+    using P = std::tuple<GIFProgressStage, int, std::string>;
+    EXPECT_EQ(rec.progress, (std::vector<P>{{GIFProgressStage::Starting, 0, copying},
+                                            {GIFProgressStage::Running, 33, copying},
+                                            {GIFProgressStage::Running, 67, copying},
+                                            {GIFProgressStage::Running, 100, copying},
+                                            {GIFProgressStage::Ending, 100, copying}}));
+    EXPECT_EQ(save(taken), save(copy));
+    EXPECT_EQ(taken.ReductionMode(), GifReductionMode::QuantizeWithSystemColors);
+    for (int i = 0; i < 3; ++i) {
+        // What the preview shows of each frame is the same too.
+        Bitmap fromTaken, fromCopy;
+        taken.Frame(i).AssignTo(fromTaken);
+        copy.Frame(i).AssignTo(fromCopy);
+        ASSERT_TRUE(taken.Frame(i).HasDisplayBitmap());
+        ASSERT_EQ(fromTaken.Height(), fromCopy.Height());
+        for (int y = 0; y < fromCopy.Height(); ++y)
+            EXPECT_EQ(std::memcmp(fromTaken.ScanLine(y), fromCopy.ScanLine(y), fromCopy.Width()), 0);
+    }
+    EXPECT_EQ(source.FrameCount(), 0);
+    EXPECT_EQ(source.Width(), 0);
+    taken.Take(taken);
+    EXPECT_EQ(taken.FrameCount(), 3);
+}
+
 TEST(GifDocument, AssigningABitmapMakesItTheOnlyFrame) {
     TGIFDocument doc;
     auto a = gradientNoiseFrame(8, 8, 1);

@@ -45,7 +45,7 @@ void saveBuiltGif(TabHost& host) {
     if (state.builtGifFile.empty()) {
         MemoryStream bytes;
         built.SaveToStream(bytes);
-        state.builtGifFile = bytes.bytes();
+        state.builtGifFile = std::move(bytes.bytes());
     }
     writeFileAtomically(path.toStdString(), state.builtGifFile.data(), state.builtGifFile.size());
     host.rememberFolder(FolderKind::SavedGifs, path);
@@ -60,7 +60,7 @@ QString encodeBuiltGif(TabHost& host, const QString& suggestedName) {
     const TGIFDocument& built = host.builtGif();
     MemoryStream bytes;
     built.SaveToStream(bytes);
-    state.builtGifFile = bytes.bytes();
+    state.builtGifFile = std::move(bytes.bytes());
     state.builtGifName = suggestedName;
     return "Size: " + QString::number(built.Width()) + " x " + QString::number(built.Height()) + " pixels, " +
            QString::number(built.FrameCount()) + " frames, " + fileSizeText(state.builtGifFile.size());
