@@ -15,7 +15,6 @@ namespace kelvara {
 TFastColorLookup::TFastColorLookup(const GifRGB* palette, int count)
     : TColorLookup(std::clamp(count, 0, 256)) {
     std::copy(palette, palette + m_colors, m_palette);
-    std::fill(std::begin(m_cache), std::end(m_cache), int16_t(-1));
     m_padded = (m_colors + 7) / 8 * 8;
     for (int i = 0; i < 256; ++i) {
         // A padding entry is at least 3 * (2000 - 255) away from any colour: it never wins.
@@ -26,8 +25,8 @@ TFastColorLookup::TFastColorLookup(const GifRGB* palette, int count)
     // The lowest index wins a cell that several entries share.
     for (int i = 0; i < m_colors; ++i) {
         const int cell = cellOf(m_palette[i].red, m_palette[i].green, m_palette[i].blue);
-        if (m_cache[cell] < 0)
-            m_cache[cell] = static_cast<int16_t>(i);
+        if (!known(cell))
+            remember(cell, i);
     }
 }
 
@@ -168,7 +167,7 @@ int TFastColorLookup::search(int cell, int red, int green, int blue) {
         break;
     }
     }
-    m_cache[cell] = static_cast<int16_t>(best);
+    remember(cell, best);
     return best;
 }
 

@@ -73,19 +73,27 @@ public:
     // is nearer for a later colour. That is intended; the ditherer diffuses the difference.
     int nearest(int red, int green, int blue) {
         const int cell = cellOf(red, green, blue);
-        const int cached = m_cache[cell];
-        if (cached >= 0)
-            return cached;
+        if (known(cell))
+            return m_cache[cell];
         return search(cell, red, green, blue);
     }
     const GifRGB& entry(int index) const { return m_palette[index]; }
-    int cacheSlot(int cell) const { return m_cache[cell]; }
+    // The index a cell holds, or -1 while it holds none.
+    int cacheSlot(int cell) const { return known(cell) ? m_cache[cell] : -1; }
 
 private:
     int search(int cell, int red, int green, int blue);
+    bool known(int cell) const { return (m_known[cell >> 6] >> (cell & 63)) & 1; }
+    void remember(int cell, int index) {
+        m_cache[cell] = static_cast<uint8_t>(index);
+        m_known[cell >> 6] |= uint64_t(1) << (cell & 63);
+    }
 
     GifRGB m_palette[256];
-    int16_t m_cache[32768];
+    // One byte a cell and a bit saying whether it is filled: small enough for the cache and the
+    // palette to stay in the processor's first-level cache while a frame is dithered.
+    uint8_t m_cache[32768];
+    uint64_t m_known[32768 / 64] = {};
     // The entries again as separate channels, padded to a multiple of 8 with entries too far
     // away to win, for the vectorised search.
     int m_padded = 0;
