@@ -6,13 +6,14 @@
 # the same runs and its ratio, and both peak memories (GNU time's maximum resident set size). On a
 # machine other work shares, the processor times compare the programs' work where the wall times
 # also measure the load. A last row converts 2,000 frames at 640 x 480 with kelvara-cli alone: the
-# streaming path's time and peak memory.
+# streaming path's time and peak memory. Last, the desktop program's conversion into its frame
+# table: the peak memory against the table's and the indices' size.
 # Usage: bench/avi_to_gif_vs_ffmpeg.sh [BUILD_DIR]   (RUNS=5 for more runs)
 set -euo pipefail
 build=${1:-build}
 runs=${RUNS:-3}
 cli="$build/kelvara-cli"
-[ -x "$cli" ] || { echo "build $cli first (cmake --build $build)"; exit 1; }
+[ -x "$cli" ] && [ -x "$build/bench/kelvara_gif_table_memory" ] || { echo "build $cli and the benchmarks first (cmake --build $build)"; exit 1; }
 command -v /usr/bin/time >/dev/null || { echo "GNU time is needed (apt-get install time)"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -59,4 +60,10 @@ read -r ours oursMem oursCpu < <(median 1 "$cli" gif "$avi" -o "$work/k.gif" --o
 frames=$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "$work/k.gif")
 printf '%-9s %-10s %-8s %9.2f %9s %6s %9.2f %9s %6s %11d %10s   (2000 frames; the GIF holds %s)\n' 640x480 \
   testsrc2 mjpeg "$ours" - - "$oursCpu" - - "$oursMem" - "$frames"
+# The desktop program's path: 256 frames at 640 x 480 into the frame table, the document handed
+# on and encoded into memory (goal: at most 1.2 x the frame table and the indices).
+for source in testsrc2 mandelbrot; do
+  avi=$(video "$source" 640x480 rawvideo 256)
+  echo "desktop path, $source: $("$build/bench/kelvara_gif_table_memory" "$avi")"
+done
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -51,6 +51,43 @@ void MemoryStream::clear() {
     m_position = 0;
 }
 
+size_t BlockBufferStream::read(void*, size_t) {
+    throw StreamError("The stream cannot be read: it only collects what is written.");
+}
+
+void BlockBufferStream::write(const void* buffer, size_t count) {
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    while (count > 0) {
+        if (m_blocks.empty() || m_blocks.back().size() == BlockSize) {
+            m_blocks.emplace_back();
+            m_blocks.back().reserve(BlockSize);
+        }
+        std::vector<uint8_t>& block = m_blocks.back();
+        const size_t part = std::min(count, BlockSize - block.size());
+        block.insert(block.end(), bytes, bytes + part);
+        bytes += part;
+        count -= part;
+        m_size += part;
+    }
+}
+
+void BlockBufferStream::seek(uint64_t position) {
+    if (position != m_size)
+        throw StreamError("The stream cannot be sought: it only collects what is written.");
+}
+
+std::vector<uint8_t> BlockBufferStream::take() {
+    std::vector<uint8_t> whole;
+    whole.reserve(m_size);
+    for (std::vector<uint8_t>& block : m_blocks) {
+        whole.insert(whole.end(), block.begin(), block.end());
+        std::vector<uint8_t>().swap(block);
+    }
+    m_blocks.clear();
+    m_size = 0;
+    return whole;
+}
+
 FileStream::FileStream(const std::string& path, Mode mode) : m_path(path) {
     m_file = std::fopen(path.c_str(), mode == Mode::Read ? "rb" : "wb");
     if (!m_file)

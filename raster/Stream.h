@@ -53,6 +53,28 @@ private:
     size_t m_position = 0;
 };
 
+// A write-only stream that collects what is written in blocks of 1 MiB and hands it over as one
+// buffer of exactly its size, freeing each block as it is copied: large output (a whole GIF file
+// kept to be saved later) is never held twice, as a growing buffer holds it while it moves. Reading
+// raises StreamError; seeking is allowed only to the end.
+class BlockBufferStream final : public Stream {
+public:
+    static constexpr size_t BlockSize = size_t(1) << 20;
+
+    size_t read(void* buffer, size_t count) override;
+    void write(const void* buffer, size_t count) override;
+    uint64_t position() const override { return m_size; }
+    void seek(uint64_t position) override;
+    uint64_t size() const override { return m_size; }
+
+    // Everything written, in one buffer; the stream is empty afterwards.
+    std::vector<uint8_t> take();
+
+private:
+    std::vector<std::vector<uint8_t>> m_blocks;
+    uint64_t m_size = 0;
+};
+
 // A stream on a file opened for reading or for writing (created or truncated).
 class FileStream final : public Stream {
 public:

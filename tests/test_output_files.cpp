@@ -200,3 +200,28 @@ TEST(OutputFile, ErrorsNameTheFileAndTheReason) {
     }
     EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"taken"});
 }
+
+TEST(BlockBufferStream, HandsOverWhatWasWrittenAcrossBlocks) {
+    // Writes of many sizes, some crossing a block's end and one larger than a block, give the
+    // same bytes a memory stream holds.
+    const size_t block = BlockBufferStream::BlockSize;
+    const size_t sizes[] = {0, 1, 254, block - 256, 3, block + 7, 2, block - 12, 255};
+    BlockBufferStream blocks;
+    MemoryStream memory;
+    uint8_t next = 0;
+    for (const size_t size : sizes) {
+        std::vector<uint8_t> part(size);
+        for (uint8_t& b : part)
+            b = next++ * 7;
+        blocks.write(part.data(), part.size());
+        memory.write(part.data(), part.size());
+        ASSERT_EQ(blocks.position(), memory.position());
+    }
+    blocks.seek(blocks.size()); // to the end: nothing moves
+    EXPECT_THROW(blocks.seek(0), StreamError);
+    uint8_t byte;
+    EXPECT_THROW(blocks.read(&byte, 1), StreamError);
+    EXPECT_EQ(blocks.take(), memory.bytes());
+    EXPECT_EQ(blocks.size(), 0u);
+    EXPECT_TRUE(blocks.take().empty());
+}

@@ -31,6 +31,17 @@ void WindowJobObserver::pumpMessages() {
     QCoreApplication::processEvents();
 }
 
+namespace {
+
+// The whole GIF file, never held twice while it is made.
+std::vector<uint8_t> encodedGif(const TGIFDocument& built) {
+    BlockBufferStream bytes;
+    built.SaveToStream(bytes);
+    return bytes.take();
+}
+
+} // namespace
+
 void saveBuiltGif(TabHost& host) {
     TGIFDocument& built = host.builtGif();
     if (built.Empty())
@@ -42,11 +53,8 @@ void saveBuiltGif(TabHost& host) {
         return;
     if (QFileInfo::exists(path) && !(dialogs.confirmReplace && dialogs.confirmReplace(path)))
         return;
-    if (state.builtGifFile.empty()) {
-        MemoryStream bytes;
-        built.SaveToStream(bytes);
-        state.builtGifFile = std::move(bytes.bytes());
-    }
+    if (state.builtGifFile.empty())
+        state.builtGifFile = encodedGif(built);
     writeFileAtomically(path.toStdString(), state.builtGifFile.data(), state.builtGifFile.size());
     host.rememberFolder(FolderKind::SavedGifs, path);
 }
@@ -58,9 +66,7 @@ QString fileSizeText(uint64_t bytes) {
 QString encodeBuiltGif(TabHost& host, const QString& suggestedName) {
     SharedState& state = host.state();
     const TGIFDocument& built = host.builtGif();
-    MemoryStream bytes;
-    built.SaveToStream(bytes);
-    state.builtGifFile = std::move(bytes.bytes());
+    state.builtGifFile = encodedGif(built);
     state.builtGifName = suggestedName;
     return "Size: " + QString::number(built.Width()) + " x " + QString::number(built.Height()) + " pixels, " +
            QString::number(built.FrameCount()) + " frames, " + fileSizeText(state.builtGifFile.size());
