@@ -42,13 +42,6 @@ constexpr int64_t SeekToleranceUs = 2'000;
 // Packets in a row the decoder may refuse before the sound counts as undecodable.
 constexpr int MaxRefusedPackets = 64;
 
-std::string ffmpegError(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    if (av_strerror(code, text, sizeof text) < 0)
-        return "error " + std::to_string(code);
-    return text;
-}
-
 [[noreturn]] void fail(const char* message, const std::string& detail) {
     throw SoundError(detail.empty() ? std::string(message) : std::string(message) + " (" + detail + ")");
 }
@@ -114,14 +107,14 @@ struct AudioTrack::State {
         AVFormatContext* raw = nullptr;
         int ret = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
         if (ret < 0)
-            fail(SoundMessages::CannotRead, ffmpegError(ret));
+            fail(SoundMessages::CannotRead, ffmpeg::errorText(ret));
         format.reset(raw);
         // Containers whose streams show only in their packets are probed; the others are known
         // from their headers.
         if (format->ctx_flags & AVFMTCTX_NOHEADER) {
             ret = avformat_find_stream_info(format.get(), nullptr);
             if (ret < 0)
-                fail(SoundMessages::CannotRead, ffmpegError(ret));
+                fail(SoundMessages::CannotRead, ffmpeg::errorText(ret));
         }
         atFileStart = true;
     }
@@ -152,14 +145,14 @@ struct AudioTrack::State {
             fail(SoundMessages::NoDecoder, avcodec_get_name(par->codec_id));
         codec.reset(avcodec_alloc_context3(decoder));
         if (!codec)
-            fail(SoundMessages::CannotDecode, ffmpegError(AVERROR(ENOMEM)));
+            fail(SoundMessages::CannotDecode, ffmpeg::errorText(AVERROR(ENOMEM)));
         int ret = avcodec_parameters_to_context(codec.get(), par);
         if (ret < 0)
-            fail(SoundMessages::CannotDecode, ffmpegError(ret));
+            fail(SoundMessages::CannotDecode, ffmpeg::errorText(ret));
         codec->pkt_timebase = timeBase;
         ret = avcodec_open2(codec.get(), decoder, nullptr);
         if (ret < 0)
-            fail(SoundMessages::CannotDecode, std::string(decoder->name) + ": " + ffmpegError(ret));
+            fail(SoundMessages::CannotDecode, std::string(decoder->name) + ": " + ffmpeg::errorText(ret));
     }
 
     void resetDecoding() {
@@ -210,7 +203,7 @@ struct AudioTrack::State {
         int ret = f->ch_layout.nb_channels > 0 ? av_channel_layout_copy(&in.layout, &f->ch_layout)
                                                : av_channel_layout_copy(&in.layout, &codec->ch_layout);
         if (ret < 0)
-            fail(SoundMessages::CannotConvert, ffmpegError(ret));
+            fail(SoundMessages::CannotConvert, ffmpeg::errorText(ret));
         // A layout that only counts its channels (a plain WAVE format's) gets the usual one.
         if (in.layout.order == AV_CHANNEL_ORDER_UNSPEC || in.layout.nb_channels <= 0) {
             int channels = std::max(in.layout.nb_channels, 1);
@@ -231,12 +224,12 @@ struct AudioTrack::State {
             ret = swr_init(swr.get());
         if (ret < 0) {
             swr.reset();
-            fail(SoundMessages::CannotConvert, ffmpegError(ret));
+            fail(SoundMessages::CannotConvert, ffmpeg::errorText(ret));
         }
         av_channel_layout_uninit(&swrLayout.layout);
         ret = av_channel_layout_copy(&swrLayout.layout, &in.layout);
         if (ret < 0)
-            fail(SoundMessages::CannotConvert, ffmpegError(ret));
+            fail(SoundMessages::CannotConvert, ffmpeg::errorText(ret));
         swrRate = f->sample_rate;
         swrFormat = f->format;
     }
@@ -249,7 +242,7 @@ struct AudioTrack::State {
         int inSamples = f ? f->nb_samples : 0;
         int room = swr_get_out_samples(swr.get(), inSamples);
         if (room < 0)
-            fail(SoundMessages::CannotConvert, ffmpegError(room));
+            fail(SoundMessages::CannotConvert, ffmpeg::errorText(room));
         if (room == 0)
             return;
         converted.resize(size_t(room) * frameBytes);
@@ -257,7 +250,7 @@ struct AudioTrack::State {
         int got = swr_convert(swr.get(), &out, room,
                               f ? const_cast<const uint8_t**>(f->extended_data) : nullptr, inSamples);
         if (got < 0)
-            fail(SoundMessages::CannotConvert, ffmpegError(got));
+            fail(SoundMessages::CannotConvert, ffmpeg::errorText(got));
         int64_t begin = cursor, end = cursor + got;
         cursor = end;
         int64_t keepFrom = std::max<int64_t>(begin, 0), keepTo = std::min(end, limitFrames);
@@ -293,7 +286,7 @@ struct AudioTrack::State {
             if (ret == AVERROR_EOF)
                 return false;
             if (ret < 0)
-                fail(SoundMessages::CannotRead, ffmpegError(ret));
+                fail(SoundMessages::CannotRead, ffmpeg::errorText(ret));
             if (packet->stream_index != stream)
                 continue;
             if (!positioned && packet->pts != AV_NOPTS_VALUE &&
@@ -306,7 +299,7 @@ struct AudioTrack::State {
             }
             // A damaged packet is skipped; a stream of them is undecodable.
             if (++refusedPackets >= MaxRefusedPackets)
-                fail(SoundMessages::CannotDecode, ffmpegError(ret));
+                fail(SoundMessages::CannotDecode, ffmpeg::errorText(ret));
         }
     }
 
@@ -335,7 +328,7 @@ struct AudioTrack::State {
             if (ret != AVERROR(EAGAIN)) {
                 // A frame the decoder could not make; it goes on with the next packet.
                 if (++refusedPackets >= MaxRefusedPackets)
-                    fail(SoundMessages::CannotDecode, ffmpegError(ret));
+                    fail(SoundMessages::CannotDecode, ffmpeg::errorText(ret));
             }
             if (decoderFlushed) {
                 if (ret == AVERROR(EAGAIN))
@@ -371,7 +364,7 @@ std::unique_ptr<AudioTrack> AudioTrack::open(const std::string& path, const Audi
     auto s = std::make_unique<State>();
     s->path = path;
     if (!s->packet || !s->frame)
-        fail(SoundMessages::CannotDecode, ffmpegError(AVERROR(ENOMEM)));
+        fail(SoundMessages::CannotDecode, ffmpeg::errorText(AVERROR(ENOMEM)));
     s->openFile();
     for (unsigned i = 0; i < s->format->nb_streams && s->stream < 0; ++i)
         if (s->format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)

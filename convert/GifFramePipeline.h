@@ -70,7 +70,6 @@ public:
     bool deliverOne();
     // True when add() would have to wait for a frame to be delivered first.
     bool full() const { return m_pipeline->full(); }
-    int delivered() const { return m_delivered; }
 
 private:
     void submit(GifPipelineFrame frame);

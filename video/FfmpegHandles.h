@@ -1,5 +1,5 @@
 // Owning handles for FFmpeg's objects: each is released by the function FFmpeg pairs with its
-// allocation, whatever way the code holding it is left.
+// allocation, whatever way the code holding it is left; and FFmpeg's text for its error codes.
 #pragma once
 
 extern "C" {
@@ -8,6 +8,7 @@ extern "C" {
 }
 
 #include <memory>
+#include <string>
 
 namespace kelvara::ffmpeg {
 
@@ -32,5 +33,13 @@ using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
 using ParametersPtr = std::unique_ptr<AVCodecParameters, ParametersFreer>;
+
+// FFmpeg's words for an error code it returned.
+inline std::string errorText(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    if (av_strerror(code, text, sizeof text) < 0)
+        return "error " + std::to_string(code);
+    return text;
+}
 
 } // namespace kelvara::ffmpeg

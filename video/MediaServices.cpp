@@ -32,13 +32,6 @@ constexpr int MaxKeysBack = 2;
 // Decoding errors in a row after which a stream counts as ended.
 constexpr int MaxDecodeErrors = 64;
 
-std::string ffmpegText(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    if (av_strerror(code, text, sizeof text) < 0)
-        return "error " + std::to_string(code);
-    return text;
-}
-
 // FFmpeg's own error codes are tags; the system's are negated error numbers.
 bool isSystemError(int code) {
     return code < 0 && code > -4096;
@@ -225,14 +218,15 @@ void MediaFile::State::openInput(bool withStreamInfo) {
     int ret = avformat_open_input(&raw, path.c_str(), inputFormat, nullptr);
     if (ret < 0)
         fail(FrameSourceMessages::OpenFile, path,
-             isSystemError(ret) ? fileOpenReason(-ret) : "not a video FFmpeg can read: " + ffmpegText(ret));
+             isSystemError(ret) ? fileOpenReason(-ret)
+                                : "not a video FFmpeg can read: " + ffmpeg::errorText(ret));
     format.reset(raw);
     // Containers whose streams show only in their packets are probed every time: without it,
     // their packets miss the timestamps the parser works out.
     if (withStreamInfo || (format->ctx_flags & AVFMTCTX_NOHEADER)) {
         ret = avformat_find_stream_info(format.get(), nullptr);
         if (ret < 0)
-            fail(FrameSourceMessages::StreamInfo, path, ffmpegText(ret));
+            fail(FrameSourceMessages::StreamInfo, path, ffmpeg::errorText(ret));
     }
 }
 
@@ -253,7 +247,7 @@ void MediaFile::State::open(const std::string& filePath) {
     path = filePath;
     av_log_set_level(AV_LOG_QUIET);
     if (!packet || !current || !ahead)
-        fail(FrameSourceMessages::OpenFile, path, ffmpegText(AVERROR(ENOMEM)));
+        fail(FrameSourceMessages::OpenFile, path, ffmpeg::errorText(AVERROR(ENOMEM)));
     openInput(true);
     inputFormat = format->iformat;
     for (unsigned i = 0; i < format->nb_streams && streamIndex < 0; ++i) {
@@ -269,7 +263,7 @@ void MediaFile::State::open(const std::string& filePath) {
     if (stream->time_base.num <= 0 || stream->time_base.den <= 0)
         fail(FrameSourceMessages::StreamInfo, path, "the video stream has no time base");
     if (!params || avcodec_parameters_copy(params.get(), stream->codecpar) < 0)
-        fail(FrameSourceMessages::StreamInfo, path, ffmpegText(AVERROR(ENOMEM)));
+        fail(FrameSourceMessages::StreamInfo, path, ffmpeg::errorText(AVERROR(ENOMEM)));
     timeBase = stream->time_base;
     averageRate = stream->avg_frame_rate;
     packing.rotation = rotationOf(stream);
@@ -303,10 +297,10 @@ void MediaFile::State::openDecoder() {
              std::string("FFmpeg has no decoder for ") + avcodec_get_name(params->codec_id));
     codec.reset(avcodec_alloc_context3(decoder));
     if (!codec)
-        fail(FrameSourceMessages::StartDecompression, path, ffmpegText(AVERROR(ENOMEM)));
+        fail(FrameSourceMessages::StartDecompression, path, ffmpeg::errorText(AVERROR(ENOMEM)));
     int ret = avcodec_parameters_to_context(codec.get(), params.get());
     if (ret < 0)
-        fail(FrameSourceMessages::StartDecompression, path, ffmpegText(ret));
+        fail(FrameSourceMessages::StartDecompression, path, ffmpeg::errorText(ret));
     codec->pkt_timebase = timeBase;
     codec->thread_count = 1;
     // As for AVI files: no picture past the limit, whatever the stream claims.
@@ -316,7 +310,7 @@ void MediaFile::State::openDecoder() {
     ret = avcodec_open2(codec.get(), decoder, nullptr);
     if (ret < 0)
         fail(FrameSourceMessages::StartDecompression, path,
-             std::string(decoder->name) + ": " + ffmpegText(ret));
+             std::string(decoder->name) + ": " + ffmpeg::errorText(ret));
 }
 
 void MediaFile::State::countFromSampleTable() {
