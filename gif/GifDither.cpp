@@ -110,7 +110,7 @@ bool setColorSearchPath(ColorSearchPath path) {
     return true;
 }
 
-int TFastColorLookup::search(int cell, int red, int green, int blue) {
+uint32_t TFastColorLookup::search(int cell, int red, int green, int blue) {
     // Sum of absolute differences; an entry is taken only when strictly nearer, so the lowest
     // index wins among equals. The vectorised form finds the smallest distance, then the first
     // entry that has it: the same entry.
@@ -168,7 +168,7 @@ int TFastColorLookup::search(int cell, int red, int green, int blue) {
     }
     }
     remember(cell, best);
-    return best;
+    return m_cache[cell];
 }
 
 TNetscapeColorLookup::TNetscapeColorLookup() : TColorLookup(216) {

@@ -72,6 +72,11 @@ public:
     // cell, or else the one found for the first colour looked up there, even where another entry
     // is nearer for a later colour. That is intended; the ditherer diffuses the difference.
     int nearest(int red, int green, int blue) {
+        return static_cast<int>(nearestEntry(red, green, blue) & 0xFF);
+    }
+    // The index with its entry's colour: index | red << 8 | green << 16 | blue << 24. The
+    // ditherer's form: the colour comes with the index, not from a second lookup.
+    uint32_t nearestEntry(int red, int green, int blue) {
         const int cell = cellOf(red, green, blue);
         if (known(cell))
             return m_cache[cell];
@@ -79,20 +84,23 @@ public:
     }
     const GifRGB& entry(int index) const { return m_palette[index]; }
     // The index a cell holds, or -1 while it holds none.
-    int cacheSlot(int cell) const { return known(cell) ? m_cache[cell] : -1; }
+    int cacheSlot(int cell) const { return known(cell) ? static_cast<int>(m_cache[cell] & 0xFF) : -1; }
 
 private:
-    int search(int cell, int red, int green, int blue);
+    // Searches the palette for a colour of an empty cell; fills the cell with the nearest entry
+    // and returns it as nearestEntry does.
+    uint32_t search(int cell, int red, int green, int blue);
     bool known(int cell) const { return (m_known[cell >> 6] >> (cell & 63)) & 1; }
     void remember(int cell, int index) {
-        m_cache[cell] = static_cast<uint8_t>(index);
+        const GifRGB& e = m_palette[index];
+        m_cache[cell] = static_cast<uint32_t>(index) | uint32_t(e.red) << 8 | uint32_t(e.green) << 16 |
+                        uint32_t(e.blue) << 24;
         m_known[cell >> 6] |= uint64_t(1) << (cell & 63);
     }
 
     GifRGB m_palette[256];
-    // One byte a cell and a bit saying whether it is filled: small enough for the cache and the
-    // palette to stay in the processor's first-level cache while a frame is dithered.
-    uint8_t m_cache[32768];
+    // A cell's entry as nearestEntry gives it, and a bit saying whether the cell is filled.
+    uint32_t m_cache[32768];
     uint64_t m_known[32768 / 64] = {};
     // The entries again as separate channels, padded to a multiple of 8 with entries too far
     // away to win, for the vectorised search.
@@ -224,11 +232,20 @@ public:
             const int r = clampByte(p[2] + (pending[0] + carryR + 8) / 16);
             const int g = clampByte(p[1] + (pending[1] + carryG + 8) / 16);
             const int b = clampByte(p[0] + (pending[2] + carryB + 8) / 16);
-            const int index = lookup.nearest(r, g, b);
-            dst[x] = static_cast<uint8_t>(index);
-            const auto e = lookup.entry(index);
+            int er, eg, eb;
+            if constexpr (requires { lookup.nearestEntry(r, g, b); }) {
+                const uint32_t found = lookup.nearestEntry(r, g, b);
+                dst[x] = static_cast<uint8_t>(found);
+                er = r - static_cast<int>((found >> 8) & 0xFF);
+                eg = g - static_cast<int>((found >> 16) & 0xFF);
+                eb = b - static_cast<int>(found >> 24);
+            } else {
+                const int index = lookup.nearest(r, g, b);
+                dst[x] = static_cast<uint8_t>(index);
+                const auto e = lookup.entry(index);
+                er = r - e.red, eg = g - e.green, eb = b - e.blue;
+            }
             int* behind = errors + 3 * position;
-            const int er = r - e.red, eg = g - e.green, eb = b - e.blue;
             behind[0] = prevR + 3 * er;
             behind[1] = prevG + 3 * eg;
             behind[2] = prevB + 3 * eb;
