@@ -57,8 +57,10 @@ const char* const GifUsage =
     "  --overwrite           replace OUT if it exists\n"
     "  --quiet               no progress on standard error\n"
     "The GIF is written as its frames are made: any number of frames, in constant memory.\n"
-    "With --optimize or --max-size the frames are kept until the end: at most 256 of them\n"
-    "(--max-size takes a larger step to keep to that).\n";
+    "With --max-size, and with --optimize going backward, the frames are kept until the end:\n"
+    "at most 256 of them (--max-size takes a larger step to keep to that). --optimize going\n"
+    "forward keeps up to 256 frames to try one colour table for all; longer GIFs are written\n"
+    "as they are made.\n";
 
 Rect parseCrop(const std::string& text) {
     long long v[4];
@@ -221,9 +223,10 @@ int gifCommand(const std::vector<std::string>& arguments) {
     // Frames are reduced and compressed on every core and written as they are made.
     options.threads = 0;
     ProgressPrinter progress(quiet);
-    // Storing frames as their changes, and fitting the file under a size, work on the whole
-    // GIF in memory; every other GIF is written as it is made.
-    const bool whole = options.build.optimize || maxSize.has_value();
+    // Fitting the file under a size works on the whole GIF in memory, and so does storing frames
+    // as their changes while they are few enough to keep (one colour table may then serve them
+    // all); every other GIF is written as it is made.
+    bool whole = options.build.optimize || maxSize.has_value();
     std::unique_ptr<OutputFile> file;
     std::unique_ptr<FrameTable> table;
     TGIFDocument built;
@@ -243,8 +246,19 @@ int gifCommand(const std::vector<std::string>& arguments) {
             result = fitted.job;
         } else {
             result = convertAviToGif(options, *table, built, progress);
+            // Too many frames to keep: going forward they are stored as their changes as they
+            // are made instead. Refused before anything was read, so nothing is lost.
+            const bool tooMany =
+                result.outcome == AviToGifOutcome::Warning && result.message != AviToGifMessages::CheckRange;
+            if (tooMany && options.direction == Direction::Forward &&
+                (typedMaxFrames == 0 || result.run.asked <= typedMaxFrames)) {
+                whole = false;
+                table.reset();
+                options.maxFrames = typedMaxFrames;
+            }
         }
-    } else {
+    }
+    if (!whole) {
         file = openOutput(output, overwrite);
         file->setWriteThrough();
         result = streamAviToGif(options, *file, progress, spillFolder(output));
@@ -253,16 +267,18 @@ int gifCommand(const std::vector<std::string>& arguments) {
     if (result.outcome == AviToGifOutcome::Warning) {
         if (result.message == AviToGifMessages::CheckRange)
             std::fprintf(stderr, "%s\n", result.message.c_str());
-        else if (whole && (typedMaxFrames == 0 || typedMaxFrames > MaxFramesInMemory))
+        else if (whole && (maxSize || options.direction == Direction::Backward) &&
+                 (typedMaxFrames == 0 || typedMaxFrames > MaxFramesInMemory))
             std::fprintf(stderr,
-                         "kelvara-cli gif: the GIF would hold %d frames; --optimize and --max-size keep the "
-                         "frames in memory, at most %lld; choose fewer with --frames, --time or --step\n",
-                         result.run.asked, static_cast<long long>(MaxFramesInMemory));
+                         "kelvara-cli gif: the GIF would hold %d frames; %s keeps the frames in memory, at "
+                         "most %lld; choose fewer with --frames, --time or --step\n",
+                         result.run.asked, maxSize ? "--max-size" : "--optimize with --backward",
+                         static_cast<long long>(MaxFramesInMemory));
         else
             std::fprintf(stderr,
                          "kelvara-cli gif: the GIF would hold %d frames, more than --max-frames %lld; choose "
                          "fewer with --frames, --time or --step\n",
-                         result.run.asked, static_cast<long long>(options.maxFrames));
+                         result.run.asked, static_cast<long long>(typedMaxFrames));
         return ExitUsage;
     }
     if (result.outcome != AviToGifOutcome::Built)

@@ -459,9 +459,20 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
     if (!forward)
         spill = std::make_unique<SpillFile>(spillFolder);
 
+    // Frames stored as their changes go through the optimizer here, in display order, each
+    // compared with the picture before it; the workers only reduce them. Going backward they
+    // would have to wait for the last frame read, so that is refused.
+    const bool optimize = options.build.optimize;
+    if (optimize && !forward)
+        throw Error("Frames stored as their changes are written as they are made only going forward.");
+    std::unique_ptr<TGIFDocument> changes;
+    FrameOptimizer optimizer;
+    if (optimize)
+        changes = newConversionDocument(options.build.quality);
+
     GifPipelineOptions pipelineOptions;
     pipelineOptions.threads = options.threads;
-    pipelineOptions.encode = true;
+    pipelineOptions.encode = !optimize;
     pipelineOptions.reducer =
         documentReducer(reductionModeFor(options.build.quality), GifDitherKind::FloydSteinberg, 8);
     // Once every frame is read, a second bar counts the frames finished.
@@ -470,10 +481,17 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
     GifFramePipeline pipeline(
         pipelineOptions,
         [&](GifPipelineFrame& frame) {
-            if (forward)
+            if (optimize) {
+                TGIFSubImage& image = changes->Frame(changes->addReducedFrame(std::move(frame.reduced)));
+                appendAnimationBlocks(image, finished, options.loopCount, plan.delay);
+                optimizer.apply(image);
+                writer.writeFrame(image);
+                changes->Clear();
+            } else if (forward) {
                 writer.writeFrame(frame.image.data(), frame.image.size());
-            else
+            } else {
                 spilled.push_back({spill->append(frame.image), frame.image.size()});
+            }
             ++finished;
             if (countFinished)
                 observer.setProgressPosition(finished);

@@ -140,6 +140,8 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
 // compressed in reading order into a spill file in spillFolder (a folder on the output's file
 // system, or empty for the system's temporary folder), then written in reverse. Nothing is
 // written to out until the first frame is ready, so a run that reads no frame writes nothing.
+// With build.optimize (forward only) each frame is stored as its change from the one before; one
+// colour table shared by every frame is not tried, since that needs every frame first.
 AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobObserver& observer,
                               const std::string& spillFolder = {});
 

@@ -16,13 +16,23 @@ GifStreamWriter::~GifStreamWriter() = default;
 void GifStreamWriter::writeFrame(const uint8_t* image, size_t size) {
     TGIFExtensionList& extensions = m_carrier->Extensions();
     extensions.Clear();
-    // Every frame carries a graphic control block, so the file is GIF89a.
-    if (m_frames == 0)
-        writeGifHeader(m_out, 2, m_width, m_height, screenPackedByte(m_mapBits), 0, 0);
+    writeHeaderBeforeFirstFrame();
     appendAnimationBlocks(*m_carrier, m_frames, m_loopCount, m_delay);
     extensions.SaveToStream(m_out);
     m_out.write(image, size);
     ++m_frames;
+}
+
+void GifStreamWriter::writeFrame(const TGIFSubImage& frame) {
+    writeHeaderBeforeFirstFrame();
+    frame.SaveToStream(m_out);
+    ++m_frames;
+}
+
+void GifStreamWriter::writeHeaderBeforeFirstFrame() {
+    // Every frame carries a graphic control block, so the file is GIF89a.
+    if (m_frames == 0)
+        writeGifHeader(m_out, 2, m_width, m_height, screenPackedByte(m_mapBits), 0, 0);
 }
 
 void GifStreamWriter::finish() {

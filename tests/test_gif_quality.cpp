@@ -400,6 +400,35 @@ TEST(GifSizeFit, NeverOverTheLimit) {
     EXPECT_EQ(gif.frames[0].delay, 12);
 }
 
+TEST(GifJobs, StreamedChangesShowWhatTheFramesShow) {
+    // Written as they are made, the frames stored as their changes show the plain GIF's frames;
+    // going backward that is refused before anything is written.
+    ScratchDir dir;
+    const std::string path = movingSquareAvi(dir, 48, 32, 10);
+    SilentObserver observer;
+    for (const GifQuality quality : {GifQuality::Classic, GifQuality::High}) {
+        AviToGifOptions o = optionsFor(path);
+        o.build.quality = quality;
+        o.loopCount = 3;
+        MemoryStream plain, changes;
+        ASSERT_EQ(streamAviToGif(o, plain, observer).frames, 10);
+        o.build.optimize = true;
+        o.threads = 2;
+        ASSERT_EQ(streamAviToGif(o, changes, observer).frames, 10);
+        const GiflibImage a = decodeWithGiflib(plain.bytes()), b = decodeWithGiflib(changes.bytes());
+        EXPECT_EQ(shownFrames(a), shownFrames(b));
+        EXPECT_EQ(b.loopCount, 3);
+        EXPECT_EQ(b.frames[4].delay, a.frames[4].delay);
+        EXPECT_LT(b.frames[1].width * b.frames[1].height, 48 * 32);
+        EXPECT_LT(changes.size(), plain.size());
+
+        o.direction = Direction::Backward;
+        MemoryStream refused;
+        EXPECT_THROW(streamAviToGif(o, refused, observer), Error);
+        EXPECT_EQ(refused.size(), 0u);
+    }
+}
+
 TEST(CliGif, QualityOptimizeAndMaxSize) {
     ScratchDir dir;
     const std::string video = movingSquareAvi(dir, 96, 64, 12);
@@ -439,4 +468,39 @@ TEST(CliGif, QualityOptimizeAndMaxSize) {
                    " --effect LeftRight --size 30x20 --quality high --optimize --quiet");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(decodeWithGiflib(readFile(other)).frames.size(), 11u);
+}
+
+TEST(CliGif, OptimizeWritesLongGifsAsTheyAreMade) {
+    // Past the frames kept in memory, --optimize going forward writes the changes as they are
+    // made; going backward, and past --max-frames, it refuses and writes nothing.
+    ScratchDir dir;
+    const std::string video = movingSquareAvi(dir, 24, 16, 300);
+    const std::string cli = shellQuoted(KELVARA_CLI_PATH);
+    const std::string plain = dir.file("plain.gif"), changes = dir.file("changes.gif");
+    ProcessResult r =
+        runProcess(cli + " gif " + shellQuoted(video) + " -o " + shellQuoted(plain) + " --quiet");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = runProcess(cli + " gif " + shellQuoted(video) + " -o " + shellQuoted(changes) +
+                   " --optimize --quiet");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Size: 24 x 16 pixels  Frames: 300\n");
+    const GiflibImage a = decodeWithGiflib(readFile(plain)), b = decodeWithGiflib(readFile(changes));
+    ASSERT_EQ(b.frames.size(), 300u);
+    EXPECT_EQ(shownFrames(a), shownFrames(b));
+    EXPECT_LT(readFile(changes).size(), readFile(plain).size());
+
+    const std::string other = dir.file("other.gif");
+    const struct {
+        const char* options;
+        const char* says;
+    } refusals[] = {
+        {"--optimize --backward", "--optimize with --backward keeps the frames in memory, at most 256"},
+        {"--optimize --max-frames 299", "more than --max-frames 299"},
+    };
+    for (const auto& c : refusals) {
+        r = runProcess(cli + " gif " + shellQuoted(video) + " -o " + shellQuoted(other) + " " + c.options);
+        EXPECT_EQ(r.exitCode, 2) << c.options;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(other));
 }
