@@ -565,8 +565,8 @@ TEST(CliOutput, FullDiskAndReadOnlyFolderKeepTheOldFile) {
 TEST(CliOutput, SignalsEndTheRunCleanly) {
     ScratchDir dir;
     const std::string video = dir.file("long.avi");
-    // Small frames made large: a run of several seconds.
-    makeCodecFixture(video, "mpeg4", 64, 48, 100, false);
+    // Small frames made large: a run of about five seconds on two cores, well past the signals.
+    makeCodecFixture(video, "mpeg4", 64, 48, 300, false);
     const std::string out = dir.file("out");
     std::filesystem::create_directory(out);
     writeFileAtomically(out + "/out.gif", "old", 3);
