@@ -2,6 +2,7 @@
 #include "convert/AviToGif.h"
 
 #include "convert/GifFramePipeline.h"
+#include "convert/OrderedPipeline.h"
 #include "gif/GifDocument.h"
 #include "gif/GifOptimize.h"
 #include "gif/GifStreamWriter.h"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +21,9 @@
 #include <fcntl.h>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace kelvara {
@@ -41,6 +45,19 @@ std::unique_ptr<TGIFDocument> newConversionDocument(GifQuality quality) {
     document->SetDitherKind(GifDitherKind::FloydSteinberg);
     return document;
 }
+
+// A frame on its way to be stored as its change from the frame before it: alone in a document
+// of its own, with the colours it shows and those the frame before it shows (empty for none);
+// then the bytes it is written as.
+struct ChangeFrame {
+    std::unique_ptr<TGIFDocument> document;
+    std::shared_ptr<const std::vector<uint32_t>> colours;
+    std::shared_ptr<const std::vector<uint32_t>> before;
+    std::vector<uint8_t> bytes;
+};
+
+// How long the job waits for a stored change before it pumps its messages again.
+constexpr std::chrono::milliseconds PumpInterval{25};
 
 // What a run reads: the range, the GIF size and delay, worked out and checked before anything
 // is read.
@@ -459,16 +476,43 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
     if (!forward)
         spill = std::make_unique<SpillFile>(spillFolder);
 
-    // Frames stored as their changes go through the optimizer here, in display order, each
-    // compared with the picture before it; the workers only reduce them. Going backward they
-    // would have to wait for the last frame read, so that is refused.
+    // Frames stored as their changes: each reduced frame comes here in display order, becomes a
+    // frame of its own document with the colours it shows, and goes to a second set of workers
+    // with the colours of the frame before it, which store it as its change and compress it; they
+    // come back in order to be written. Going backward the frames would have to wait for the last
+    // one read, so that is refused.
     const bool optimize = options.build.optimize;
     if (optimize && !forward)
         throw Error("Frames stored as their changes are written as they are made only going forward.");
-    std::unique_ptr<TGIFDocument> changes;
-    FrameOptimizer optimizer;
-    if (optimize)
-        changes = newConversionDocument(options.build.quality);
+    std::unique_ptr<OrderedPipeline<ChangeFrame>> changes;
+    std::shared_ptr<const std::vector<uint32_t>> shownBefore = std::make_shared<std::vector<uint32_t>>();
+    if (optimize) {
+        const int threads = pipelineThreads(options.threads);
+        changes =
+            std::make_unique<OrderedPipeline<ChangeFrame>>(threads, 2 * threads + 2, [](ChangeFrame& frame) {
+                TGIFSubImage& image = frame.document->Frame(0);
+                if (!frame.colours->empty())
+                    storeAsChange(image, *frame.colours, *frame.before);
+                MemoryStream bytes;
+                image.SaveToStream(bytes);
+                frame.bytes = std::move(bytes.bytes());
+                frame.document.reset();
+            });
+    }
+    // Writes the stored changes that are done; waiting, pumping the messages, for room or for all.
+    const auto writeChanges = [&](bool all) {
+        while (changes->inFlight() > 0) {
+            const bool mustWait = all || changes->full();
+            std::optional<ChangeFrame> done =
+                changes->takeNext(mustWait ? PumpInterval : std::chrono::milliseconds(0));
+            if (done)
+                writer.writeWholeFrame(done->bytes.data(), done->bytes.size());
+            else if (mustWait)
+                pumpJobMessages(observer);
+            else
+                break;
+        }
+    };
 
     GifPipelineOptions pipelineOptions;
     pipelineOptions.threads = options.threads;
@@ -482,11 +526,15 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
         pipelineOptions,
         [&](GifPipelineFrame& frame) {
             if (optimize) {
-                TGIFSubImage& image = changes->Frame(changes->addReducedFrame(std::move(frame.reduced)));
+                ChangeFrame change;
+                change.document = newConversionDocument(options.build.quality);
+                TGIFSubImage& image =
+                    change.document->Frame(change.document->addReducedFrame(std::move(frame.reduced)));
                 appendAnimationBlocks(image, finished, options.loopCount, plan.delay);
-                optimizer.apply(image);
-                writer.writeFrame(image);
-                changes->Clear();
+                change.colours = std::make_shared<const std::vector<uint32_t>>(changeColours(image));
+                change.before = std::exchange(shownBefore, change.colours);
+                writeChanges(false);
+                changes->submit(std::move(change));
             } else if (forward) {
                 writer.writeFrame(frame.image.data(), frame.image.size());
             } else {
@@ -513,6 +561,8 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
     }
     const int encoded = pipeline.finish(readingAborted ? GifFramePipeline::AbortRule::Ignore
                                                        : GifFramePipeline::AbortRule::Stop);
+    if (optimize)
+        writeChanges(true);
     if (!forward) {
         std::vector<uint8_t> bytes;
         for (size_t i = spilled.size(); i-- > 0;) {

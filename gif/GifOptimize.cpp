@@ -143,23 +143,30 @@ bool store(const std::vector<uint32_t>& colours, int screenWidth, const std::vec
 
 } // namespace
 
-void FrameOptimizer::apply(TGIFSubImage& frame) {
-    TGIFDocument* document = frame.Document();
+std::vector<uint32_t> changeColours(const TGIFSubImage& frame) {
+    const TGIFDocument* document = frame.Document();
     const int width = frame.Width(), height = frame.Height();
     const std::vector<GifRGB>& table = frame.ColorMap().Entries();
     const bool whole = document && frame.Left() == 0 && frame.Top() == 0 && width == document->Width() &&
                        height == document->Height() && !frame.Empty() && !frame.Transparent() &&
                        !table.empty();
-    if (!whole) {
-        m_canvas.clear();
-        return;
-    }
+    if (!whole)
+        return {};
     const size_t count = size_t(width) * size_t(height);
-    const std::vector<uint8_t> indices(frame.Data(), frame.Data() + count);
+    const uint8_t* indices = frame.Data();
     std::vector<uint32_t> colours(count);
     for (size_t i = 0; i < count; ++i)
         colours[i] = indices[i] < table.size() ? packed(table[indices[i]]) : 0; // past the table: black
-    const bool known = !m_canvas.empty() && m_width == width && m_height == height;
+    return colours;
+}
+
+void storeAsChange(TGIFSubImage& frame, const std::vector<uint32_t>& colours,
+                   const std::vector<uint32_t>& before) {
+    const int width = frame.Width(), height = frame.Height();
+    const std::vector<GifRGB>& table = frame.ColorMap().Entries();
+    const size_t count = size_t(width) * size_t(height);
+    const std::vector<uint8_t> indices(frame.Data(), frame.Data() + count);
+    const bool known = !before.empty() && before.size() == count;
 
     Stored best;
     if (!known) {
@@ -171,14 +178,14 @@ void FrameOptimizer::apply(TGIFSubImage& frame) {
         int left = width, right = -1, top = height, bottom = -1;
         for (int y = 0; y < height; ++y) {
             const uint32_t* now = colours.data() + size_t(y) * size_t(width);
-            const uint32_t* before = m_canvas.data() + size_t(y) * size_t(width);
+            const uint32_t* previous = before.data() + size_t(y) * size_t(width);
             int x0 = 0;
-            while (x0 < width && now[x0] == before[x0])
+            while (x0 < width && now[x0] == previous[x0])
                 ++x0;
             if (x0 == width)
                 continue;
             int x1 = width - 1;
-            while (now[x1] == before[x1])
+            while (now[x1] == previous[x1])
                 --x1;
             left = std::min(left, x0);
             right = std::max(right, x1);
@@ -198,7 +205,7 @@ void FrameOptimizer::apply(TGIFSubImage& frame) {
             opaque.width = clear.width = right - left + 1;
             opaque.height = clear.height = bottom - top + 1;
             store(colours, width, indices, table, nullptr, opaque);
-            if (store(colours, width, indices, table, m_canvas.data(), clear) && clear.bytes < opaque.bytes)
+            if (store(colours, width, indices, table, before.data(), clear) && clear.bytes < opaque.bytes)
                 best = std::move(clear);
             else
                 best = std::move(opaque);
@@ -221,8 +228,18 @@ void FrameOptimizer::apply(TGIFSubImage& frame) {
     control->SetDisposal(1); // do not dispose: the next frame is drawn over this one
     control->SetTransparent(best.transparent >= 0);
     control->SetTransparentColorIndex(static_cast<uint8_t>(std::max(best.transparent, 0)));
-    m_width = width;
-    m_height = height;
+}
+
+void FrameOptimizer::apply(TGIFSubImage& frame) {
+    std::vector<uint32_t> colours = changeColours(frame);
+    if (colours.empty()) {
+        m_canvas.clear();
+        return;
+    }
+    const bool sameSize = m_width == frame.Width() && m_height == frame.Height();
+    storeAsChange(frame, colours, sameSize ? m_canvas : std::vector<uint32_t>{});
+    m_width = frame.Width();
+    m_height = frame.Height();
     m_canvas = std::move(colours);
 }
 

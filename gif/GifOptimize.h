@@ -11,6 +11,17 @@ namespace kelvara {
 class TGIFDocument;
 class TGIFSubImage;
 
+// The colours a frame shows, 0xRRGGBB per pixel (an index past its table black), when it covers
+// the logical screen opaquely with a local colour table (what the GIF jobs make); empty for any
+// other frame, which is not rewritten.
+std::vector<uint32_t> changeColours(const TGIFSubImage& frame);
+// Rewrites such a frame, whose colours changeColours gave, as its change from the picture shown
+// before it (before, of the same size; empty when not known, and the frame is taken whole, only
+// losing the colour table entries it does not use). It depends on nothing but its arguments, so
+// frames can be rewritten on several threads once each one's picture before is known.
+void storeAsChange(TGIFSubImage& frame, const std::vector<uint32_t>& colours,
+                   const std::vector<uint32_t>& before);
+
 // Rewrites frames one at a time, in display order, so that it can sit at the end of a pipeline
 // that writes frames as they come.
 class FrameOptimizer {

@@ -23,9 +23,9 @@ void GifStreamWriter::writeFrame(const uint8_t* image, size_t size) {
     ++m_frames;
 }
 
-void GifStreamWriter::writeFrame(const TGIFSubImage& frame) {
+void GifStreamWriter::writeWholeFrame(const uint8_t* blocks, size_t size) {
     writeHeaderBeforeFirstFrame();
-    frame.SaveToStream(m_out);
+    m_out.write(blocks, size);
     ++m_frames;
 }
 

@@ -25,10 +25,10 @@ public:
 
     // A frame's image bytes as writeReducedFrame() wrote them.
     void writeFrame(const uint8_t* image, size_t size);
-    // A frame of a document as the document writes it, its own extensions before it: a frame
-    // that has been stored as its change (FrameOptimizer) carries its blocks. It must lie within
-    // the logical screen and have a local map of 2^mapBits entries or fewer.
-    void writeFrame(const TGIFSubImage& frame);
+    // A frame's blocks as TGIFSubImage::SaveToStream writes them, its own extensions before its
+    // image: a frame stored as its change carries its blocks. It must lie within the logical
+    // screen and have a local map of 2^mapBits entries or fewer.
+    void writeWholeFrame(const uint8_t* blocks, size_t size);
     // Writes the trailer. Without a frame nothing has been written and this raises "Unsupported
     // GIF version", as writing an empty document does.
     void finish();
