@@ -442,7 +442,7 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
         }
     }
     if (options.build.optimize)
-        optimizeFrames(*document);
+        optimizeFrames(*document, pipelineThreads(options.threads));
     built.Take(*document);
     pumpJobMessages(observer);
     return result;

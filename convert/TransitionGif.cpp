@@ -49,7 +49,7 @@ TransitionRunResult buildTransitionGif(TransitionTab& tab, FrameTable& table, TG
         tab.builtFrameCount = frames;
     }
     if (build.optimize)
-        optimizeFrames(*document);
+        optimizeFrames(*document, pipelineThreads(threads));
     built.Take(*document);
     return result;
 }

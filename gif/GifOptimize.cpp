@@ -6,7 +6,11 @@
 #include "raster/Stream.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace kelvara {
 
@@ -230,19 +234,6 @@ void storeAsChange(TGIFSubImage& frame, const std::vector<uint32_t>& colours,
     control->SetTransparentColorIndex(static_cast<uint8_t>(std::max(best.transparent, 0)));
 }
 
-void FrameOptimizer::apply(TGIFSubImage& frame) {
-    std::vector<uint32_t> colours = changeColours(frame);
-    if (colours.empty()) {
-        m_canvas.clear();
-        return;
-    }
-    const bool sameSize = m_width == frame.Width() && m_height == frame.Height();
-    storeAsChange(frame, colours, sameSize ? m_canvas : std::vector<uint32_t>{});
-    m_width = frame.Width();
-    m_height = frame.Height();
-    m_canvas = std::move(colours);
-}
-
 bool shareColorTable(TGIFDocument& document) {
     const int frames = document.FrameCount();
     if (frames < 2 || document.Header().ColorMap().Count() > 0)
@@ -324,10 +315,42 @@ bool shareColorTable(TGIFDocument& document) {
     return true;
 }
 
-void optimizeFrames(TGIFDocument& document) {
-    FrameOptimizer optimizer;
-    for (int i = 0; i < document.FrameCount(); ++i)
-        optimizer.apply(document.Frame(i));
+void optimizeFrames(TGIFDocument& document, int threads) {
+    // In batches: the colours of a batch's frames are taken before any of them is rewritten, then
+    // its frames are rewritten at once, each against the colours of the frame before it.
+    const int count = document.FrameCount();
+    const int workers = std::max(1, threads);
+    const int batchSize = 4 * workers;
+    std::vector<std::vector<uint32_t>> colours(size_t(batchSize) + 1); // [0]: the frame before
+    for (int first = 0; first < count; first += batchSize) {
+        const int batch = std::min(batchSize, count - first);
+        for (int k = 0; k < batch; ++k)
+            colours[size_t(k) + 1] = changeColours(document.Frame(first + k));
+        std::atomic<int> next{0};
+        std::exception_ptr failure;
+        std::mutex failureMutex;
+        const auto work = [&] {
+            for (int k = next++; k < batch; k = next++) {
+                try {
+                    if (!colours[size_t(k) + 1].empty())
+                        storeAsChange(document.Frame(first + k), colours[size_t(k) + 1], colours[size_t(k)]);
+                } catch (...) {
+                    const std::lock_guard<std::mutex> lock(failureMutex);
+                    if (!failure)
+                        failure = std::current_exception();
+                }
+            }
+        };
+        std::vector<std::thread> helpers;
+        for (int t = 1; t < std::min(workers, batch); ++t)
+            helpers.emplace_back(work);
+        work();
+        for (std::thread& helper : helpers)
+            helper.join();
+        if (failure)
+            std::rethrow_exception(failure);
+        colours[0] = std::move(colours[size_t(batch)]);
+    }
     // Few colours in all: one global table may cost less than a table in every frame (its codes
     // can be wider, so both are measured). Most videos show too many colours for one table, and
     // then nothing is encoded here.

@@ -22,31 +22,17 @@ std::vector<uint32_t> changeColours(const TGIFSubImage& frame);
 void storeAsChange(TGIFSubImage& frame, const std::vector<uint32_t>& colours,
                    const std::vector<uint32_t>& before);
 
-// Rewrites frames one at a time, in display order, so that it can sit at the end of a pipeline
-// that writes frames as they come.
-class FrameOptimizer {
-public:
-    // The frame must be the next one shown. A frame that covers the logical screen opaquely with
-    // a local colour table (what the GIF jobs make) is rewritten; the first one only loses the
-    // colour table entries it does not use. Any other frame is left as it is, and the frame after
-    // it is taken whole again.
-    void apply(TGIFSubImage& frame);
-
-private:
-    int m_width = 0;
-    int m_height = 0;
-    // The picture shown after the last frame, 0xRRGGBB per pixel; empty when not known.
-    std::vector<uint32_t> m_canvas;
-};
-
 // Moves the frames' colours into one global colour table, each frame keeping its pixels' colours
 // (a transparent pixel stays transparent), and drops the frames' own tables. False, changing
 // nothing, when the document already has a global table, a frame has no table of its own or the
 // frames show more than 256 colours (255 with transparency) together.
 bool shareColorTable(TGIFDocument& document);
 
-// Applies a FrameOptimizer to every frame of the document; then, when the frames show few
-// colours together, moves them into one global colour table if the file gets smaller so.
-void optimizeFrames(TGIFDocument& document);
+// Stores every frame after the first as its change from the frame before it (storeAsChange; a
+// frame that changeColours leaves out stays as it is, and the frame after it is taken whole),
+// on threads threads at once; then, when the frames show few colours together, moves them into
+// one global colour table if the file gets smaller so. The document is the same for any number
+// of threads.
+void optimizeFrames(TGIFDocument& document, int threads = 1);
 
 } // namespace kelvara

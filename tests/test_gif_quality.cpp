@@ -218,6 +218,42 @@ TEST(GifOptimize, FramesShowTheSamePictures) {
     }
 }
 
+TEST(GifOptimize, AnyNumberOfThreadsGivesTheSameDocument) {
+    // More frames than a batch of three threads, with a frame the optimiser leaves as it is.
+    std::vector<std::unique_ptr<Bitmap>> frames;
+    for (uint32_t i = 0; i < 30; ++i)
+        frames.push_back(makeBitmap24(40, 30, [i](int x, int y) {
+            const bool square = x >= int(i) && x < int(i) + 6 && y >= int(i % 20) && y < int(i % 20) + 6;
+            return square ? rgbColor(250, 240, 10) : rgbColor((x / 8) * 50, (y / 6) * 50, 90);
+        }));
+    std::vector<uint8_t> first;
+    for (const int threads : {1, 2, 3, 8}) {
+        SCOPED_TRACE(threads);
+        auto document = jobDocument(GifQuality::High);
+        for (size_t i = 0; i < frames.size(); ++i) {
+            if (i == 17)
+                addJobFrame(*document, *gradientNoiseFrame(20, 20, 3), 4);
+            addJobFrame(*document, *frames[i], 4);
+        }
+        optimizeFrames(*document, threads);
+        const std::vector<uint8_t> bytes = saved(*document);
+        if (first.empty())
+            first = bytes;
+        EXPECT_EQ(bytes, first);
+    }
+    // The colours are few and kept exactly, so every frame is stored as the rectangle the square
+    // changed, also after one stored as a smaller rectangle; only the first, the frame left as it
+    // is and the frame after it are whole.
+    const GiflibImage gif = decodeWithGiflib(first);
+    ASSERT_EQ(gif.frames.size(), 31u);
+    for (size_t i = 0; i < gif.frames.size(); ++i) {
+        const bool whole = i == 0 || i == 17 || i == 18;
+        if (!whole) {
+            EXPECT_LT(gif.frames[i].width * gif.frames[i].height, 40 * 30) << i;
+        }
+    }
+}
+
 TEST(GifOptimize, FramesItCannotReadAreLeftAsTheyAre) {
     // A frame smaller than the screen is not a whole picture: it stays, and the frame after it
     // is stored whole again.
