@@ -10,6 +10,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace kelvara {
@@ -342,8 +343,12 @@ void optimizeFrames(TGIFDocument& document, int threads) {
             }
         };
         std::vector<std::thread> helpers;
-        for (int t = 1; t < std::min(workers, batch); ++t)
-            helpers.emplace_back(work);
+        try {
+            for (int t = 1; t < std::min(workers, batch); ++t)
+                helpers.emplace_back(work);
+        } catch (const std::system_error&) {
+            // Fewer threads than asked: the work is the same, done by fewer.
+        }
         work();
         for (std::thread& helper : helpers)
             helper.join();
