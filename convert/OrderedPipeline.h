@@ -10,6 +10,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -27,8 +28,14 @@ public:
 
     OrderedPipeline(int threads, int window, Work work)
         : m_work(std::move(work)), m_slots(static_cast<size_t>(std::max(window, 1))) {
-        for (int t = 0; t < std::max(threads, 1); ++t)
-            m_workers.emplace_back([this] { run(); });
+        try {
+            for (int t = 0; t < std::max(threads, 1); ++t)
+                m_workers.emplace_back([this] { run(); });
+        } catch (const std::system_error&) {
+            // Fewer workers than asked do the same work; with none there is no pipeline.
+            if (m_workers.empty())
+                throw;
+        }
     }
     ~OrderedPipeline() { stop(); }
     OrderedPipeline(const OrderedPipeline&) = delete;
