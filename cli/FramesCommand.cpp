@@ -7,9 +7,9 @@
 
 #include "convert/AviToGif.h"
 #include "convert/FrameExtraction.h"
-#include "convert/OrderedPipeline.h"
 #include "output/SaveOptions.h"
 #include "raster/Error.h"
+#include "raster/OrderedPipeline.h"
 #include "video/FrameSource.h"
 
 #include <cstdio>

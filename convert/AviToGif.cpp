@@ -2,11 +2,11 @@
 #include "convert/AviToGif.h"
 
 #include "convert/GifFramePipeline.h"
-#include "convert/OrderedPipeline.h"
 #include "gif/GifDocument.h"
 #include "gif/GifOptimize.h"
 #include "gif/GifStreamWriter.h"
 #include "raster/Error.h"
+#include "raster/OrderedPipeline.h"
 #include "raster/Stream.h"
 #include "video/FrameSource.h"
 

@@ -4,9 +4,9 @@
 #pragma once
 
 #include "convert/JobObserver.h"
-#include "convert/OrderedPipeline.h"
 #include "gif/GifReduction.h"
 #include "raster/Bitmap.h"
+#include "raster/OrderedPipeline.h"
 
 #include <functional>
 #include <memory>

@@ -3,15 +3,12 @@
 
 #include "gif/GifDocument.h"
 #include "gif/GifEncoder.h"
+#include "raster/OrderedPipeline.h"
 #include "raster/Stream.h"
 
 #include <algorithm>
-#include <atomic>
-#include <exception>
+#include <chrono>
 #include <memory>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 namespace kelvara {
 
@@ -317,45 +314,34 @@ bool shareColorTable(TGIFDocument& document) {
 }
 
 void optimizeFrames(TGIFDocument& document, int threads) {
-    // In batches: the colours of a batch's frames are taken before any of them is rewritten, then
-    // its frames are rewritten at once, each against the colours of the frame before it.
-    const int count = document.FrameCount();
+    // Each frame's colours are taken, in display order, before it goes to the workers, which store
+    // it as its change from the colours of the frame before it.
+    struct Change {
+        TGIFSubImage* frame;
+        std::shared_ptr<const std::vector<uint32_t>> colours;
+        std::shared_ptr<const std::vector<uint32_t>> before;
+    };
     const int workers = std::max(1, threads);
-    const int batchSize = 4 * workers;
-    std::vector<std::vector<uint32_t>> colours(size_t(batchSize) + 1); // [0]: the frame before
-    for (int first = 0; first < count; first += batchSize) {
-        const int batch = std::min(batchSize, count - first);
-        for (int k = 0; k < batch; ++k)
-            colours[size_t(k) + 1] = changeColours(document.Frame(first + k));
-        std::atomic<int> next{0};
-        std::exception_ptr failure;
-        std::mutex failureMutex;
-        const auto work = [&] {
-            for (int k = next++; k < batch; k = next++) {
-                try {
-                    if (!colours[size_t(k) + 1].empty())
-                        storeAsChange(document.Frame(first + k), colours[size_t(k) + 1], colours[size_t(k)]);
-                } catch (...) {
-                    const std::lock_guard<std::mutex> lock(failureMutex);
-                    if (!failure)
-                        failure = std::current_exception();
-                }
-            }
-        };
-        std::vector<std::thread> helpers;
-        try {
-            for (int t = 1; t < std::min(workers, batch); ++t)
-                helpers.emplace_back(work);
-        } catch (const std::system_error&) {
-            // Fewer threads than asked: the work is the same, done by fewer.
+    OrderedPipeline<Change> changes(workers, 2 * workers + 2, [](Change& change) {
+        if (!change.colours->empty())
+            storeAsChange(*change.frame, *change.colours, *change.before);
+    });
+    const auto takeOldest = [&changes] {
+        while (!changes.takeNext(std::chrono::seconds(1))) {
         }
-        work();
-        for (std::thread& helper : helpers)
-            helper.join();
-        if (failure)
-            std::rethrow_exception(failure);
-        colours[0] = std::move(colours[size_t(batch)]);
+    };
+    auto before = std::make_shared<const std::vector<uint32_t>>();
+    for (int i = 0; i < document.FrameCount(); ++i) {
+        if (changes.full())
+            takeOldest();
+        Change change{&document.Frame(i),
+                      std::make_shared<const std::vector<uint32_t>>(changeColours(document.Frame(i))),
+                      before};
+        before = change.colours;
+        changes.submit(std::move(change));
     }
+    while (changes.inFlight() > 0)
+        takeOldest();
     // Few colours in all: one global table may cost less than a table in every frame (its codes
     // can be wider, so both are measured). Most videos show too many colours for one table, and
     // then nothing is encoded here.

@@ -1,10 +1,10 @@
 // Tests of the ordered pipeline the GIF jobs run on: order, the bounded window, the first error in
 // order, and the stream writer's file against the document's.
 #include "convert/GifFramePipeline.h"
-#include "convert/OrderedPipeline.h"
 #include "gif/GifDocument.h"
 #include "gif/GifStreamWriter.h"
 #include "raster/Error.h"
+#include "raster/OrderedPipeline.h"
 #include "raster/Stream.h"
 
 #include <gtest/gtest.h>
