@@ -8,7 +8,8 @@
 # wall seconds of three runs. Last, 30 s of 1280x720 H.264 footage to a 480-wide GIF against the
 # recipe ffmpeg users type.
 # Usage: bench/gif_quality_vs_peers.sh [BUILD_DIR] [SAMPLES_DIR]   (SIZE=640x480 for larger clips,
-# CLIPS="camera1 cartoon" for some of them, LONG=0 to skip the 720p row)
+# CLIPS="camera1 cartoon" for some of them, LONG=0 to skip the 720p row, KEEP=DIR to keep the
+# clips)
 set -euo pipefail
 build=${1:-build}
 samples=${2:-$(sed -n 's/^KELVARA_SAMPLES_DIR:PATH=//p' "$build/CMakeCache.txt" 2>/dev/null || true)}
@@ -26,8 +27,14 @@ if [ ! -x "$gifski" ]; then
   mkdir -p "$cache"
   (cd "$cache" && npm install --no-audit --no-fund --silent gifski@1.7.1 >/dev/null)
 fi
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# KEEP=DIR keeps the clips (and the last GIFs) in DIR and makes the clips only when missing.
+if [ -n "${KEEP:-}" ]; then
+  work=$KEEP
+  mkdir -p "$work"
+else
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+fi
 
 now() { date +%s.%N; }
 # The median wall time of three runs of the command, in seconds.
@@ -46,6 +53,7 @@ timed() {
 clip() { # NAME FFMPEG-ARGUMENTS...
   local name=$1
   shift
+  [ -n "${KEEP:-}" ] && [ -f "$work/$name.avi" ] && return
   ffmpeg -v error -y "$@" -t 2 -an -c:v rawvideo -pix_fmt bgr24 "$work/$name.avi"
 }
 fit="scale=$width:$height:flags=lanczos,setsar=1,fps=25"
@@ -57,7 +65,7 @@ if [ -f "$camera" ] && [ -f "$vcr" ] && [ -f "$toon" ]; then
   clip camera1 -i "$camera" -vf "trim=start_frame=50,setpts=PTS-STARTPTS,$fit"
   clip camera2 -i "$vcr" -vf "trim=start_frame=20,setpts=PTS-STARTPTS,$fit"
   # A greyscale film: the camera clip without colour, with moving grain.
-  clip greyfilm -i "$camera" -vf "trim=start_frame=300,setpts=PTS-STARTPTS,$fit,format=gray,noise=alls=4:allf=t"
+  clip greyfilm -i "$camera" -vf "trim=start_frame=300,setpts=PTS-STARTPTS,$fit,noise=alls=4:allf=t,format=gray"
   # A flat-colour cartoon: a drawn clip held to 90 colours without dithering.
   clip cartoon -i "$toon" -filter_complex \
     "[0]scale=$width:$height:flags=neighbor,setsar=1,fps=25,split[a][b];[a]palettegen=max_colors=90:stats_mode=full[p];[b][p]paletteuse=dither=none"

@@ -46,8 +46,10 @@ const char* const GifUsage =
     "                        --width/--height.\n"
     "  --max-frames N        refuse to write a GIF of more than N frames (after --step);\n"
     "                        0, the default, for no limit\n"
-    "  --quality MODE        classic (the default: the octree with the 20 system colours) or\n"
-    "                        high (a refined palette per frame)\n"
+    "  --quality MODE        classic (the default: the octree with the 20 system colours),\n"
+    "                        high (refined palettes kept while they fit; still parts of the\n"
+    "                        picture stay still) or a level 1..100 of it (high is 100):\n"
+    "                        lower levels give smaller files\n"
     "  --optimize            store each frame as the rectangle that changed, unchanged pixels\n"
     "                        transparent; the frames look the same, the file is smaller\n"
     "  --max-size SIZE       the largest GIF (aspect ratio kept; then, if need be, a larger\n"
@@ -240,7 +242,8 @@ int gifCommand(const std::vector<std::string>& arguments) {
         if (maxSize) {
             GifSizeFitOptions fit;
             fit.limit = *maxSize;
-            fit.delayFollowsStep = !delayMs;
+            // A typed delay grows with the step too: the GIF keeps the speed it asked for.
+            fit.delayFollowsStep = true;
             fit.maxFrames = options.maxFrames;
             fitted = fitGifUnderSize(options, fit, *table, built, progress);
             result = fitted.job;

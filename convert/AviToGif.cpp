@@ -370,8 +370,7 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     std::deque<ReducedFrame> ready;
     GifPipelineOptions pipelineOptions;
     pipelineOptions.threads = options.threads;
-    pipelineOptions.reducer =
-        documentReducer(document->ReductionMode(), document->DitherKind(), document->QuantizeBits());
+    pipelineOptions.reducer = qualityReducer(options.build);
     GifFramePipeline pipeline(
         pipelineOptions, [&](GifPipelineFrame& frame) { ready.push_back(std::move(frame.reduced)); },
         observer);
@@ -517,8 +516,7 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
     GifPipelineOptions pipelineOptions;
     pipelineOptions.threads = options.threads;
     pipelineOptions.encode = !optimize;
-    pipelineOptions.reducer =
-        documentReducer(reductionModeFor(options.build.quality), GifDitherKind::FloydSteinberg, 8);
+    pipelineOptions.reducer = qualityReducer(options.build);
     // Once every frame is read, a second bar counts the frames finished.
     bool countFinished = false;
     int finished = 0;
