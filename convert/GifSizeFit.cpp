@@ -58,11 +58,15 @@ struct Measure {
 // ---- The high-quality fit: the level, the size and the frame rate chosen for the best picture ----
 
 // The levels, sizes and steps the fit chooses among. Sizes go down by a tenth at a time.
-constexpr int FitLevels[] = {100, 95, 90, 85, 80, 75, 70, 65, 60, 55, 50, 45, 40, 35, 30, 25, 20, 15, 10, 5, 1};
+constexpr int FitLevels[] = {100, 90, 80, 70, 60, 50, 40, 30, 20, 10, 1};
 constexpr int FitLevelCount = int(sizeof FitLevels / sizeof FitLevels[0]);
 constexpr double ScaleStep = 0.9;
+// The high-quality fit encodes the whole GIF at most this often, and keeps a file this close to
+// the limit.
+constexpr int MaxConfirmEncodes = 5;
+constexpr double CloseToLimit = 0.95;
 // The prediction encodes a few runs of consecutive frames spread over the GIF.
-constexpr int SampleRuns = 3;
+constexpr int SampleRuns = 2;
 constexpr int SampleRunLength = 6;
 
 // A copy of a picture at another size, each pixel the mean of the pixels it covers.
@@ -169,6 +173,7 @@ public:
         const double mse = compared > 0 ? error / compared : 0;
         p.psnr = mse <= 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
         m_predictions[key] = p;
+        if (std::getenv("KFIT")) std::fprintf(stderr, "predict %.3f step %d level %d -> %llu %.2f\n", scale, step, level, (unsigned long long)p.bytes, p.psnr);
         return p;
     }
 
@@ -282,6 +287,7 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
             return false;
         MemoryStream bytes;
         built.SaveToStream(bytes);
+        if (std::getenv("KFIT")) std::fprintf(stderr, "whole %dx%d step %d level %d -> %zu\n", width, height, step, level, bytes.size());
         result.bytes = bytes.size();
         result.width = width;
         result.height = height;
@@ -299,14 +305,18 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
         return result;
     };
 
-    // The best the options allow: if it fits, nothing else is tried. It also leaves every frame at
-    // the largest size in the table.
-    if (!encode(baseWidth, baseHeight, baseStep, topLevel)) {
-        result.message = result.job.message;
-        return result;
+    // The frames at the largest size, read once; the searches take them from the table.
+    {
+        AviToGifOptions o = options;
+        o.sizeMode = GifSizeMode::Specified;
+        o.specifiedWidth = baseWidth;
+        o.specifiedHeight = baseHeight;
+        result.job = readGifFrames(o, table, observer);
+        if (result.job.outcome != AviToGifOutcome::Built) {
+            result.message = result.job.message;
+            return result;
+        }
     }
-    if (result.bytes <= fit.limit)
-        return finish();
     if (stopped())
         return result;
     const int frames = result.job.frames;
@@ -320,74 +330,126 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
     struct Choice {
         double scale = 0;
         int step = 0;
-        int levelAt = 0; // into FitLevels
+        int level = 0;
         double psnr = -1;
     };
+    // The highest level predicted to fit at a size and frame rate (the files shrink as the level
+    // goes down), or 0: the levels of FitLevels bracket it, and a level between two of them is
+    // taken where the sizes at both, drawn as a line, meet the aim.
+    auto highestLevel = [&](double scale, int step, double aim) {
+        const auto fits = [&](int level) { return double(search.predict(scale, step, level).bytes) <= aim; };
+        if (fits(topLevel))
+            return topLevel;
+        int lo = 0, hi = FitLevelCount - 1, at = -1;
+        while (lo <= hi) {
+            const int mid = (lo + hi) / 2;
+            if (FitLevels[mid] >= topLevel) {
+                lo = mid + 1;
+            } else if (fits(FitLevels[mid])) {
+                at = mid;
+                hi = mid - 1;
+            } else {
+                lo = mid + 1;
+            }
+        }
+        if (at < 0)
+            return 0;
+        const int below = FitLevels[at];
+        const int above = at > 0 ? std::min(topLevel, FitLevels[at - 1]) : topLevel;
+        const double bytesBelow = double(search.predict(scale, step, below).bytes);
+        const double bytesAbove = double(search.predict(scale, step, above).bytes);
+        if (above - below > 1 && bytesAbove > bytesBelow) {
+            const int between = below + int((aim - bytesBelow) / (bytesAbove - bytesBelow) * (above - below));
+            if (between > below && between < above && fits(between))
+                return between;
+        }
+        return below;
+    };
+    // A smaller size or fewer frames cost much of the picture as a viewer sees it; they are
+    // searched only when the full size and rate need a low level.
+    constexpr int LowLevel = 40;
     Choice best;
-    // For each frame rate and size: the highest level predicted to fit (the levels' files shrink
-    // as the level goes down); a smaller size is tried while it gives a better picture.
-    const int steps[] = {1, 2, 3};
-    for (const int stepFactor : steps) {
-        if (stopped())
+    auto consider = [&](double scale, int step) {
+        const int level = highestLevel(scale, step, aim);
+        if (level <= 0)
+            return -1.0;
+        const double psnr = search.predict(scale, step, level).psnr;
+        if (psnr > best.psnr)
+            best = Choice{scale, step, level, psnr};
+        return psnr;
+    };
+    for (int step = 1; step <= 2 && !stopped(); ++step) {
+        if (step > 1 && ((best.level > LowLevel && best.psnr >= 0) || (frames + step - 1) / step < 2))
             break;
-        if (stepFactor > 1 && (frames + stepFactor - 1) / stepFactor < 2)
-            break;
-        double previousPsnr = -1;
-        int worse = 0;
-        int lowestAt = 0; // a smaller size fits at least the level a larger one fits
-        for (double scale = 1; scale >= smallestScale - 1e-9 && !stopped(); scale *= ScaleStep) {
-            const int step = stepFactor;
-            int at = -1;
-            int lo = lowestAt, hi = FitLevelCount - 1;
-            while (lo <= hi) {
-                const int mid = (lo + hi) / 2;
-                if (FitLevels[mid] > topLevel) {
-                    lo = mid + 1;
-                    continue;
-                }
-                if (double(search.predict(scale, step, FitLevels[mid]).bytes) <= aim) {
-                    at = mid;
-                    hi = mid - 1;
-                } else {
-                    lo = mid + 1;
-                }
-            }
-            if (at >= 0) {
-                lowestAt = at;
-                const double psnr = search.predict(scale, step, FitLevels[at]).psnr;
-                if (psnr > best.psnr)
-                    best = Choice{scale, step, at, psnr};
-                if (psnr <= previousPsnr && ++worse >= 2)
-                    break;
-                previousPsnr = std::max(previousPsnr, psnr);
-            }
-            if (scale <= smallestScale)
+        double previous = consider(1.0, step);
+        if (previous >= 0 && best.level > LowLevel)
+            continue;
+        for (double scale = ScaleStep; scale >= smallestScale - 1e-9 && !stopped(); scale *= ScaleStep) {
+            const double psnr = consider(scale, step);
+            if (psnr >= 0 && psnr <= previous)
                 break;
-            if (scale * ScaleStep < smallestScale)
-                scale = smallestScale / ScaleStep;
+            previous = std::max(previous, psnr);
         }
     }
     if (best.psnr < 0) {
         // Nothing is predicted to fit: the smallest size, frame rate and level are tried anyway.
-        best = Choice{smallestScale, 3, FitLevelCount - 1, 0};
+        best = Choice{smallestScale, 2, 1, 0};
     }
-    // Confirming: the whole GIF; over the limit, the next level down, then a smaller size.
+    // Confirming: the whole GIF. The sample's predictions, corrected once by what the whole
+    // file showed, choose a second level: higher when the file is well under the limit, lower
+    // when it is over. A file still over takes lower levels, then smaller sizes.
     double scale = best.scale;
-    int at = best.levelAt;
-    for (int tries = 0; tries < MaxWholeEncodes && !stopped(); ++tries) {
+    int level = best.level;
+    const int step = best.step;
+    int fitting = 0;           // the highest level confirmed to fit, at the size being tried
+    int over = topLevel + 1;   // the lowest level confirmed not to fit there
+    bool corrected = false;
+    for (int tries = 0; tries < MaxConfirmEncodes && !stopped(); ++tries) {
         int width = 0, height = 0;
         search.sizeAt(scale, width, height);
-        if (!encode(width, height, baseStep * best.step, std::min(topLevel, FitLevels[at])))
+        if (!encode(width, height, baseStep * step, level))
             break;
-        if (result.bytes <= fit.limit)
+        const bool fits = result.bytes <= fit.limit;
+        if (fits && (double(result.bytes) >= double(fit.limit) * CloseToLimit || level >= topLevel))
             return finish();
-        if (at + 1 < FitLevelCount) {
-            ++at;
-        } else if (scale > smallestScale) {
-            scale = std::max(smallestScale, scale * ScaleStep);
+        if (fits)
+            fitting = level;
+        else
+            over = level;
+        int next;
+        if (!corrected) {
+            corrected = true;
+            const double ratio =
+                double(result.bytes) / std::max(1.0, double(search.predict(scale, step, level).bytes));
+            next = highestLevel(scale, step, double(fit.limit) * CloseToLimit / ratio);
         } else {
-            break;
+            // Between the two levels confirmed on either side.
+            next = (fitting + over) / 2;
         }
+        if (fitting > 0 && over <= topLevel && over - fitting <= 1)
+            break; // no level between them: the one that fits
+        if (next <= fitting || next >= over)
+            next = fitting > 0 ? (fitting + over) / 2 : level - std::max(5, level / 10);
+        if (fitting > 0 && next <= fitting)
+            break;
+        if (next < 1) {
+            if (scale <= smallestScale)
+                break;
+            // Not even the lowest level fits at this size: a smaller one.
+            scale = std::max(smallestScale, scale * ScaleStep);
+            next = std::max(1, level / 2);
+            over = topLevel + 1;
+            corrected = false;
+        }
+        level = next;
+    }
+    if (fitting > 0 && !stopped()) {
+        if (result.level == fitting && result.bytes <= fit.limit)
+            return finish();
+        int width = 0, height = 0;
+        search.sizeAt(scale, width, height);
+        if (encode(width, height, baseStep * step, fitting) && result.bytes <= fit.limit)
+            return finish();
     }
     result.file.clear();
     if (result.job.outcome != AviToGifOutcome::Built) {

@@ -123,16 +123,26 @@ bool store(const std::vector<uint32_t>& colours, int screenWidth, const std::vec
     for (size_t e = 0; e < used.size(); ++e)
         entryOf.emplace_back(packed(out.table[e]), static_cast<int>(e));
     std::sort(entryOf.begin(), entryOf.end());
+    bool twice = false;
+    for (size_t e = 1; e < entryOf.size(); ++e)
+        twice = twice || entryOf[e].first == entryOf[e - 1].first;
     uint8_t* p = out.pixels.data();
     for (int y = out.top; y < out.top + out.height; ++y)
         for (int x = out.left; x < out.left + out.width; ++x, ++p) {
             const size_t at = size_t(y) * size_t(screenWidth) + size_t(x);
             if (canvas && canvas[at] == colours[at]) {
                 *p = static_cast<uint8_t>(out.transparent);
-                const auto found =
-                    std::lower_bound(entryOf.begin(), entryOf.end(), std::make_pair(colours[at], 0));
-                if (found != entryOf.end() && found->first == colours[at])
-                    other[size_t(p - out.pixels.data())] = static_cast<int16_t>(found->second);
+                // The entry of the pixel's colour: its own index's, unless the table holds a
+                // colour twice, when it is the first entry of that colour.
+                int entry = twice ? -1 : newIndex[indices[at]];
+                if (twice) {
+                    const auto found =
+                        std::lower_bound(entryOf.begin(), entryOf.end(), std::make_pair(colours[at], 0));
+                    if (found != entryOf.end() && found->first == colours[at])
+                        entry = found->second;
+                }
+                if (entry >= 0)
+                    other[size_t(p - out.pixels.data())] = static_cast<int16_t>(entry);
             } else {
                 *p = static_cast<uint8_t>(newIndex[indices[at]]);
             }
