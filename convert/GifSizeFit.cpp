@@ -66,8 +66,8 @@ constexpr double ScaleStep = 0.9;
 constexpr int MaxConfirmEncodes = 5;
 constexpr double CloseToLimit = 0.95;
 // The prediction encodes a few runs of consecutive frames spread over the GIF.
-constexpr int SampleRuns = 2;
-constexpr int SampleRunLength = 6;
+constexpr int SampleRuns = 4;
+constexpr int SampleRunLength = 4;
 
 // A copy of a picture at another size, each pixel the mean of the pixels it covers.
 std::unique_ptr<Bitmap> scaledCopy(Bitmap& source, int width, int height) {
@@ -173,7 +173,6 @@ public:
         const double mse = compared > 0 ? error / compared : 0;
         p.psnr = mse <= 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
         m_predictions[key] = p;
-        if (std::getenv("KFIT")) std::fprintf(stderr, "predict %.3f step %d level %d -> %llu %.2f\n", scale, step, level, (unsigned long long)p.bytes, p.psnr);
         return p;
     }
 
@@ -287,7 +286,6 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
             return false;
         MemoryStream bytes;
         built.SaveToStream(bytes);
-        if (std::getenv("KFIT")) std::fprintf(stderr, "whole %dx%d step %d level %d -> %zu\n", width, height, step, level, bytes.size());
         result.bytes = bytes.size();
         result.width = width;
         result.height = height;
@@ -365,12 +363,28 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
         }
         return below;
     };
+    // The best the options allow is tried whole first unless the sample says it is far too large
+    // (a sample's first frames are stored whole, so it errs on the large side).
+    // Either way the whole file corrects the sample's predictions.
+    constexpr double FarTooLarge = 1.6;
+    double ratio = 1; // the whole file's size over the sample's prediction
+    bool topTried = false;
+    if (double(search.predict(1.0, 1, topLevel).bytes) <= double(fit.limit) * FarTooLarge) {
+        if (!encode(baseWidth, baseHeight, baseStep, topLevel)) {
+            result.message = result.job.message;
+            return result;
+        }
+        if (result.bytes <= fit.limit)
+            return finish();
+        topTried = true;
+        ratio = double(result.bytes) / std::max(1.0, double(search.predict(1.0, 1, topLevel).bytes));
+    }
     // A smaller size or fewer frames cost much of the picture as a viewer sees it; they are
     // searched only when the full size and rate need a low level.
     constexpr int LowLevel = 40;
     Choice best;
     auto consider = [&](double scale, int step) {
-        const int level = highestLevel(scale, step, aim);
+        const int level = highestLevel(scale, step, aim / ratio);
         if (level <= 0)
             return -1.0;
         const double psnr = search.predict(scale, step, level).psnr;
@@ -401,9 +415,11 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
     double scale = best.scale;
     int level = best.level;
     const int step = best.step;
-    int fitting = 0;           // the highest level confirmed to fit, at the size being tried
-    int over = topLevel + 1;   // the lowest level confirmed not to fit there
-    bool corrected = false;
+    int fitting = 0;         // the highest level confirmed to fit, at the size being tried
+    int over = topLevel + 1; // the lowest level confirmed not to fit there
+    bool corrected = topTried;
+    if (topTried && scale >= 1 && step == 1)
+        over = topLevel;
     for (int tries = 0; tries < MaxConfirmEncodes && !stopped(); ++tries) {
         int width = 0, height = 0;
         search.sizeAt(scale, width, height);
@@ -419,8 +435,7 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
         int next;
         if (!corrected) {
             corrected = true;
-            const double ratio =
-                double(result.bytes) / std::max(1.0, double(search.predict(scale, step, level).bytes));
+            ratio = double(result.bytes) / std::max(1.0, double(search.predict(scale, step, level).bytes));
             next = highestLevel(scale, step, double(fit.limit) * CloseToLimit / ratio);
         } else {
             // Between the two levels confirmed on either side.

@@ -16,13 +16,13 @@ enum class GifQuality { Classic, High };
 
 struct GifBuildOptions {
     GifQuality quality = GifQuality::Classic;
+    // Each frame after the first keeps only the rectangle that changed, unchanged pixels in it
+    // transparent, drawn over the frame before ("do not dispose").
+    bool optimize = false;
     int level = 100; // of the high mode
     // The largest error per channel of the compression's approximate matches; -1 for the high
     // mode's level's own (none for the classic mode).
     int lossy = -1;
-    // Each frame after the first keeps only the rectangle that changed, unchanged pixels in it
-    // transparent, drawn over the frame before ("do not dispose").
-    bool optimize = false;
 };
 
 inline GifReductionMode reductionModeFor(GifQuality quality) {

@@ -131,4 +131,30 @@ private:
 };
 
 
+// The exact nearest entry of every colour, kept in a direct-mapped cache of recent colours so
+// that a colour met again costs one load.
+class ColourLookup {
+public:
+    explicit ColourLookup(const std::vector<GifRGB>& palette) : m_search(palette), m_slots(SlotCount, 0) {}
+
+    int find(int red, int green, int blue) {
+        const uint32_t colour = (uint32_t(red) << 16) | (uint32_t(green) << 8) | uint32_t(blue);
+        uint64_t& slot = m_slots[(colour * 2654435761u) >> (32 - SlotBits)];
+        // A slot holds the colour with a bit that says it is filled, above its entry.
+        const uint64_t key = uint64_t(colour | 0x1000000u) << 8;
+        if ((slot & ~uint64_t(0xFF)) != key) {
+            m_hint = m_search.find(red, green, blue, m_hint);
+            slot = key | uint64_t(m_hint);
+        }
+        return static_cast<int>(slot & 0xFF);
+    }
+
+private:
+    static constexpr int SlotBits = 16;
+    static constexpr size_t SlotCount = size_t(1) << SlotBits;
+    NearestSearch m_search;
+    std::vector<uint64_t> m_slots;
+    int m_hint = -1;
+};
+
 } // namespace kelvara

@@ -22,13 +22,13 @@ GifQualitySettings gifQualitySettings(int quality) {
     const int q = std::clamp(quality, 1, 100);
     const int loss = 100 - q; // 0 .. 99
     GifQualitySettings s;
-    s.keepSlack16 = 16;
+    s.keepSlack16 = 16 + loss;
     s.motion16 = 32 + loss * 16 / 10;
     s.diffusedSixteenths = std::max(0, 4 - loss / 5);
     s.errorBound = 16;
     s.paletteSlackPercent = 10 + loss / 2;
     s.paletteSlackLevel = 1 + loss / 25;
-    s.colours = q >= 50 ? 256 : 256 - (50 - q) * 4;
+    s.colours = 256 - loss * 2;
     s.exact = q == 100;
     s.lossy = 0;
     return s;
@@ -146,7 +146,7 @@ ReducedFrame GifTemporalReducer::reduceInTurn(int width, int height, const uint8
                 }
             }
         }
-        m_lookup = std::make_unique<CellLookup>(m_palette, m_cells, m_known);
+        m_lookup = std::make_unique<ColourLookup>(m_palette);
     }
 
     // Where the entry a pixel showed before is in the palette now (-1 when it is gone).
@@ -188,7 +188,7 @@ ReducedFrame GifTemporalReducer::reduceInTurn(int width, int height, const uint8
     out.indices.resize(count);
     // The pixels that keep what they showed, which the compression's approximate matches leave.
     std::vector<uint8_t> kept(count, 0);
-    CellLookup& lookup = *m_lookup;
+    ColourLookup& lookup = *m_lookup;
     std::unique_ptr<NearestSearch> exactSearch;
     if (exactFrame)
         exactSearch = std::make_unique<NearestSearch>(m_palette);

@@ -15,7 +15,7 @@
 namespace kelvara {
 
 class Bitmap;
-class CellLookup;
+class ColourLookup;
 
 // What a quality of 1..100 trades for size. 100 is the high-quality mode.
 struct GifQualitySettings {
@@ -88,10 +88,8 @@ private:
     std::vector<GifRGB> m_palette;
     std::vector<uint8_t> m_indices;
     std::vector<Reference> m_reference;
-    // The palette's lookup, whose cells are kept while the palette stays.
-    std::unique_ptr<CellLookup> m_lookup;
-    std::vector<uint8_t> m_cells;
-    std::vector<uint64_t> m_known;
+    // The palette's lookup, whose cache is kept while the palette stays.
+    std::unique_ptr<ColourLookup> m_lookup;
 };
 
 } // namespace kelvara

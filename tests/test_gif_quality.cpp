@@ -56,6 +56,30 @@ std::vector<std::vector<uint32_t>> shownFrames(const GiflibImage& gif) {
     return shown;
 }
 
+// What a viewer sees over time: each picture shown and for how long (hundredths), a picture shown
+// by several frames in a row counted once.
+std::vector<std::pair<std::vector<uint32_t>, int>> timeline(const GiflibImage& gif) {
+    std::vector<std::pair<std::vector<uint32_t>, int>> seen;
+    const std::vector<std::vector<uint32_t>> shown = shownFrames(gif);
+    for (size_t i = 0; i < shown.size(); ++i) {
+        if (!seen.empty() && seen.back().first == shown[i])
+            seen.back().second += gif.frames[i].delay;
+        else
+            seen.emplace_back(shown[i], gif.frames[i].delay);
+    }
+    return seen;
+}
+
+bool sameBitmap(const Bitmap& a, const Bitmap& b) {
+    if (a.Width() != b.Width() || a.Height() != b.Height())
+        return false;
+    for (int y = 0; y < a.Height(); ++y)
+        for (int x = 0; x < a.Width(); ++x)
+            if (a.pixel(x, y) != b.pixel(x, y))
+                return false;
+    return true;
+}
+
 // The peak signal-to-noise ratio of a shown frame against the picture it was made from, in dB.
 double psnr(const std::vector<uint32_t>& shown, const Bitmap& source) {
     double sum = 0;
@@ -176,7 +200,8 @@ TEST(GifOptimize, FramesShowTheSamePictures) {
     };
     const std::vector<Clip> clips = {
         {"one frame", {square(3, 3)}, {}},
-        {"identical frames", {square(3, 3), square(3, 3), solid(rgbColor(0, 0, 255))}, {0, 0, 1, 1}},
+        // The second frame shows nothing new: it goes, and its time with the first.
+        {"identical frames", {square(3, 3), square(3, 3), solid(rgbColor(0, 0, 255))}, {0, 0, w, h}},
         {"full change", {solid(rgbColor(0, 0, 0)), solid(rgbColor(255, 255, 255))}, {0, 0, w, h}},
         {"moving square", {square(3, 3), square(5, 4), square(30, 20)}, {3, 3, 8, 6}},
         {"changed corners", {square(10, 10), corners()}, {0, 0, w, h}},
@@ -202,13 +227,18 @@ TEST(GifOptimize, FramesShowTheSamePictures) {
             const std::vector<uint8_t> plainBytes = saved(*plain), optimizedBytes = saved(*optimized);
             EXPECT_LE(optimizedBytes.size(), plainBytes.size());
             const GiflibImage before = decodeWithGiflib(plainBytes), after = decodeWithGiflib(optimizedBytes);
-            ASSERT_EQ(after.frames.size(), clip.frames.size());
+            // A frame that repeats the one before goes, its time given to that one.
+            size_t repeats = 0;
+            for (size_t i = 1; i < clip.frames.size(); ++i)
+                repeats += clip.frames[i] == clip.frames[i - 1] || sameBitmap(*clip.frames[i], *clip.frames[i - 1]);
+            ASSERT_EQ(after.frames.size(), clip.frames.size() - repeats);
             EXPECT_EQ(after.screenWidth, w);
             EXPECT_EQ(after.screenHeight, h);
             EXPECT_EQ(after.loopCount, 0);
-            EXPECT_EQ(shownFrames(after), shownFrames(before));
-            for (size_t i = 0; i < after.frames.size(); ++i)
-                EXPECT_EQ(after.frames[i].delay, int(5 + i));
+            EXPECT_EQ(timeline(after), timeline(before));
+            if (std::string(clip.name) == "identical frames") {
+                EXPECT_EQ(after.frames[0].delay, 5 + 6);
+            }
             if (clip.frames.size() > 1) {
                 const GiflibFrame& second = after.frames[1];
                 EXPECT_EQ((std::array<int, 4>{second.left, second.top, second.width, second.height}),
@@ -500,10 +530,14 @@ TEST(CliGif, QualityOptimizeAndMaxSize) {
     }
     EXPECT_FALSE(std::filesystem::exists(other));
 
+    // Two empty pictures of one colour: every frame shows the same, so one frame holds all the
+    // time of the eleven.
     r = runProcess(cli + " transition -o " + shellQuoted(other) +
                    " --effect LeftRight --size 30x20 --quality high --optimize --quiet");
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(decodeWithGiflib(readFile(other)).frames.size(), 11u);
+    const GiflibImage still = decodeWithGiflib(readFile(other));
+    ASSERT_EQ(still.frames.size(), 1u);
+    EXPECT_EQ(still.frames[0].delay, 11 * 10);
 }
 
 TEST(CliGif, OptimizeWritesLongGifsAsTheyAreMade) {
