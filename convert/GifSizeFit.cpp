@@ -267,7 +267,11 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
     GifSizeFitResult result;
     int baseWidth = 0, baseHeight = 0;
     gifSizeFor(options, baseWidth, baseHeight);
-    const int baseStep = std::max(1, options.samplingStep);
+    int baseStep = std::max(1, options.samplingStep);
+    // A frame limit: the search starts at the step that keeps to it.
+    const int64_t count = std::max<int64_t>(1, rangeCount(options));
+    if (fit.maxFrames > 0 && sampledFrameCount(count, baseStep) > fit.maxFrames)
+        baseStep = static_cast<int>(std::min<int64_t>(count, (count + fit.maxFrames - 1) / fit.maxFrames));
     const int topLevel = std::clamp(options.build.level, 1, 100);
     auto encode = [&](int width, int height, int step, int level) {
         AviToGifOptions o = options;
@@ -277,9 +281,9 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
         o.samplingStep = step;
         o.build.level = level;
         o.build.optimize = true;
-        if (options.delayHundredths)
-            o.delayHundredths = static_cast<int>(
-                std::clamp<long>(std::lround(double(*options.delayHundredths) * step / baseStep), 2, 65535));
+        if (fit.delayFollowsStep && options.delayHundredths)
+            o.delayHundredths = static_cast<int>(std::clamp<long>(
+                std::lround(double(*options.delayHundredths) * step / std::max(1, options.samplingStep)), 2, 65535));
         result.job = convertAviToGif(o, table, built, observer);
         ++result.encodes;
         if (result.job.outcome != AviToGifOutcome::Built)
@@ -309,6 +313,7 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
         o.sizeMode = GifSizeMode::Specified;
         o.specifiedWidth = baseWidth;
         o.specifiedHeight = baseHeight;
+        o.samplingStep = baseStep;
         result.job = readGifFrames(o, table, observer);
         if (result.job.outcome != AviToGifOutcome::Built) {
             result.message = result.job.message;

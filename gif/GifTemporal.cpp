@@ -227,7 +227,11 @@ ReducedFrame GifTemporalReducer::reduceInTurn(int width, int height, const uint8
                                         squared(mean[1] - shown.green * 16) + squared(mean[2] - shown.blue * 16);
                 const int64_t toNearest = int64_t(squared(mean[0] - nearest.red * 16)) +
                                           squared(mean[1] - nearest.green * 16) + squared(mean[2] - nearest.blue * 16);
-                if (toShown <= toNearest + slack)
+                // Or the mean is still about the colour the entry was chosen for.
+                const int keep = m_settings.keepSlack16;
+                if (toShown <= toNearest + slack ||
+                    (std::abs(mean[0] - ref.chosenRed * 16) <= keep && std::abs(mean[1] - ref.chosenGreen * 16) <= keep &&
+                     std::abs(mean[2] - ref.chosenBlue * 16) <= keep))
                     index = candidate;
             }
             if (index >= 0) {
@@ -257,7 +261,8 @@ ReducedFrame GifTemporalReducer::reduceInTurn(int width, int height, const uint8
                 left[0] = want[0] - got.red;
                 left[1] = want[1] - got.green;
                 left[2] = want[2] - got.blue;
-                ref = Reference{uint16_t(src[0] * 16), uint16_t(src[1] * 16), uint16_t(src[2] * 16), 1};
+                ref = Reference{uint16_t(src[0] * 16), uint16_t(src[1] * 16), uint16_t(src[2] * 16), 1,
+                                uint8_t(src[0]), uint8_t(src[1]), uint8_t(src[2])};
             }
             indices[x] = static_cast<uint8_t>(index);
             if (diffuse)

@@ -82,6 +82,9 @@ private:
     struct Reference {
         uint16_t red, green, blue;
         uint16_t frames;
+        // The source colour the pixel's entry was chosen for (dithering may have chosen another
+        // than its nearest).
+        uint8_t chosenRed, chosenGreen, chosenBlue;
     };
     int m_width = 0;
     int m_height = 0;

@@ -4,8 +4,10 @@
 #include "convert/GifSizeFit.h"
 #include "convert/TransitionGif.h"
 #include "gif/GifDocument.h"
+#include "gif/GifLossy.h"
 #include "gif/GifOptimize.h"
 #include "gif/GifRefined.h"
+#include "gif/GifTemporal.h"
 #include "raster/Stream.h"
 #include "support/AviWriter.h"
 #include "support/GifDecode.h"
@@ -172,6 +174,110 @@ TEST(GifHighQuality, ReductionIsTheSameOnEveryRun) {
             first = saved(*document);
         else
             EXPECT_EQ(saved(*document), first);
+    }
+}
+
+// The colours a reduced frame shows, 0xRRGGBB per pixel.
+std::vector<uint32_t> shownColours(const ReducedFrame& frame) {
+    std::vector<uint32_t> colours;
+    for (const uint8_t index : frame.indices) {
+        const GifRGB& c = frame.colors.at(index);
+        colours.push_back((uint32_t(c.red) << 16) | (uint32_t(c.green) << 8) | c.blue);
+    }
+    return colours;
+}
+
+TEST(GifQualityLevels, StillPicturesStayStill) {
+    // A still clip: after the first frame nothing changes, at every level, and below the full
+    // quality also with noise of a level (a camera on a tripod). Where the picture moves, it
+    // follows.
+    for (const auto& [level, noise] : {std::pair{100, 0}, std::pair{60, 1}, std::pair{1, 1}}) {
+        SCOPED_TRACE("level " + std::to_string(level));
+        GifTemporalReducer reducer(level);
+        const auto base = gradientNoiseFrame(64, 48, 7);
+        std::vector<uint32_t> first;
+        for (int i = 0; i < 6; ++i) {
+            auto frame = makeBitmap24(64, 48, [&](int x, int y) {
+                const Color c = base->pixel(x, y);
+                const int d = i == 0 ? 0 : noise * (((x * 7 + y * 3 + i) % 3) - 1); // -1, 0 or 1
+                return rgbColor(std::clamp(redOf(c) + d, 0, 255), greenOf(c), std::clamp(blueOf(c) - d, 0, 255));
+            });
+            const std::vector<uint32_t> shown = shownColours(reducer.reduce(uint64_t(i), *frame));
+            if (i == 0)
+                first = shown;
+            else
+                EXPECT_EQ(shown, first) << "frame " << i;
+        }
+        // A square moves in: its pixels show it.
+        auto moved = makeBitmap24(64, 48, [&](int x, int y) {
+            return x >= 20 && x < 30 && y >= 10 && y < 20 ? rgbColor(250, 10, 10) : base->pixel(x, y);
+        });
+        const ReducedFrame reduced = reducer.reduce(6, *moved);
+        const GifRGB& square = reduced.colors.at(reduced.indices[size_t(15 * 64 + 25)]);
+        EXPECT_GT(square.red, 200);
+        EXPECT_LT(square.green, 60);
+    }
+}
+
+TEST(GifQualityLevels, FewColoursAreExactAndLevelsTradeFidelityForSize) {
+    // At full quality a frame of at most 256 colours is shown exactly, in every frame of a clip.
+    GifTemporalReducer full(100);
+    for (int i = 0; i < 3; ++i) {
+        auto picture = bands(113, 57, 256 - i * 40);
+        const ReducedFrame reduced = full.reduce(uint64_t(i), *picture);
+        std::vector<uint32_t> expected;
+        for (int y = 0; y < picture->Height(); ++y)
+            for (int x = 0; x < picture->Width(); ++x)
+                expected.push_back(picture->pixel(x, y));
+        EXPECT_EQ(shownColours(reduced), expected) << "frame " << i;
+    }
+    // Lower levels give smaller files of a noisy clip.
+    ScratchDir dir;
+    std::vector<std::unique_ptr<Bitmap>> frames;
+    for (uint32_t seed = 1; seed <= 8; ++seed)
+        frames.push_back(gradientNoiseFrame(96, 64, seed));
+    std::vector<size_t> sizes;
+    for (const int level : {100, 70, 30}) {
+        GifTemporalReducer reducer(level);
+        TGIFDocument document;
+        for (size_t i = 0; i < frames.size(); ++i) {
+            TGIFSubImage& image = document.Frame(document.addReducedFrame(reducer.reduce(i, *frames[i])));
+            appendAnimationBlocks(image, int(i), 0, 4);
+        }
+        optimizeFrames(document);
+        sizes.push_back(saved(document).size());
+    }
+    EXPECT_GT(sizes[0], sizes[1]);
+    EXPECT_GT(sizes[1], sizes[2]);
+}
+
+TEST(GifQualityLevels, LossyCompressionStaysWithinItsError) {
+    // Every pixel of a lossy frame shows a colour within the error of its own, in every channel,
+    // and the file is smaller; an error of 0 changes nothing.
+    auto picture = gradientNoiseFrame(120, 80, 3);
+    const ReducedFrame reduced =
+        reduceFrame(*picture, GifReductionMode::QuantizeWithSystemColors, GifDitherKind::FloydSteinberg, 8);
+    auto encoded = [](const ReducedFrame& frame) {
+        MemoryStream bytes;
+        writeReducedFrame(bytes, frame, 8);
+        return bytes.size();
+    };
+    for (const int error : {0, 4, 16}) {
+        ReducedFrame lossy = reduced;
+        lossyIndices(lossy.indices, lossy.colors, error);
+        for (size_t k = 0; k < lossy.indices.size(); ++k) {
+            const GifRGB& a = reduced.colors[reduced.indices[k]];
+            const GifRGB& b = lossy.colors[lossy.indices[k]];
+            ASSERT_LE(std::abs(a.red - b.red), error);
+            ASSERT_LE(std::abs(a.green - b.green), error);
+            ASSERT_LE(std::abs(a.blue - b.blue), error);
+        }
+        if (error == 0)
+            EXPECT_EQ(lossy.indices, reduced.indices);
+        else if (error < 16)
+            EXPECT_LE(encoded(lossy), encoded(reduced));
+        else
+            EXPECT_LT(encoded(lossy), encoded(reduced));
     }
 }
 
@@ -464,6 +570,63 @@ TEST(GifSizeFit, NeverOverTheLimit) {
     const GiflibImage gif = decodeWithGiflib(r.file);
     ASSERT_EQ(gif.frames.size(), 10u);
     EXPECT_EQ(gif.frames[0].delay, 12);
+}
+
+TEST(GifSizeFit, HighQualityChoosesTheLevelFirstAndGrowsWithTheLimit) {
+    // A clip that moves over a still background: the level, not the size, gives way first, and
+    // a larger limit never gives a smaller or lower GIF.
+    ScratchDir dir;
+    AviFixture f;
+    f.width = 96;
+    f.height = 64;
+    const auto background = gradientNoiseFrame(96, 64, 9);
+    for (int i = 0; i < 16; ++i)
+        f.frames.push_back(dibBits24(96, 64, [&](int x, int y) {
+            const bool square = x >= 4 * i && x < 4 * i + 20 && y >= 20 && y < 40;
+            const Color c = background->pixel(x, y);
+            return square ? rgbColor(230, 30 + 10 * i, 40) : rgbColor(redOf(c), greenOf(c), (blueOf(c) + i % 2) & 0xFF);
+        }));
+    const std::string path = dir.file("moving.avi");
+    writeAvi(path, f);
+    FrameTable table(GifFrameTableSize);
+    SilentObserver observer;
+    AviToGifOptions o = optionsFor(path);
+    o.build.quality = GifQuality::High;
+    o.build.optimize = true;
+    TGIFDocument whole;
+    convertAviToGif(o, table, whole, observer);
+    const uint64_t full = saved(whole).size();
+    GifSizeFitResult last;
+    for (const double share : {0.3, 0.5, 0.7, 0.9, 2.0}) {
+        const uint64_t limit = uint64_t(double(full) * share);
+        SCOPED_TRACE(limit);
+        TGIFDocument built;
+        GifSizeFitOptions fit;
+        fit.limit = limit;
+        const GifSizeFitResult r = fitGifUnderSize(o, fit, table, built, observer);
+        ASSERT_TRUE(r.fits) << r.message;
+        EXPECT_LE(r.file.size(), limit);
+        EXPECT_EQ(r.file, saved(built));
+        EXPECT_EQ(r.summary, std::to_string(r.width) + "x" + std::to_string(r.height) + ", " +
+                                 frameStepText(r.step) + ", quality " + std::to_string(r.level) + ", " +
+                                 byteSizeText(r.bytes));
+        if (share >= 2) {
+            EXPECT_EQ(r.level, 100);
+            EXPECT_EQ(r.file.size(), full);
+        }
+        if (share >= 0.5) {
+            EXPECT_EQ(r.width, 96); // the level gives way first
+        }
+        if (last.fits) {
+            EXPECT_GE(r.bytes, last.bytes);
+            EXPECT_GE(r.width, last.width);
+            EXPECT_LE(r.step, last.step);
+            if (r.width == last.width && r.step == last.step) {
+                EXPECT_GE(r.level, last.level);
+            }
+        }
+        last = r;
+    }
 }
 
 TEST(GifJobs, StreamedChangesShowWhatTheFramesShow) {
