@@ -219,7 +219,8 @@ std::string lowerCase(std::string text) {
 bool takeGifBuildOption(ArgumentReader& args, GifBuildOptions& build) {
     if (args.option({"--quality"})) {
         const std::string text = args.value();
-        if (!text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        if (!text.empty() &&
+            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
             build.quality = GifQuality::High;
             build.level = static_cast<int>(integerIn("--quality", text, 1, 100));
         } else if (gifQualityFromText(text, build.quality)) {

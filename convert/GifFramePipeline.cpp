@@ -20,7 +20,9 @@ FrameReducer conversionReducer() {
 }
 
 FrameReducer documentReducer(GifReductionMode reductionMode, GifDitherKind ditherKind, int quantizeBits) {
-    return [=](const Bitmap& frame, uint64_t) { return reduceFrame(frame, reductionMode, ditherKind, quantizeBits); };
+    return [=](const Bitmap& frame, uint64_t) {
+        return reduceFrame(frame, reductionMode, ditherKind, quantizeBits);
+    };
 }
 
 FrameReducer qualityReducer(const GifBuildOptions& build) {
@@ -29,8 +31,8 @@ FrameReducer qualityReducer(const GifBuildOptions& build) {
             return conversionReducer();
         const int lossy = build.lossy;
         return [lossy](const Bitmap& frame, uint64_t) {
-            ReducedFrame reduced =
-                reduceFrame(frame, GifReductionMode::QuantizeWithSystemColors, GifDitherKind::FloydSteinberg, 8);
+            ReducedFrame reduced = reduceFrame(frame, GifReductionMode::QuantizeWithSystemColors,
+                                               GifDitherKind::FloydSteinberg, 8);
             lossyIndices(reduced.indices, reduced.colors, lossy);
             return reduced;
         };

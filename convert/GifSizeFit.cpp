@@ -262,8 +262,8 @@ namespace {
 // comes to the frames as a viewer sees it (scaled back and shown for as long as the frames it
 // stands for); the best predicted to fit is confirmed by encoding the whole GIF, and a file over
 // the limit takes the next level down.
-GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFitOptions& fit, FrameTable& table,
-                                TGIFDocument& built, JobObserver& observer) {
+GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFitOptions& fit,
+                                FrameTable& table, TGIFDocument& built, JobObserver& observer) {
     GifSizeFitResult result;
     int baseWidth = 0, baseHeight = 0;
     gifSizeFor(options, baseWidth, baseHeight);
@@ -283,7 +283,8 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
         o.build.optimize = true;
         if (fit.delayFollowsStep && options.delayHundredths)
             o.delayHundredths = static_cast<int>(std::clamp<long>(
-                std::lround(double(*options.delayHundredths) * step / std::max(1, options.samplingStep)), 2, 65535));
+                std::lround(double(*options.delayHundredths) * step / std::max(1, options.samplingStep)), 2,
+                65535));
         result.job = convertAviToGif(o, table, built, observer);
         ++result.encodes;
         if (result.job.outcome != AviToGifOutcome::Built)
@@ -475,10 +476,11 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
     if (result.job.outcome != AviToGifOutcome::Built) {
         result.message = result.job.message;
     } else if (!stopped()) {
-        result.message = "No GIF of these frames fits under " + byteSizeText(fit.limit) + ": the smallest tried, " +
-                         std::to_string(result.width) + "x" + std::to_string(result.height) + " with " +
-                         std::to_string(result.job.frames) + (result.job.frames == 1 ? " frame" : " frames") +
-                         ", takes " + byteSizeText(result.bytes) + ".";
+        result.message = "No GIF of these frames fits under " + byteSizeText(fit.limit) +
+                         ": the smallest tried, " + std::to_string(result.width) + "x" +
+                         std::to_string(result.height) + " with " + std::to_string(result.job.frames) +
+                         (result.job.frames == 1 ? " frame" : " frames") + ", takes " +
+                         byteSizeText(result.bytes) + ".";
     }
     return result;
 }

@@ -353,15 +353,18 @@ void mergeUnchangedFrames(TGIFDocument& document) {
     for (int i = document.FrameCount() - 1; i >= 1; --i) {
         TGIFSubImage& frame = document.Frame(i);
         const TGIFGraphicControlExtension* control = frame.GraphicControlExtension();
-        if (!control || !control->Transparent() || ((control->Packed() >> 2) & 7) != 1 || frame.Extensions().Count() != 1)
+        if (!control || !control->Transparent() || ((control->Packed() >> 2) & 7) != 1 ||
+            frame.Extensions().Count() != 1)
             continue;
         const uint8_t* p = frame.Data();
-        if (!std::all_of(p, p + frame.DataSize(), [&](uint8_t v) { return v == control->TransparentColorIndex(); }))
+        if (!std::all_of(p, p + frame.DataSize(),
+                         [&](uint8_t v) { return v == control->TransparentColorIndex(); }))
             continue;
         TGIFGraphicControlExtension* before = document.Frame(i - 1).GraphicControlExtension();
         if (!before || int(before->DelayHundredths()) + control->DelayHundredths() > 65535)
             continue;
-        before->SetDelayHundredths(static_cast<uint16_t>(before->DelayHundredths() + control->DelayHundredths()));
+        before->SetDelayHundredths(
+            static_cast<uint16_t>(before->DelayHundredths() + control->DelayHundredths()));
         document.Frames().Delete(i);
     }
 }
@@ -430,7 +433,8 @@ bool shareColorTablePartly(TGIFDocument& document) {
     for (const size_t i : order) {
         std::vector<uint32_t> added;
         for (size_t e = 0; e < uses[i].table.size(); ++e)
-            if (uses[i].used[e] && std::find(global.begin(), global.end(), uses[i].table[e]) == global.end() &&
+            if (uses[i].used[e] &&
+                std::find(global.begin(), global.end(), uses[i].table[e]) == global.end() &&
                 std::find(added.begin(), added.end(), uses[i].table[e]) == added.end())
                 added.push_back(uses[i].table[e]);
         if (global.size() + added.size() > 255)

@@ -130,7 +130,6 @@ private:
     uint64_t* m_known;
 };
 
-
 // The exact nearest entry of every colour, kept in a direct-mapped cache of recent colours so
 // that a colour met again costs one load.
 class ColourLookup {

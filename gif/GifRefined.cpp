@@ -34,7 +34,6 @@ int binOf(int red, int green, int blue) {
     return ((red >> Shift) << (2 * BinBits)) | ((green >> Shift) << BinBits) | (blue >> Shift);
 }
 
-
 // A set of colours is split along one channel at the weighted median of that channel.
 int channelOf(const ColourPoint& p, int axis) {
     return axis == 0 ? p.red : axis == 1 ? p.green : p.blue;
@@ -132,9 +131,10 @@ std::vector<GifRGB> medianCut(std::vector<ColourPoint>& points, size_t wanted) {
 
 // The exact colours of a frame and how often each occurs, in a table of open addressing that is
 // kept per thread; false when the frame has more than limit colours.
-bool exactColours(int width, int height, const uint8_t* const* rows, size_t limit, std::vector<ColourPoint>& points) {
-    constexpr size_t Slots = size_t(1) << 17; // twice the largest limit
-    thread_local std::vector<uint32_t> keys(Slots, 0);  // colour + 1; 0 is a free slot
+bool exactColours(int width, int height, const uint8_t* const* rows, size_t limit,
+                  std::vector<ColourPoint>& points) {
+    constexpr size_t Slots = size_t(1) << 17;          // twice the largest limit
+    thread_local std::vector<uint32_t> keys(Slots, 0); // colour + 1; 0 is a free slot
     thread_local std::vector<uint32_t> counts(Slots, 0);
     std::vector<uint32_t> usedSlots;
     bool fits = true;
@@ -170,7 +170,8 @@ bool exactColours(int width, int height, const uint8_t* const* rows, size_t limi
             const uint32_t colour = keys[slot] - 1;
             const int red = int(colour >> 16), green = int((colour >> 8) & 0xFF), blue = int(colour & 0xFF);
             const uint32_t n = counts[slot];
-            points.push_back({red, green, blue, n, uint64_t(red) * n, uint64_t(green) * n, uint64_t(blue) * n});
+            points.push_back(
+                {red, green, blue, n, uint64_t(red) * n, uint64_t(green) * n, uint64_t(blue) * n});
         }
     }
     for (const uint32_t slot : usedSlots) {
@@ -212,7 +213,8 @@ FrameColours frameColours(int width, int height, const uint8_t* const* rows) {
         Bin& bin = bins[size_t(at)];
         const uint64_t half = bin.count / 2;
         colours.points.push_back({int((bin.red + half) / bin.count), int((bin.green + half) / bin.count),
-                                  int((bin.blue + half) / bin.count), bin.count, bin.red, bin.green, bin.blue});
+                                  int((bin.blue + half) / bin.count), bin.count, bin.red, bin.green,
+                                  bin.blue});
         bin = Bin{};
     }
     return colours;

@@ -41,8 +41,7 @@ struct GifTemporalReducer::Analysis {
     bool exact = false;          // the frame's own colours, every one
 };
 
-GifTemporalReducer::GifTemporalReducer(int quality, int lossy)
-    : m_settings(gifQualitySettings(quality)) {
+GifTemporalReducer::GifTemporalReducer(int quality, int lossy) : m_settings(gifQualitySettings(quality)) {
     if (lossy >= 0)
         m_settings.lossy = lossy;
 }
@@ -78,18 +77,18 @@ ReducedFrame GifTemporalReducer::reduce(uint64_t sequence, const Bitmap& frame) 
     return reduce(sequence, frame.Width(), frame.Height(), rows.data());
 }
 
-ReducedFrame GifTemporalReducer::reduce(uint64_t sequence, int width, int height, const uint8_t* const* rows) {
+ReducedFrame GifTemporalReducer::reduce(uint64_t sequence, int width, int height,
+                                        const uint8_t* const* rows) {
     Analysis analysis;
     try {
         // The frame's own palette, on the calling thread while other frames are reduced.
         analysis.colours = frameColours(width, height, rows);
         // One entry stays free unless the frame's own colours need it, so that a frame stored as
         // its change always has one for the pixels that stay as they were.
-        analysis.exact =
-            m_settings.exact && analysis.colours.exact && analysis.colours.points.size() <= 256;
+        analysis.exact = m_settings.exact && analysis.colours.exact && analysis.colours.points.size() <= 256;
         analysis.colours.exact = analysis.exact;
-        analysis.palette = paletteFor(analysis.colours, analysis.exact ? 256 : std::min(255, m_settings.colours),
-                                      &analysis.error);
+        analysis.palette = paletteFor(
+            analysis.colours, analysis.exact ? 256 : std::min(255, m_settings.colours), &analysis.error);
     } catch (...) {
         skip(sequence);
         throw;
@@ -126,7 +125,8 @@ ReducedFrame GifTemporalReducer::reduceInTurn(int width, int height, const uint8
             keepPalette = error == 0;
         } else {
             const uint64_t level = uint64_t(m_settings.paletteSlackLevel);
-            keepPalette = error <= analysis.error + analysis.error * uint64_t(m_settings.paletteSlackPercent) / 100 +
+            keepPalette = error <= analysis.error +
+                                       analysis.error * uint64_t(m_settings.paletteSlackPercent) / 100 +
                                        pixels * 3 * level * level;
         }
     }
@@ -218,20 +218,23 @@ ReducedFrame GifTemporalReducer::reduceInTurn(int width, int height, const uint8
             if (candidate >= 0 && std::abs(src[0] * 16 - ref.red) <= motion &&
                 std::abs(src[1] * 16 - ref.green) <= motion && std::abs(src[2] * 16 - ref.blue) <= motion) {
                 const int n = ref.frames + 1;
-                const int mean[3] = {ref.red + (src[0] * 16 - ref.red) / n, ref.green + (src[1] * 16 - ref.green) / n,
+                const int mean[3] = {ref.red + (src[0] * 16 - ref.red) / n,
+                                     ref.green + (src[1] * 16 - ref.green) / n,
                                      ref.blue + (src[2] * 16 - ref.blue) / n};
                 const GifRGB& shown = m_palette[size_t(candidate)];
-                const GifRGB& nearest =
-                    m_palette[size_t(lookup.find((mean[0] + 8) >> 4, (mean[1] + 8) >> 4, (mean[2] + 8) >> 4))];
+                const GifRGB& nearest = m_palette[size_t(
+                    lookup.find((mean[0] + 8) >> 4, (mean[1] + 8) >> 4, (mean[2] + 8) >> 4))];
                 const int64_t toShown = int64_t(squared(mean[0] - shown.red * 16)) +
-                                        squared(mean[1] - shown.green * 16) + squared(mean[2] - shown.blue * 16);
+                                        squared(mean[1] - shown.green * 16) +
+                                        squared(mean[2] - shown.blue * 16);
                 const int64_t toNearest = int64_t(squared(mean[0] - nearest.red * 16)) +
-                                          squared(mean[1] - nearest.green * 16) + squared(mean[2] - nearest.blue * 16);
+                                          squared(mean[1] - nearest.green * 16) +
+                                          squared(mean[2] - nearest.blue * 16);
                 // Or the mean is still about the colour the entry was chosen for.
                 const int keep = m_settings.keepSlack16;
-                if (toShown <= toNearest + slack ||
-                    (std::abs(mean[0] - ref.chosenRed * 16) <= keep && std::abs(mean[1] - ref.chosenGreen * 16) <= keep &&
-                     std::abs(mean[2] - ref.chosenBlue * 16) <= keep))
+                if (toShown <= toNearest + slack || (std::abs(mean[0] - ref.chosenRed * 16) <= keep &&
+                                                     std::abs(mean[1] - ref.chosenGreen * 16) <= keep &&
+                                                     std::abs(mean[2] - ref.chosenBlue * 16) <= keep))
                     index = candidate;
             }
             if (index >= 0) {
@@ -262,7 +265,7 @@ ReducedFrame GifTemporalReducer::reduceInTurn(int width, int height, const uint8
                 left[1] = want[1] - got.green;
                 left[2] = want[2] - got.blue;
                 ref = Reference{uint16_t(src[0] * 16), uint16_t(src[1] * 16), uint16_t(src[2] * 16), 1,
-                                uint8_t(src[0]), uint8_t(src[1]), uint8_t(src[2])};
+                                uint8_t(src[0]),       uint8_t(src[1]),       uint8_t(src[2])};
             }
             indices[x] = static_cast<uint8_t>(index);
             if (diffuse)

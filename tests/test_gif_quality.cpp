@@ -200,7 +200,8 @@ TEST(GifQualityLevels, StillPicturesStayStill) {
             auto frame = makeBitmap24(64, 48, [&](int x, int y) {
                 const Color c = base->pixel(x, y);
                 const int d = i == 0 ? 0 : noise * (((x * 7 + y * 3 + i) % 3) - 1); // -1, 0 or 1
-                return rgbColor(std::clamp(redOf(c) + d, 0, 255), greenOf(c), std::clamp(blueOf(c) - d, 0, 255));
+                return rgbColor(std::clamp(redOf(c) + d, 0, 255), greenOf(c),
+                                std::clamp(blueOf(c) - d, 0, 255));
             });
             const std::vector<uint32_t> shown = shownColours(reducer.reduce(uint64_t(i), *frame));
             if (i == 0)
@@ -336,7 +337,8 @@ TEST(GifOptimize, FramesShowTheSamePictures) {
             // A frame that repeats the one before goes, its time given to that one.
             size_t repeats = 0;
             for (size_t i = 1; i < clip.frames.size(); ++i)
-                repeats += clip.frames[i] == clip.frames[i - 1] || sameBitmap(*clip.frames[i], *clip.frames[i - 1]);
+                repeats +=
+                    clip.frames[i] == clip.frames[i - 1] || sameBitmap(*clip.frames[i], *clip.frames[i - 1]);
             ASSERT_EQ(after.frames.size(), clip.frames.size() - repeats);
             EXPECT_EQ(after.screenWidth, w);
             EXPECT_EQ(after.screenHeight, h);
@@ -584,7 +586,8 @@ TEST(GifSizeFit, HighQualityChoosesTheLevelFirstAndGrowsWithTheLimit) {
         f.frames.push_back(dibBits24(96, 64, [&](int x, int y) {
             const bool square = x >= 4 * i && x < 4 * i + 20 && y >= 20 && y < 40;
             const Color c = background->pixel(x, y);
-            return square ? rgbColor(230, 30 + 10 * i, 40) : rgbColor(redOf(c), greenOf(c), (blueOf(c) + i % 2) & 0xFF);
+            return square ? rgbColor(230, 30 + 10 * i, 40)
+                          : rgbColor(redOf(c), greenOf(c), (blueOf(c) + i % 2) & 0xFF);
         }));
     const std::string path = dir.file("moving.avi");
     writeAvi(path, f);
