@@ -230,8 +230,9 @@ ReducedFrame GifTemporalReducer::reduceInTurn(int width, int height, const uint8
                 const int64_t toNearest = int64_t(squared(mean[0] - nearest.red * 16)) +
                                           squared(mean[1] - nearest.green * 16) +
                                           squared(mean[2] - nearest.blue * 16);
-                // Or the mean is still about the colour the entry was chosen for.
-                const int keep = m_settings.keepSlack16;
+                // Or the mean is still within a level of the colour the entry was chosen for
+                // (diffusion may have chosen another entry than the nearest for it).
+                constexpr int keep = 16;
                 if (toShown <= toNearest + slack || (std::abs(mean[0] - ref.chosenRed * 16) <= keep &&
                                                      std::abs(mean[1] - ref.chosenGreen * 16) <= keep &&
                                                      std::abs(mean[2] - ref.chosenBlue * 16) <= keep))
