@@ -34,6 +34,29 @@ GifQualitySettings gifQualitySettings(int quality) {
     return s;
 }
 
+namespace {
+// A Lloyd pass over the frame's own pixels: every entry moves to the mean of the pixels nearest
+// to it. A palette made from bins of close colours comes to the colours themselves so.
+void refineOverPixels(int width, int height, const uint8_t* const* rows, std::vector<GifRGB>& palette) {
+    ColourLookup lookup(palette);
+    std::vector<uint64_t> sums(palette.size() * 4, 0);
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* p = rows[y];
+        for (int x = 0; x < width; ++x, p += 3) {
+            uint64_t* s = sums.data() + size_t(lookup.find(p[2], p[1], p[0])) * 4;
+            s[0] += p[2];
+            s[1] += p[1];
+            s[2] += p[0];
+            ++s[3];
+        }
+    }
+    for (size_t e = 0; e < palette.size(); ++e)
+        if (const uint64_t n = sums[e * 4 + 3])
+            palette[e] = {uint8_t((sums[e * 4] + n / 2) / n), uint8_t((sums[e * 4 + 1] + n / 2) / n),
+                          uint8_t((sums[e * 4 + 2] + n / 2) / n)};
+}
+} // namespace
+
 struct GifTemporalReducer::Analysis {
     FrameColours colours;
     std::vector<GifRGB> palette; // a palette of the frame's own
@@ -89,6 +112,8 @@ ReducedFrame GifTemporalReducer::reduce(uint64_t sequence, int width, int height
         analysis.colours.exact = analysis.exact;
         analysis.palette = paletteFor(
             analysis.colours, analysis.exact ? 256 : std::min(255, m_settings.colours), &analysis.error);
+        if (!analysis.colours.exact)
+            refineOverPixels(width, height, rows, analysis.palette);
     } catch (...) {
         skip(sequence);
         throw;
