@@ -5,7 +5,7 @@
 #include "SimulatedAudioOutput.h"
 #include "SoundFixtures.h"
 
-#include "app/AudioTrack.h"
+#include "video/AudioTrack.h"
 #include "app/MediaPlayer.h"
 #include "support/TestUtil.h"
 
