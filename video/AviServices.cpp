@@ -35,6 +35,7 @@ struct StreamHeaders {
     AviStreamInfo info;
     bool hasFormat = false;
     std::vector<uint8_t> format;
+    std::vector<uint8_t> superIndex; // the OpenDML super index ('indx'), when there is one
 };
 
 constexpr uint32_t tagRIFF = fourCC('R', 'I', 'F', 'F');
@@ -44,6 +45,8 @@ constexpr uint32_t tagHdrl = fourCC('h', 'd', 'r', 'l');
 constexpr uint32_t tagStrl = fourCC('s', 't', 'r', 'l');
 constexpr uint32_t tagStrh = fourCC('s', 't', 'r', 'h');
 constexpr uint32_t tagStrf = fourCC('s', 't', 'r', 'f');
+constexpr uint32_t tagIndx = fourCC('i', 'n', 'd', 'x');
+constexpr uint32_t tagIdx1 = fourCC('i', 'd', 'x', '1');
 // Header lists larger than this are not read: real ones are a few KiB.
 constexpr uint32_t maxHeaderListSize = 16u << 20;
 
@@ -122,6 +125,8 @@ StreamHeaders readStreamHeaders(const std::string& path) {
             } else if (cid == tagStrf) {
                 candidate.format.assign(cbody, cbody + csize);
                 candidate.hasFormat = true;
+            } else if (cid == tagIndx) {
+                candidate.superIndex.assign(cbody, cbody + csize);
             }
             return true;
         });
@@ -133,6 +138,63 @@ StreamHeaders readStreamHeaders(const std::string& path) {
         return true;
     });
     return result;
+}
+
+// The chunks the file's index lists for the stream, those without data included: the stream's
+// video entries ('NNdb', 'NNdc') of the 'idx1' index, or the chunks the OpenDML super index says
+// its standard indexes cover, whichever is more. 0 without an index.
+int64_t countIndexedChunks(const std::string& path, int streamNumber,
+                           const std::vector<uint8_t>& superIndex) {
+    int64_t fromSuperIndex = 0;
+    // OpenDML, AVISUPERINDEX: wLongsPerEntry, bIndexSubType, bIndexType (0: an index of indexes),
+    // nEntriesInUse, dwChunkId, three reserved words, then entries of qwOffset, dwSize,
+    // dwDuration (the chunks the standard index covers).
+    if (superIndex.size() >= 24 && superIndex[3] == 0) {
+        const uint64_t entries =
+            std::min<uint64_t>(get32(superIndex.data() + 4), (superIndex.size() - 24) / 16);
+        for (uint64_t i = 0; i < entries; ++i)
+            fromSuperIndex += get32(superIndex.data() + 24 + 16 * i + 12);
+    }
+    if (streamNumber < 0 || streamNumber > 99)
+        return fromSuperIndex;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return fromSuperIndex;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(file, &std::fclose);
+    uint8_t head[12];
+    if (std::fread(head, 1, 12, file) != 12 || get32(head) != tagRIFF || get32(head + 8) != tagAVI)
+        return fromSuperIndex;
+    const uint8_t digits[2] = {uint8_t('0' + streamNumber / 10), uint8_t('0' + streamNumber % 10)};
+    // The top-level chunks of the first RIFF list: 'hdrl', 'movi', 'idx1' and a few more.
+    for (int guard = 0; guard < 1024; ++guard) {
+        uint8_t chunk[8];
+        if (std::fread(chunk, 1, 8, file) != 8)
+            break;
+        const uint32_t length = get32(chunk + 4);
+        if (get32(chunk) != tagIdx1) {
+            if (fseeko(file, static_cast<off_t>(length) + (length & 1), SEEK_CUR) != 0)
+                break;
+            continue;
+        }
+        // idx1 entries: dwChunkId, dwFlags, dwOffset, dwSize.
+        int64_t count = 0;
+        std::vector<uint8_t> block(16 * 4096);
+        for (uint32_t left = length / 16; left > 0;) {
+            const size_t want = std::min<size_t>(left, 4096);
+            const size_t got = std::fread(block.data(), 16, want, file);
+            for (size_t e = 0; e < got; ++e) {
+                const uint8_t* id = block.data() + 16 * e;
+                if (id[0] == digits[0] && id[1] == digits[1] &&
+                    ((id[2] == 'd' && id[3] == 'b') || (id[2] == 'd' && id[3] == 'c')))
+                    ++count;
+            }
+            if (got < want)
+                break;
+            left -= static_cast<uint32_t>(got);
+        }
+        return std::max(count, fromSuperIndex);
+    }
+    return fromSuperIndex;
 }
 
 } // namespace
@@ -248,6 +310,10 @@ struct AviFrameDecoder::State : ffmpeg::PacketSource {
     int64_t anchorPosition = 0;
     bool anchorChecked = true;
     int64_t positionOffset = 0;
+    // The positions the index lists, empty chunks included, and the last that holds data: once
+    // reading has got that far, the empty chunks after it repeat the last picture.
+    int64_t indexedChunks = 0;
+    int64_t lastDataPosition = -1;
     DibPacker packer;
     int largestWidth = 0, largestHeight = 0; // 0: no bound but the decoder's own
 
@@ -281,6 +347,11 @@ std::unique_ptr<AviFrameDecoder> AviFile::openDecoder() {
     state->length = m_context->headers.found ? m_context->headers.info.length : stream->nb_frames;
     const std::vector<uint8_t>& format = m_context->headers.format;
     state->streamHasBitFields = format.size() >= 40 && get32(format.data() + 16) == 3;
+    if (m_context->headers.found)
+        state->indexedChunks = countIndexedChunks(m_context->path, m_context->headers.streamNumber,
+                                                  m_context->headers.superIndex);
+    if (const int entries = avformat_index_get_entries_count(stream); entries > 0)
+        state->lastDataPosition = avformat_index_get_entry(stream, entries - 1)->timestamp;
     return std::unique_ptr<AviFrameDecoder>(new AviFrameDecoder(std::move(state)));
 }
 
@@ -380,8 +451,12 @@ const uint8_t* AviFrameDecoder::getFrame(int64_t position) {
         // frames) show that first picture.
         return w.haveAhead ? s.pack(w.ahead.get()) : nullptr;
     }
-    // Past the last chunk that held data the stream has nothing more to show.
-    if (!w.haveAhead && s.decoder.finished() && position > std::max(w.currentPosition, s.lastPacketPosition))
+    // Past the last chunk that held data the stream has nothing more to show, unless the index
+    // lists empty chunks there (a copy of a stream of another container has one after every
+    // picture, the last too) and the data up to them was read.
+    const int64_t lastRead = std::max(w.currentPosition, s.lastPacketPosition);
+    if (!w.haveAhead && s.decoder.finished() && position > lastRead &&
+        !(position < s.indexedChunks && s.lastDataPosition >= 0 && lastRead >= s.lastDataPosition))
         return nullptr;
     return s.pack(w.current.get());
 }
