@@ -513,20 +513,23 @@ TEST(ContainerSource, OpeningFailuresNameTheFileAndTheReason) {
         }
         return std::make_tuple(std::string(), std::string(), std::string());
     };
+    // Files of other containers say "video" where an AVI's messages say "AVI"; a file that
+    // cannot be read at all is taken for what its name says.
     const std::string missing = dir.file("missing.mp4");
-    EXPECT_EQ(failure(missing), std::make_tuple(std::string(FrameSourceMessages::OpenFile), missing,
+    EXPECT_EQ(failure(missing), std::make_tuple(std::string(FrameSourceMessages::Video::OpenFile), missing,
                                                 std::string("No such file")));
+    EXPECT_EQ(std::get<0>(failure(dir.file("missing.AVI"))), FrameSourceMessages::OpenFile);
     const std::string junk = dir.file("clip.xyz");
     std::ofstream(junk) << "this is no video at all";
     EXPECT_EQ(failure(junk),
-              std::make_tuple(std::string(FrameSourceMessages::OpenFile), junk,
+              std::make_tuple(std::string(FrameSourceMessages::Video::OpenFile), junk,
                               std::string("not a video FFmpeg can read: Invalid data found when "
                                           "processing input")));
     EXPECT_EQ(std::get<2>(failure(dir.path())), "Is a directory");
     const std::string sound = dir.file("sound.mp3");
     ProcessResult r = runProcess("ffmpeg -v error -y -f lavfi -i sine -t 0.5 " + shellQuoted(sound));
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(failure(sound), std::make_tuple(std::string(FrameSourceMessages::OpenStream), sound,
+    EXPECT_EQ(failure(sound), std::make_tuple(std::string(FrameSourceMessages::Video::OpenStream), sound,
                                               std::string("the file has no video stream")));
     // An AVI's errors stay the message alone.
     const std::string avi = dir.file("broken.avi");
@@ -759,15 +762,15 @@ TEST(CliContainers, InfoTimesAndErrors) {
     r = runProcess(cli("info " + shellQuoted(junk)));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "kelvara-cli: " + junk +
-                         ": Failed to open AVI file (not a video FFmpeg can read: Invalid data found when "
+                         ": Failed to open video file (not a video FFmpeg can read: Invalid data found when "
                          "processing input)\n");
     r = runProcess(cli("gif " + shellQuoted(dir.file("gone.mkv")) + " -o " + shellQuoted(dir.file("g.gif"))));
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "kelvara-cli: " + dir.file("gone.mkv") + ": Failed to open AVI file (No such file)\n");
+    EXPECT_EQ(r.err, "kelvara-cli: " + dir.file("gone.mkv") + ": Failed to open video file (No such file)\n");
     const std::string sound = dir.file("sound.ogg");
     ASSERT_EQ(runProcess("ffmpeg -v error -y -f lavfi -i sine -t 0.5 " + shellQuoted(sound)).exitCode, 0);
     r = runProcess(cli("frame " + shellQuoted(sound) + " 0 -o " + shellQuoted(dir.file("s.bmp"))));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err,
-              "kelvara-cli: " + sound + ": Failed to open AVI stream (the file has no video stream)\n");
+              "kelvara-cli: " + sound + ": Failed to open video stream (the file has no video stream)\n");
 }

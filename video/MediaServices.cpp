@@ -286,7 +286,7 @@ void MediaFile::State::openInput(bool withStreamInfo) {
     AVFormatContext* raw = nullptr;
     int ret = avformat_open_input(&raw, path.c_str(), inputFormat, nullptr);
     if (ret < 0)
-        fail(FrameSourceMessages::OpenFile, path,
+        fail(FrameSourceMessages::Video::OpenFile, path,
              isSystemError(ret) ? fileOpenReason(-ret)
                                 : "not a video FFmpeg can read: " + ffmpeg::errorText(ret));
     format.reset(raw);
@@ -295,7 +295,7 @@ void MediaFile::State::openInput(bool withStreamInfo) {
     if (withStreamInfo || (format->ctx_flags & AVFMTCTX_NOHEADER)) {
         ret = avformat_find_stream_info(format.get(), nullptr);
         if (ret < 0)
-            fail(FrameSourceMessages::StreamInfo, path, ffmpeg::errorText(ret));
+            fail(FrameSourceMessages::Video::StreamInfo, path, ffmpeg::errorText(ret));
     }
 }
 
@@ -316,7 +316,7 @@ void MediaFile::State::open(const std::string& filePath) {
     path = filePath;
     av_log_set_level(AV_LOG_QUIET);
     if (!held || !window.allocated())
-        fail(FrameSourceMessages::OpenFile, path, ffmpeg::errorText(AVERROR(ENOMEM)));
+        fail(FrameSourceMessages::Video::OpenFile, path, ffmpeg::errorText(AVERROR(ENOMEM)));
     openInput(true);
     inputFormat = format->iformat;
     openedSize = format->pb ? avio_size(format->pb) : -1;
@@ -326,12 +326,12 @@ void MediaFile::State::open(const std::string& filePath) {
             streamIndex = static_cast<int>(i);
     }
     if (streamIndex < 0)
-        fail(FrameSourceMessages::OpenStream, path, "the file has no video stream");
+        fail(FrameSourceMessages::Video::OpenStream, path, "the file has no video stream");
     stream = format->streams[streamIndex];
     streamId = stream->id;
     keepOnlyStream(format.get(), streamIndex);
     if (stream->time_base.num <= 0 || stream->time_base.den <= 0)
-        fail(FrameSourceMessages::StreamInfo, path, "the video stream has no time base");
+        fail(FrameSourceMessages::Video::StreamInfo, path, "the video stream has no time base");
     timeBase = stream->time_base;
     averageRate = stream->avg_frame_rate;
     packing.rotation = rotationOf(stream);
@@ -349,7 +349,7 @@ void MediaFile::State::open(const std::string& filePath) {
         facts.frameCount = timed() ? static_cast<int64_t>(timeline.positionPts.size()) : pictures;
     }
     if (facts.frameCount <= 0)
-        fail(FrameSourceMessages::StartStream, path, "the video stream holds no pictures");
+        fail(FrameSourceMessages::Video::StartStream, path, "the video stream holds no pictures");
 
     // The first picture, decoded from the start of the file: its size is the video's.
     resetDecoding();
@@ -368,7 +368,7 @@ void MediaFile::State::openDecoder() {
     options.maxErrorsInRow = MaxDecodeErrors;
     const int ret = started ? decoder.reopen() : decoder.open(stream->codecpar, options);
     if (ret < 0)
-        fail(FrameSourceMessages::StartDecompression, path, decoder.failure(ret));
+        fail(FrameSourceMessages::Video::StartDecompression, path, decoder.failure(ret));
 }
 
 void MediaFile::State::countFromSampleTable() {
@@ -606,7 +606,8 @@ void MediaFile::State::workOutFacts() {
         facts.width = par->width;
         facts.height = par->height;
         if (facts.width <= 0 || facts.height <= 0 || int64_t(facts.width) * facts.height > Bitmap::MaxPixels)
-            fail(FrameSourceMessages::Format, path, "the video stream gives no picture and names no size");
+            fail(FrameSourceMessages::Video::Format, path,
+                 "the video stream gives no picture and names no size");
     }
     packing.width = facts.width;
     packing.height = facts.height;
