@@ -274,6 +274,34 @@ TEST(ContainerSource, FramesThatAreNeverShownAreNoPositions) {
     }
 }
 
+// A transport stream cut anywhere (a recording started in the middle of a broadcast) starts with
+// packets of an unfinished group of pictures, and its first key frame may be followed by pictures
+// that show before it. Which of them a decoder shows depends on the codec and on what the stream
+// gives it (MPEG-2 and H.264 drop pictures that refer to what the cut took away; HEVC decodes the
+// packets before the key frame when it has their parameter sets, but drops the key frame's RASL
+// pictures): the positions are the pictures ffmpeg decodes.
+TEST(ContainerSource, ARecordingCutAnywhereGivesThePicturesTheDecoderShows) {
+    const struct {
+        const char* name;
+        const char* options;
+    } cases[] = {
+        {"mpeg2_open_gop", "-c:v mpeg2video -bf 2 -g 12 -flags -cgop"},
+        {"hevc_open_gop", "-c:v libx265 -x265-params keyint=24:open-gop=1:bframes=3:log-level=error"},
+        {"h264_open_gop", "-c:v libx264 -bf 3 -x264-params open-gop=1:keyint=24:min-keyint=24"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        const std::string whole = dir.file("whole.ts"), cut = dir.file("cut.ts");
+        ASSERT_NO_FATAL_FAILURE(makeCountingVideo(whole, 90, c.options));
+        // From a transport packet a third of the way in.
+        const std::vector<uint8_t> bytes = readFile(whole);
+        const size_t from = bytes.size() / 188 / 3 * 188;
+        writeFileAtomically(cut, bytes.data() + from, bytes.size() - from);
+        ASSERT_NO_FATAL_FAILURE(expectPicturesEqualFfmpeg(cut, 64, 48, 1));
+    }
+}
+
 // Recordings joined end to end with cat (MPEG program streams, H.264 transport streams), whose
 // timestamps start again in the second part: the positions are the decoder's pictures in the order
 // it gives them, one part after the other, as ffmpeg decodes them, and the length adds up the

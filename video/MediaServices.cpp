@@ -65,6 +65,8 @@ struct PacketEntry {
 // timestamps; the parts one after the other.
 struct Timeline {
     std::vector<PacketEntry> packets;   // in decoding order
+    size_t firstKey = 0;                // the first key packet; those before it are kept with a timestamp
+    bool startDecoded = false;          // what the packets up to the first key's pictures show was decoded
     std::vector<size_t> positionPacket; // the packet making each position's picture
     std::vector<int64_t> positionPts;   // the timestamp of each position, in its part's clock
     std::vector<size_t> partStart;      // the first packet of each part
@@ -230,7 +232,7 @@ struct MediaFile::State : ffmpeg::PacketSource {
     void countFromSampleTable();
     void buildTimeline();
     void placePictures();
-    void keepLeadingPicturesTheDecoderShows();
+    void keepStartPicturesTheDecoderShows();
     void ensureTimeline();
     void workOutFacts();
 
@@ -376,6 +378,10 @@ void MediaFile::State::countFromSampleTable() {
     const int entries = avformat_index_get_entries_count(stream);
     if (entries <= 0 || stream->nb_frames != entries)
         return;
+    // A file that starts with no key frame (a recording cut anywhere) is counted by its packets,
+    // whose pictures before the first key frame are decoded to see.
+    if (!(avformat_index_get_entry(stream, 0)->flags & AVINDEX_KEYFRAME))
+        return;
     int64_t count = 0;
     bool started = false;
     for (int i = 0; i < entries; ++i) {
@@ -407,8 +413,7 @@ void MediaFile::State::buildTimeline() {
     if (!pkt)
         return;
     PacketPictures pictures(scan->streams[streamIndex]->codecpar);
-    // Packets before the first key frame make no picture a decoder shows; with no key frame
-    // marked at all, every packet counts.
+    // With no key frame marked at all, every packet counts.
     std::vector<PacketEntry> all;
     size_t firstKey = SIZE_MAX;
     while (readPacket(scan.get(), pkt.get())) {
@@ -427,7 +432,15 @@ void MediaFile::State::buildTimeline() {
             firstKey = all.size();
         all.push_back(e);
     }
-    t.packets.assign(all.begin() + static_cast<ptrdiff_t>(firstKey == SIZE_MAX ? 0 : firstKey), all.end());
+    // Packets before the first key frame (a recording cut anywhere) make pictures where the decoder
+    // has what they need; those without a timestamp cannot be placed among the others.
+    if (firstKey == SIZE_MAX)
+        firstKey = 0;
+    for (size_t i = 0; i < firstKey; ++i)
+        if (all[i].pts != AV_NOPTS_VALUE)
+            t.packets.push_back(all[i]);
+    t.firstKey = t.packets.size();
+    t.packets.insert(t.packets.end(), all.begin() + static_cast<ptrdiff_t>(firstKey), all.end());
     t.partStart = findParts(t.packets);
     for (size_t part = 0; part < t.parts(); ++part) {
         const size_t end = part + 1 < t.parts() ? t.partStart[part + 1] : t.packets.size();
@@ -450,7 +463,7 @@ void MediaFile::State::buildTimeline() {
     }
     std::sort(t.byPts.begin(), t.byPts.end());
     std::sort(t.byDts.begin(), t.byDts.end());
-    keepLeadingPicturesTheDecoderShows();
+    keepStartPicturesTheDecoderShows();
     placePictures();
 }
 
@@ -520,23 +533,31 @@ void MediaFile::State::placePictures() {
     std::sort(t.keyPositions.begin(), t.keyPositions.end());
 }
 
-// A first key frame may be followed by pictures that show before it (an open group of pictures
-// cut from a longer recording). Whether a decoder starting there shows them depends on the codec
-// (MPEG-2 drops such B-pictures, HEVC its RASL pictures, H.264 shows them): they are decoded to
-// see, from the start of the file, as reading from the start decodes them.
-void MediaFile::State::keepLeadingPicturesTheDecoderShows() {
+// Before the first key frame, and after it where pictures show before it (an open group of
+// pictures), a recording cut anywhere holds packets whose pictures a decoder starting at the
+// file's start may or may not show: that depends on the codec and on what the stream gives it
+// (MPEG-2 and H.264 drop pictures that refer to what the cut took away; HEVC decodes the packets
+// before the key frame when it has their parameter sets, but drops the key frame's RASL
+// pictures). They are decoded to see, as reading from the start decodes them; those that make no
+// picture are no positions.
+void MediaFile::State::keepStartPicturesTheDecoderShows() {
     Timeline& t = timeline;
-    if (t.packets.empty())
+    if (t.firstKey >= t.packets.size())
         return;
+    const PacketEntry& key = t.packets[t.firstKey];
     const size_t nextKey = t.keys.size() > 1 ? t.keys[1] : t.packets.size();
-    std::vector<size_t> leading;
-    for (size_t i = 1; i < nextKey && t.packets[i].part == 0; ++i)
-        if (t.packets[i].pts < t.packets[0].pts && t.packets[i].pictures > 0)
-            leading.push_back(i);
-    if (leading.empty())
+    std::vector<size_t> unsure;
+    for (size_t i = 0; i < t.firstKey; ++i)
+        if (t.packets[i].pictures > 0)
+            unsure.push_back(i);
+    for (size_t i = t.firstKey + 1; i < nextKey && t.packets[i].part == key.part; ++i)
+        if (t.packets[i].pts < key.pts && t.packets[i].pictures > 0)
+            unsure.push_back(i);
+    if (unsure.empty())
         return;
+    t.startDecoded = true;
     // Decoded through a demuxer and a decoder of their own; the first picture of a packet after
-    // the leading ones ends it, as pictures come out in the order they show.
+    // those ends it, as pictures come out in the order they show.
     State probe;
     probe.path = path;
     probe.inputFormat = inputFormat;
@@ -561,17 +582,17 @@ void MediaFile::State::keepLeadingPicturesTheDecoderShows() {
     FramePtr frame(av_frame_alloc());
     if (!frame)
         return;
+    const size_t last = unsure.back();
     while (probe.decoder.receive(frame.get(), probe) == ffmpeg::Decoder::Status::Output) {
         const int64_t tag = ffmpeg::Decoder::tagOf(frame.get());
         av_frame_unref(frame.get());
-        if (tag < 0 || tag >= static_cast<int64_t>(made.size()))
-            continue;
-        made[size_t(tag)] = true;
-        if (size_t(tag) > leading.back() ||
-            probe.furthestSent > static_cast<int64_t>(leading.back() + MatchWindow))
+        if (tag >= 0 && tag < static_cast<int64_t>(made.size()))
+            made[size_t(tag)] = true;
+        if ((tag > static_cast<int64_t>(last) && tag != static_cast<int64_t>(t.firstKey)) ||
+            probe.furthestSent > static_cast<int64_t>(last + MatchWindow))
             break;
     }
-    for (size_t i : leading)
+    for (size_t i : unsure)
         if (!made[i])
             t.packets[i].pictures = 0;
 }
@@ -826,6 +847,9 @@ bool MediaFile::State::restart(int64_t position, int keysBack) {
     const PacketEntry& entry = t.packets[key];
     if (static_cast<int64_t>(key) >= readableEnd)
         return false;
+    // The pictures around the first key frame are those that reading from the start gives.
+    if (key == keys.front() && t.startDecoded)
+        return rewind();
 
     bool found = false;
     bool gone = true; // every look for the key packet ran into the end of the file
