@@ -65,14 +65,24 @@ template <typename Visit> void forEachChunk(const uint8_t* data, size_t size, Vi
     }
 }
 
+using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// The file, read from its first chunk inside the RIFF header of form 'AVI '; null when it cannot be
+// read or is no AVI file.
+FilePtr openAviChunks(const std::string& path) {
+    FilePtr file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    uint8_t head[12];
+    if (!file || std::fread(head, 1, 12, file.get()) != 12 || get32(head) != tagRIFF ||
+        get32(head + 8) != tagAVI)
+        return FilePtr(nullptr, &std::fclose);
+    return file;
+}
+
 StreamHeaders readStreamHeaders(const std::string& path) {
     StreamHeaders result;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    const FilePtr opened = openAviChunks(path);
+    std::FILE* file = opened.get();
     if (!file)
-        return result;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(file, &std::fclose);
-    uint8_t head[12];
-    if (std::fread(head, 1, 12, file) != 12 || get32(head) != tagRIFF || get32(head + 8) != tagAVI)
         return result;
     // Find the 'hdrl' list among the top-level chunks.
     std::vector<uint8_t> hdrl;
@@ -157,12 +167,9 @@ int64_t countIndexedChunks(const std::string& path, int streamNumber,
     }
     if (streamNumber < 0 || streamNumber > 99)
         return fromSuperIndex;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    const FilePtr opened = openAviChunks(path);
+    std::FILE* file = opened.get();
     if (!file)
-        return fromSuperIndex;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(file, &std::fclose);
-    uint8_t head[12];
-    if (std::fread(head, 1, 12, file) != 12 || get32(head) != tagRIFF || get32(head + 8) != tagAVI)
         return fromSuperIndex;
     const uint8_t digits[2] = {uint8_t('0' + streamNumber / 10), uint8_t('0' + streamNumber % 10)};
     // The top-level chunks of the first RIFF list: 'hdrl', 'movi', 'idx1' and a few more.
