@@ -340,8 +340,10 @@ void MediaFile::State::open(const std::string& filePath) {
 
     openDecoder();
 
-    // The sample table counts packets: it is the count of pictures unless a packet may show none.
-    if (std::strcmp(inputFormat->name, MovDemuxer) == 0 && !PacketPictures(stream->codecpar).applies())
+    // The sample table counts samples, each of them one picture shown: the MP4 bindings of AV1 and
+    // VP9 hold a sample to one shown frame, hidden frames travelling with it. VP8 has no such
+    // binding, and its packets are read.
+    if (std::strcmp(inputFormat->name, MovDemuxer) == 0 && stream->codecpar->codec_id != AV_CODEC_ID_VP8)
         countFromSampleTable();
     if (facts.frameCount <= 0) {
         buildTimeline();
