@@ -1,8 +1,9 @@
 // The media player on the frame source, with a display window and Qt audio output.
 #include "app/MediaPlayer.h"
 
-#include "app/AudioTrack.h"
+#include "app/SystemAudioOutput.h"
 #include "preview/qt/ImageView.h"
+#include "video/AudioTrack.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -5,7 +5,7 @@
 // is the one the pictures follow.
 #pragma once
 
-#include "app/AudioTrack.h"
+#include "video/AudioTrack.h"
 #include "video/FrameSource.h"
 
 #include <QElapsedTimer>

@@ -1,5 +1,5 @@
 // Qt's audio sink on the default output device, as the output of the video's sound.
-#include "app/AudioTrack.h"
+#include "app/SystemAudioOutput.h"
 
 #include <QAudioDevice>
 #include <QAudioFormat>

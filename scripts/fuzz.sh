@@ -92,6 +92,17 @@ ffmpeg -v error -y "${small[@]}" -vf "settb=1/1000,setpts='N*200+if(eq(mod(N,2),
   -enc_time_base:v 1:1000 -c:v libx264 -bf 2 -g 3 "$seeds/frame_source/vfr.mkv"
 ffmpeg -v error -y "${small[@]}" -c:v libvpx-vp9 -deadline realtime -cpu-used 8 -g 3 "$seeds/frame_source/vp9.webm"
 ffmpeg -v error -y "${small[@]}" -c:v mpeg2video -bf 2 -g 3 "$seeds/frame_source/mpeg2.ts"
+# Frames that are decoded but never shown: VP8 alternate references in packets of their own (the
+# reference encoder's two passes), AV1 frames split into packets of their own. And two MPEG program
+# streams joined end to end, whose timestamps start again.
+ffmpeg -v error -y -f lavfi -i testsrc=size=16x16:rate=5 -frames:v 12 -pix_fmt yuv420p "$files/source.y4m"
+vpxenc --codec=vp8 --good --passes=2 --auto-alt-ref=1 --lag-in-frames=8 -q \
+  -o "$seeds/frame_source/vp8-altref.webm" "$files/source.y4m"
+ffmpeg -v error -y -f lavfi -i testsrc=size=16x16:rate=5 -frames:v 12 -c:v libaom-av1 -cpu-used 8 \
+  -lag-in-frames 8 -auto-alt-ref 1 -g 4 "$files/av1.mkv"
+ffmpeg -v error -y -i "$files/av1.mkv" -c copy -bsf:v av1_frame_split "$seeds/frame_source/av1-split.mkv"
+ffmpeg -v error -y "${small[@]}" -c:v mpeg2video -bf 2 -g 3 -f vob "$files/part.mpg"
+cat "$files/part.mpg" "$files/part.mpg" >"$seeds/frame_source/joined.mpg"
 ffmpeg -v error -y -f lavfi -i testsrc=size=16x16:rate=5 -frames:v 3 -c:v mjpeg "$seeds/frame_source/mjpeg.avi"
 ffmpeg -v error -y -f lavfi -i testsrc=size=8x6:rate=5 -frames:v 2 -c:v rawvideo -pix_fmt bgr24 \
   "$seeds/frame_source/raw.avi"

@@ -9,6 +9,8 @@ packages=(
   # video: FFmpeg libraries behind the frame source, and the ffmpeg tool
   # that makes codec fixtures for the tests and runs the benchmarks
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
+  # the reference VP8 encoder, whose two-pass files hold frames that are never shown
+  vpx-tools
   # still-image codecs: JPEG (IJG API, version 62), PNG with zlib, JPEG 2000
   libjpeg62-turbo-dev libpng-dev zlib1g-dev libopenjp2-7-dev
   # tests and benchmarks

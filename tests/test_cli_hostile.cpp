@@ -1,7 +1,8 @@
 // kelvara-cli on hostile input, as a user would meet it: damaged files made from valid ones with a
 // few bytes changed, run under an address-space limit of 1 GiB and a timeout. Every run ends in
 // seconds with a clear refusal (or, for a video header that claims too much, with what the video
-// really holds), and leaves nothing behind in the output folder. Also: write errors name the file
+// really holds; for videos joined end to end, cut short or repeating every picture, with what they
+// hold, or a short run), and leaves nothing behind in the output folder. Also: write errors name the file
 // and the reason, and runs killed at any moment leave no partial or temporary files.
 #include "support/AviWriter.h"
 #include "support/InputFixtures.h"
@@ -118,6 +119,28 @@ TEST(CliHostileInput, EveryRunEndsInSecondsUnderOneGibibyteWithAClearAnswer) {
     const std::string rle4 = runLengthBitmap(dir, "rle4.bmp", "16", 50331648, 5);
     const std::string rle8 = runLengthBitmap(dir, "rle8.bmp", "256", 16384, 16384);
 
+    // Videos of other kinds of trouble: two recordings joined end to end, whose timestamps start
+    // again; an MP4 whose data was cut short after its sample table, through a picture; an AVI
+    // copied from an MP4, with an empty chunk after every picture, the last one too.
+    auto ffmpeg = [](const std::string& arguments) {
+        const ProcessResult r = runProcess("ffmpeg -v error -y " + arguments);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+    };
+    const std::string counting = "-f lavfi -i testsrc=size=64x48:rate=25 -frames:v 50 ";
+    const std::string partA = dir.file("a.mpg"), partB = dir.file("b.mpg"), joined = dir.file("joined.mpg");
+    ffmpeg(counting + "-c:v mpeg2video -f vob " + shellQuoted(partA));
+    ffmpeg(counting + "-vf negate -c:v mpeg2video -f vob " + shellQuoted(partB));
+    EXPECT_EQ(runProcess("cat " + shellQuoted(partA) + " " + shellQuoted(partB) + " > " + shellQuoted(joined))
+                  .exitCode,
+              0);
+    const std::string whole = dir.file("whole.mp4"), cutMp4 = dir.file("cut.mp4"),
+                      copied = dir.file("copied.avi");
+    ffmpeg(counting + "-c:v libx264 -qp 0 -movflags +faststart " + shellQuoted(whole));
+    ffmpeg("-i " + shellQuoted(whole) + " -c copy " + shellQuoted(copied));
+    Bytes cutBytes = readFile(whole);
+    cutBytes.resize(cutBytes.size() / 2);
+    writeFileAtomically(cutMp4, cutBytes.data(), cutBytes.size());
+
     const std::string o = shellQuoted(out);
     const std::string gif = shellQuoted(out + "/out.gif");
     const std::string truncated = " image is truncated";
@@ -149,6 +172,10 @@ TEST(CliHostileInput, EveryRunEndsInSecondsUnderOneGibibyteWithAClearAnswer) {
         {"write " + shellQuoted(rle8) + " " + shellQuoted(out + "/out.bmp") + " --format bmp", 1,
          PictureReaderMessages::tooLarge("Bitmap", 16384, 16384)},
         {"transition -o " + gif + " --size 10000x10000 --quiet", 1, "needs about"},
+        {"info " + shellQuoted(joined), 0, "frames: 100\nlength_ms: 4000\n"},
+        {"gif " + shellQuoted(joined) + " -o " + gif + " --quiet", 0, "Frames: 100"},
+        {"gif " + shellQuoted(cutMp4) + " -o " + gif + " --quiet", 3, "warning: the video ended at frame "},
+        {"frame " + shellQuoted(copied) + " 100 -o " + shellQuoted(out + "/last.bmp"), 0, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -162,7 +189,8 @@ TEST(CliHostileInput, EveryRunEndsInSecondsUnderOneGibibyteWithAClearAnswer) {
             EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
         } else {
             EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-            EXPECT_FALSE(std::filesystem::exists(out + "/out.gif"));
+            // A short run writes what it read; a refusal writes nothing.
+            EXPECT_EQ(std::filesystem::exists(out + "/out.gif"), c.exitCode == 3);
         }
         EXPECT_TRUE(debrisIn(out).empty());
         std::filesystem::remove(out + "/out.gif");
@@ -173,6 +201,10 @@ TEST(CliHostileInput, EveryRunEndsInSecondsUnderOneGibibyteWithAClearAnswer) {
     frame.LoadFromMemory(bmp.data(), bmp.size());
     EXPECT_EQ(frame.Width(), 96);
     EXPECT_EQ(frame.Height(), 54);
+    // The copied AVI's last frame, an empty chunk, shows the last picture.
+    const Bytes last = readFile(out + "/last.bmp");
+    frame.LoadFromMemory(last.data(), last.size());
+    EXPECT_EQ(bgrBytes(frame), ffmpegFramesBgr(copied, 64, 48).back());
 }
 
 // A file size limit makes every write fail part way: each command says which file and why, and

@@ -13,9 +13,11 @@
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <numeric>
 #include <random>
+#include <set>
 #include <sstream>
 #include <tuple>
 
@@ -95,41 +97,42 @@ void PrintTo(const ContainerCase& c, std::ostream* out) {
 
 class Container : public ::testing::TestWithParam<ContainerCase> {};
 
-} // namespace
-
 // Every picture at its position, read in order and out of order, equals ffmpeg's decoding, and
-// the count is ffprobe's.
-TEST_P(Container, PicturesEqualFfmpegDecoding) {
-    const ContainerCase c = GetParam();
-    ScratchDir dir;
-    const std::string path = dir.file(std::string("clip.") + c.extension);
-    makeVideo(path, c.source ? c.source : std::to_string(c.width) + "x" + std::to_string(c.height), c.frames,
-              c.options, c.filters);
+// the count is ffprobe's. The positions' times are the pictures' own as ffprobe gives them, or,
+// in recordings joined end to end whose timestamps start again, run on from part to part.
+enum class Times { Own, RunOn };
+void expectPicturesEqualFfmpeg(const std::string& path, int width, int height, int tolerance,
+                               Times timesAre = Times::Own) {
     FrameReader reader;
     reader.open(path);
     const VideoFacts facts = reader.facts();
     const int64_t n = ffprobeFrameCount(path);
     ASSERT_GT(n, 0);
     EXPECT_EQ(facts.frameCount, n);
-    EXPECT_EQ(facts.width, c.width);
-    EXPECT_EQ(facts.height, c.height);
+    EXPECT_EQ(facts.width, width);
+    EXPECT_EQ(facts.height, height);
     EXPECT_FALSE(reader.isAvi());
     EXPECT_FALSE(facts.container.empty());
     EXPECT_NE(facts.container, "avi");
-    const auto expected = ffmpegFramesBgr(path, c.width, c.height);
+    const auto expected = ffmpegFramesBgr(path, width, height);
     ASSERT_EQ(int64_t(expected.size()), n);
 
-    // The positions' times are the pictures' own.
     const FrameTimes* times = reader.frameTimes();
     ASSERT_NE(times, nullptr);
-    const std::vector<int64_t> probed = ffprobeFrameTimesUs(path);
-    ASSERT_EQ(times->startUs.size(), probed.size());
-    for (size_t i = 0; i < probed.size(); ++i) {
-        if (probed[i] != Unknown) {
-            EXPECT_EQ(times->startUs[i], probed[i]) << "position " << i;
+    ASSERT_EQ(int64_t(times->startUs.size()), n);
+    if (timesAre == Times::Own) {
+        const std::vector<int64_t> probed = ffprobeFrameTimesUs(path);
+        ASSERT_EQ(times->startUs.size(), probed.size());
+        for (size_t i = 0; i < probed.size(); ++i) {
+            if (probed[i] != Unknown) {
+                EXPECT_EQ(times->startUs[i], probed[i]) << "position " << i;
+            }
         }
+        EXPECT_LE(std::count(probed.begin(), probed.end(), Unknown), 1);
+    } else {
+        EXPECT_TRUE(std::is_sorted(times->startUs.begin(), times->startUs.end()));
+        EXPECT_EQ(std::adjacent_find(times->startUs.begin(), times->startUs.end()), times->startUs.end());
     }
-    EXPECT_LE(std::count(probed.begin(), probed.end(), Unknown), 1);
     EXPECT_GT(times->endUs, times->startUs.back());
 
     // Random access first: the first, second, middle and last pictures, then from the end back.
@@ -143,7 +146,7 @@ TEST_P(Container, PicturesEqualFfmpegDecoding) {
     for (int64_t i : order) {
         Bitmap* b = reader.frame(i);
         ASSERT_NE(b, nullptr) << "position " << i;
-        EXPECT_LE(maxDifference(bgrBytes(*b), expected[size_t(i)]), c.tolerance) << "position " << i;
+        EXPECT_LE(maxDifference(bgrBytes(*b), expected[size_t(i)]), tolerance) << "position " << i;
     }
     // Then every picture in order, on a fresh reader and on this one.
     FrameReader fresh;
@@ -151,7 +154,7 @@ TEST_P(Container, PicturesEqualFfmpegDecoding) {
     for (int64_t i = 0; i < n; ++i) {
         Bitmap* b = fresh.frame(i);
         ASSERT_NE(b, nullptr) << "position " << i;
-        ASSERT_LE(maxDifference(bgrBytes(*b), expected[size_t(i)]), c.tolerance) << "position " << i;
+        ASSERT_LE(maxDifference(bgrBytes(*b), expected[size_t(i)]), tolerance) << "position " << i;
         Bitmap* again = reader.frame(i);
         ASSERT_NE(again, nullptr) << "position " << i;
         ASSERT_EQ(bgrBytes(*again), bgrBytes(*fresh.frame(i))) << "position " << i;
@@ -159,6 +162,17 @@ TEST_P(Container, PicturesEqualFfmpegDecoding) {
     EXPECT_EQ(reader.frame(n), nullptr);
     EXPECT_EQ(reader.frame(-1), nullptr);
     EXPECT_TRUE(reader.read(n).error.empty());
+}
+
+} // namespace
+
+TEST_P(Container, PicturesEqualFfmpegDecoding) {
+    const ContainerCase c = GetParam();
+    ScratchDir dir;
+    const std::string path = dir.file(std::string("clip.") + c.extension);
+    makeVideo(path, c.source ? c.source : std::to_string(c.width) + "x" + std::to_string(c.height), c.frames,
+              c.options, c.filters);
+    expectPicturesEqualFfmpeg(path, c.width, c.height, c.tolerance);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -198,6 +212,225 @@ INSTANTIATE_TEST_SUITE_P(
             20, 1},
         ContainerCase{"mjpeg_full_range_mkv", "mkv", "-c:v mjpeg -pix_fmt yuvj420p", 48, 32, 10, 1}),
     [](const ::testing::TestParamInfo<ContainerCase>& info) { return std::string(info.param.name); });
+
+namespace {
+
+// The number of packets of the first video stream.
+int64_t ffprobePacketCount(const std::string& path) {
+    ProcessResult r = runProcess("ffprobe -v error -select_streams v:0 -count_packets -show_entries "
+                                 "stream=nb_read_packets -of csv=p=0 " +
+                                 shellQuoted(path));
+    return std::atoll(r.out.c_str());
+}
+
+// Makes a video of ffmpeg's counting test pattern, whose every picture differs from the others.
+void makeCountingVideo(const std::string& path, int frames, const std::string& options,
+                       const std::string& filters = "null", const std::string& size = "64x48") {
+    ProcessResult r = runProcess("ffmpeg -v error -y -f lavfi -i testsrc=size=" + size + ":rate=25 -vf " +
+                                 shellQuoted(filters) + " -frames:v " + std::to_string(frames) + " " +
+                                 options + " " + shellQuoted(path));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+}
+
+std::string cli(const std::string& args) {
+    return shellQuoted(KELVARA_CLI_PATH) + " " + args;
+}
+
+} // namespace
+
+// Frames a decoder decodes but never shows are no positions: VP8's alternate reference frames,
+// which the reference encoder's two passes put in packets of their own, and AV1 frames split into
+// packets of their own. Frame K is ffmpeg's K-th picture, and the count is ffprobe's, not the
+// packets'; info tells it without decoding the file.
+TEST(ContainerSource, FramesThatAreNeverShownAreNoPositions) {
+    ScratchDir dir;
+    const std::string y4m = dir.file("source.y4m");
+    ASSERT_NO_FATAL_FAILURE(makeCountingVideo(y4m, 40, "-pix_fmt yuv420p"));
+    const std::string vpxenc = "vpxenc --codec=vp8 --good --passes=2 --auto-alt-ref=1 --lag-in-frames=16 -q ";
+    const std::string av1 = dir.file("av1.mkv");
+    const struct {
+        const char* name;
+        std::string command; // writes OUT
+    } cases[] = {
+        {"vp8.webm", vpxenc + "-o OUT " + shellQuoted(y4m)},
+        {"vp8.ivf", vpxenc + "--ivf -o OUT " + shellQuoted(y4m)},
+        {"av1_split.mkv",
+         "ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 40 -c:v libaom-av1 "
+         "-cpu-used 8 -lag-in-frames 16 -auto-alt-ref 1 -g 10 " +
+             shellQuoted(av1) + " && ffmpeg -v error -y -i " + shellQuoted(av1) +
+             " -c copy -bsf:v av1_frame_split OUT"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file(c.name);
+        std::string command = c.command;
+        command.replace(command.find("OUT"), 3, shellQuoted(path));
+        const ProcessResult r = runProcess(command);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        ASSERT_GT(ffprobePacketCount(path), ffprobeFrameCount(path)); // packets without a picture
+        ASSERT_NO_FATAL_FAILURE(expectPicturesEqualFfmpeg(path, 64, 48, 1));
+        const ProcessResult info = runProcess(cli("info " + shellQuoted(path)));
+        EXPECT_EQ(info.out.substr(0, info.out.find('\n')), "frames: 40");
+    }
+}
+
+// A transport stream cut anywhere (a recording started in the middle of a broadcast) starts with
+// packets of an unfinished group of pictures, and its first key frame may be followed by pictures
+// that show before it. Which of them a decoder shows depends on the codec and on what the stream
+// gives it (MPEG-2 and H.264 drop pictures that refer to what the cut took away; HEVC decodes the
+// packets before the key frame when it has their parameter sets, but drops the key frame's RASL
+// pictures): the positions are the pictures ffmpeg decodes.
+TEST(ContainerSource, ARecordingCutAnywhereGivesThePicturesTheDecoderShows) {
+    const struct {
+        const char* name;
+        const char* options;
+    } cases[] = {
+        {"mpeg2_open_gop", "-c:v mpeg2video -bf 2 -g 12 -flags -cgop"},
+        {"hevc_open_gop", "-c:v libx265 -x265-params keyint=24:open-gop=1:bframes=3:log-level=error"},
+        {"h264_open_gop", "-c:v libx264 -bf 3 -x264-params open-gop=1:keyint=24:min-keyint=24"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        const std::string whole = dir.file("whole.ts"), cut = dir.file("cut.ts");
+        ASSERT_NO_FATAL_FAILURE(makeCountingVideo(whole, 90, c.options));
+        // From a transport packet a third of the way in.
+        const std::vector<uint8_t> bytes = readFile(whole);
+        const size_t from = bytes.size() / 188 / 3 * 188;
+        writeFileAtomically(cut, bytes.data() + from, bytes.size() - from);
+        ASSERT_NO_FATAL_FAILURE(expectPicturesEqualFfmpeg(cut, 64, 48, 1));
+    }
+}
+
+// Recordings joined end to end with cat (MPEG program streams, H.264 transport streams), whose
+// timestamps start again in the second part: the positions are the decoder's pictures in the order
+// it gives them, one part after the other, as ffmpeg decodes them, and the length adds up the
+// parts.
+TEST(ContainerSource, RecordingsJoinedEndToEndFollowOneAnother) {
+    const struct {
+        const char* extension;
+        const char* options;
+    } cases[] = {
+        {"mpg", "-c:v mpeg2video -bf 2 -g 12 -f vob"},
+        {"ts", "-c:v libx264 -bf 2 -g 12 -crf 10"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.extension);
+        ScratchDir dir;
+        const std::string ext = std::string(".") + c.extension;
+        const std::string a = dir.file("a" + ext), b = dir.file("b" + ext), joined = dir.file("joined" + ext);
+        ASSERT_NO_FATAL_FAILURE(makeCountingVideo(a, 50, c.options));
+        ASSERT_NO_FATAL_FAILURE(makeCountingVideo(b, 50, c.options, "negate"));
+        ProcessResult r =
+            runProcess("cat " + shellQuoted(a) + " " + shellQuoted(b) + " > " + shellQuoted(joined));
+        ASSERT_EQ(r.exitCode, 0);
+        ASSERT_NO_FATAL_FAILURE(expectPicturesEqualFfmpeg(joined, 64, 48, 1, Times::RunOn));
+        FrameReader reader;
+        reader.open(joined);
+        EXPECT_EQ(reader.facts().frameCount, 100);
+        EXPECT_EQ(reader.facts().lengthMs, 4000);
+        // A hundred different pictures: none of the first part's is shown twice, none of the
+        // second's left out.
+        std::set<std::vector<uint8_t>> pictures;
+        for (int64_t i = 0; i < 100; ++i)
+            if (Bitmap* b = reader.frame(i))
+                pictures.insert(bgrBytes(*b));
+        EXPECT_EQ(pictures.size(), 100u);
+    }
+}
+
+namespace {
+
+// Cuts the video file to half its size when the job comes to a frame: a recording being cut, a
+// download started again.
+struct CuttingObserver : JobObserver {
+    std::string path;
+    int at = 0;
+    bool cut = false;
+    void setProgressRange(int, int) override {}
+    void setProgressPosition(int position) override {
+        if (!cut && position >= at) {
+            std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
+            cut = true;
+        }
+    }
+};
+
+} // namespace
+
+// A video cut to half while the GIF job reads it, in any container (the index of an MP4 at its
+// end or at its start, Matroska, MPEG-TS, a stream of one key frame, AVI): the run ends as a short run
+// where the data ends, and every frame it took is the picture ffmpeg decodes there from the whole
+// file, none a copy of another. Reading on past the cut gives no frame, and what is left still
+// reads. The pictures are stored losslessly, so that the file is several times larger than what
+// the demuxer reads ahead.
+TEST(ContainerSource, AVideoCutShortWhileItIsReadEndsTheRunThere) {
+    const struct {
+        const char* name;
+        const char* options;
+    } cases[] = {
+        {"index_at_end.mp4", "-c:v libx264 -qp 0 -bf 2 -g 12"},
+        {"index_at_start.mp4", "-c:v libx264 -qp 0 -bf 2 -g 12 -movflags +faststart"},
+        {"clip.mkv", "-c:v libx264 -qp 0 -bf 2 -g 12"},
+        {"clip.ts", "-c:v libx264 -qp 0 -bf 2 -g 12"},
+        {"one_key_frame.mp4", "-c:v libx264 -qp 0 -bf 2 -g 1000 -movflags +faststart"},
+        {"clip.avi", "-c:v mjpeg -q:v 1"},
+    };
+    ScratchDir dir;
+    for (const auto& c : cases) {
+        const std::string whole = dir.file(std::string("whole-") + c.name);
+        ASSERT_NO_FATAL_FAILURE(makeCountingVideo(whole, 80, c.options, "null", "160x120"));
+        ASSERT_GT(std::filesystem::file_size(whole), 128u << 10);
+        const auto expected = ffmpegFramesBgr(whole, 160, 120);
+        ASSERT_EQ(expected.size(), 80u);
+        for (int step : {1, 7}) {
+            SCOPED_TRACE(std::string(c.name) + " step " + std::to_string(step));
+            const std::string path = dir.file(c.name);
+            std::filesystem::copy_file(whole, path, std::filesystem::copy_options::overwrite_existing);
+            AviToGifOptions o;
+            o.videoPath = path;
+            o.frameCount = 80;
+            o.lengthMs = 3200;
+            o.baseWidth = 160;
+            o.baseHeight = 120;
+            o.crop = {0, 0, 160, 120};
+            o.samplingStep = step;
+            FrameTable table(GifFrameTableSize);
+            TGIFDocument built;
+            CuttingObserver observer;
+            observer.path = path;
+            observer.at = 10;
+            const auto start = std::chrono::steady_clock::now();
+            const AviToGifResult result = convertAviToGif(o, table, built, observer);
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+            EXPECT_TRUE(observer.cut);
+            EXPECT_EQ(result.outcome, AviToGifOutcome::Built);
+            EXPECT_EQ(result.run.end, FrameRunEnd::VideoEnded);
+            EXPECT_GE(result.run.read, 10 / step);
+            EXPECT_LT(result.run.read, result.run.asked);
+            EXPECT_EQ(result.run.stoppedAt, 1 + int64_t(result.run.read) * step);
+            // An AVI's chunk that the cut went through gives what its decoder makes of the part
+            // left, as AVI files always have; the other containers give no such picture.
+            const bool avi = std::string(c.name) == "clip.avi";
+            for (int k = 1; k <= result.run.read - (avi ? 1 : 0); ++k)
+                ASSERT_LE(maxDifference(bgrBytes(table.entry(k)), expected[size_t((k - 1) * step)]), 1)
+                    << "frame " << (k - 1) * step + 1;
+
+            FrameReader reader;
+            if (std::string(c.name) == "index_at_end.mp4") {
+                // Its sample table went with the second half: it is no video any more.
+                EXPECT_THROW(reader.open(path), FrameSourceError);
+                continue;
+            }
+            reader.open(path);
+            EXPECT_EQ(reader.frame(79), nullptr);
+            EXPECT_TRUE(reader.read(79).error.empty());
+            Bitmap* first = reader.frame(0);
+            ASSERT_NE(first, nullptr);
+            EXPECT_LE(maxDifference(bgrBytes(*first), expected[0]), 1);
+        }
+    }
+}
 
 // An edit list that starts the video after its first key frame (a cut made by copying the
 // stream): the pictures it cuts are decoded for the ones after them but are no positions.
@@ -308,20 +541,23 @@ TEST(ContainerSource, OpeningFailuresNameTheFileAndTheReason) {
         }
         return std::make_tuple(std::string(), std::string(), std::string());
     };
+    // Files of other containers say "video" where an AVI's messages say "AVI"; a file that
+    // cannot be read at all is taken for what its name says.
     const std::string missing = dir.file("missing.mp4");
-    EXPECT_EQ(failure(missing), std::make_tuple(std::string(FrameSourceMessages::OpenFile), missing,
+    EXPECT_EQ(failure(missing), std::make_tuple(std::string(FrameSourceMessages::Video::OpenFile), missing,
                                                 std::string("No such file")));
+    EXPECT_EQ(std::get<0>(failure(dir.file("missing.AVI"))), FrameSourceMessages::OpenFile);
     const std::string junk = dir.file("clip.xyz");
     std::ofstream(junk) << "this is no video at all";
     EXPECT_EQ(failure(junk),
-              std::make_tuple(std::string(FrameSourceMessages::OpenFile), junk,
+              std::make_tuple(std::string(FrameSourceMessages::Video::OpenFile), junk,
                               std::string("not a video FFmpeg can read: Invalid data found when "
                                           "processing input")));
     EXPECT_EQ(std::get<2>(failure(dir.path())), "Is a directory");
     const std::string sound = dir.file("sound.mp3");
     ProcessResult r = runProcess("ffmpeg -v error -y -f lavfi -i sine -t 0.5 " + shellQuoted(sound));
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(failure(sound), std::make_tuple(std::string(FrameSourceMessages::OpenStream), sound,
+    EXPECT_EQ(failure(sound), std::make_tuple(std::string(FrameSourceMessages::Video::OpenStream), sound,
                                               std::string("the file has no video stream")));
     // An AVI's errors stay the message alone.
     const std::string avi = dir.file("broken.avi");
@@ -513,14 +749,6 @@ TEST(ContainerSource, DamagedFilesFailClearlyOrReadShort) {
     EXPECT_TRUE(reader.read(23).error.empty());
 }
 
-namespace {
-
-std::string cli(const std::string& args) {
-    return shellQuoted(KELVARA_CLI_PATH) + " " + args;
-}
-
-} // namespace
-
 // kelvara-cli on an MP4: info names the container, times take fractions and clock times, and
 // errors name the file and the reason.
 TEST(CliContainers, InfoTimesAndErrors) {
@@ -562,15 +790,15 @@ TEST(CliContainers, InfoTimesAndErrors) {
     r = runProcess(cli("info " + shellQuoted(junk)));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "kelvara-cli: " + junk +
-                         ": Failed to open AVI file (not a video FFmpeg can read: Invalid data found when "
+                         ": Failed to open video file (not a video FFmpeg can read: Invalid data found when "
                          "processing input)\n");
     r = runProcess(cli("gif " + shellQuoted(dir.file("gone.mkv")) + " -o " + shellQuoted(dir.file("g.gif"))));
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "kelvara-cli: " + dir.file("gone.mkv") + ": Failed to open AVI file (No such file)\n");
+    EXPECT_EQ(r.err, "kelvara-cli: " + dir.file("gone.mkv") + ": Failed to open video file (No such file)\n");
     const std::string sound = dir.file("sound.ogg");
     ASSERT_EQ(runProcess("ffmpeg -v error -y -f lavfi -i sine -t 0.5 " + shellQuoted(sound)).exitCode, 0);
     r = runProcess(cli("frame " + shellQuoted(sound) + " 0 -o " + shellQuoted(dir.file("s.bmp"))));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err,
-              "kelvara-cli: " + sound + ": Failed to open AVI stream (the file has no video stream)\n");
+              "kelvara-cli: " + sound + ": Failed to open video stream (the file has no video stream)\n");
 }

@@ -134,28 +134,61 @@ TEST(FrameSource, BitFieldFramesKeepTheirMasks) {
     EXPECT_EQ(b->pixel(1, 0), rgbColor(0, 255, 0));
 }
 
-// A zero-length chunk is a position of its own and shows the picture before it.
+// A zero-length chunk is a position of its own and shows the picture before it, the last chunk
+// too.
 TEST(FrameSource, DroppedFramesRepeatThePictureBefore) {
     ScratchDir dir;
     std::string path = dir.file("dropped.avi");
-    AviFixture f = fixture24(4, 2, 6);
+    AviFixture f = fixture24(4, 2, 7);
     f.frames[2].clear();
     f.frames[3].clear();
+    f.frames[6].clear();
     writeAvi(path, f);
     FrameReader reader;
     reader.open(path);
-    EXPECT_EQ(reader.facts().frameCount, 6);
-    const int shows[6] = {0, 1, 1, 1, 4, 5};
+    EXPECT_EQ(reader.facts().frameCount, 7);
+    const int shows[7] = {0, 1, 1, 1, 4, 5, 5};
     for (int order : {0, 1}) {
-        std::vector<int> positions = {0, 1, 2, 3, 4, 5};
+        std::vector<int> positions = {0, 1, 2, 3, 4, 5, 6};
         if (order)
-            positions = {5, 3, 0, 4, 2, 1};
+            positions = {6, 5, 3, 0, 4, 2, 1};
         for (int p : positions) {
             Bitmap* b = reader.frame(p);
             ASSERT_NE(b, nullptr) << p;
             EXPECT_EQ(b->pixel(3, 1), patternColor(shows[p], 3, 1)) << p;
         }
     }
+}
+
+// A stream copied into an AVI from another container (ffmpeg -c copy) has an empty chunk after
+// every picture, the last one too: every position shows a picture, each empty one the picture
+// before it, in order and out of order.
+TEST(FrameSource, AnEmptyChunkAfterEveryPictureRepeatsIt) {
+    ScratchDir dir;
+    const std::string mp4 = dir.file("clip.mp4"), avi = dir.file("copy.avi");
+    ProcessResult r = runProcess(
+        "ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 20 -c:v "
+        "libx264 -bf 2 -g 6 " +
+        shellQuoted(mp4) + " && ffmpeg -v error -y -i " + shellQuoted(mp4) + " -c copy " + shellQuoted(avi));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto pictures = ffmpegFramesBgr(avi, 64, 48);
+    ASSERT_EQ(pictures.size(), 20u);
+    FrameReader reader;
+    reader.open(avi);
+    ASSERT_TRUE(reader.isAvi());
+    ASSERT_EQ(reader.facts().frameCount, 40);
+    std::vector<int64_t> order(40);
+    std::iota(order.begin(), order.end(), 0);
+    std::vector<int64_t> shuffled = order;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
+    order.insert(order.end(), {39, 38, 0, 39});
+    order.insert(order.end(), shuffled.begin(), shuffled.end());
+    for (int64_t i : order) {
+        Bitmap* b = reader.frame(i);
+        ASSERT_NE(b, nullptr) << "frame " << i + 1;
+        ASSERT_EQ(bgrBytes(*b), pictures[size_t(i / 2)]) << "frame " << i + 1;
+    }
+    EXPECT_EQ(reader.frame(40), nullptr);
 }
 
 TEST(FrameSource, OpeningFailuresGiveTheirMessages) {

@@ -2,6 +2,7 @@
 // by libavcodec and handed out as packed DIBs.
 #include "video/AviServices.h"
 
+#include "video/Decoder.h"
 #include "video/DibPacker.h"
 #include "video/FfmpegHandles.h"
 #include "video/FrameSource.h"
@@ -19,8 +20,6 @@ namespace kelvara {
 
 namespace {
 
-using ffmpeg::FramePtr;
-
 uint16_t get16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
@@ -36,6 +35,7 @@ struct StreamHeaders {
     AviStreamInfo info;
     bool hasFormat = false;
     std::vector<uint8_t> format;
+    std::vector<uint8_t> superIndex; // the OpenDML super index ('indx'), when there is one
 };
 
 constexpr uint32_t tagRIFF = fourCC('R', 'I', 'F', 'F');
@@ -45,6 +45,8 @@ constexpr uint32_t tagHdrl = fourCC('h', 'd', 'r', 'l');
 constexpr uint32_t tagStrl = fourCC('s', 't', 'r', 'l');
 constexpr uint32_t tagStrh = fourCC('s', 't', 'r', 'h');
 constexpr uint32_t tagStrf = fourCC('s', 't', 'r', 'f');
+constexpr uint32_t tagIndx = fourCC('i', 'n', 'd', 'x');
+constexpr uint32_t tagIdx1 = fourCC('i', 'd', 'x', '1');
 // Header lists larger than this are not read: real ones are a few KiB.
 constexpr uint32_t maxHeaderListSize = 16u << 20;
 
@@ -63,14 +65,24 @@ template <typename Visit> void forEachChunk(const uint8_t* data, size_t size, Vi
     }
 }
 
+using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// The file, read from its first chunk inside the RIFF header of form 'AVI '; null when it cannot be
+// read or is no AVI file.
+FilePtr openAviChunks(const std::string& path) {
+    FilePtr file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    uint8_t head[12];
+    if (!file || std::fread(head, 1, 12, file.get()) != 12 || get32(head) != tagRIFF ||
+        get32(head + 8) != tagAVI)
+        return FilePtr(nullptr, &std::fclose);
+    return file;
+}
+
 StreamHeaders readStreamHeaders(const std::string& path) {
     StreamHeaders result;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    const FilePtr opened = openAviChunks(path);
+    std::FILE* file = opened.get();
     if (!file)
-        return result;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(file, &std::fclose);
-    uint8_t head[12];
-    if (std::fread(head, 1, 12, file) != 12 || get32(head) != tagRIFF || get32(head + 8) != tagAVI)
         return result;
     // Find the 'hdrl' list among the top-level chunks.
     std::vector<uint8_t> hdrl;
@@ -123,6 +135,8 @@ StreamHeaders readStreamHeaders(const std::string& path) {
             } else if (cid == tagStrf) {
                 candidate.format.assign(cbody, cbody + csize);
                 candidate.hasFormat = true;
+            } else if (cid == tagIndx) {
+                candidate.superIndex.assign(cbody, cbody + csize);
             }
             return true;
         });
@@ -134,6 +148,60 @@ StreamHeaders readStreamHeaders(const std::string& path) {
         return true;
     });
     return result;
+}
+
+// The chunks the file's index lists for the stream, those without data included: the stream's
+// video entries ('NNdb', 'NNdc') of the 'idx1' index, or the chunks the OpenDML super index says
+// its standard indexes cover, whichever is more. 0 without an index.
+int64_t countIndexedChunks(const std::string& path, int streamNumber,
+                           const std::vector<uint8_t>& superIndex) {
+    int64_t fromSuperIndex = 0;
+    // OpenDML, AVISUPERINDEX: wLongsPerEntry, bIndexSubType, bIndexType (0: an index of indexes),
+    // nEntriesInUse, dwChunkId, three reserved words, then entries of qwOffset, dwSize,
+    // dwDuration (the chunks the standard index covers).
+    if (superIndex.size() >= 24 && superIndex[3] == 0) {
+        const uint64_t entries =
+            std::min<uint64_t>(get32(superIndex.data() + 4), (superIndex.size() - 24) / 16);
+        for (uint64_t i = 0; i < entries; ++i)
+            fromSuperIndex += get32(superIndex.data() + 24 + 16 * i + 12);
+    }
+    if (streamNumber < 0 || streamNumber > 99)
+        return fromSuperIndex;
+    const FilePtr opened = openAviChunks(path);
+    std::FILE* file = opened.get();
+    if (!file)
+        return fromSuperIndex;
+    const uint8_t digits[2] = {uint8_t('0' + streamNumber / 10), uint8_t('0' + streamNumber % 10)};
+    // The top-level chunks of the first RIFF list: 'hdrl', 'movi', 'idx1' and a few more.
+    for (int guard = 0; guard < 1024; ++guard) {
+        uint8_t chunk[8];
+        if (std::fread(chunk, 1, 8, file) != 8)
+            break;
+        const uint32_t length = get32(chunk + 4);
+        if (get32(chunk) != tagIdx1) {
+            if (fseeko(file, static_cast<off_t>(length) + (length & 1), SEEK_CUR) != 0)
+                break;
+            continue;
+        }
+        // idx1 entries: dwChunkId, dwFlags, dwOffset, dwSize.
+        int64_t count = 0;
+        std::vector<uint8_t> block(16 * 4096);
+        for (uint32_t left = length / 16; left > 0;) {
+            const size_t want = std::min<size_t>(left, 4096);
+            const size_t got = std::fread(block.data(), 16, want, file);
+            for (size_t e = 0; e < got; ++e) {
+                const uint8_t* id = block.data() + 16 * e;
+                if (id[0] == digits[0] && id[1] == digits[1] &&
+                    ((id[2] == 'd' && id[3] == 'b') || (id[2] == 'd' && id[3] == 'c')))
+                    ++count;
+            }
+            if (got < want)
+                break;
+            left -= static_cast<uint32_t>(got);
+        }
+        return std::max(count, fromSuperIndex);
+    }
+    return fromSuperIndex;
 }
 
 } // namespace
@@ -228,23 +296,15 @@ std::string AviFile::codecName() const {
 
 // ---- AviFrameDecoder ----
 
-struct AviFrameDecoder::State {
+struct AviFrameDecoder::State : ffmpeg::PacketSource {
     AVFormatContext* format = nullptr; // owned by the AviFile
     AVStream* stream = nullptr;
     int streamIndex = -1;
     int64_t length = 0; // positions in the stream
     bool streamHasBitFields = false;
-    ffmpeg::CodecPtr codec;
-    ffmpeg::PacketPtr packet{av_packet_alloc()};
-    FramePtr current{av_frame_alloc()};
-    FramePtr ahead{av_frame_alloc()};
-    int64_t currentPosition = -1;
-    int64_t aheadPosition = -1;
-    bool haveCurrent = false;
-    bool haveAhead = false;
-    bool atStart = true;   // nothing decoded since the stream was opened or rewound
-    bool draining = false; // the demuxer is exhausted and the decoder was flushed
-    bool finished = false; // the decoder gave its last frame
+    ffmpeg::Decoder decoder;
+    ffmpeg::PictureWindow window;
+    bool atStart = true; // nothing decoded since the stream was opened or rewound
     int64_t lastPacketPosition = -1;
     int64_t lastOutputPosition = -1;
     // Positions of the chunks fed to the decoder and not yet matched with a picture. Pictures
@@ -257,9 +317,16 @@ struct AviFrameDecoder::State {
     int64_t anchorPosition = 0;
     bool anchorChecked = true;
     int64_t positionOffset = 0;
+    // The positions the index lists, empty chunks included, and the last that holds data: once
+    // reading has got that far, the empty chunks after it repeat the last picture.
+    int64_t indexedChunks = 0;
+    int64_t lastDataPosition = -1;
     DibPacker packer;
     int largestWidth = 0, largestHeight = 0; // 0: no bound but the decoder's own
 
+    // The chunks of the stream that hold data, each tagged with its position.
+    int nextPacket(AVPacket* pkt, int64_t& tag) override;
+    void accepted(const AVPacket*, int64_t tag) override { pendingPositions.push(tag); }
     // The next frame out of the decoder, with its position; false when there is none left.
     bool decodeNext(AVFrame* out, int64_t& position);
     void restart(int64_t position);
@@ -274,23 +341,12 @@ std::unique_ptr<AviFrameDecoder> AviFile::openDecoder() {
     if (m_context->streamIndex < 0)
         return nullptr;
     AVStream* stream = m_context->format->streams[m_context->streamIndex];
-    const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
-    if (!codec)
-        return nullptr;
     auto state = std::make_unique<AviFrameDecoder::State>();
-    state->codec.reset(avcodec_alloc_context3(codec));
-    if (!state->codec || !state->packet || !state->current || !state->ahead)
+    if (!state->window.allocated())
         return nullptr;
-    if (avcodec_parameters_to_context(state->codec.get(), stream->codecpar) < 0)
-        return nullptr;
-    state->codec->thread_count = 1;
-    // A claimed size past the limit is not passed on: a decoder that reads the size from its
-    // bitstream finds the real one, and one that needs the claim cannot make such pictures.
-    state->codec->max_pixels = MaxVideoPictureArea;
-    if (int64_t(state->codec->width) * state->codec->height > MaxVideoPictureArea)
-        state->codec->width = state->codec->height = state->codec->coded_width = state->codec->coded_height =
-            0;
-    if (avcodec_open2(state->codec.get(), codec, nullptr) < 0)
+    ffmpeg::DecoderOptions options;
+    options.maxPixels = MaxVideoPictureArea;
+    if (state->decoder.open(stream->codecpar, options) < 0)
         return nullptr;
     state->format = m_context->format.get();
     state->stream = stream;
@@ -298,75 +354,56 @@ std::unique_ptr<AviFrameDecoder> AviFile::openDecoder() {
     state->length = m_context->headers.found ? m_context->headers.info.length : stream->nb_frames;
     const std::vector<uint8_t>& format = m_context->headers.format;
     state->streamHasBitFields = format.size() >= 40 && get32(format.data() + 16) == 3;
+    if (m_context->headers.found)
+        state->indexedChunks = countIndexedChunks(m_context->path, m_context->headers.streamNumber,
+                                                  m_context->headers.superIndex);
+    if (const int entries = avformat_index_get_entries_count(stream); entries > 0)
+        state->lastDataPosition = avformat_index_get_entry(stream, entries - 1)->timestamp;
     return std::unique_ptr<AviFrameDecoder>(new AviFrameDecoder(std::move(state)));
 }
 
-bool AviFrameDecoder::State::decodeNext(AVFrame* out, int64_t& position) {
-    if (finished)
-        return false;
+int AviFrameDecoder::State::nextPacket(AVPacket* pkt, int64_t& tag) {
     for (;;) {
-        int ret = avcodec_receive_frame(codec.get(), out);
-        if (ret == 0) {
-            int64_t ts = lastOutputPosition + 1;
-            if (!pendingPositions.empty()) {
-                ts = std::max(ts, pendingPositions.top());
-                pendingPositions.pop();
-            }
-            lastOutputPosition = ts;
-            position = ts;
-            return true;
+        av_packet_unref(pkt);
+        if (av_read_frame(format, pkt) < 0)
+            return AVERROR_EOF;
+        if (pkt->stream_index != streamIndex || pkt->size == 0)
+            continue;
+        int64_t stamp = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+        if (!anchorChecked) {
+            anchorChecked = true;
+            // The index points at the chunk's header, the packet at its data 8 bytes on.
+            if (stamp != AV_NOPTS_VALUE && anchorFilePosition >= 0 && pkt->pos >= anchorFilePosition &&
+                pkt->pos <= anchorFilePosition + 8)
+                positionOffset = anchorPosition - stamp;
         }
-        if (ret == AVERROR_EOF) {
-            finished = true;
-            return false;
-        }
-        if (ret != AVERROR(EAGAIN))
-            continue; // a frame the decoder could not make: go on with the next
-        if (draining) {
-            finished = true;
-            return false;
-        }
-        // Feed the decoder the next packet of our stream; at the end, flush it.
-        for (;;) {
-            av_packet_unref(packet.get());
-            if (av_read_frame(format, packet.get()) < 0) {
-                draining = true;
-                avcodec_send_packet(codec.get(), nullptr);
-                break;
-            }
-            if (packet->stream_index != streamIndex || packet->size == 0)
-                continue;
-            int64_t stamp = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
-            if (!anchorChecked) {
-                anchorChecked = true;
-                // The index points at the chunk's header, the packet at its data 8 bytes on.
-                if (stamp != AV_NOPTS_VALUE && anchorFilePosition >= 0 && packet->pos >= anchorFilePosition &&
-                    packet->pos <= anchorFilePosition + 8)
-                    positionOffset = anchorPosition - stamp;
-            }
-            if (stamp == AV_NOPTS_VALUE)
-                stamp = lastPacketPosition + 1;
-            else
-                stamp += positionOffset;
-            lastPacketPosition = std::max(lastPacketPosition, stamp);
-            int sent = avcodec_send_packet(codec.get(), packet.get());
-            if (sent == 0) {
-                pendingPositions.push(stamp);
-                break;
-            }
-            if (sent == AVERROR(EAGAIN))
-                break;
-            // A packet the decoder refuses is skipped.
-        }
+        if (stamp == AV_NOPTS_VALUE)
+            stamp = lastPacketPosition + 1;
+        else
+            stamp += positionOffset;
+        lastPacketPosition = std::max(lastPacketPosition, stamp);
+        tag = stamp;
+        return 0;
     }
 }
 
+bool AviFrameDecoder::State::decodeNext(AVFrame* out, int64_t& position) {
+    if (decoder.receive(out, *this) != ffmpeg::Decoder::Status::Output)
+        return false;
+    int64_t ts = lastOutputPosition + 1;
+    if (!pendingPositions.empty()) {
+        ts = std::max(ts, pendingPositions.top());
+        pendingPositions.pop();
+    }
+    lastOutputPosition = ts;
+    position = ts;
+    return true;
+}
+
 void AviFrameDecoder::State::restart(int64_t position) {
-    avcodec_flush_buffers(codec.get());
-    haveCurrent = haveAhead = false;
-    draining = finished = false;
+    decoder.flush();
+    window.clear();
     atStart = true;
-    currentPosition = aheadPosition = -1;
     lastOutputPosition = -1;
     pendingPositions = {};
     positionOffset = 0;
@@ -377,7 +414,7 @@ void AviFrameDecoder::State::restart(int64_t position) {
         anchorFilePosition = entry->pos;
         anchorPosition = entry->timestamp;
     }
-    if (av_seek_frame(format, streamIndex, position, AVSEEK_FLAG_BACKWARD) < 0) {
+    if (!ffmpeg::seekToKeyFrame(format, streamIndex, position)) {
         anchorChecked = true;
         // Without an index entry to land on, read again from the first frame.
         if (av_seek_frame(format, streamIndex, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
@@ -400,53 +437,46 @@ bool AviFrameDecoder::State::keyFrameBetween(int64_t after, int64_t upTo) const 
 
 const uint8_t* AviFrameDecoder::getFrame(int64_t position) {
     State& s = *m_state;
+    ffmpeg::PictureWindow& w = s.window;
     if (position < 0 || position >= s.length)
         return nullptr;
     // Reading on is only possible forwards; a key frame between here and there is a shortcut.
     bool canReadOn;
     if (s.atStart)
         canReadOn = position == 0 || !s.keyFrameBetween(0, position);
-    else if (s.haveCurrent)
-        canReadOn = s.currentPosition <= position &&
-                    !s.keyFrameBetween(s.haveAhead ? s.aheadPosition : s.currentPosition + 1, position);
+    else if (w.haveCurrent)
+        canReadOn = w.currentPosition <= position &&
+                    !s.keyFrameBetween(w.haveAhead ? w.aheadPosition : w.currentPosition + 1, position);
     else // still before the first picture
-        canReadOn = s.haveAhead && !s.keyFrameBetween(s.aheadPosition, position);
+        canReadOn = w.haveAhead && !s.keyFrameBetween(w.aheadPosition, position);
     if (!canReadOn)
         s.restart(position);
     s.atStart = false;
-    for (;;) {
-        if (!s.haveAhead) {
-            if (!s.decodeNext(s.ahead.get(), s.aheadPosition))
-                break;
-            s.haveAhead = true;
-        }
-        if (s.aheadPosition > position)
-            break;
-        std::swap(s.current, s.ahead);
-        s.currentPosition = s.aheadPosition;
-        s.haveCurrent = true;
-        s.haveAhead = false;
-    }
-    if (!s.haveCurrent) {
+    w.readUpTo(position, [&](AVFrame* out, int64_t& at) { return s.decodeNext(out, at); });
+    if (!w.haveCurrent) {
         // Positions before the stream's first picture (a stream that starts with dropped
         // frames) show that first picture.
-        return s.haveAhead ? s.pack(s.ahead.get()) : nullptr;
+        return w.haveAhead ? s.pack(w.ahead.get()) : nullptr;
     }
-    // Past the last chunk that held data the stream has nothing more to show.
-    if (!s.haveAhead && s.finished && position > std::max(s.currentPosition, s.lastPacketPosition))
+    // Past the last chunk that held data the stream has nothing more to show, unless the index
+    // lists empty chunks there (a copy of a stream of another container has one after every
+    // picture, the last too) and the data up to them was read.
+    const int64_t lastRead = std::max(w.currentPosition, s.lastPacketPosition);
+    if (!w.haveAhead && s.decoder.finished() && position > lastRead &&
+        !(position < s.indexedChunks && s.lastDataPosition >= 0 && lastRead >= s.lastDataPosition))
         return nullptr;
-    return s.pack(s.current.get());
+    return s.pack(w.current.get());
 }
 
 bool AviFrameDecoder::firstPictureSize(int& width, int& height) {
     State& s = *m_state;
-    if (!s.atStart || !s.decodeNext(s.ahead.get(), s.aheadPosition))
+    if (!s.atStart || !s.decodeNext(s.window.ahead.get(), s.window.aheadPosition))
         return false;
     // The picture waits as the next one, as if getFrame had read up to it.
     s.atStart = false;
-    s.haveAhead = true;
-    width = s.ahead->width;
-    height = s.ahead->height;
+    s.window.haveAhead = true;
+    width = s.window.ahead->width;
+    height = s.window.ahead->height;
     return width > 0 && height > 0;
 }
 

@@ -2,6 +2,7 @@
 #include "video/FrameSource.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -23,9 +24,14 @@ bool firstPictureSize(const std::string& path, int& width, int& height) {
     return decoder && decoder->firstPictureSize(width, height);
 }
 
-enum class FileKind { Avi, Other, Unreadable };
+enum class FileKind {
+    Avi,
+    Other,
+    TooShort,   // too short to hold a RIFF header: FFmpeg has the last word
+    Unreadable, // errno tells why
+};
 
-// What the file's first bytes say it is; errno tells why an unreadable one cannot be read.
+// What the file's first bytes say it is.
 FileKind fileKind(const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file)
@@ -36,9 +42,40 @@ FileKind fileKind(const std::string& path) {
     std::fclose(file);
     if (failed)
         return FileKind::Unreadable;
-    return got == sizeof head && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "AVI ", 4) == 0
-               ? FileKind::Avi
-               : FileKind::Other;
+    if (got < sizeof head)
+        return FileKind::TooShort;
+    return std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "AVI ", 4) == 0 ? FileKind::Avi
+                                                                                      : FileKind::Other;
+}
+
+// A file whose content cannot tell (it cannot be read, or holds next to nothing) is taken for what
+// its name says.
+bool hasAviName(const std::string& path) {
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos)
+        return false;
+    std::string extension = path.substr(dot + 1);
+    for (char& c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == "avi";
+}
+
+// The message of the same step for an AVI file.
+const char* aviMessageFor(const std::string& message) {
+    namespace M = FrameSourceMessages;
+    const std::pair<const char*, const char*> steps[] = {
+        {M::Video::OpenFile, M::OpenFile},
+        {M::Video::OpenStream, M::OpenStream},
+        {M::Video::StreamInfo, M::StreamInfo},
+        {M::Video::FormatSize, M::FormatSize},
+        {M::Video::Format, M::Format},
+        {M::Video::StartStream, M::StartStream},
+        {M::Video::StartDecompression, M::StartDecompression},
+    };
+    for (const auto& [video, avi] : steps)
+        if (message == video)
+            return avi;
+    return nullptr;
 }
 
 } // namespace
@@ -60,10 +97,19 @@ void FrameReader::open(const std::string& path) {
     errno = 0;
     const FileKind kind = fileKind(path);
     if (kind == FileKind::Unreadable)
-        throw FrameSourceError(FrameSourceMessages::OpenFile, path, fileOpenReason(errno));
-    if (kind == FileKind::Other) {
+        throw FrameSourceError(hasAviName(path) ? FrameSourceMessages::OpenFile
+                                                : FrameSourceMessages::Video::OpenFile,
+                               path, fileOpenReason(errno));
+    if (kind == FileKind::Other || kind == FileKind::TooShort) {
         auto media = std::make_unique<MediaFile>();
-        media->open(path);
+        try {
+            media->open(path);
+        } catch (const FrameSourceError& e) {
+            const char* avi = aviMessageFor(e.what());
+            if (kind == FileKind::TooShort && hasAviName(path) && avi)
+                throw FrameSourceError(avi, e.file(), e.reason());
+            throw;
+        }
         m_media = std::move(media);
         m_memory = std::make_unique<MemoryStream>();
         m_work = std::make_unique<Bitmap>();

@@ -40,6 +40,16 @@ inline constexpr const char* StartStream = "Failed to start AVI stream";
 inline constexpr const char* StartDecompression = "Failed to start AVI decompression";
 // Our own: a frame asked of a reader that is not open.
 inline constexpr const char* NotOpen = "The video is not open";
+// The same steps for files of every other container, which are no AVI files.
+namespace Video {
+inline constexpr const char* OpenFile = "Failed to open video file";
+inline constexpr const char* OpenStream = "Failed to open video stream";
+inline constexpr const char* StreamInfo = "Failed to get video stream info";
+inline constexpr const char* FormatSize = "Failed to get video stream format size";
+inline constexpr const char* Format = "Failed to get video stream format";
+inline constexpr const char* StartStream = "Failed to start video stream";
+inline constexpr const char* StartDecompression = "Failed to start video decompression";
+} // namespace Video
 } // namespace FrameSourceMessages
 
 // What reading one frame gave.

@@ -58,12 +58,12 @@ TEST(VideoFiles, AnMp4OpensPlaysExtractsAndConverts) {
 }
 
 TEST(VideoFiles, AFileThatCannotBeOpenedSaysWhichAndWhy) {
-    EXPECT_EQ(
-        failureText(
-            FrameSourceError(FrameSourceMessages::OpenFile, "/somewhere/clip.xyz",
-                             "not a video FFmpeg can read: Invalid data found when processing input")),
-        "Failed to open AVI file\nclip.xyz: not a video FFmpeg can read: Invalid data found when processing "
-        "input");
+    EXPECT_EQ(failureText(
+                  FrameSourceError(FrameSourceMessages::Video::OpenFile, "/somewhere/clip.xyz",
+                                   "not a video FFmpeg can read: Invalid data found when processing input")),
+              "Failed to open video file\nclip.xyz: not a video FFmpeg can read: Invalid data found when "
+              "processing "
+              "input");
     // An AVI's message stands alone, as ever.
     EXPECT_EQ(failureText(FrameSourceError(FrameSourceMessages::OpenStream)), "Failed to open AVI stream");
     EXPECT_EQ(failureText(Error("The GIF size must not exceed 10000 x 10000 pixels.")),
@@ -77,7 +77,7 @@ TEST(VideoFiles, AFileThatCannotBeOpenedSaysWhichAndWhy) {
     const FailureReporter previous = setFailureReporter([&](const QString& message) { shown = message; });
     runGuarded([&] { app.openVideo(sound); });
     setFailureReporter(previous);
-    EXPECT_EQ(shown, "Failed to open AVI stream\nsong.mp3: the file has no video stream");
+    EXPECT_EQ(shown, "Failed to open video stream\nsong.mp3: the file has no video stream");
     EXPECT_EQ(app.find<QLabel>("Label21")->text(), "");
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }

@@ -2,7 +2,7 @@
 // byte written and how much of it was played.
 #pragma once
 
-#include "app/AudioTrack.h"
+#include "video/AudioTrack.h"
 
 #include <QElapsedTimer>
 

@@ -5,9 +5,9 @@
 #include "SimulatedAudioOutput.h"
 #include "SoundFixtures.h"
 
-#include "app/AudioTrack.h"
 #include "app/MediaPlayer.h"
 #include "support/TestUtil.h"
+#include "video/AudioTrack.h"
 
 #include <QLabel>
 #include <QTest>

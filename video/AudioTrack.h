@@ -1,5 +1,5 @@
 // The sound of a video: its first audio stream decoded by FFmpeg, converted to the output's format
-// and played through an audio output, fed from the window thread.
+// and played through an audio output (the desktop program's is Qt's), fed from the window thread.
 #pragma once
 
 #include "raster/Error.h"
@@ -65,15 +65,11 @@ public:
 // Makes the output a track plays through; throws SoundError when there is none.
 using AudioOutputFactory = std::function<std::unique_ptr<AudioOutput>()>;
 
-// The default output: Qt's audio sink on the default output device.
-std::unique_ptr<AudioOutput> makeSystemAudioOutput();
-
 class AudioTrack {
 public:
     // The first audio stream of the file, whatever its container and codec; null when the file
     // has no sound. Throws SoundError when it has sound that cannot be played.
-    static std::unique_ptr<AudioTrack> open(const std::string& path,
-                                            const AudioOutputFactory& makeOutput = makeSystemAudioOutput);
+    static std::unique_ptr<AudioTrack> open(const std::string& path, const AudioOutputFactory& makeOutput);
     ~AudioTrack();
 
     // Plays the media time from fromUs up to (not including) toUs, in microseconds. Throws

@@ -1,7 +1,8 @@
 // The sound of a video through FFmpeg and an audio output: opening, positioning, decoding,
 // conversion and feeding.
-#include "app/AudioTrack.h"
+#include "video/AudioTrack.h"
 
+#include "video/Decoder.h"
 #include "video/FfmpegHandles.h"
 
 extern "C" {
@@ -39,7 +40,8 @@ constexpr int64_t UsPerSecond = 1'000'000;
 constexpr int64_t PrerollUs = 200'000;
 // A seek that lands later than this after the start time missed its target.
 constexpr int64_t SeekToleranceUs = 2'000;
-// Packets in a row the decoder may refuse before the sound counts as undecodable.
+// Packets the decoder refuses and sound it cannot make, in a row, before the sound counts as
+// undecodable.
 constexpr int MaxRefusedPackets = 64;
 
 [[noreturn]] void fail(const char* message, const std::string& detail) {
@@ -66,12 +68,11 @@ int AudioOutputFormat::bytesPerFrame() const {
     return channels * av_get_bytes_per_sample(sampleFormatOf(sample));
 }
 
-struct AudioTrack::State {
+struct AudioTrack::State : ffmpeg::PacketSource {
     std::string path;
     ffmpeg::FormatPtr format;
-    ffmpeg::CodecPtr codec;
+    ffmpeg::Decoder decoder;
     std::unique_ptr<SwrContext, SwrFreer> swr;
-    ffmpeg::PacketPtr packet{av_packet_alloc()};
     ffmpeg::FramePtr frame{av_frame_alloc()};
     int stream = -1;
     AVRational timeBase{1, UsPerSecond};
@@ -89,14 +90,12 @@ struct AudioTrack::State {
     // The range being played and where the decoding stands in it, in output frames from fromUs.
     int64_t fromUs = 0;
     int64_t limitFrames = 0;
-    int64_t cursor = 0;          // output position of the next converted frame
-    bool positioned = false;     // the first decoded frame fixed the cursor
-    bool seeked = false;         // the demuxer was sought to fromUs rather than read from the start
-    bool landedLate = false;     // that seek landed after fromUs
-    bool atFileStart = true;     // nothing read since the file was opened
-    bool decoderFlushed = false; // the demuxer is exhausted and the decoder was told so
-    bool done = false;           // nothing more to decode for this range
-    int refusedPackets = 0;
+    int64_t cursor = 0;           // output position of the next converted frame
+    bool positioned = false;      // the first decoded frame fixed the cursor
+    bool seeked = false;          // the demuxer was sought to fromUs rather than read from the start
+    bool landedLate = false;      // that seek landed after fromUs
+    bool atFileStart = true;      // nothing read since the file was opened
+    bool done = false;            // nothing more to decode for this range
     int64_t silenceFrames = 0;    // silence still to write before the sound
     std::vector<uint8_t> pending; // converted sound not yet written
     size_t pendingAt = 0;
@@ -140,19 +139,14 @@ struct AudioTrack::State {
     // A fresh decoder for each start: a flushed one may still carry state into its first frame.
     void openDecoder() {
         const AVCodecParameters* par = format->streams[stream]->codecpar;
-        const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
-        if (!decoder)
+        ffmpeg::DecoderOptions options;
+        options.packetTimeBase = timeBase;
+        options.maxErrorsInRow = MaxRefusedPackets;
+        const int ret = decoder.isOpen() ? decoder.reopen() : decoder.open(par, options);
+        if (ret == AVERROR_DECODER_NOT_FOUND)
             fail(SoundMessages::NoDecoder, avcodec_get_name(par->codec_id));
-        codec.reset(avcodec_alloc_context3(decoder));
-        if (!codec)
-            fail(SoundMessages::CannotDecode, ffmpeg::errorText(AVERROR(ENOMEM)));
-        int ret = avcodec_parameters_to_context(codec.get(), par);
         if (ret < 0)
-            fail(SoundMessages::CannotDecode, ffmpeg::errorText(ret));
-        codec->pkt_timebase = timeBase;
-        ret = avcodec_open2(codec.get(), decoder, nullptr);
-        if (ret < 0)
-            fail(SoundMessages::CannotDecode, std::string(decoder->name) + ": " + ffmpeg::errorText(ret));
+            fail(SoundMessages::CannotDecode, decoder.failure(ret));
     }
 
     void resetDecoding() {
@@ -165,9 +159,7 @@ struct AudioTrack::State {
         positioned = false;
         seeked = false;
         landedLate = false;
-        decoderFlushed = false;
         done = false;
-        refusedPackets = 0;
         silenceFrames = 0;
         pending.clear();
         pendingAt = 0;
@@ -187,9 +179,8 @@ struct AudioTrack::State {
                 reopen();
             return;
         }
-        int64_t target = av_rescale_q(targetUs, AVRational{1, UsPerSecond}, timeBase);
-        int ret = avformat_seek_file(format.get(), stream, INT64_MIN, target, target, 0);
-        if (ret >= 0) {
+        const int64_t target = av_rescale_q(targetUs, AVRational{1, UsPerSecond}, timeBase);
+        if (ffmpeg::seekToKeyFrame(format.get(), stream, target)) {
             seeked = true;
             atFileStart = false;
         } else {
@@ -200,8 +191,9 @@ struct AudioTrack::State {
     // Makes the converter for this frame's layout, rate and format when they differ from the last.
     void prepareConverter(const AVFrame* f) {
         ChannelLayout in;
-        int ret = f->ch_layout.nb_channels > 0 ? av_channel_layout_copy(&in.layout, &f->ch_layout)
-                                               : av_channel_layout_copy(&in.layout, &codec->ch_layout);
+        int ret = f->ch_layout.nb_channels > 0
+                      ? av_channel_layout_copy(&in.layout, &f->ch_layout)
+                      : av_channel_layout_copy(&in.layout, &decoder.context()->ch_layout);
         if (ret < 0)
             fail(SoundMessages::CannotConvert, ffmpeg::errorText(ret));
         // A layout that only counts its channels (a plain WAVE format's) gets the usual one.
@@ -277,39 +269,30 @@ struct AudioTrack::State {
         }
     }
 
-    // Feeds the decoder its next packet; false when the stream is exhausted.
-    bool sendPacket() {
+    // The stream's packets, those that end well before the start time read past undecoded.
+    int nextPacket(AVPacket* pkt, int64_t&) override {
         for (;;) {
-            av_packet_unref(packet.get());
-            int ret = av_read_frame(format.get(), packet.get());
+            av_packet_unref(pkt);
+            const int ret = av_read_frame(format.get(), pkt);
             atFileStart = false;
-            if (ret == AVERROR_EOF)
-                return false;
             if (ret < 0)
-                fail(SoundMessages::CannotRead, ffmpeg::errorText(ret));
-            if (packet->stream_index != stream)
+                return ret;
+            if (pkt->stream_index != stream)
                 continue;
-            if (!positioned && packet->pts != AV_NOPTS_VALUE &&
-                toUs(packet->pts + std::max<int64_t>(packet->duration, 0)) < fromUs - PrerollUs)
+            if (!positioned && pkt->pts != AV_NOPTS_VALUE &&
+                toUs(pkt->pts + std::max<int64_t>(pkt->duration, 0)) < fromUs - PrerollUs)
                 continue;
-            ret = avcodec_send_packet(codec.get(), packet.get());
-            if (ret >= 0 || ret == AVERROR(EAGAIN)) {
-                refusedPackets = 0;
-                return true;
-            }
-            // A damaged packet is skipped; a stream of them is undecodable.
-            if (++refusedPackets >= MaxRefusedPackets)
-                fail(SoundMessages::CannotDecode, ffmpeg::errorText(ret));
+            return 0;
         }
     }
 
-    // Decodes until some sound for the range is pending, or the range or stream ends.
+    // Decodes until some sound for the range is pending, or the range or stream ends. A damaged
+    // packet is skipped; a stream of them is undecodable.
     void decodeMore() {
         size_t before = pending.size();
         while (!done && pending.size() == before && !landedLate) {
-            int ret = avcodec_receive_frame(codec.get(), frame.get());
-            if (ret == 0) {
-                refusedPackets = 0;
+            switch (decoder.receive(frame.get(), *this)) {
+            case ffmpeg::Decoder::Status::Output:
                 if (!positioned) {
                     position(frame.get());
                     if (landedLate)
@@ -318,28 +301,15 @@ struct AudioTrack::State {
                 prepareConverter(frame.get());
                 convert(frame.get());
                 av_frame_unref(frame.get());
-                continue;
-            }
-            if (ret == AVERROR_EOF) {
+                break;
+            case ffmpeg::Decoder::Status::End:
                 convert(nullptr); // what the resampler still holds
                 done = true;
-                continue;
-            }
-            if (ret != AVERROR(EAGAIN)) {
-                // A frame the decoder could not make; it goes on with the next packet.
-                if (++refusedPackets >= MaxRefusedPackets)
-                    fail(SoundMessages::CannotDecode, ffmpeg::errorText(ret));
-            }
-            if (decoderFlushed) {
-                if (ret == AVERROR(EAGAIN))
-                    done = true; // nothing can come after the flush
-                continue;
-            }
-            if (!sendPacket()) {
-                decoderFlushed = true;
-                ret = avcodec_send_packet(codec.get(), nullptr);
-                if (ret < 0 && ret != AVERROR_EOF)
-                    done = true;
+                break;
+            case ffmpeg::Decoder::Status::ReadFailed:
+                fail(SoundMessages::CannotRead, ffmpeg::errorText(decoder.error()));
+            case ffmpeg::Decoder::Status::DecodeFailed:
+                fail(SoundMessages::CannotDecode, ffmpeg::errorText(decoder.error()));
             }
         }
     }
@@ -363,7 +333,7 @@ AudioTrack::~AudioTrack() = default;
 std::unique_ptr<AudioTrack> AudioTrack::open(const std::string& path, const AudioOutputFactory& makeOutput) {
     auto s = std::make_unique<State>();
     s->path = path;
-    if (!s->packet || !s->frame)
+    if (!s->frame)
         fail(SoundMessages::CannotDecode, ffmpeg::errorText(AVERROR(ENOMEM)));
     s->openFile();
     for (unsigned i = 0; i < s->format->nb_streams && s->stream < 0; ++i)
@@ -376,7 +346,7 @@ std::unique_ptr<AudioTrack> AudioTrack::open(const std::string& path, const Audi
     s->timeBase = stream->time_base.num > 0 && stream->time_base.den > 0 ? stream->time_base
                                                                          : AVRational{1, UsPerSecond};
     s->openDecoder();
-    s->output = makeOutput ? makeOutput() : makeSystemAudioOutput();
+    s->output = makeOutput ? makeOutput() : nullptr;
     if (!s->output)
         fail(SoundMessages::NoDevice, {});
     s->outFormat = s->output->format();
