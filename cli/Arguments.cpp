@@ -3,6 +3,7 @@
 
 #include "convert/AviToGif.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -217,8 +218,20 @@ std::string lowerCase(std::string text) {
 
 bool takeGifBuildOption(ArgumentReader& args, GifBuildOptions& build) {
     if (args.option({"--quality"})) {
-        if (!gifQualityFromText(args.value(), build.quality))
-            throw UsageError("--quality must be classic or high, not '" + args.value() + "'");
+        const std::string text = args.value();
+        if (!text.empty() &&
+            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            build.quality = GifQuality::High;
+            build.level = static_cast<int>(integerIn("--quality", text, 1, 100));
+        } else if (gifQualityFromText(text, build.quality)) {
+            build.level = 100;
+        } else {
+            throw UsageError("--quality must be classic, high or a level 1..100, not '" + text + "'");
+        }
+        return true;
+    }
+    if (args.option({"--lossy"})) {
+        build.lossy = static_cast<int>(integerIn("--lossy", args.value(), 0, 255));
         return true;
     }
     if (args.flag({"--optimize"})) {

@@ -46,14 +46,23 @@ const char* const GifUsage =
     "                        --width/--height.\n"
     "  --max-frames N        refuse to write a GIF of more than N frames (after --step);\n"
     "                        0, the default, for no limit\n"
-    "  --quality MODE        classic (the default: the octree with the 20 system colours) or\n"
-    "                        high (a refined palette per frame)\n"
+    "  --quality MODE        classic (the default: the octree with the 20 system colours),\n"
+    "                        high (refined palettes kept while they fit; still parts of the\n"
+    "                        picture stay still) or a level 1..100 of it (high is 100):\n"
+    "                        lower levels give smaller files\n"
+    "  --lossy N             let each pixel show a colour up to N levels (per channel) from its\n"
+    "                        own where that compresses better: 0..255, default none\n"
     "  --optimize            store each frame as the rectangle that changed, unchanged pixels\n"
-    "                        transparent; the frames look the same, the file is smaller\n"
-    "  --max-size SIZE       the largest GIF (aspect ratio kept; then, if need be, a larger\n"
-    "                        step) whose file is at most SIZE bytes: 10M, 2.5M, 800K (powers\n"
-    "                        of 1000) or a number of bytes; the smaller side goes down to 64\n"
-    "                        pixels at least. Tells on standard error what it chose.\n"
+    "                        transparent, and give the time of a frame that shows nothing new\n"
+    "                        to the frame before; the GIF looks the same, the file is smaller\n"
+    "  --max-size SIZE       the best GIF whose file is at most SIZE bytes: 10M, 2.5M, 800K\n"
+    "                        (powers of 1000) or a number of bytes. Classic: the largest size\n"
+    "                        (aspect ratio kept), then if need be a larger step. High or a\n"
+    "                        level: the level, the size and the frame rate that look best, the\n"
+    "                        GIF scaled back and played beside the video; the level given is\n"
+    "                        the highest it may take. A typed size is the largest, the smaller\n"
+    "                        side goes down to 64 pixels at least, and delays follow the frames\n"
+    "                        kept. Tells on standard error what it chose.\n"
     "  --overwrite           replace OUT if it exists\n"
     "  --quiet               no progress on standard error\n"
     "The GIF is written as its frames are made: any number of frames, in constant memory.\n"
@@ -240,7 +249,8 @@ int gifCommand(const std::vector<std::string>& arguments) {
         if (maxSize) {
             GifSizeFitOptions fit;
             fit.limit = *maxSize;
-            fit.delayFollowsStep = !delayMs;
+            // A typed delay grows with the step too: the GIF keeps the speed it asked for.
+            fit.delayFollowsStep = true;
             fit.maxFrames = options.maxFrames;
             fitted = fitGifUnderSize(options, fit, *table, built, progress);
             result = fitted.job;

@@ -40,8 +40,12 @@ const char* const TransitionUsage =
     "  --source-bg RRGGBB     the source background colour (default FFFFFF)\n"
     "  --target-bg RRGGBB     the target background colour (default FFFFFF)\n"
     "  --frames-dir DIR       also write each frame as DIR/frame_000.bmp, frame_001.bmp, ...\n"
-    "  --quality MODE         classic (the default) or high (a refined palette per frame)\n"
-    "  --optimize             store each frame as the rectangle that changed\n"
+    "  --quality MODE         classic (the default), high (refined palettes kept while they fit)\n"
+    "                         or a level 1..100 of it (high is 100)\n"
+    "  --lossy N              let each pixel show a colour up to N levels from its own where\n"
+    "                         that compresses better (0..255)\n"
+    "  --optimize             store each frame as the rectangle that changed; frames that show\n"
+    "                         nothing new give their time to the frame before\n"
     "  --overwrite            replace existing files\n"
     "  --quiet                no progress on standard error\n";
 

@@ -348,6 +348,28 @@ int64_t sampledFrameCount(int64_t count, int step) {
     return count <= 0 || step < 1 ? 0 : (count + step - 1) / step;
 }
 
+AviToGifResult readGifFrames(const AviToGifOptions& options, FrameTable& table, JobObserver& observer) {
+    AviToGifResult result;
+    ConversionPlan plan;
+    FrameReader reader;
+    if (!planConversion(options, result, plan, reader))
+        return result;
+    observer.setProgressRange(0, static_cast<int>(plan.count));
+    observer.setProgressPosition(0);
+    const ProgressReset resetProgress(observer);
+    if (!reader.isOpen())
+        reader.open(options.videoPath);
+    result.frames = readFrames(
+        options, plan, reader, observer, result.run, [&](int k) -> Bitmap& { return table.entry(k); },
+        [](int, Bitmap&) {});
+    result.statusText = statusTextFor(plan.gw, plan.gh, result.frames);
+    if (result.frames == 0) {
+        result.outcome = AviToGifOutcome::NoFrames;
+        result.message = AviToGifMessages::NoFramesRead;
+    }
+    return result;
+}
+
 AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table, TGIFDocument& built,
                                JobObserver& observer) {
     AviToGifResult result;
@@ -370,8 +392,7 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     std::deque<ReducedFrame> ready;
     GifPipelineOptions pipelineOptions;
     pipelineOptions.threads = options.threads;
-    pipelineOptions.reducer =
-        documentReducer(document->ReductionMode(), document->DitherKind(), document->QuantizeBits());
+    pipelineOptions.reducer = qualityReducer(options.build);
     GifFramePipeline pipeline(
         pipelineOptions, [&](GifPipelineFrame& frame) { ready.push_back(std::move(frame.reduced)); },
         observer);
@@ -517,8 +538,7 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
     GifPipelineOptions pipelineOptions;
     pipelineOptions.threads = options.threads;
     pipelineOptions.encode = !optimize;
-    pipelineOptions.reducer =
-        documentReducer(reductionModeFor(options.build.quality), GifDitherKind::FloydSteinberg, 8);
+    pipelineOptions.reducer = qualityReducer(options.build);
     // Once every frame is read, a second bar counts the frames finished.
     bool countFinished = false;
     int finished = 0;

@@ -134,6 +134,10 @@ int64_t sampledFrameCount(int64_t count, int step);
 AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table, TGIFDocument& built,
                                JobObserver& observer);
 
+// Only the reading of the job: the frames go into entries 1..n of the table in reading order, at
+// the GIF size, and nothing is built. The result tells the frames read and why reading stopped.
+AviToGifResult readGifFrames(const AviToGifOptions& options, FrameTable& table, JobObserver& observer);
+
 // The same conversion written into out as it is made, in memory bounded by the pipeline's
 // window whatever the number of frames: the command line's GIFs of any length. The bytes are
 // those convertAviToGif's document writes for the same frames. Going backward the frames are

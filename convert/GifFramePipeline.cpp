@@ -2,6 +2,8 @@
 #include "convert/GifFramePipeline.h"
 
 #include "gif/GifDocument.h"
+#include "gif/GifLossy.h"
+#include "gif/GifTemporal.h"
 #include "raster/Stream.h"
 
 #include <thread>
@@ -18,7 +20,25 @@ FrameReducer conversionReducer() {
 }
 
 FrameReducer documentReducer(GifReductionMode reductionMode, GifDitherKind ditherKind, int quantizeBits) {
-    return [=](const Bitmap& frame) { return reduceFrame(frame, reductionMode, ditherKind, quantizeBits); };
+    return [=](const Bitmap& frame, uint64_t) {
+        return reduceFrame(frame, reductionMode, ditherKind, quantizeBits);
+    };
+}
+
+FrameReducer qualityReducer(const GifBuildOptions& build) {
+    if (build.quality == GifQuality::Classic) {
+        if (build.lossy <= 0)
+            return conversionReducer();
+        const int lossy = build.lossy;
+        return [lossy](const Bitmap& frame, uint64_t) {
+            ReducedFrame reduced = reduceFrame(frame, GifReductionMode::QuantizeWithSystemColors,
+                                               GifDitherKind::FloydSteinberg, 8);
+            lossyIndices(reduced.indices, reduced.colors, lossy);
+            return reduced;
+        };
+    }
+    auto reducer = std::make_shared<GifTemporalReducer>(build.level, build.lossy);
+    return [reducer](const Bitmap& frame, uint64_t sequence) { return reducer->reduce(sequence, frame); };
 }
 
 int pipelineThreads(int threads) {
@@ -35,7 +55,7 @@ GifFramePipeline::GifFramePipeline(GifPipelineOptions options, Deliver deliver, 
     const int emptyMapBits = m_options.emptyMapBits;
     m_pipeline = std::make_unique<OrderedPipeline<GifPipelineFrame>>(
         threads, 2 * threads + 2, [reducer, encode, emptyMapBits](GifPipelineFrame& frame) {
-            frame.reduced = reducer(*frame.source);
+            frame.reduced = reducer(*frame.source, frame.sequence);
             if (encode) {
                 MemoryStream bytes;
                 writeReducedFrame(bytes, frame.reduced, emptyMapBits);
@@ -72,6 +92,7 @@ void GifFramePipeline::add(std::unique_ptr<Bitmap> frame) {
 }
 
 void GifFramePipeline::submit(GifPipelineFrame frame) {
+    frame.sequence = m_submitted++;
     while (m_pipeline->full())
         if (!deliverNext(PumpInterval))
             pumpJobMessages(m_observer);

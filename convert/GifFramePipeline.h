@@ -4,6 +4,7 @@
 #pragma once
 
 #include "convert/JobObserver.h"
+#include "gif/GifBuildOptions.h"
 #include "gif/GifReduction.h"
 #include "raster/Bitmap.h"
 #include "raster/OrderedPipeline.h"
@@ -14,17 +15,24 @@
 
 namespace kelvara {
 
-// The reduce stage: a true-colour frame to a palette and indices. A replaceable step; every frame
-// is reduced on its own, so frames can be reduced in any order and on any thread.
-using FrameReducer = std::function<ReducedFrame(const Bitmap& frame)>;
+// The reduce stage: a true-colour frame to a palette and indices, called on any worker thread
+// with the frame's place in the animation (0 for the first frame handed in). A reducer that
+// reduces each frame on its own ignores the place; one whose frames depend on those before them
+// waits for them.
+using FrameReducer = std::function<ReducedFrame(const Bitmap& frame, uint64_t sequence)>;
 
 // The reduction the GIF jobs give their documents: QuantizeWithSystemColors, Floyd-Steinberg.
 FrameReducer conversionReducer();
 // How a document with these settings reduces a true-colour frame it is given.
 FrameReducer documentReducer(GifReductionMode reductionMode, GifDitherKind ditherKind, int quantizeBits);
+// The reduction of the GIF jobs' colour quality: the conversion reducer for the classic mode,
+// the frame-to-frame reduction of GifTemporalReducer for the high mode. One reducer serves one
+// animation.
+FrameReducer qualityReducer(const GifBuildOptions& build);
 
 // A frame on its way through the pipeline.
 struct GifPipelineFrame {
+    uint64_t sequence = 0;          // the order it was handed in, from 0
     const Bitmap* source = nullptr; // what is reduced; kept alive by the caller or by owned
     std::unique_ptr<Bitmap> owned;  // a buffer of the pipeline's, back to its pool once delivered
     ReducedFrame reduced;           // after the reduce stage
@@ -80,6 +88,7 @@ private:
     Deliver m_deliver;
     JobObserver& m_observer;
     std::vector<std::unique_ptr<Bitmap>> m_pool;
+    uint64_t m_submitted = 0;
     std::unique_ptr<OrderedPipeline<GifPipelineFrame>> m_pipeline;
     int m_delivered = 0;
 };

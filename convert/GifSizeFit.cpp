@@ -2,11 +2,15 @@
 #include "convert/GifSizeFit.h"
 
 #include "gif/GifDocument.h"
+#include "gif/GifOptimize.h"
+#include "gif/GifTemporal.h"
 #include "raster/Stream.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
+#include <memory>
 #include <utility>
 
 namespace kelvara {
@@ -49,6 +53,152 @@ int64_t rangeCount(const AviToGifOptions& options) {
 struct Measure {
     double scale = 1;
     double frameBytes = 0;
+};
+
+// ---- The high-quality fit: the level, the size and the frame rate chosen for the best picture ----
+
+// The levels, sizes and steps the fit chooses among. Sizes go down by a tenth at a time.
+constexpr int FitLevels[] = {100, 90, 80, 70, 60, 50, 40, 30, 20, 10, 1};
+constexpr int FitLevelCount = int(sizeof FitLevels / sizeof FitLevels[0]);
+constexpr double ScaleStep = 0.9;
+// The high-quality fit encodes the whole GIF at most this often, and keeps a file this close to
+// the limit.
+constexpr int MaxConfirmEncodes = 5;
+constexpr double CloseToLimit = 0.95;
+// The prediction encodes a few runs of consecutive frames spread over the GIF.
+constexpr int SampleRuns = 4;
+constexpr int SampleRunLength = 4;
+
+// A copy of a picture at another size, each pixel the mean of the pixels it covers.
+std::unique_ptr<Bitmap> scaledCopy(Bitmap& source, int width, int height) {
+    auto copy = std::make_unique<Bitmap>();
+    copy->SetPixelFormat(PixelFormat::Bits24);
+    copy->SetSize(width, height);
+    if (width == source.Width() && height == source.Height()) {
+        copy->Canvas().Draw(0, 0, source);
+    } else {
+        copy->Canvas().setStretchMode(StretchMode::Halftone);
+        copy->Canvas().CopyRect(copy->Canvas().ClipRect(), source.Canvas(), source.Canvas().ClipRect());
+    }
+    return copy;
+}
+
+// The summed squared error, over the channels, of a reduced frame enlarged to the source's size
+// (bilinear, as a viewer scales it) against the source.
+double shownError(const ReducedFrame& frame, const Bitmap& source) {
+    const int W = source.Width(), H = source.Height(), w = frame.width, h = frame.height;
+    if (w <= 0 || h <= 0 || frame.colors.empty())
+        return 0;
+    auto colour = [&](int x, int y, int c) {
+        const uint8_t index = frame.indices[size_t(y) * size_t(w) + size_t(x)];
+        const GifRGB& e = frame.colors[std::min<size_t>(index, frame.colors.size() - 1)];
+        return c == 0 ? e.blue : c == 1 ? e.green : e.red;
+    };
+    double sum = 0;
+    for (int Y = 0; Y < H; ++Y) {
+        const double fy = std::clamp((Y + 0.5) * h / H - 0.5, 0.0, double(h - 1));
+        const int y0 = int(fy), y1 = std::min(y0 + 1, h - 1);
+        const double ty = fy - y0;
+        const uint8_t* s = source.ScanLine(Y);
+        for (int X = 0; X < W; ++X) {
+            const double fx = std::clamp((X + 0.5) * w / W - 0.5, 0.0, double(w - 1));
+            const int x0 = int(fx), x1 = std::min(x0 + 1, w - 1);
+            const double tx = fx - x0;
+            for (int c = 0; c < 3; ++c) {
+                const double top = colour(x0, y0, c) * (1 - tx) + colour(x1, y0, c) * tx;
+                const double bottom = colour(x0, y1, c) * (1 - tx) + colour(x1, y1, c) * tx;
+                const double d = top * (1 - ty) + bottom * ty - s[3 * X + c];
+                sum += d * d;
+            }
+        }
+    }
+    return sum;
+}
+
+// What a choice is predicted to give, from the sample.
+struct Prediction {
+    uint64_t bytes = 0;
+    double psnr = 0;
+};
+
+class QualitySearch {
+public:
+    QualitySearch(FrameTable& table, int frames, int width, int height, uint16_t delay)
+        : m_table(table), m_frames(frames), m_width(width), m_height(height), m_delay(delay) {}
+
+    // The sample's prediction for frames of the scale, every step-th frame, at the level.
+    Prediction predict(double scale, int step, int level) {
+        const auto key = std::make_tuple(scale, step, level);
+        if (const auto found = m_predictions.find(key); found != m_predictions.end())
+            return found->second;
+        int w = 0, h = 0;
+        sizeAt(scale, w, h);
+        const int gifFrames = (m_frames + step - 1) / step;
+        const int runs = std::min(SampleRuns, std::max(1, gifFrames / SampleRunLength));
+        const int length = std::min(SampleRunLength, gifFrames);
+        double firstBytes = 0, laterBytes = 0, error = 0, compared = 0;
+        int laterFrames = 0;
+        for (int r = 0; r < runs; ++r) {
+            const int start = runs == 1 ? 0 : int(int64_t(r) * (gifFrames - length) / (runs - 1));
+            GifTemporalReducer reducer(level);
+            TGIFDocument document;
+            MemoryStream whole;
+            uint64_t first = 0;
+            for (int j = 0; j < length; ++j) {
+                const int number = 1 + (start + j) * step; // the table entry the GIF frame shows
+                const Bitmap& picture = scaled(number, w, h);
+                ReducedFrame reduced = reducer.reduce(uint64_t(j), picture);
+                // The source frames the GIF frame stands for, until the next one.
+                for (int k = number; k < number + step && k <= m_frames; ++k) {
+                    error += shownError(reduced, m_table.entry(k));
+                    compared += 3.0 * m_width * m_height;
+                }
+                TGIFSubImage& image = document.Frame(document.addReducedFrame(std::move(reduced)));
+                appendAnimationBlocks(image, j, 0, m_delay);
+                if (j == 0) {
+                    MemoryStream one;
+                    document.SaveToStream(one);
+                    first = one.size();
+                }
+            }
+            optimizeFrames(document, 1);
+            document.SaveToStream(whole);
+            firstBytes += double(first);
+            laterBytes += double(whole.size() - std::min<uint64_t>(whole.size(), first));
+            laterFrames += length - 1;
+        }
+        Prediction p;
+        const double perLater = laterFrames > 0 ? laterBytes / laterFrames : 0;
+        p.bytes = uint64_t(firstBytes / runs + perLater * (gifFrames - 1));
+        const double mse = compared > 0 ? error / compared : 0;
+        p.psnr = mse <= 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+        m_predictions[key] = p;
+        return p;
+    }
+
+    void sizeAt(double scale, int& width, int& height) const {
+        width = std::clamp(static_cast<int>(std::lround(m_width * scale)), 1, m_width);
+        height = std::clamp(static_cast<int>(std::lround(m_height * scale)), 1, m_height);
+    }
+
+private:
+    const Bitmap& scaled(int number, int width, int height) {
+        Bitmap& source = m_table.entry(number);
+        if (width == m_width && height == m_height)
+            return source;
+        auto& copy = m_scaled[std::make_tuple(number, width, height)];
+        if (!copy)
+            copy = scaledCopy(source, width, height);
+        return *copy;
+    }
+
+    FrameTable& m_table;
+    int m_frames;
+    int m_width;
+    int m_height;
+    uint16_t m_delay;
+    std::map<std::tuple<double, int, int>, Prediction> m_predictions;
+    std::map<std::tuple<int, int, int>, std::unique_ptr<Bitmap>> m_scaled;
 };
 
 } // namespace
@@ -105,8 +255,242 @@ std::string frameStepText(int step) {
     return "every " + std::to_string(step) + suffix + " frame";
 }
 
+namespace {
+
+// The high-quality fit: the frames are read once at the largest size; a sample of them, encoded
+// at each level, size and frame rate tried, predicts each file's size and how close its picture
+// comes to the frames as a viewer sees it (scaled back and shown for as long as the frames it
+// stands for); the best predicted to fit is confirmed by encoding the whole GIF, and a file over
+// the limit takes the next level down.
+GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFitOptions& fit,
+                                FrameTable& table, TGIFDocument& built, JobObserver& observer) {
+    GifSizeFitResult result;
+    int baseWidth = 0, baseHeight = 0;
+    gifSizeFor(options, baseWidth, baseHeight);
+    int baseStep = std::max(1, options.samplingStep);
+    // A frame limit: the search starts at the step that keeps to it.
+    const int64_t count = std::max<int64_t>(1, rangeCount(options));
+    if (fit.maxFrames > 0 && sampledFrameCount(count, baseStep) > fit.maxFrames)
+        baseStep = static_cast<int>(std::min<int64_t>(count, (count + fit.maxFrames - 1) / fit.maxFrames));
+    const int topLevel = std::clamp(options.build.level, 1, 100);
+    auto encode = [&](int width, int height, int step, int level) {
+        AviToGifOptions o = options;
+        o.sizeMode = GifSizeMode::Specified;
+        o.specifiedWidth = width;
+        o.specifiedHeight = height;
+        o.samplingStep = step;
+        o.build.level = level;
+        o.build.optimize = true;
+        if (fit.delayFollowsStep && options.delayHundredths)
+            o.delayHundredths = static_cast<int>(std::clamp<long>(
+                std::lround(double(*options.delayHundredths) * step / std::max(1, options.samplingStep)), 2,
+                65535));
+        result.job = convertAviToGif(o, table, built, observer);
+        ++result.encodes;
+        if (result.job.outcome != AviToGifOutcome::Built)
+            return false;
+        MemoryStream bytes;
+        built.SaveToStream(bytes);
+        result.bytes = bytes.size();
+        result.width = width;
+        result.height = height;
+        result.step = step;
+        result.level = level;
+        result.file = std::move(bytes.bytes());
+        return true;
+    };
+    auto stopped = [&] { return !result.job.run.error.empty() || observer.abortRequested(); };
+    auto finish = [&] {
+        result.fits = true;
+        result.summary = std::to_string(result.width) + "x" + std::to_string(result.height) + ", " +
+                         frameStepText(result.step) + ", quality " + std::to_string(result.level) + ", " +
+                         byteSizeText(result.bytes);
+        return result;
+    };
+
+    // The frames at the largest size, read once; the searches take them from the table.
+    {
+        AviToGifOptions o = options;
+        o.sizeMode = GifSizeMode::Specified;
+        o.specifiedWidth = baseWidth;
+        o.specifiedHeight = baseHeight;
+        o.samplingStep = baseStep;
+        result.job = readGifFrames(o, table, observer);
+        if (result.job.outcome != AviToGifOutcome::Built) {
+            result.message = result.job.message;
+            return result;
+        }
+    }
+    if (stopped())
+        return result;
+    const int frames = result.job.frames;
+    const uint16_t delay = static_cast<uint16_t>(result.job.delayHundredths);
+    QualitySearch search(table, frames, baseWidth, baseHeight, delay);
+    // The scale whose smaller side is the smallest allowed.
+    const double smallestScale =
+        std::min(1.0, double(std::max(1, fit.minimumSide)) / double(std::min(baseWidth, baseHeight)));
+    const double aim = double(fit.limit) * Aim;
+
+    struct Choice {
+        double scale = 0;
+        int step = 0;
+        int level = 0;
+        double psnr = -1;
+    };
+    // The highest level predicted to fit at a size and frame rate (the files shrink as the level
+    // goes down), or 0: the levels of FitLevels bracket it, and a level between two of them is
+    // taken where the sizes at both, drawn as a line, meet the aim.
+    auto highestLevel = [&](double scale, int step, double aim) {
+        const auto fits = [&](int level) { return double(search.predict(scale, step, level).bytes) <= aim; };
+        if (fits(topLevel))
+            return topLevel;
+        int lo = 0, hi = FitLevelCount - 1, at = -1;
+        while (lo <= hi) {
+            const int mid = (lo + hi) / 2;
+            if (FitLevels[mid] >= topLevel) {
+                lo = mid + 1;
+            } else if (fits(FitLevels[mid])) {
+                at = mid;
+                hi = mid - 1;
+            } else {
+                lo = mid + 1;
+            }
+        }
+        if (at < 0)
+            return 0;
+        const int below = FitLevels[at];
+        const int above = at > 0 ? std::min(topLevel, FitLevels[at - 1]) : topLevel;
+        const double bytesBelow = double(search.predict(scale, step, below).bytes);
+        const double bytesAbove = double(search.predict(scale, step, above).bytes);
+        if (above - below > 1 && bytesAbove > bytesBelow) {
+            const int between = below + int((aim - bytesBelow) / (bytesAbove - bytesBelow) * (above - below));
+            if (between > below && between < above && fits(between))
+                return between;
+        }
+        return below;
+    };
+    // The best the options allow is tried whole first unless the sample says it is far too large
+    // (a sample's first frames are stored whole, so it errs on the large side).
+    // Either way the whole file corrects the sample's predictions.
+    constexpr double FarTooLarge = 1.6;
+    double ratio = 1; // the whole file's size over the sample's prediction
+    bool topTried = false;
+    if (double(search.predict(1.0, 1, topLevel).bytes) <= double(fit.limit) * FarTooLarge) {
+        if (!encode(baseWidth, baseHeight, baseStep, topLevel)) {
+            result.message = result.job.message;
+            return result;
+        }
+        if (result.bytes <= fit.limit)
+            return finish();
+        topTried = true;
+        ratio = double(result.bytes) / std::max(1.0, double(search.predict(1.0, 1, topLevel).bytes));
+    }
+    // A smaller size or fewer frames cost much of the picture as a viewer sees it; they are
+    // searched only when the full size and rate need a low level.
+    constexpr int LowLevel = 40;
+    Choice best;
+    auto consider = [&](double scale, int step) {
+        const int level = highestLevel(scale, step, aim / ratio);
+        if (level <= 0)
+            return -1.0;
+        const double psnr = search.predict(scale, step, level).psnr;
+        if (psnr > best.psnr)
+            best = Choice{scale, step, level, psnr};
+        return psnr;
+    };
+    for (int step = 1; step <= 2 && !stopped(); ++step) {
+        if (step > 1 && ((best.level > LowLevel && best.psnr >= 0) || (frames + step - 1) / step < 2))
+            break;
+        double previous = consider(1.0, step);
+        if (previous >= 0 && best.level > LowLevel)
+            continue;
+        for (double scale = ScaleStep; scale >= smallestScale - 1e-9 && !stopped(); scale *= ScaleStep) {
+            const double psnr = consider(scale, step);
+            if (psnr >= 0 && psnr <= previous)
+                break;
+            previous = std::max(previous, psnr);
+        }
+    }
+    if (best.psnr < 0) {
+        // Nothing is predicted to fit: the smallest size, frame rate and level are tried anyway.
+        best = Choice{smallestScale, 2, 1, 0};
+    }
+    // Confirming: the whole GIF. The sample's predictions, corrected once by what the whole
+    // file showed, choose a second level: higher when the file is well under the limit, lower
+    // when it is over. A file still over takes lower levels, then smaller sizes.
+    double scale = best.scale;
+    int level = best.level;
+    const int step = best.step;
+    int fitting = 0;         // the highest level confirmed to fit, at the size being tried
+    int over = topLevel + 1; // the lowest level confirmed not to fit there
+    bool corrected = topTried;
+    if (topTried && scale >= 1 && step == 1)
+        over = topLevel;
+    for (int tries = 0; tries < MaxConfirmEncodes && !stopped(); ++tries) {
+        int width = 0, height = 0;
+        search.sizeAt(scale, width, height);
+        if (!encode(width, height, baseStep * step, level))
+            break;
+        const bool fits = result.bytes <= fit.limit;
+        if (fits && (double(result.bytes) >= double(fit.limit) * CloseToLimit || level >= topLevel))
+            return finish();
+        if (fits)
+            fitting = level;
+        else
+            over = level;
+        int next;
+        if (!corrected) {
+            corrected = true;
+            ratio = double(result.bytes) / std::max(1.0, double(search.predict(scale, step, level).bytes));
+            next = highestLevel(scale, step, double(fit.limit) * CloseToLimit / ratio);
+        } else {
+            // Between the two levels confirmed on either side.
+            next = (fitting + over) / 2;
+        }
+        if (fitting > 0 && over <= topLevel && over - fitting <= 1)
+            break; // no level between them: the one that fits
+        if (next <= fitting || next >= over)
+            next = fitting > 0 ? (fitting + over) / 2 : level - std::max(5, level / 10);
+        if (fitting > 0 && next <= fitting)
+            break;
+        if (next < 1) {
+            if (scale <= smallestScale)
+                break;
+            // Not even the lowest level fits at this size: a smaller one.
+            scale = std::max(smallestScale, scale * ScaleStep);
+            next = std::max(1, level / 2);
+            over = topLevel + 1;
+            corrected = false;
+        }
+        level = next;
+    }
+    if (fitting > 0 && !stopped()) {
+        if (result.level == fitting && result.bytes <= fit.limit)
+            return finish();
+        int width = 0, height = 0;
+        search.sizeAt(scale, width, height);
+        if (encode(width, height, baseStep * step, fitting) && result.bytes <= fit.limit)
+            return finish();
+    }
+    result.file.clear();
+    if (result.job.outcome != AviToGifOutcome::Built) {
+        result.message = result.job.message;
+    } else if (!stopped()) {
+        result.message = "No GIF of these frames fits under " + byteSizeText(fit.limit) +
+                         ": the smallest tried, " + std::to_string(result.width) + "x" +
+                         std::to_string(result.height) + " with " + std::to_string(result.job.frames) +
+                         (result.job.frames == 1 ? " frame" : " frames") + ", takes " +
+                         byteSizeText(result.bytes) + ".";
+    }
+    return result;
+}
+
+} // namespace
+
 GifSizeFitResult fitGifUnderSize(const AviToGifOptions& options, const GifSizeFitOptions& fit,
                                  FrameTable& table, TGIFDocument& built, JobObserver& observer) {
+    if (options.build.quality == GifQuality::High && fit.limit > 0)
+        return fitHighQuality(options, fit, table, built, observer);
     GifSizeFitResult result;
     int baseWidth = 0, baseHeight = 0;
     gifSizeFor(options, baseWidth, baseHeight);

@@ -40,6 +40,7 @@ struct GifSizeFitResult {
     int width = 0;
     int height = 0;
     int step = 1;
+    int level = 100;           // the high quality mode's level
     uint64_t bytes = 0;        // the file's size (the one chosen, or the smallest tried)
     int encodes = 0;           // whole GIFs encoded, samples included
     std::vector<uint8_t> file; // the GIF's bytes when it fits

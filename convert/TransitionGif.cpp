@@ -31,8 +31,7 @@ TransitionRunResult buildTransitionGif(TransitionTab& tab, FrameTable& table, TG
     document->SetDitherKind(GifDitherKind::FloydSteinberg);
     GifPipelineOptions options;
     options.threads = threads;
-    options.reducer =
-        documentReducer(document->ReductionMode(), document->DitherKind(), document->QuantizeBits());
+    options.reducer = qualityReducer(build);
     GifFramePipeline pipeline(
         options, [&](GifPipelineFrame& frame) { document->addReducedFrame(std::move(frame.reduced)); },
         observer);

@@ -9,7 +9,9 @@
 namespace kelvara {
 
 // Classic: the octree framed by the 20 system colours, as every GIF was made so far (the
-// default; its bytes do not change). High: the refined per-frame palette and bounded diffusion.
+// default; its bytes do not change). High: refined palettes kept from frame to frame while they
+// fit, bounded diffusion, and pixels whose source did not change keeping what they showed; its
+// level (1..100, 100 the best) trades fidelity for size.
 enum class GifQuality { Classic, High };
 
 struct GifBuildOptions {
@@ -17,6 +19,10 @@ struct GifBuildOptions {
     // Each frame after the first keeps only the rectangle that changed, unchanged pixels in it
     // transparent, drawn over the frame before ("do not dispose").
     bool optimize = false;
+    int level = 100; // of the high mode
+    // The largest error per channel of the compression's approximate matches; -1 for the high
+    // mode's level's own (none for the classic mode).
+    int lossy = -1;
 };
 
 inline GifReductionMode reductionModeFor(GifQuality quality) {

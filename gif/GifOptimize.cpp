@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <numeric>
 
 namespace kelvara {
 
@@ -33,7 +34,7 @@ size_t storedBytes(const Stored& stored) {
     MemoryStream data;
     encodeGIFImage(0, data, bits, stored.width, stored.height, false, stored.pixels.data(),
                    static_cast<int>(stored.table.size()));
-    return size_t(3) << bits | data.size();
+    return (size_t(3) << bits) + data.size();
 }
 
 // Chooses, for each pixel that may show either of two indices (the transparent one, or the colour
@@ -57,6 +58,20 @@ void chooseForLzw(std::vector<uint8_t>& pixels, const std::vector<int16_t>& othe
         const uint32_t slot = strings[size_t(prefix) * 256 + size_t(pixel)];
         return (slot >> 12) == stamp ? int(slot & 0xFFF) : -1;
     };
+    // How many pixels from k on a string that has reached code can take in, either choice of
+    // each pixel allowed.
+    const auto reach = [&](int code, size_t k) {
+        size_t n = 0;
+        for (; k + n < pixels.size(); ++n) {
+            int next = find(code, pixels[k + n]);
+            if (next < 0 && other[k + n] >= 0)
+                next = find(code, other[k + n]);
+            if (next < 0)
+                break;
+            code = next;
+        }
+        return n;
+    };
     int next = clearCode + 2;
     int prefix = pixels[0];
     for (size_t k = 1; k < pixels.size(); ++k) {
@@ -67,16 +82,26 @@ void chooseForLzw(std::vector<uint8_t>& pixels, const std::vector<int16_t>& othe
             std::swap(first, second);
         int code = find(prefix, first);
         int chosen = first;
-        if (code < 0 && second >= 0) {
-            code = find(prefix, second);
+        const int secondCode = second >= 0 ? find(prefix, second) : -1;
+        if (code < 0 && secondCode >= 0) {
+            code = secondCode;
             chosen = second;
+        } else if (code >= 0 && secondCode >= 0) {
+            // Both continue it: the one whose string runs on longer.
+            if (reach(secondCode, k + 1) > reach(code, k + 1)) {
+                code = secondCode;
+                chosen = second;
+            }
         }
         if (code >= 0) {
             prefix = code;
             pixels[k] = static_cast<uint8_t>(chosen);
             continue;
         }
-        // The string ends here; the next one starts with the first choice.
+        // The string ends here; the next one starts with the choice whose string runs on longer
+        // (the first choice when they run as far).
+        if (second >= 0 && reach(second, k + 1) > reach(first, k + 1))
+            std::swap(first, second);
         pixels[k] = static_cast<uint8_t>(first);
         if (next >= 4095) {
             ++stamp;
@@ -123,16 +148,26 @@ bool store(const std::vector<uint32_t>& colours, int screenWidth, const std::vec
     for (size_t e = 0; e < used.size(); ++e)
         entryOf.emplace_back(packed(out.table[e]), static_cast<int>(e));
     std::sort(entryOf.begin(), entryOf.end());
+    bool twice = false;
+    for (size_t e = 1; e < entryOf.size(); ++e)
+        twice = twice || entryOf[e].first == entryOf[e - 1].first;
     uint8_t* p = out.pixels.data();
     for (int y = out.top; y < out.top + out.height; ++y)
         for (int x = out.left; x < out.left + out.width; ++x, ++p) {
             const size_t at = size_t(y) * size_t(screenWidth) + size_t(x);
             if (canvas && canvas[at] == colours[at]) {
                 *p = static_cast<uint8_t>(out.transparent);
-                const auto found =
-                    std::lower_bound(entryOf.begin(), entryOf.end(), std::make_pair(colours[at], 0));
-                if (found != entryOf.end() && found->first == colours[at])
-                    other[size_t(p - out.pixels.data())] = static_cast<int16_t>(found->second);
+                // The entry of the pixel's colour: its own index's, unless the table holds a
+                // colour twice, when it is the first entry of that colour.
+                int entry = twice ? -1 : newIndex[indices[at]];
+                if (twice) {
+                    const auto found =
+                        std::lower_bound(entryOf.begin(), entryOf.end(), std::make_pair(colours[at], 0));
+                    if (found != entryOf.end() && found->first == colours[at])
+                        entry = found->second;
+                }
+                if (entry >= 0)
+                    other[size_t(p - out.pixels.data())] = static_cast<int16_t>(entry);
             } else {
                 *p = static_cast<uint8_t>(newIndex[indices[at]]);
             }
@@ -207,7 +242,8 @@ void storeAsChange(TGIFSubImage& frame, const std::vector<uint32_t>& colours,
             opaque.width = clear.width = right - left + 1;
             opaque.height = clear.height = bottom - top + 1;
             store(colours, width, indices, table, nullptr, opaque);
-            if (store(colours, width, indices, table, before.data(), clear) && clear.bytes < opaque.bytes)
+            const bool clearStored = store(colours, width, indices, table, before.data(), clear);
+            if (clearStored && clear.bytes < opaque.bytes)
                 best = std::move(clear);
             else
                 best = std::move(opaque);
@@ -313,6 +349,125 @@ bool shareColorTable(TGIFDocument& document) {
     return true;
 }
 
+void mergeUnchangedFrames(TGIFDocument& document) {
+    for (int i = document.FrameCount() - 1; i >= 1; --i) {
+        TGIFSubImage& frame = document.Frame(i);
+        const TGIFGraphicControlExtension* control = frame.GraphicControlExtension();
+        if (!control || !control->Transparent() || ((control->Packed() >> 2) & 7) != 1 ||
+            frame.Extensions().Count() != 1)
+            continue;
+        const uint8_t* p = frame.Data();
+        if (!std::all_of(p, p + frame.DataSize(),
+                         [&](uint8_t v) { return v == control->TransparentColorIndex(); }))
+            continue;
+        TGIFGraphicControlExtension* before = document.Frame(i - 1).GraphicControlExtension();
+        if (!before || int(before->DelayHundredths()) + control->DelayHundredths() > 65535)
+            continue;
+        before->SetDelayHundredths(
+            static_cast<uint16_t>(before->DelayHundredths() + control->DelayHundredths()));
+        document.Frames().Delete(i);
+    }
+}
+
+bool shareColorTablePartly(TGIFDocument& document) {
+    const int frames = document.FrameCount();
+    if (frames < 2 || document.Header().ColorMap().Count() > 0)
+        return false;
+    // Each frame's table, its transparent index and the entries its pixels use.
+    struct Use {
+        std::vector<uint32_t> table;
+        int clear = -1;
+        std::vector<bool> used;
+    };
+    std::vector<Use> uses(static_cast<size_t>(frames));
+    for (int i = 0; i < frames; ++i) {
+        const TGIFSubImage& frame = document.Frame(i);
+        Use& use = uses[size_t(i)];
+        for (const GifRGB& c : frame.ColorMap().Entries())
+            use.table.push_back(packed(c));
+        if (frame.Empty() || use.table.empty())
+            return false;
+        const TGIFGraphicControlExtension* control = frame.GraphicControlExtension();
+        use.clear = control && control->Transparent() ? control->TransparentColorIndex() : -1;
+        use.used.assign(use.table.size(), false);
+        const uint8_t* p = frame.Data();
+        for (size_t k = 0; k < frame.DataSize(); ++k) {
+            if (p[k] == use.clear)
+                continue;
+            if (p[k] >= use.table.size())
+                return false;
+            use.used[p[k]] = true;
+        }
+    }
+    // The global table: the colours of as many frames as fit in 255 entries, the frames that
+    // show the fewest colours first. A frame can use it when it holds every colour the frame
+    // shows and, when it has transparent pixels, an entry the frame does not show (the table is
+    // padded to a power of two).
+    auto fitsIn = [](const Use& use, const std::vector<uint32_t>& table, std::vector<int>* map) {
+        const size_t slots = size_t(1) << TGIFColorMap::bitsFor(static_cast<int>(table.size()));
+        std::vector<bool> taken(slots, false);
+        if (map)
+            map->assign(use.table.size(), -1);
+        for (size_t e = 0; e < use.table.size(); ++e) {
+            if (!use.used[e])
+                continue;
+            const auto at = std::find(table.begin(), table.end(), use.table[e]);
+            if (at == table.end())
+                return -1;
+            const size_t g = size_t(at - table.begin());
+            taken[g] = true;
+            if (map)
+                (*map)[e] = static_cast<int>(g);
+        }
+        if (use.clear < 0)
+            return 256; // no transparent entry needed
+        const auto free = std::find(taken.begin(), taken.end(), false);
+        return free == taken.end() ? -1 : static_cast<int>(free - taken.begin());
+    };
+    std::vector<size_t> order(uses.size());
+    std::iota(order.begin(), order.end(), size_t(0));
+    auto shown = [&](size_t i) { return std::count(uses[i].used.begin(), uses[i].used.end(), true); };
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return shown(a) < shown(b); });
+    std::vector<uint32_t> global;
+    int sharing = 0;
+    for (const size_t i : order) {
+        std::vector<uint32_t> added;
+        for (size_t e = 0; e < uses[i].table.size(); ++e)
+            if (uses[i].used[e] &&
+                std::find(global.begin(), global.end(), uses[i].table[e]) == global.end() &&
+                std::find(added.begin(), added.end(), uses[i].table[e]) == added.end())
+                added.push_back(uses[i].table[e]);
+        if (global.size() + added.size() > 255)
+            continue;
+        global.insert(global.end(), added.begin(), added.end());
+        ++sharing;
+    }
+    if (sharing < 2)
+        return false;
+    TGIFColorMap& map = document.Header().ColorMap();
+    for (const uint32_t c : global)
+        map.Add({uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)});
+    for (int i = 0; i < frames; ++i) {
+        std::vector<int> remap;
+        const int clear = fitsIn(uses[size_t(i)], global, &remap);
+        if (clear < 0)
+            continue; // keeps its own table
+        TGIFSubImage& frame = document.Frame(i);
+        const int oldClear = uses[size_t(i)].clear;
+        int highest = 0;
+        uint8_t* p = frame.Data();
+        for (size_t k = 0; k < frame.DataSize(); ++k) {
+            p[k] = static_cast<uint8_t>(p[k] == oldClear ? clear : remap[p[k]]);
+            highest = std::max<int>(highest, p[k]);
+        }
+        frame.ColorMap().Clear();
+        if (oldClear >= 0)
+            frame.GraphicControlExtension()->SetTransparentColorIndex(static_cast<uint8_t>(clear));
+        frame.SetCodeBits(TGIFColorMap::bitsFor(highest + 1));
+    }
+    return true;
+}
+
 void optimizeFrames(TGIFDocument& document, int threads) {
     // Each frame's colours are taken, in display order, before it goes to the workers, which store
     // it as its change from the colours of the frame before it.
@@ -342,13 +497,18 @@ void optimizeFrames(TGIFDocument& document, int threads) {
     }
     while (changes.inFlight() > 0)
         takeOldest();
+    mergeUnchangedFrames(document);
     // Few colours in all: one global table may cost less than a table in every frame (its codes
     // can be wider, so both are measured). Most videos show too many colours for one table, and
     // then nothing is encoded here.
     TGIFDocument shared;
     shared.Assign(&document);
-    if (!shareColorTable(shared))
-        return;
+    if (!shareColorTable(shared)) {
+        // Too many colours for one table: one that many frames can use instead of their own.
+        shared.Assign(&document);
+        if (!shareColorTablePartly(shared))
+            return;
+    }
     MemoryStream local, global;
     document.SaveToStream(local);
     shared.SaveToStream(global);

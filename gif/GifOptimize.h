@@ -28,6 +28,17 @@ void storeAsChange(TGIFSubImage& frame, const std::vector<uint32_t>& colours,
 // frames show more than 256 colours (255 with transparency) together.
 bool shareColorTable(TGIFDocument& document);
 
+// Drops each frame that shows nothing new (every pixel transparent, drawn over the frame before it)
+// and gives its time to the frame before it: the animation looks and lasts the same.
+void mergeUnchangedFrames(TGIFDocument& document);
+
+// When the frames show too many colours for one table: a global table that the frames which can
+// use it take instead of their own (the table of the frame that the most frames can use; a frame
+// can use it when it holds every colour the frame shows and, for a frame with transparent
+// pixels, one entry more). False, changing nothing, when the document already has a global table,
+// a frame has no table of its own or no two frames can share one.
+bool shareColorTablePartly(TGIFDocument& document);
+
 // Stores every frame after the first as its change from the frame before it (storeAsChange; a
 // frame that changeColours leaves out stays as it is, and the frame after it is taken whole),
 // on threads threads at once; then, when the frames show few colours together, moves them into

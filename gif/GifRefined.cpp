@@ -2,6 +2,8 @@
 // serpentine error diffusion.
 #include "gif/GifRefined.h"
 
+#include "gif/GifPaletteSearch.h"
+
 #include <algorithm>
 #include <climits>
 #include <numeric>
@@ -11,8 +13,8 @@ namespace kelvara {
 
 namespace {
 
-// The histogram keeps 5 bits per channel: fine enough for the assignments of the Lloyd passes,
-// while the sums keep every pixel's exact colour for the means.
+// A frame of many colours is counted in bins of 5 bits per channel: fine enough for the
+// assignments of the Lloyd passes, while the sums keep every pixel's exact colour for the means.
 constexpr int BinBits = 5;
 constexpr int BinCount = 1 << (3 * BinBits);
 constexpr int LloydPasses = 2;
@@ -24,8 +26,6 @@ constexpr int DiffusedSixteenths = 10;
 
 struct Bin {
     uint32_t count = 0;
-    uint32_t first = 0; // the first colour seen, 0xRRGGBB
-    bool mixed = false; // another colour than the first fell in
     uint64_t red = 0, green = 0, blue = 0;
 };
 
@@ -34,152 +34,53 @@ int binOf(int red, int green, int blue) {
     return ((red >> Shift) << (2 * BinBits)) | ((green >> Shift) << BinBits) | (blue >> Shift);
 }
 
-int squared(int v) {
-    return v * v;
+// A set of colours is split along one channel at the weighted median of that channel.
+int channelOf(const ColourPoint& p, int axis) {
+    return axis == 0 ? p.red : axis == 1 ? p.green : p.blue;
 }
-
-// Exact nearest entry by squared distance: entries sorted by green, searched outwards from the
-// colour's green until the green difference alone is larger than the best distance.
-class NearestSearch {
-public:
-    explicit NearestSearch(const std::vector<GifRGB>& palette) : m_count(static_cast<int>(palette.size())) {
-        std::vector<int> order(palette.size());
-        std::iota(order.begin(), order.end(), 0);
-        std::stable_sort(order.begin(), order.end(),
-                         [&](int a, int b) { return palette[size_t(a)].green < palette[size_t(b)].green; });
-        for (int k = 0; k < m_count; ++k) {
-            const GifRGB& c = palette[size_t(order[size_t(k)])];
-            m_red[k] = c.red;
-            m_green[k] = c.green;
-            m_blue[k] = c.blue;
-            m_index[k] = static_cast<uint8_t>(order[size_t(k)]);
-            m_position[order[size_t(k)]] = k;
-        }
-    }
-
-    // A hint (an entry likely to be near, or -1) only makes the search shorter: the first
-    // entry at the smallest distance in green order wins either way, unless the hint ties it.
-    int find(int red, int green, int blue, int hint = -1) const {
-        int hi = static_cast<int>(std::lower_bound(m_green, m_green + m_count, green) - m_green);
-        int lo = hi - 1;
-        int best = INT_MAX, bestAt = hi < m_count ? hi : lo;
-        if (hint >= 0 && hint < m_count) {
-            bestAt = m_position[hint];
-            best = squared(m_green[bestAt] - green) + squared(m_red[bestAt] - red) +
-                   squared(m_blue[bestAt] - blue);
-        }
-        while (hi < m_count || lo >= 0) {
-            if (hi < m_count) {
-                const int dg = squared(m_green[hi] - green);
-                if (dg >= best) {
-                    hi = m_count;
-                } else {
-                    const int d = dg + squared(m_red[hi] - red) + squared(m_blue[hi] - blue);
-                    if (d < best) {
-                        best = d;
-                        bestAt = hi;
-                    }
-                    ++hi;
-                }
-            }
-            if (lo >= 0) {
-                const int dg = squared(m_green[lo] - green);
-                if (dg >= best) {
-                    lo = -1;
-                } else {
-                    const int d = dg + squared(m_red[lo] - red) + squared(m_blue[lo] - blue);
-                    if (d < best) {
-                        best = d;
-                        bestAt = lo;
-                    }
-                    --lo;
-                }
-            }
-        }
-        return m_index[bestAt];
-    }
-
-private:
-    int m_count;
-    int m_red[256];
-    int m_green[256];
-    int m_blue[256];
-    uint8_t m_index[256];
-    int m_position[256] = {};
-};
-
-// The nearest entry for each cell of 4 x 4 x 4 colours, found for the cell's centre when the
-// cell is first met. A colour may get an entry that is not quite its nearest (at most 1.5 steps
-// per channel off); the diffusion carries that difference on like any other.
-class CellLookup {
-public:
-    explicit CellLookup(const std::vector<GifRGB>& palette) : m_search(palette) {
-        // Kept per thread: frames are reduced one after another on each. A byte per cell and a
-        // bit saying it is known keep the table small enough to stay in the processor's cache.
-        thread_local std::vector<uint8_t> cells(CellCount);
-        thread_local std::vector<uint64_t> known(CellCount / 64);
-        std::fill(known.begin(), known.end(), 0);
-        m_cells = cells.data();
-        m_known = known.data();
-    }
-
-    int find(int red, int green, int blue) {
-        const int cell = ((red >> 2) << 12) | ((green >> 2) << 6) | (blue >> 2);
-        uint64_t& word = m_known[cell >> 6];
-        const uint64_t bit = uint64_t(1) << (cell & 63);
-        if (!(word & bit)) {
-            m_cells[cell] =
-                static_cast<uint8_t>(m_search.find((red & ~3) | 1, (green & ~3) | 1, (blue & ~3) | 1));
-            word |= bit;
-        }
-        return m_cells[cell];
-    }
-
-private:
-    static constexpr size_t CellCount = size_t(1) << 18;
-    NearestSearch m_search;
-    uint8_t* m_cells;
-    uint64_t* m_known;
-};
-
-} // namespace
 
 // The seed: median cut over the weighted points. The box whose colours are spread the most
 // (count times variance, summed over the channels) is split at the weighted median of its
-// widest channel, until there are as many boxes as colours wanted; each gives its mean.
-template <typename Point> std::vector<GifRGB> medianCut(std::vector<Point>& points) {
+// widest channel, until there are as many boxes as colours wanted; each gives its mean. The
+// median is found by counting the 256 values of the channel, so a split costs one pass over the
+// box.
+std::vector<GifRGB> medianCut(std::vector<ColourPoint>& points, size_t wanted) {
     struct Box {
         size_t begin, end;
         double spread;
         int axis;
     };
-    auto channel = [](const Point& p, int axis) { return axis == 0 ? p.red : axis == 1 ? p.green : p.blue; };
     auto measure = [&](size_t begin, size_t end) {
         double n = 0, sum[3] = {}, sumSq[3] = {};
-        for (size_t i = begin; i < end; ++i)
+        int low[3] = {255, 255, 255}, high[3] = {0, 0, 0};
+        for (size_t i = begin; i < end; ++i) {
+            const ColourPoint& p = points[i];
+            n += p.count;
             for (int a = 0; a < 3; ++a) {
-                const double v = channel(points[i], a);
-                sum[a] += v * points[i].count;
-                sumSq[a] += v * v * points[i].count;
+                const int v = channelOf(p, a);
+                sum[a] += double(v) * p.count;
+                sumSq[a] += double(v) * v * p.count;
+                low[a] = std::min(low[a], v);
+                high[a] = std::max(high[a], v);
             }
-        for (size_t i = begin; i < end; ++i)
-            n += points[i].count;
+        }
         Box box{begin, end, 0, 0};
         double widest = -1;
         for (int a = 0; a < 3; ++a) {
             const double spread = sumSq[a] - sum[a] * sum[a] / n;
             box.spread += spread;
-            if (spread > widest) {
+            // Only a channel with two values or more can be split.
+            if (high[a] > low[a] && spread > widest) {
                 widest = spread;
                 box.axis = a;
             }
         }
-        if (end - begin < 2)
+        if (end - begin < 2 || widest < 0)
             box.spread = -1;
         return box;
     };
     std::vector<Box> boxes{measure(0, points.size())};
-    while (boxes.size() < 256) {
+    while (boxes.size() < wanted) {
         size_t pick = 0;
         for (size_t k = 1; k < boxes.size(); ++k)
             if (boxes[k].spread > boxes[pick].spread)
@@ -187,22 +88,29 @@ template <typename Point> std::vector<GifRGB> medianCut(std::vector<Point>& poin
         const Box box = boxes[pick];
         if (box.spread <= 0)
             break;
-        const auto first = points.begin() + static_cast<std::ptrdiff_t>(box.begin);
-        const auto last = points.begin() + static_cast<std::ptrdiff_t>(box.end);
-        std::sort(first, last, [&](const Point& a, const Point& b) {
-            const int ca = channel(a, box.axis), cb = channel(b, box.axis);
-            return ca != cb ? ca < cb : a.key < b.key;
-        });
-        uint64_t total = 0, run = 0;
-        for (auto it = first; it != last; ++it)
-            total += it->count;
-        size_t split = box.begin + 1;
-        for (size_t i = box.begin; i + 1 < box.end; ++i) {
-            run += points[i].count;
-            split = i + 1;
+        uint64_t counts[256] = {}, total = 0;
+        int low = 255, high = 0;
+        for (size_t i = box.begin; i < box.end; ++i) {
+            const int v = channelOf(points[i], box.axis);
+            counts[v] += points[i].count;
+            total += points[i].count;
+            low = std::min(low, v);
+            high = std::max(high, v);
+        }
+        // The lower box takes the values up to the weighted median, but never all of them.
+        uint64_t run = 0;
+        int median = low;
+        for (int v = low; v < high; ++v) {
+            run += counts[v];
+            median = v;
             if (2 * run >= total)
                 break;
         }
+        const auto first = points.begin() + static_cast<std::ptrdiff_t>(box.begin);
+        const auto last = points.begin() + static_cast<std::ptrdiff_t>(box.end);
+        const auto middle = std::stable_partition(
+            first, last, [&](const ColourPoint& p) { return channelOf(p, box.axis) <= median; });
+        const size_t split = box.begin + static_cast<size_t>(middle - first);
         boxes[pick] = measure(box.begin, split);
         boxes.push_back(measure(split, box.end));
     }
@@ -221,11 +129,70 @@ template <typename Point> std::vector<GifRGB> medianCut(std::vector<Point>& poin
     return palette;
 }
 
-std::vector<GifRGB> refinedPalette(int width, int height, const uint8_t* const* rows, bool* exact) {
-    if (exact)
-        *exact = false;
+// The exact colours of a frame and how often each occurs, in a table of open addressing that is
+// kept per thread; false when the frame has more than limit colours.
+bool exactColours(int width, int height, const uint8_t* const* rows, size_t limit,
+                  std::vector<ColourPoint>& points) {
+    constexpr size_t Slots = size_t(1) << 17;          // twice the largest limit
+    thread_local std::vector<uint32_t> keys(Slots, 0); // colour + 1; 0 is a free slot
+    thread_local std::vector<uint32_t> counts(Slots, 0);
+    std::vector<uint32_t> usedSlots;
+    bool fits = true;
+    uint32_t lastColour = 0xFFFFFFFF;
+    size_t lastSlot = 0;
+    for (int y = 0; y < height && fits; ++y) {
+        const uint8_t* p = rows[y];
+        for (int x = 0; x < width; ++x, p += 3) {
+            const uint32_t colour = (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | uint32_t(p[0]);
+            if (colour == lastColour) {
+                ++counts[lastSlot];
+                continue;
+            }
+            size_t slot = (colour * 2654435761u) >> 15 & (Slots - 1);
+            while (keys[slot] != 0 && keys[slot] != colour + 1)
+                slot = (slot + 1) & (Slots - 1);
+            if (keys[slot] == 0) {
+                if (usedSlots.size() == limit) {
+                    fits = false;
+                    break;
+                }
+                keys[slot] = colour + 1;
+                usedSlots.push_back(static_cast<uint32_t>(slot));
+            }
+            ++counts[slot];
+            lastColour = colour;
+            lastSlot = slot;
+        }
+    }
+    if (fits) {
+        points.reserve(usedSlots.size());
+        for (const uint32_t slot : usedSlots) {
+            const uint32_t colour = keys[slot] - 1;
+            const int red = int(colour >> 16), green = int((colour >> 8) & 0xFF), blue = int(colour & 0xFF);
+            const uint32_t n = counts[slot];
+            points.push_back(
+                {red, green, blue, n, uint64_t(red) * n, uint64_t(green) * n, uint64_t(blue) * n});
+        }
+    }
+    for (const uint32_t slot : usedSlots) {
+        keys[slot] = 0;
+        counts[slot] = 0;
+    }
+    return fits;
+}
+
+} // namespace
+
+FrameColours frameColours(int width, int height, const uint8_t* const* rows) {
+    FrameColours colours;
     if (width <= 0 || height <= 0)
-        return {};
+        return colours;
+    colours.pixels = uint64_t(width) * uint64_t(height);
+    if (exactColours(width, height, rows, ExactColourLimit, colours.points)) {
+        colours.exact = true;
+        return colours;
+    }
+    // Too many colours to keep each: the 5-bit bins, each at the mean of its colours.
     thread_local std::vector<Bin> bins(BinCount);
     std::vector<int> used;
     for (int y = 0; y < height; ++y) {
@@ -233,49 +200,58 @@ std::vector<GifRGB> refinedPalette(int width, int height, const uint8_t* const* 
         for (int x = 0; x < width; ++x, p += 3) {
             const int b = p[0], g = p[1], r = p[2];
             Bin& bin = bins[size_t(binOf(r, g, b))];
-            const uint32_t colour = (uint32_t(r) << 16) | (uint32_t(g) << 8) | uint32_t(b);
-            if (bin.count == 0) {
+            if (bin.count == 0)
                 used.push_back(binOf(r, g, b));
-                bin.first = colour;
-            } else if (bin.first != colour) {
-                bin.mixed = true;
-            }
             ++bin.count;
             bin.red += uint64_t(r);
             bin.green += uint64_t(g);
             bin.blue += uint64_t(b);
         }
     }
-    // Every bin as a weighted point at its mean; the histogram is left empty for the next frame.
-    struct Point {
-        int red, green, blue;
-        int key; // the bin: orders equal colours the same way every time
-        uint32_t count;
-        uint64_t redSum, greenSum, blueSum;
-    };
-    std::vector<Point> points;
-    points.reserve(used.size());
-    bool few = used.size() <= 256;
+    colours.points.reserve(used.size());
     for (const int at : used) {
         Bin& bin = bins[size_t(at)];
         const uint64_t half = bin.count / 2;
-        points.push_back({int((bin.red + half) / bin.count), int((bin.green + half) / bin.count),
-                          int((bin.blue + half) / bin.count), at, bin.count, bin.red, bin.green, bin.blue});
-        few = few && !bin.mixed;
+        colours.points.push_back({int((bin.red + half) / bin.count), int((bin.green + half) / bin.count),
+                                  int((bin.blue + half) / bin.count), bin.count, bin.red, bin.green,
+                                  bin.blue});
         bin = Bin{};
     }
+    return colours;
+}
+
+uint64_t paletteError(const FrameColours& colours, const std::vector<GifRGB>& palette) {
+    if (palette.empty())
+        return UINT64_MAX;
+    const NearestSearch search(palette);
+    uint64_t error = 0;
+    int hint = -1;
+    for (const ColourPoint& p : colours.points) {
+        hint = search.find(p.red, p.green, p.blue, hint);
+        const GifRGB& e = palette[size_t(hint)];
+        error += uint64_t(p.count) *
+                 uint64_t(squared(p.red - e.red) + squared(p.green - e.green) + squared(p.blue - e.blue));
+    }
+    return error;
+}
+
+std::vector<GifRGB> paletteFor(FrameColours& colours, size_t maxColours, uint64_t* error) {
+    std::vector<ColourPoint>& points = colours.points;
+    maxColours = std::clamp<size_t>(maxColours, 1, 256);
+    if (error)
+        *error = 0;
     std::vector<GifRGB> palette;
-    if (few) {
+    if (points.empty())
+        return palette;
+    if (colours.exact && points.size() <= maxColours) {
         // Few colours: each is kept as it is, in order of first appearance.
-        if (exact)
-            *exact = true;
-        for (const Point& p : points)
+        for (const ColourPoint& p : points)
             palette.push_back({uint8_t(p.red), uint8_t(p.green), uint8_t(p.blue)});
         return palette;
     }
 
-    palette = medianCut(points);
-    const size_t wanted = std::min<size_t>(256, points.size());
+    palette = medianCut(points, maxColours);
+    const size_t wanted = std::min(maxColours, points.size());
     std::vector<int> owner(points.size(), -1);
     for (int pass = 0; pass < LloydPasses; ++pass) {
         // Entries the last pass left without pixels, and missing ones, move to the points that
@@ -293,7 +269,7 @@ std::vector<GifRGB> refinedPalette(int width, int height, const uint8_t* const* 
             const size_t missing = wanted > palette.size() ? wanted - palette.size() : 0;
             if (!empty.empty() || missing) {
                 for (size_t i = 0; i < points.size(); ++i) {
-                    const Point& p = points[i];
+                    const ColourPoint& p = points[i];
                     if (owner[i] < 0) {
                         cost[i] = UINT64_MAX;
                         continue;
@@ -310,7 +286,7 @@ std::vector<GifRGB> refinedPalette(int width, int height, const uint8_t* const* 
                     worst.begin(), worst.begin() + static_cast<std::ptrdiff_t>(take), worst.end(),
                     [&](size_t a, size_t b) { return cost[a] != cost[b] ? cost[a] > cost[b] : a < b; });
                 for (size_t k = 0; k < take; ++k) {
-                    const Point& p = points[worst[k]];
+                    const ColourPoint& p = points[worst[k]];
                     const GifRGB colour{uint8_t(p.red), uint8_t(p.green), uint8_t(p.blue)};
                     if (k < empty.size())
                         palette[empty[k]] = colour;
@@ -325,7 +301,7 @@ std::vector<GifRGB> refinedPalette(int width, int height, const uint8_t* const* 
             count(palette.size());
         bool moved = false;
         for (size_t i = 0; i < points.size(); ++i) {
-            const Point& p = points[i];
+            const ColourPoint& p = points[i];
             const int e = search.find(p.red, p.green, p.blue, owner[i]);
             moved = moved || e != owner[i];
             owner[i] = e;
@@ -342,6 +318,16 @@ std::vector<GifRGB> refinedPalette(int width, int height, const uint8_t* const* 
         if (!moved && palette.size() >= wanted)
             break;
     }
+    if (error)
+        *error = paletteError(colours, palette);
+    return palette;
+}
+
+std::vector<GifRGB> refinedPalette(int width, int height, const uint8_t* const* rows, bool* exact) {
+    FrameColours colours = frameColours(width, height, rows);
+    std::vector<GifRGB> palette = paletteFor(colours, 256);
+    if (exact)
+        *exact = colours.exact && colours.points.size() <= 256;
     return palette;
 }
 

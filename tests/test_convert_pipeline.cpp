@@ -134,7 +134,7 @@ TEST(GifFramePipeline, DeliversInOrderAndCarriesTheFirstError) {
         EXPECT_EQ(images[size_t(i)], expected.bytes()) << i;
     }
 
-    options.reducer = [](const Bitmap& b) -> ReducedFrame {
+    options.reducer = [](const Bitmap& b, uint64_t) -> ReducedFrame {
         if (b.Width() == 9)
             throw Error("no palette for this one");
         return reduceFrame(b, GifReductionMode::QuantizeWithSystemColors, GifDitherKind::FloydSteinberg, 8);

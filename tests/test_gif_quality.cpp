@@ -4,8 +4,10 @@
 #include "convert/GifSizeFit.h"
 #include "convert/TransitionGif.h"
 #include "gif/GifDocument.h"
+#include "gif/GifLossy.h"
 #include "gif/GifOptimize.h"
 #include "gif/GifRefined.h"
+#include "gif/GifTemporal.h"
 #include "raster/Stream.h"
 #include "support/AviWriter.h"
 #include "support/GifDecode.h"
@@ -54,6 +56,30 @@ std::vector<std::vector<uint32_t>> shownFrames(const GiflibImage& gif) {
         shown.push_back(screen);
     }
     return shown;
+}
+
+// What a viewer sees over time: each picture shown and for how long (hundredths), a picture shown
+// by several frames in a row counted once.
+std::vector<std::pair<std::vector<uint32_t>, int>> timeline(const GiflibImage& gif) {
+    std::vector<std::pair<std::vector<uint32_t>, int>> seen;
+    const std::vector<std::vector<uint32_t>> shown = shownFrames(gif);
+    for (size_t i = 0; i < shown.size(); ++i) {
+        if (!seen.empty() && seen.back().first == shown[i])
+            seen.back().second += gif.frames[i].delay;
+        else
+            seen.emplace_back(shown[i], gif.frames[i].delay);
+    }
+    return seen;
+}
+
+bool sameBitmap(const Bitmap& a, const Bitmap& b) {
+    if (a.Width() != b.Width() || a.Height() != b.Height())
+        return false;
+    for (int y = 0; y < a.Height(); ++y)
+        for (int x = 0; x < a.Width(); ++x)
+            if (a.pixel(x, y) != b.pixel(x, y))
+                return false;
+    return true;
 }
 
 // The peak signal-to-noise ratio of a shown frame against the picture it was made from, in dB.
@@ -151,6 +177,111 @@ TEST(GifHighQuality, ReductionIsTheSameOnEveryRun) {
     }
 }
 
+// The colours a reduced frame shows, 0xRRGGBB per pixel.
+std::vector<uint32_t> shownColours(const ReducedFrame& frame) {
+    std::vector<uint32_t> colours;
+    for (const uint8_t index : frame.indices) {
+        const GifRGB& c = frame.colors.at(index);
+        colours.push_back((uint32_t(c.red) << 16) | (uint32_t(c.green) << 8) | c.blue);
+    }
+    return colours;
+}
+
+TEST(GifQualityLevels, StillPicturesStayStill) {
+    // A still clip: after the first frame nothing changes, at every level, and below the full
+    // quality also with noise of a level (a camera on a tripod). Where the picture moves, it
+    // follows.
+    for (const auto& [level, noise] : {std::pair{100, 0}, std::pair{60, 1}, std::pair{1, 1}}) {
+        SCOPED_TRACE("level " + std::to_string(level));
+        GifTemporalReducer reducer(level);
+        const auto base = gradientNoiseFrame(64, 48, 7);
+        std::vector<uint32_t> first;
+        for (int i = 0; i < 6; ++i) {
+            auto frame = makeBitmap24(64, 48, [&](int x, int y) {
+                const Color c = base->pixel(x, y);
+                const int d = i == 0 ? 0 : noise * (((x * 7 + y * 3 + i) % 3) - 1); // -1, 0 or 1
+                return rgbColor(std::clamp(redOf(c) + d, 0, 255), greenOf(c),
+                                std::clamp(blueOf(c) - d, 0, 255));
+            });
+            const std::vector<uint32_t> shown = shownColours(reducer.reduce(uint64_t(i), *frame));
+            if (i == 0)
+                first = shown;
+            else
+                EXPECT_EQ(shown, first) << "frame " << i;
+        }
+        // A square moves in: its pixels show it.
+        auto moved = makeBitmap24(64, 48, [&](int x, int y) {
+            return x >= 20 && x < 30 && y >= 10 && y < 20 ? rgbColor(250, 10, 10) : base->pixel(x, y);
+        });
+        const ReducedFrame reduced = reducer.reduce(6, *moved);
+        const GifRGB& square = reduced.colors.at(reduced.indices[size_t(15 * 64 + 25)]);
+        EXPECT_GT(square.red, 200);
+        EXPECT_LT(square.green, 60);
+    }
+}
+
+TEST(GifQualityLevels, FewColoursAreExactAndLevelsTradeFidelityForSize) {
+    // At full quality a frame of at most 256 colours is shown exactly, in every frame of a clip.
+    GifTemporalReducer full(100);
+    for (int i = 0; i < 3; ++i) {
+        auto picture = bands(113, 57, 256 - i * 40);
+        const ReducedFrame reduced = full.reduce(uint64_t(i), *picture);
+        std::vector<uint32_t> expected;
+        for (int y = 0; y < picture->Height(); ++y)
+            for (int x = 0; x < picture->Width(); ++x)
+                expected.push_back(picture->pixel(x, y));
+        EXPECT_EQ(shownColours(reduced), expected) << "frame " << i;
+    }
+    // Lower levels give smaller files of a noisy clip.
+    ScratchDir dir;
+    std::vector<std::unique_ptr<Bitmap>> frames;
+    for (uint32_t seed = 1; seed <= 8; ++seed)
+        frames.push_back(gradientNoiseFrame(96, 64, seed));
+    std::vector<size_t> sizes;
+    for (const int level : {100, 70, 30}) {
+        GifTemporalReducer reducer(level);
+        TGIFDocument document;
+        for (size_t i = 0; i < frames.size(); ++i) {
+            TGIFSubImage& image = document.Frame(document.addReducedFrame(reducer.reduce(i, *frames[i])));
+            appendAnimationBlocks(image, int(i), 0, 4);
+        }
+        optimizeFrames(document);
+        sizes.push_back(saved(document).size());
+    }
+    EXPECT_GT(sizes[0], sizes[1]);
+    EXPECT_GT(sizes[1], sizes[2]);
+}
+
+TEST(GifQualityLevels, LossyCompressionStaysWithinItsError) {
+    // Every pixel of a lossy frame shows a colour within the error of its own, in every channel,
+    // and the file is smaller; an error of 0 changes nothing.
+    auto picture = gradientNoiseFrame(120, 80, 3);
+    const ReducedFrame reduced =
+        reduceFrame(*picture, GifReductionMode::QuantizeWithSystemColors, GifDitherKind::FloydSteinberg, 8);
+    auto encoded = [](const ReducedFrame& frame) {
+        MemoryStream bytes;
+        writeReducedFrame(bytes, frame, 8);
+        return bytes.size();
+    };
+    for (const int error : {0, 4, 16}) {
+        ReducedFrame lossy = reduced;
+        lossyIndices(lossy.indices, lossy.colors, error);
+        for (size_t k = 0; k < lossy.indices.size(); ++k) {
+            const GifRGB& a = reduced.colors[reduced.indices[k]];
+            const GifRGB& b = lossy.colors[lossy.indices[k]];
+            ASSERT_LE(std::abs(a.red - b.red), error);
+            ASSERT_LE(std::abs(a.green - b.green), error);
+            ASSERT_LE(std::abs(a.blue - b.blue), error);
+        }
+        if (error == 0)
+            EXPECT_EQ(lossy.indices, reduced.indices);
+        else if (error < 16)
+            EXPECT_LE(encoded(lossy), encoded(reduced));
+        else
+            EXPECT_LT(encoded(lossy), encoded(reduced));
+    }
+}
+
 TEST(GifOptimize, FramesShowTheSamePictures) {
     const int w = 40, h = 30;
     auto solid = [&](Color colour) { return makeBitmap24(w, h, [&](int, int) { return colour; }); };
@@ -176,7 +307,8 @@ TEST(GifOptimize, FramesShowTheSamePictures) {
     };
     const std::vector<Clip> clips = {
         {"one frame", {square(3, 3)}, {}},
-        {"identical frames", {square(3, 3), square(3, 3), solid(rgbColor(0, 0, 255))}, {0, 0, 1, 1}},
+        // The second frame shows nothing new: it goes, and its time with the first.
+        {"identical frames", {square(3, 3), square(3, 3), solid(rgbColor(0, 0, 255))}, {0, 0, w, h}},
         {"full change", {solid(rgbColor(0, 0, 0)), solid(rgbColor(255, 255, 255))}, {0, 0, w, h}},
         {"moving square", {square(3, 3), square(5, 4), square(30, 20)}, {3, 3, 8, 6}},
         {"changed corners", {square(10, 10), corners()}, {0, 0, w, h}},
@@ -202,13 +334,19 @@ TEST(GifOptimize, FramesShowTheSamePictures) {
             const std::vector<uint8_t> plainBytes = saved(*plain), optimizedBytes = saved(*optimized);
             EXPECT_LE(optimizedBytes.size(), plainBytes.size());
             const GiflibImage before = decodeWithGiflib(plainBytes), after = decodeWithGiflib(optimizedBytes);
-            ASSERT_EQ(after.frames.size(), clip.frames.size());
+            // A frame that repeats the one before goes, its time given to that one.
+            size_t repeats = 0;
+            for (size_t i = 1; i < clip.frames.size(); ++i)
+                repeats +=
+                    clip.frames[i] == clip.frames[i - 1] || sameBitmap(*clip.frames[i], *clip.frames[i - 1]);
+            ASSERT_EQ(after.frames.size(), clip.frames.size() - repeats);
             EXPECT_EQ(after.screenWidth, w);
             EXPECT_EQ(after.screenHeight, h);
             EXPECT_EQ(after.loopCount, 0);
-            EXPECT_EQ(shownFrames(after), shownFrames(before));
-            for (size_t i = 0; i < after.frames.size(); ++i)
-                EXPECT_EQ(after.frames[i].delay, int(5 + i));
+            EXPECT_EQ(timeline(after), timeline(before));
+            if (std::string(clip.name) == "identical frames") {
+                EXPECT_EQ(after.frames[0].delay, 5 + 6);
+            }
             if (clip.frames.size() > 1) {
                 const GiflibFrame& second = after.frames[1];
                 EXPECT_EQ((std::array<int, 4>{second.left, second.top, second.width, second.height}),
@@ -436,6 +574,64 @@ TEST(GifSizeFit, NeverOverTheLimit) {
     EXPECT_EQ(gif.frames[0].delay, 12);
 }
 
+TEST(GifSizeFit, HighQualityChoosesTheLevelFirstAndGrowsWithTheLimit) {
+    // A clip that moves over a still background: the level, not the size, gives way first, and
+    // a larger limit never gives a smaller or lower GIF.
+    ScratchDir dir;
+    AviFixture f;
+    f.width = 96;
+    f.height = 64;
+    const auto background = gradientNoiseFrame(96, 64, 9);
+    for (int i = 0; i < 16; ++i)
+        f.frames.push_back(dibBits24(96, 64, [&](int x, int y) {
+            const bool square = x >= 4 * i && x < 4 * i + 20 && y >= 20 && y < 40;
+            const Color c = background->pixel(x, y);
+            return square ? rgbColor(230, 30 + 10 * i, 40)
+                          : rgbColor(redOf(c), greenOf(c), (blueOf(c) + i % 2) & 0xFF);
+        }));
+    const std::string path = dir.file("moving.avi");
+    writeAvi(path, f);
+    FrameTable table(GifFrameTableSize);
+    SilentObserver observer;
+    AviToGifOptions o = optionsFor(path);
+    o.build.quality = GifQuality::High;
+    o.build.optimize = true;
+    TGIFDocument whole;
+    convertAviToGif(o, table, whole, observer);
+    const uint64_t full = saved(whole).size();
+    GifSizeFitResult last;
+    for (const double share : {0.3, 0.5, 0.7, 0.9, 2.0}) {
+        const uint64_t limit = uint64_t(double(full) * share);
+        SCOPED_TRACE(limit);
+        TGIFDocument built;
+        GifSizeFitOptions fit;
+        fit.limit = limit;
+        const GifSizeFitResult r = fitGifUnderSize(o, fit, table, built, observer);
+        ASSERT_TRUE(r.fits) << r.message;
+        EXPECT_LE(r.file.size(), limit);
+        EXPECT_EQ(r.file, saved(built));
+        EXPECT_EQ(r.summary, std::to_string(r.width) + "x" + std::to_string(r.height) + ", " +
+                                 frameStepText(r.step) + ", quality " + std::to_string(r.level) + ", " +
+                                 byteSizeText(r.bytes));
+        if (share >= 2) {
+            EXPECT_EQ(r.level, 100);
+            EXPECT_EQ(r.file.size(), full);
+        }
+        if (share >= 0.5) {
+            EXPECT_EQ(r.width, 96); // the level gives way first
+        }
+        if (last.fits) {
+            EXPECT_GE(r.bytes, last.bytes);
+            EXPECT_GE(r.width, last.width);
+            EXPECT_LE(r.step, last.step);
+            if (r.width == last.width && r.step == last.step) {
+                EXPECT_GE(r.level, last.level);
+            }
+        }
+        last = r;
+    }
+}
+
 TEST(GifJobs, StreamedChangesShowWhatTheFramesShow) {
     // Written as they are made, the frames stored as their changes show the plain GIF's frames;
     // going backward that is refused before anything is written.
@@ -500,10 +696,14 @@ TEST(CliGif, QualityOptimizeAndMaxSize) {
     }
     EXPECT_FALSE(std::filesystem::exists(other));
 
+    // Two empty pictures of one colour: every frame shows the same, so one frame holds all the
+    // time of the eleven.
     r = runProcess(cli + " transition -o " + shellQuoted(other) +
                    " --effect LeftRight --size 30x20 --quality high --optimize --quiet");
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(decodeWithGiflib(readFile(other)).frames.size(), 11u);
+    const GiflibImage still = decodeWithGiflib(readFile(other));
+    ASSERT_EQ(still.frames.size(), 1u);
+    EXPECT_EQ(still.frames[0].delay, 11 * 10);
 }
 
 TEST(CliGif, OptimizeWritesLongGifsAsTheyAreMade) {

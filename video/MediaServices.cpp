@@ -18,6 +18,7 @@ extern "C" {
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 namespace kelvara {
 
@@ -370,6 +371,10 @@ void MediaFile::State::openDecoder() {
     // As for AVI files: no picture past the limit, whatever the stream claims.
     options.maxPixels = MaxVideoPictureArea;
     options.maxErrorsInRow = MaxDecodeErrors;
+    // Compressed video decodes on every core (frame and slice threads), so that the jobs, which
+    // reduce the pictures on every core too, are not held up by one decoding thread. The pictures
+    // are the same on any number of threads.
+    options.threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
     const int ret = started ? decoder.reopen() : decoder.open(stream->codecpar, options);
     if (ret < 0)
         fail(FrameSourceMessages::Video::StartDecompression, path, decoder.failure(ret));

@@ -22,7 +22,7 @@ _kelvara_cli() {
         --jp2-colorspace) values="gray rgb ycbcr" ;;
         --scale) values="5:1 4:1 3:1 2:1 1:1 1:2 1:3 1:4 1:5" ;;
         --encoder) values="lzw rle" ;;
-        --quality) values="classic high" ;;
+        --quality) values="classic high 100 90 80 70 60 50" ;;
         --effect) values="list $("$program" transition --effect list 2>/dev/null | cut -d' ' -f2)" ;;
         --out-dir | --frames-dir)
             COMPREPLY=($(compgen -d -- "$cur"))
