@@ -27,7 +27,8 @@ namespace {
 const char* const FramesUsage =
     "Usage: kelvara-cli frames VIDEO --format FORMAT [options] [writer options]\n"
     "\n"
-    "Extracts 2 to 256 frames of a video and writes each as BASE + NUMBER + extension.\n"
+    "Extracts 2 to 256 frames of a video and writes each as BASE + NUMBER + extension. PNG and\n"
+    "TGA keep the alpha channel of a video that has one (not of an AVI file).\n"
     "  --format F            bmp, jpg (jpeg), gif, tif (tiff), pcx, tga (targa), jp2, j2k or png\n"
     "  --range A-B           frames A to B (1-based, inclusive); default all frames\n"
     "  --size WxH            a typed frame size, 1..10000 each way; default the video's size\n"

@@ -71,7 +71,9 @@ const char* const GifUsage =
     "With --max-size, and with --optimize going backward, the frames are kept until the end:\n"
     "at most 256 of them (--max-size takes a larger step to keep to that). --optimize going\n"
     "forward keeps up to 256 frames to try one colour table for all; longer GIFs are written\n"
-    "as they are made.\n";
+    "as they are made.\n"
+    "A video with an alpha channel (QuickTime Animation ARGB, PNG in MOV, VP9 in WebM) gives a\n"
+    "GIF that is transparent where the alpha is below half (not an AVI file).\n";
 
 Rect parseCrop(const std::string& text) {
     long long v[4];
