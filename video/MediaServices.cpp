@@ -536,6 +536,7 @@ void MediaFile::State::placePictures() {
         if (last <= 0 && averageRate.num > 0 && averageRate.den > 0)
             last = av_rescale_q(1, av_inv_q(averageRate), timeBase);
         t.length = pictures.back().pts + partOffset + std::max<int64_t>(last, 0) - firstPts;
+        t.times.endTold = lastDuration > 0;
     }
     t.partPosition.push_back(static_cast<int64_t>(t.positionPts.size()));
     if (t.positionPts.empty()) {
