@@ -468,7 +468,8 @@ bool shareColorTablePartly(TGIFDocument& document) {
     return true;
 }
 
-void optimizeFrames(TGIFDocument& document, int threads) {
+void optimizeFrames(TGIFDocument& document, int threads,
+                    const std::function<bool(int done, int total)>& keepGoing) {
     // Each frame's colours are taken, in display order, before it goes to the workers, which store
     // it as its change from the colours of the frame before it.
     struct Change {
@@ -486,7 +487,12 @@ void optimizeFrames(TGIFDocument& document, int threads) {
         }
     };
     auto before = std::make_shared<const std::vector<uint32_t>>();
+    bool stopped = false;
     for (int i = 0; i < document.FrameCount(); ++i) {
+        if (keepGoing && !keepGoing(i, document.FrameCount())) {
+            stopped = true;
+            break;
+        }
         if (changes.full())
             takeOldest();
         Change change{&document.Frame(i),
@@ -497,6 +503,8 @@ void optimizeFrames(TGIFDocument& document, int threads) {
     }
     while (changes.inFlight() > 0)
         takeOldest();
+    if (stopped)
+        return;
     mergeUnchangedFrames(document);
     // Few colours in all: one global table may cost less than a table in every frame (its codes
     // can be wider, so both are measured). Most videos show too many colours for one table, and
