@@ -65,9 +65,8 @@ const std::vector<Job>& jobs() {
              bar->blockSignals(true);
              extractAll(app);
              std::filesystem::create_directory(dir.file("saved"));
-             app.form1->dialogs().runSaveDialog = [](StillImageFormat&, const Bitmap&, StillImageSaveOptions&) {
-                 return true;
-             };
+             app.form1->dialogs().runSaveDialog = [](StillImageFormat&, const Bitmap&,
+                                                     StillImageSaveOptions&) { return true; };
              app.form1->dialogs().chooseFolder = [&dir] { return QString::fromStdString(dir.file("saved")); };
              bar->blockSignals(false);
              app.form1->Button15Click();
@@ -104,10 +103,11 @@ void whenBarReaches(AppWindows& app, int at, std::function<void()> act) {
 }
 
 // The controls that start a job or replace the video.
-const char* const Starters[] = {"SpeedButton5", "ControlPanel", "TrackBar1", "ComboBox5", "Button12",
-                                "Button14",     "Button15",     "Button16",  "Button5",   "Button8",
-                                "Button4",      "Button6",      "Button21",  "Button23",  "Button24",
-                                "SpeedButton1", "SpeedButton2", "SpeedButton3", "SpeedButton4", "SpeedButton8", "SpeedButton9"};
+const char* const Starters[] = {
+    "SpeedButton5", "ControlPanel", "TrackBar1",   "ComboBox5",    "Button12",     "Button14",
+    "Button15",     "Button16",     "Button5",     "Button8",      "Button4",      "Button6",
+    "Button21",     "Button23",     "Button24",    "SpeedButton1", "SpeedButton2", "SpeedButton3",
+    "SpeedButton4", "SpeedButton8", "SpeedButton9"};
 
 } // namespace
 
@@ -260,7 +260,8 @@ TEST(Jobs, AShortRunIsTold) {
             f.Button5Click();
             EXPECT_EQ(f.state().builtFrameCount, 5);
         }
-        EXPECT_EQ(app.find<QLabel>("JobStatus")->text(), "The video ended at frame 6: 5 of 10 frames written");
+        EXPECT_EQ(app.find<QLabel>("JobStatus")->text(),
+                  "The video ended at frame 6: 5 of 10 frames written");
         EXPECT_FALSE(app.find<QLabel>("JobStatus")->isHidden());
     }
 }
