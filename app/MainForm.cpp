@@ -35,6 +35,7 @@
 #include <QScrollArea>
 #include <QSettings>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QStyleOptionSlider>
 #include <QTabWidget>
@@ -222,6 +223,8 @@ void TForm1::buildFrame() {
     auto infoEdit = [this](const char* name, const QString& hint, const QString& longest) {
         auto* e = named(new QLineEdit(m_content), name);
         e->setReadOnly(true);
+        // Information only: the Tab key passes it by; a click still selects its text to copy.
+        e->setFocusPolicy(Qt::ClickFocus);
         e->setToolTip(hint);
         e->setStyleSheet("QLineEdit { background: black; color: rgb(240, 202, 166); }");
         e->setAccessibleName(hint);
@@ -507,6 +510,15 @@ void TForm1::showVideoPanel(int width, int height) {
 
 void TForm1::showPickingView(bool show) {
     if (show) {
+        // The picture is picked from at 1:1, and the scale box says so; the video comes back at
+        // that scale too.
+        if (ComboBox5->currentIndex() != 1) {
+            const QSignalBlocker quiet(ComboBox5);
+            ComboBox5->setCurrentIndex(1);
+            const int w = m_state.videoRect.width(), h = m_state.videoRect.height();
+            MediaPlayer1.setDisplayRect(QRect(0, 0, w, h));
+            VideoPanel->resize(w, h);
+        }
         const QSize size(GIFview->picture().Width(), GIFview->picture().Height());
         GIFview->resize(size);
         m_videoHolder->resize(size);

@@ -207,6 +207,36 @@ TEST(Faults, AbortWhileTheGifIsBuiltKeepsTheFramesFinished) {
     EXPECT_EQ(bar->value(), 0);
 }
 
+// The Tab key passes the three read-only information boxes by; "Pick window" after a zoom to 50 %
+// picks from the picture at 1:1 and the scale box says 100 %, as the video shows afterwards.
+TEST(Faults, TabSkipsTheInformationBoxesAndPickingShowsItsScale) {
+    ScratchDir dir;
+    AppWindows app;
+    TForm1& f = *app.form1;
+    app.openVideo(video(dir, "v.avi", 64, 48, 5));
+    QStringList tabStops;
+    QWidget* w = &f;
+    do {
+        w = w->nextInFocusChain();
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisibleTo(&f))
+            tabStops << w->objectName();
+    } while (w != &f);
+    EXPECT_TRUE(tabStops.contains("TrackBar1"));
+    for (const char* info : {"Edit9", "Edit8", "Edit6"})
+        EXPECT_FALSE(tabStops.contains(info)) << info;
+
+    auto* scale = app.find<QComboBox>("ComboBox5");
+    scale->setCurrentIndex(0);
+    EXPECT_EQ(app.find("VideoPanel")->size(), QSize(32, 24));
+    app.find<QRadioButton>("RadioButton2")->click();
+    app.find<QPushButton>("Button8")->click();
+    EXPECT_EQ(scale->currentText(), "100 %");
+    EXPECT_EQ(app.find("GIFview")->size(), QSize(64, 48));
+    f.BitBtn3Click();
+    EXPECT_EQ(app.find("VideoPanel")->size(), QSize(64, 48));
+    EXPECT_EQ(scale->currentText(), "100 %");
+}
+
 TEST(Faults, PlayAtTheLastFramePlaysFromTheFirst) {
     ScratchDir dir;
     AppWindows app;
