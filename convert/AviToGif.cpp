@@ -53,6 +53,7 @@ struct ChangeFrame {
     std::unique_ptr<TGIFDocument> document;
     std::shared_ptr<const std::vector<uint32_t>> colours;
     std::shared_ptr<const std::vector<uint32_t>> before;
+    ChangePlan plan;
     std::vector<uint8_t> bytes;
 };
 
@@ -73,8 +74,10 @@ struct ConversionPlan {
 // Fills result's size, delay and asked frames. False, with result's outcome and message set,
 // when the range is refused with a warning; Error for input that cannot be converted. A time range
 // of a file with timestamps opens the reader to map times to frames.
+enum class FrameHolding { Whole, Streamed };
+
 bool planConversion(const AviToGifOptions& options, AviToGifResult& result, ConversionPlan& plan,
-                    FrameReader& reader) {
+                    FrameReader& reader, FrameHolding holding = FrameHolding::Whole) {
     gifSizeFor(options, plan.gw, plan.gh);
     result.gifWidth = plan.gw;
     result.gifHeight = plan.gh;
@@ -150,10 +153,28 @@ bool planConversion(const AviToGifOptions& options, AviToGifResult& result, Conv
                     ".." + std::to_string(last) + ".");
     if (count > INT32_MAX)
         throw Error("The range of " + std::to_string(count) + " frames is too long to convert.");
+    // A streamed run holds only the frames in flight; streamedThreads() fits them to the limit.
+    if (holding == FrameHolding::Whole)
+        checkMemoryNeed(gifFramesWords(sampled, plan.gw, plan.gh),
+                        heldGifFramesMemory(plan.gw, plan.gh, sampled), options.memoryLimit);
     plan.first = first;
     plan.last = last;
     plan.count = count;
     return true;
+}
+
+// The worker threads of a streamed run: as many as asked while the frames in flight (twice the
+// threads and two more) fit the memory limit, fewer when they do not; refused when even one
+// worker's frames are too many. The bytes are the same for any number of threads.
+int streamedThreads(const AviToGifOptions& options, const ConversionPlan& plan) {
+    int threads = pipelineThreads(options.threads);
+    while (threads > 1 && streamedGifFramesMemory(plan.gw, plan.gh, 2 * threads + 2) > options.memoryLimit)
+        --threads;
+    checkMemoryNeed("A GIF of " + std::to_string(plan.gw) + " x " + std::to_string(plan.gh) +
+                        " pixels written as it is made",
+                    streamedGifFramesMemory(plan.gw, plan.gh, 2 * threads + 2), options.memoryLimit,
+                    "choose a smaller size");
+    return threads;
 }
 
 std::string statusTextFor(int gw, int gh, int frames) {
@@ -392,7 +413,7 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     std::deque<ReducedFrame> ready;
     GifPipelineOptions pipelineOptions;
     pipelineOptions.threads = options.threads;
-    pipelineOptions.reducer = qualityReducer(options.build);
+    pipelineOptions.reducer = alphaReducer(qualityReducer(options.build), FrameAlpha::Transparent);
     GifFramePipeline pipeline(
         pipelineOptions, [&](GifPipelineFrame& frame) { ready.push_back(std::move(frame.reduced)); },
         observer);
@@ -496,9 +517,10 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
     AviToGifResult result;
     ConversionPlan plan;
     FrameReader reader;
-    if (!planConversion(options, result, plan, reader))
+    if (!planConversion(options, result, plan, reader, FrameHolding::Streamed))
         return result;
     FrameRun& run = result.run;
+    const int threads = streamedThreads(options, plan);
 
     const int maximum = static_cast<int>(plan.count);
     observer.setProgressRange(0, maximum);
@@ -514,6 +536,8 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
     struct Spilled {
         uint64_t at;
         size_t size;
+        int transparentIndex;
+        bool clearAfter;
     };
     std::vector<Spilled> spilled;
     if (!forward)
@@ -535,7 +559,7 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
             std::make_unique<OrderedPipeline<ChangeFrame>>(threads, 2 * threads + 2, [](ChangeFrame& frame) {
                 TGIFSubImage& image = frame.document->Frame(0);
                 if (!frame.colours->empty())
-                    storeAsChange(image, *frame.colours, *frame.before);
+                    storeAsChange(image, *frame.colours, *frame.before, frame.plan);
                 MemoryStream bytes;
                 image.SaveToStream(bytes);
                 frame.bytes = std::move(bytes.bytes());
@@ -557,10 +581,27 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
         }
     };
 
+    // A stored change waits for the colours of the frame after it, which tell whether it must be
+    // cleared after it shows (a source with an alpha channel); the last waits for the first's.
+    std::optional<ChangeFrame> waiting;
+    std::shared_ptr<const std::vector<uint32_t>> firstShown;
+    bool firstTransparent = false;
+    const std::vector<uint32_t> none;
+    const auto submitWaiting = [&](const std::vector<uint32_t>& next) {
+        std::vector<uint32_t> after;
+        waiting->plan = planChange(plan.gw, *waiting->colours, *waiting->before, next, &after);
+        shownBefore = waiting->plan.clearAfter
+                          ? std::make_shared<const std::vector<uint32_t>>(std::move(after))
+                          : waiting->colours;
+        writeChanges(false);
+        changes->submit(std::move(*waiting));
+        waiting.reset();
+    };
+
     GifPipelineOptions pipelineOptions;
-    pipelineOptions.threads = options.threads;
+    pipelineOptions.threads = threads;
     pipelineOptions.encode = !optimize;
-    pipelineOptions.reducer = qualityReducer(options.build);
+    pipelineOptions.reducer = alphaReducer(qualityReducer(options.build), FrameAlpha::Transparent);
     // Once every frame is read, a second bar counts the frames finished.
     bool countFinished = false;
     int finished = 0;
@@ -574,13 +615,20 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
                     change.document->Frame(change.document->addReducedFrame(std::move(frame.reduced)));
                 appendAnimationBlocks(image, finished, options.loopCount, plan.delay);
                 change.colours = std::make_shared<const std::vector<uint32_t>>(changeColours(image));
-                change.before = std::exchange(shownBefore, change.colours);
-                writeChanges(false);
-                changes->submit(std::move(change));
+                if (waiting)
+                    submitWaiting(image.Transparent() ? *change.colours : none);
+                if (!firstShown) {
+                    firstShown = change.colours;
+                    firstTransparent = image.Transparent();
+                }
+                change.before = shownBefore;
+                waiting = std::move(change);
             } else if (forward) {
+                writer.setFrameTransparency(frame.reduced.transparentIndex, frame.reduced.clearAfter);
                 writer.writeFrame(frame.image.data(), frame.image.size());
             } else {
-                spilled.push_back({spill->append(frame.image), frame.image.size()});
+                spilled.push_back({spill->append(frame.image), frame.image.size(),
+                                   frame.reduced.transparentIndex, frame.reduced.clearAfter});
             }
             ++finished;
             if (countFinished)
@@ -603,12 +651,16 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
     }
     const int encoded = pipeline.finish(readingAborted ? GifFramePipeline::AbortRule::Ignore
                                                        : GifFramePipeline::AbortRule::Stop);
-    if (optimize)
+    if (optimize) {
+        if (waiting)
+            submitWaiting(firstTransparent ? *firstShown : none);
         writeChanges(true);
+    }
     if (!forward) {
         std::vector<uint8_t> bytes;
         for (size_t i = spilled.size(); i-- > 0;) {
             spill->read(spilled[i].at, spilled[i].size, bytes);
+            writer.setFrameTransparency(spilled[i].transparentIndex, spilled[i].clearAfter);
             writer.writeFrame(bytes.data(), bytes.size());
         }
     }

@@ -30,6 +30,17 @@ FrameReducer documentReducer(GifReductionMode reductionMode, GifDitherKind dithe
 // animation.
 FrameReducer qualityReducer(const GifBuildOptions& build);
 
+// What a reducer makes of the alpha plane of a frame from a source with an alpha channel.
+enum class FrameAlpha {
+    Ignore,      // the frame is opaque: every pixel shows its colour
+    Transparent, // pixels with alpha below half are the frame's transparent colour
+};
+// The reducer with the alpha rule: a frame with an alpha plane is reduced with its transparent
+// pixels given the colours of their opaque neighbours, then one entry is kept for them, and the
+// frame is cleared after it shows. Frames without an alpha plane are reduced as reducer reduces
+// them.
+FrameReducer alphaReducer(FrameReducer reducer, FrameAlpha alpha);
+
 // A frame on its way through the pipeline.
 struct GifPipelineFrame {
     uint64_t sequence = 0; // the order it was handed in, from 0

@@ -194,6 +194,17 @@ public:
 
     bool sharesPictureWith(const Bitmap& other) const;
 
+    // The alpha plane of a picture from a source with an alpha channel: one byte per pixel, 0
+    // transparent to 255 opaque, rows top-down without padding. Other pictures have none and are
+    // opaque. Canvas copies carry it along (a source without one copies as opaque), FillRect makes
+    // the area opaque, and rows written through ScanLine leave it as it was.
+    bool hasAlpha() const;
+    // Null when the picture has none.
+    const uint8_t* alphaPlane() const;
+    // Gives the picture an alpha plane of Width() x Height() bytes; an empty one (or an empty
+    // picture) drops it.
+    void setAlphaPlane(std::vector<uint8_t> plane);
+
     // The pixel store; defined in the raster surface's private header.
     struct Picture;
 

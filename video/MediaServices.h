@@ -46,6 +46,9 @@ public:
     // the file was cut short while it was read). Every picture is packed at the first picture's
     // size.
     const uint8_t* getFrame(int64_t position);
+    // The alpha plane of the picture getFrame() gave last (its DIB's width x height bytes, rows
+    // top-down), or null when the picture has no alpha channel.
+    const std::vector<uint8_t>* alphaPlane() const;
     // When each position shows; null when the packets carry no timestamps (a raw elementary
     // stream), whose positions are then the pictures counted from the start.
     const FrameTimes* frameTimes();
