@@ -490,8 +490,17 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     for (int i = 1; i <= builtCount; ++i) {
         observer.setProgressPosition(i);
         pumpJobMessages(observer);
-        if (!readingAborted && observer.abortRequested())
+        if (!readingAborted && observer.abortRequested()) {
+            // Aborted while building: the frames reduced so far make the GIF.
+            while (!ready.empty()) {
+                const int j = document->addReducedFrame(std::move(ready.front()));
+                ready.pop_front();
+                appendAnimationBlocks(document->Frame(j), j, options.loopCount, plan.delay);
+                ++encoded;
+            }
+            result.aborted = true;
             break;
+        }
         while (submitted < builtCount && !pipeline.full())
             pipeline.add(table.entry(++submitted));
         while (ready.empty())
@@ -513,8 +522,21 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
             return result;
         }
     }
-    if (options.build.optimize)
-        optimizeFrames(*document, pipelineThreads(options.threads));
+    if (readingAborted)
+        result.aborted = true;
+    if (options.build.optimize && !observer.abortRequested()) {
+        // The bar counts the frames stored as their changes; an Abort now keeps every frame, the
+        // rest stored whole.
+        observer.setProgressRange(0, document->FrameCount());
+        optimizeFrames(*document, pipelineThreads(options.threads), [&](int done, int) {
+            observer.setProgressPosition(done);
+            pumpJobMessages(observer);
+            if (!observer.abortRequested())
+                return true;
+            result.aborted = true;
+            return false;
+        });
+    }
     built.Take(*document);
     pumpJobMessages(observer);
     return result;

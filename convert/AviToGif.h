@@ -96,6 +96,10 @@ struct AviToGifResult {
     // The frames read of those the range and step ask for, and why reading stopped. A short run
     // (aborted, or a frame the video does not give) builds from the frames read.
     FrameRun run;
+    // Abort ended the job early: while reading (every frame read is built), while building (the
+    // frames reduced so far are kept) or while storing frames as their changes (the rest stay
+    // whole).
+    bool aborted = false;
 };
 
 namespace AviToGifMessages {
@@ -137,8 +141,8 @@ int64_t sampledFrameCount(int64_t count, int step);
 // Reading and building overlap: each frame is reduced on the worker threads as soon as it is read
 // (once all are read and reversed, going backward). An Abort seen while reading ends the reading
 // and every frame read is built; one seen after the reading ends the building, and the GIF holds
-// the frames built so far. While building after the reading the progress bar counts the frames
-// built.
+// the frames reduced so far; one seen while optimising stops it, every frame kept. While building after the
+// reading the progress bar counts the frames built.
 AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table, TGIFDocument& built,
                                JobObserver& observer);
 

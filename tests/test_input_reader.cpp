@@ -404,14 +404,12 @@ TEST_F(InputReader, DamagedFilesAreRefusedNotTurnedIntoPictures) {
         Bitmap picture;
         ASSERT_NO_THROW(decodePicture(*pictureFileTypeForPath(c.file), bytes.data(), bytes.size(), picture));
         c.damage(bytes);
-        const auto start = std::chrono::steady_clock::now();
         try {
             decodePicture(*pictureFileTypeForPath(c.file), bytes.data(), bytes.size(), picture);
             ADD_FAILURE() << "read as a picture";
         } catch (const PictureReadError& e) {
             EXPECT_EQ(e.what(), c.message);
         }
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     }
 }
 
