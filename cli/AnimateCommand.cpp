@@ -3,6 +3,7 @@
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
 #include "cli/Output.h"
+#include "convert/JobMemory.h"
 
 #include "gif/GifDocument.h"
 #include "raster/Bitmap.h"
@@ -36,6 +37,8 @@ const char* const AnimateUsage =
     "  --dither KIND         dithering (default 1): 0 none, 1 Floyd-Steinberg, 2 Stucki,\n"
     "                        3 Sierra, 4 Jarvis-Judice-Ninke, 5 Stevenson-Arce, 6 Burkes\n"
     "  --encoder lzw|rle     compression of the frames (default lzw)\n"
+    "  --memory-limit SIZE   the memory the job may use, 2G by default (K, M and G count\n"
+    "                        1024s); pictures past it are refused\n"
     "  --overwrite           replace OUT if it exists\n";
 
 int animateCommand(const std::vector<std::string>& arguments) {
@@ -44,6 +47,7 @@ int animateCommand(const std::vector<std::string>& arguments) {
     bool overwrite = false, loop = true;
     int delay = 10, reduction = 8, dither = 1, encoder = 0;
     uint16_t loopCount = 0;
+    uint64_t memoryLimit = DefaultMemoryLimit;
     ArgumentReader args(arguments);
     while (args.next()) {
         if (args.isPositional()) {
@@ -69,6 +73,7 @@ int animateCommand(const std::vector<std::string>& arguments) {
                 encoder = 1;
             else
                 throw UsageError("--encoder must be lzw or rle, not '" + args.value() + "'");
+        } else if (takeMemoryLimit(args, memoryLimit)) {
         } else if (args.flag({"--overwrite"})) {
             overwrite = true;
         } else {
@@ -85,9 +90,14 @@ int animateCommand(const std::vector<std::string>& arguments) {
     TGIFDocument document;
     document.SetReductionMode(static_cast<GifReductionMode>(reduction));
     document.SetDitherKind(static_cast<GifDitherKind>(dither));
+    uint64_t held = 0;
     for (const std::string& path : inputs) {
         Bitmap picture;
         readInputPicture(path, picture);
+        // Each picture stays in the document until the GIF is written.
+        held += heldPicturesMemory(picture.Width(), picture.Height(), 1) - heldPicturesMemory(0, 0, 0);
+        checkMemoryNeed("\"" + path + "\" and the pictures before it", held + heldPicturesMemory(0, 0, 0),
+                        memoryLimit, "choose fewer or smaller pictures");
         // Frames reach the document as 24-bit pictures, as the frame tables hold them.
         Bitmap frame;
         frame.SetPixelFormat(PixelFormat::Bits24);

@@ -2,6 +2,7 @@
 #include "cli/Arguments.h"
 
 #include "convert/AviToGif.h"
+#include "convert/JobMemory.h"
 
 #include <algorithm>
 #include <cctype>
@@ -214,6 +215,18 @@ std::string lowerCase(std::string text) {
     for (char& c : text)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
+}
+
+bool takeMemoryLimit(ArgumentReader& args, uint64_t& limit) {
+    if (!args.option({"--memory-limit"}))
+        return false;
+    const std::optional<uint64_t> bytes = memorySizeFromText(args.value());
+    // Below 16 MB no job can start; above a petabyte is a typing slip.
+    if (!bytes || *bytes < (uint64_t(16) << 20))
+        throw UsageError("--memory-limit must be a size of at least 16M such as 512M, 2G or 1.5G, not '" +
+                         args.value() + "'");
+    limit = *bytes;
+    return true;
 }
 
 bool takeGifBuildOption(ArgumentReader& args, GifBuildOptions& build) {

@@ -63,6 +63,9 @@ private:
     bool m_side = false;
 };
 
+// Takes the current argument if it is --memory-limit SIZE, the memory the job may use.
+bool takeMemoryLimit(ArgumentReader& args, uint64_t& limit);
+
 // Takes the current argument if it is one of the GIF build options, --quality and --optimize.
 bool takeGifBuildOption(ArgumentReader& args, GifBuildOptions& build);
 

@@ -7,6 +7,7 @@
 
 #include "convert/AviToGif.h"
 #include "convert/FrameExtraction.h"
+#include "convert/JobMemory.h"
 #include "output/SaveOptions.h"
 #include "raster/Error.h"
 #include "raster/OrderedPipeline.h"
@@ -35,6 +36,8 @@ const char* const FramesUsage =
     "                        together are taken as typed. Give --size or --width/--height.\n"
     "  --base NAME           base file name (default \"frame\")\n"
     "  --out-dir DIR         folder to write to (default the current folder)\n"
+    "  --memory-limit SIZE   the memory the job may use, 2G by default (K, M and G count\n"
+    "                        1024s); a job that would need more is refused before it starts\n"
     "  --overwrite           replace files that exist\n"
     "  --quiet               no progress on standard error\n"
     "\n";
@@ -44,6 +47,7 @@ int framesCommand(const std::vector<std::string>& arguments) {
     bool overwrite = false, quiet = false;
     SizeOptions size;
     WriterOptions writerOptions;
+    uint64_t memoryLimit = DefaultMemoryLimit;
     ArgumentReader args(arguments);
     while (args.next()) {
         if (args.isPositional()) {
@@ -59,6 +63,7 @@ int framesCommand(const std::vector<std::string>& arguments) {
             base = args.value();
         } else if (args.option({"--out-dir"})) {
             outDir = args.value();
+        } else if (takeMemoryLimit(args, memoryLimit)) {
         } else if (args.flag({"--overwrite"})) {
             overwrite = true;
         } else if (args.flag({"--quiet"})) {
@@ -127,6 +132,7 @@ int framesCommand(const std::vector<std::string>& arguments) {
     options.lastFrame = last;
     options.videoWidth = facts.width;
     options.videoHeight = facts.height;
+    options.memoryLimit = memoryLimit;
     options.frameSize = [&](int& fw, int& fh) {
         fw = w;
         fh = h;

@@ -63,6 +63,8 @@ const char* const GifUsage =
     "                        the highest it may take. A typed size is the largest, the smaller\n"
     "                        side goes down to 64 pixels at least, and delays follow the frames\n"
     "                        kept. Tells on standard error what it chose.\n"
+    "  --memory-limit SIZE   the memory the job may use, 2G by default (K, M and G count\n"
+    "                        1024s); a job that would need more is refused before it starts\n"
     "  --overwrite           replace OUT if it exists\n"
     "  --quiet               no progress on standard error\n"
     "The GIF is written as its frames are made: any number of frames, in constant memory.\n"
@@ -176,6 +178,7 @@ int gifCommand(const std::vector<std::string>& arguments) {
             if (!maxSize)
                 throw UsageError("--max-size must be a size such as 10M, 2.5M, 800K or 500000, not '" +
                                  args.value() + "'");
+        } else if (takeMemoryLimit(args, options.memoryLimit)) {
         } else if (args.flag({"--overwrite"})) {
             overwrite = true;
         } else if (args.flag({"--quiet"})) {
@@ -257,11 +260,20 @@ int gifCommand(const std::vector<std::string>& arguments) {
             fitted = fitGifUnderSize(options, fit, *table, built, progress);
             result = fitted.job;
         } else {
-            result = convertAviToGif(options, *table, built, progress);
-            // Too many frames to keep: going forward they are stored as their changes as they
-            // are made instead. Refused before anything was read, so nothing is lost.
-            const bool tooMany =
-                result.outcome == AviToGifOutcome::Warning && result.message != AviToGifMessages::CheckRange;
+            // Too many frames to keep, or too large for the memory: going forward they are
+            // stored as their changes as they are made instead. Refused before anything was
+            // read, so nothing is lost.
+            bool tooLarge = false;
+            try {
+                result = convertAviToGif(options, *table, built, progress);
+            } catch (const MemoryLimitError&) {
+                if (options.direction != Direction::Forward)
+                    throw;
+                tooLarge = true;
+                result = {};
+            }
+            const bool tooMany = tooLarge || (result.outcome == AviToGifOutcome::Warning &&
+                                              result.message != AviToGifMessages::CheckRange);
             if (tooMany && options.direction == Direction::Forward &&
                 (typedMaxFrames == 0 || result.run.asked <= typedMaxFrames)) {
                 whole = false;

@@ -46,6 +46,8 @@ const char* const TransitionUsage =
     "                         that compresses better (0..255)\n"
     "  --optimize             store each frame as the rectangle that changed; frames that show\n"
     "                         nothing new give their time to the frame before\n"
+    "  --memory-limit SIZE    the memory the job may use, 2G by default (K, M and G count\n"
+    "                         1024s); a run that would need more is refused before it starts\n"
     "  --overwrite            replace existing files\n"
     "  --quiet                no progress on standard error\n";
 
@@ -99,6 +101,7 @@ int transitionCommand(const std::vector<std::string>& arguments) {
     std::string sourceBg, targetBg, sizeText, effectText, stepsText, durationText;
     bool overwrite = false, quiet = false;
     GifBuildOptions build;
+    uint64_t memoryLimit = TransitionMemoryBudget;
     ArgumentReader args(arguments);
     while (args.next()) {
         if (args.isPositional())
@@ -126,6 +129,7 @@ int transitionCommand(const std::vector<std::string>& arguments) {
         else if (args.option({"--frames-dir"}))
             framesDir = args.value();
         else if (takeGifBuildOption(args, build)) {
+        } else if (takeMemoryLimit(args, memoryLimit)) {
         } else if (args.flag({"--overwrite"}))
             overwrite = true;
         else if (args.flag({"--quiet"}))
@@ -143,6 +147,7 @@ int transitionCommand(const std::vector<std::string>& arguments) {
     checkGifOutputName("transition", output);
 
     TransitionTab tab;
+    tab.memoryLimit = memoryLimit;
     if (!effectText.empty())
         tab.effect = parseEffect(effectText);
     if (!stepsText.empty())

@@ -4,7 +4,9 @@
 #include "raster/Stream.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -33,12 +35,20 @@ std::string usage() {
     return text;
 }
 
-} // namespace
+// What a command printed on standard output must have reached it: a full disk or a closed pipe
+// turns a successful run into a failure, as it does for the coreutils.
+int withStandardOutputChecked(int status) {
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        const int error = errno;
+        std::fprintf(stderr, "kelvara-cli: cannot write standard output%s%s\n", error ? ": " : "",
+                     error ? std::strerror(error) : "");
+        return status == kelvara::cli::ExitOk ? kelvara::cli::ExitFailure : status;
+    }
+    return status;
+}
 
-int main(int argc, char** argv) {
-    // An interrupted run removes its unfinished files and ends with 128 + the signal's number.
-    kelvara::removeTemporaryFilesOnSignals();
-    std::vector<std::string> args(argv + 1, argv + argc);
+int run(std::vector<std::string> args) {
     if (args.empty()) {
         std::fputs(usage().c_str(), stderr);
         return kelvara::cli::ExitUsage;
@@ -61,4 +71,12 @@ int main(int argc, char** argv) {
                  "kelvara-cli: unknown command '%s'\nTry 'kelvara-cli --help' for the list of commands.\n",
                  command.c_str());
     return kelvara::cli::ExitUsage;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // An interrupted run removes its unfinished files and ends with 128 + the signal's number.
+    kelvara::removeTemporaryFilesOnSignals();
+    return withStandardOutputChecked(run(std::vector<std::string>(argv + 1, argv + argc)));
 }

@@ -74,8 +74,10 @@ struct ConversionPlan {
 // Fills result's size, delay and asked frames. False, with result's outcome and message set,
 // when the range is refused with a warning; Error for input that cannot be converted. A time range
 // of a file with timestamps opens the reader to map times to frames.
+enum class FrameHolding { Whole, Streamed };
+
 bool planConversion(const AviToGifOptions& options, AviToGifResult& result, ConversionPlan& plan,
-                    FrameReader& reader) {
+                    FrameReader& reader, FrameHolding holding = FrameHolding::Whole) {
     gifSizeFor(options, plan.gw, plan.gh);
     result.gifWidth = plan.gw;
     result.gifHeight = plan.gh;
@@ -151,10 +153,28 @@ bool planConversion(const AviToGifOptions& options, AviToGifResult& result, Conv
                     ".." + std::to_string(last) + ".");
     if (count > INT32_MAX)
         throw Error("The range of " + std::to_string(count) + " frames is too long to convert.");
+    // A streamed run holds only the frames in flight; streamedThreads() fits them to the limit.
+    if (holding == FrameHolding::Whole)
+        checkMemoryNeed(gifFramesWords(sampled, plan.gw, plan.gh),
+                        heldGifFramesMemory(plan.gw, plan.gh, sampled), options.memoryLimit);
     plan.first = first;
     plan.last = last;
     plan.count = count;
     return true;
+}
+
+// The worker threads of a streamed run: as many as asked while the frames in flight (twice the
+// threads and two more) fit the memory limit, fewer when they do not; refused when even one
+// worker's frames are too many. The bytes are the same for any number of threads.
+int streamedThreads(const AviToGifOptions& options, const ConversionPlan& plan) {
+    int threads = pipelineThreads(options.threads);
+    while (threads > 1 && streamedGifFramesMemory(plan.gw, plan.gh, 2 * threads + 2) > options.memoryLimit)
+        --threads;
+    checkMemoryNeed("A GIF of " + std::to_string(plan.gw) + " x " + std::to_string(plan.gh) +
+                        " pixels written as it is made",
+                    streamedGifFramesMemory(plan.gw, plan.gh, 2 * threads + 2), options.memoryLimit,
+                    "choose a smaller size");
+    return threads;
 }
 
 std::string statusTextFor(int gw, int gh, int frames) {
@@ -475,9 +495,10 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
     AviToGifResult result;
     ConversionPlan plan;
     FrameReader reader;
-    if (!planConversion(options, result, plan, reader))
+    if (!planConversion(options, result, plan, reader, FrameHolding::Streamed))
         return result;
     FrameRun& run = result.run;
+    const int threads = streamedThreads(options, plan);
 
     const int maximum = static_cast<int>(plan.count);
     observer.setProgressRange(0, maximum);
@@ -556,7 +577,7 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
     };
 
     GifPipelineOptions pipelineOptions;
-    pipelineOptions.threads = options.threads;
+    pipelineOptions.threads = threads;
     pipelineOptions.encode = !optimize;
     pipelineOptions.reducer = alphaReducer(qualityReducer(options.build), FrameAlpha::Transparent);
     // Once every frame is read, a second bar counts the frames finished.

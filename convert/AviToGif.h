@@ -2,6 +2,7 @@
 // reversed, become a looping GIF document.
 #pragma once
 
+#include "convert/JobMemory.h"
 #include "convert/JobObserver.h"
 #include "gif/GifBuildOptions.h"
 #include "raster/Bitmap.h"
@@ -67,6 +68,9 @@ struct AviToGifOptions {
     // Worker threads that reduce (and for a streamed GIF compress) the frames; 0 for one per
     // core. Frames are reduced independently, so the bytes are the same for any number.
     int threads = 0;
+    // The memory the job may use: a run whose frames would need more is refused before anything
+    // is read (MemoryLimitError); a GIF written as it is made keeps fewer frames in flight first.
+    uint64_t memoryLimit = DefaultMemoryLimit;
     // The colour quality and the frame storage; the defaults make the classic GIF.
     GifBuildOptions build;
 };

@@ -48,6 +48,17 @@ FrameExtractionResult extractFrames(const FrameExtractionOptions& options, Frame
         result.message = FrameExtractionMessages::TooManyFrames;
         return result;
     }
+    {
+        // Kept frames are held until the job's end; handed-on frames one at a time.
+        int width = options.videoWidth, height = options.videoHeight;
+        if (options.frameSize)
+            options.frameSize(width, height);
+        const int64_t held = options.target ? 1 : count;
+        checkMemoryNeed(std::to_string(held) + (held == 1 ? " frame of " : " frames of ") +
+                            std::to_string(width) + " x " + std::to_string(height) + " pixels",
+                        heldPicturesMemory(width, height, held), options.memoryLimit,
+                        options.target ? "choose a smaller size" : SmallerOrFewer);
+    }
     const int maximum = static_cast<int>(count) + 1;
     int position = 0;
     observer.setProgressRange(0, maximum);

@@ -2,6 +2,7 @@
 // kept in the extraction frame table.
 #pragma once
 
+#include "convert/JobMemory.h"
 #include "convert/JobObserver.h"
 #include "raster/Bitmap.h"
 #include "raster/FrameTable.h"
@@ -26,6 +27,9 @@ struct FrameExtractionOptions {
     // frame on as it comes (in frameAdded) and keeps none, so that memory does not grow with the
     // frames.
     std::function<Bitmap&(int entry)> target;
+    // The memory the frames may use: a run whose frames would need more is refused before
+    // anything is read (MemoryLimitError).
+    uint64_t memoryLimit = DefaultMemoryLimit;
 };
 
 enum class FrameExtractionOutcome { Extracted, Warning };

@@ -1,6 +1,7 @@
 // The transition job: image sources, GIF size and duration rules, and the frame loop.
 #include "convert/TransitionJob.h"
 
+#include "convert/JobMemory.h"
 #include "input/PictureReader.h"
 #include "video/FrameSource.h"
 
@@ -70,13 +71,12 @@ uint64_t transitionMemoryNeeded(int width, int height, int steps) {
     return (uint64_t(std::max(steps, 0)) + 1 + 2) * pixels * 8;
 }
 
-std::string transitionTooLargeMessage(int width, int height, int steps) {
+std::string transitionTooLargeMessage(int width, int height, int steps, uint64_t limit) {
     const auto megabytes = [](uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20); };
     return "A transition of " + std::to_string(steps + 1) + " frames of " + std::to_string(width) + " x " +
            std::to_string(height) + " pixels needs about " +
            megabytes(transitionMemoryNeeded(width, height, steps)) + " MB of memory, more than the " +
-           megabytes(TransitionMemoryBudget) +
-           " MB a transition may use: choose a smaller GIF size or fewer steps.";
+           megabytes(limit) + " MB a transition may use: choose a smaller GIF size or fewer steps.";
 }
 
 int transitionDelay(int durationMs, int steps) {
@@ -149,8 +149,8 @@ TransitionRunResult runTransition(TransitionTab& tab, FrameTable& table, Transit
         throw Error(TransitionMessages::EmptySize);
     if (N < 1 || N > MaxTransitionSteps || N + 1 > table.size())
         throw Error(TransitionMessages::StepsOutOfRange);
-    if (transitionMemoryNeeded(W, H, N) > TransitionMemoryBudget)
-        throw Error(transitionTooLargeMessage(W, H, N));
+    if (transitionMemoryNeeded(W, H, N) > tab.memoryLimit)
+        throw MemoryLimitError(transitionTooLargeMessage(W, H, N, tab.memoryLimit));
 
     TransitionSurfaces& s = tab.surfaces;
     prepareSurface(s.source, W, H, tab.sourceSide.background, &tab.sourceSide.picture);

@@ -51,7 +51,9 @@ struct TransitionTab {
     int gifHeight = 10;
     int spinWidth = 10;
     int spinHeight = 10;
-    int steps = 10;          // 1..50
+    int steps = 10; // 1..50
+    // The memory a run may use: one that would need more is refused before it starts.
+    uint64_t memoryLimit = TransitionMemoryBudget;
     int durationMs = 1000;   // 10..5000
     int effect = 0;          // read afresh for every frame of a run
     int builtFrameCount = 0; // frames of the animation built last
@@ -72,8 +74,9 @@ int transitionDurationFromText(const std::string& text);
 // The memory a run of steps + 1 frames of width x height needs, about: each frame kept as a 24-bit
 // picture, as a reduced frame of the GIF and in the GIF's copy, the surfaces beside them.
 uint64_t transitionMemoryNeeded(int width, int height, int steps);
-// The message refusing a run that needs more than the budget.
-std::string transitionTooLargeMessage(int width, int height, int steps);
+// The message refusing a run that needs more than the limit.
+std::string transitionTooLargeMessage(int width, int height, int steps,
+                                      uint64_t limit = TransitionMemoryBudget);
 
 // Hundredths of a second per frame: Trunc(duration / (steps x 10)), at least 1.
 int transitionDelay(int durationMs, int steps);

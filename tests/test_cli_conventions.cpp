@@ -669,3 +669,17 @@ TEST(CliProgress, EndsFullAndClearsItsLine) {
         EXPECT_EQ(piped.err, "");
     }
 }
+
+// What a command prints on standard output must arrive: a full device fails the run.
+TEST(CliOutput, StandardOutputThatCannotBeWrittenFailsTheRun) {
+    if (!std::filesystem::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full here";
+    ScratchDir dir;
+    const std::string v = shellQuoted(solidVideo(dir, 4));
+    for (const std::string& args : {"info " + v, std::string("--help"), std::string("--version"),
+                                    std::string("gif --help"), std::string("transition --effect list")}) {
+        const ProcessResult r = runProcess(shellQuoted(KELVARA_CLI_PATH) + " " + args + " >/dev/full");
+        EXPECT_EQ(r.exitCode, 1) << args;
+        EXPECT_EQ(r.err, "kelvara-cli: cannot write standard output: No space left on device\n") << args;
+    }
+}
