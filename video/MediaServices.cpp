@@ -377,8 +377,8 @@ void MediaFile::State::openDecoder() {
     // are the same on any number of threads.
     options.threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
     // FFmpeg's own VP9 decoder drops the alpha channel a WebM file carries beside the picture;
-    // libvpx's decodes it.
-    if (stream->codecpar->codec_id == AV_CODEC_ID_VP9) {
+    // libvpx's decodes it. (A decoder started again keeps its kind and reads no stream.)
+    if (!started && stream->codecpar->codec_id == AV_CODEC_ID_VP9) {
         const AVDictionaryEntry* alphaMode = av_dict_get(stream->metadata, "alpha_mode", nullptr, 0);
         if (alphaMode && std::strcmp(alphaMode->value, "1") == 0)
             options.decoderName = "libvpx-vp9";
