@@ -34,6 +34,8 @@ const char* const FramesUsage =
     "  --size WxH            a typed frame size, 1..10000 each way; default the video's size\n"
     "  --width W, --height H one side typed, the other kept in the video's aspect ratio; both\n"
     "                        together are taken as typed. Give --size or --width/--height.\n"
+    "                        A smaller frame averages the pixels each of its pixels covers;\n"
+    "                        a larger one repeats pixels.\n"
     "  --base NAME           base file name (default \"frame\")\n"
     "  --out-dir DIR         folder to write to (default the current folder)\n"
     "  --memory-limit SIZE   the memory the job may use, 2G by default (K, M and G count\n"

@@ -42,26 +42,10 @@ void ProgressPrinter::finish() {
 }
 
 int runExitStatus(const FrameRun& run) {
-    if (!run.isShort() || run.end == FrameRunEnd::Complete)
+    const std::string text = shortRunText(run);
+    if (text.empty())
         return ExitOk;
-    const std::string written =
-        std::to_string(run.read) + " of " + std::to_string(run.asked) + " frames written";
-    switch (run.end) {
-    case FrameRunEnd::VideoEnded:
-        std::fprintf(stderr, "warning: the video ended at frame %lld: %s\n",
-                     static_cast<long long>(run.stoppedAt), written.c_str());
-        break;
-    case FrameRunEnd::ReadFailed:
-        std::fprintf(stderr, "warning: frame %lld could not be read (%s): %s\n",
-                     static_cast<long long>(run.stoppedAt), run.error.c_str(), written.c_str());
-        break;
-    case FrameRunEnd::Aborted:
-        std::fprintf(stderr, "warning: stopped before frame %d of %d: %s\n", run.read + 1, run.asked,
-                     written.c_str());
-        break;
-    case FrameRunEnd::Complete:
-        break;
-    }
+    std::fprintf(stderr, "warning: %s\n", text.c_str());
     return ExitIncomplete;
 }
 

@@ -97,14 +97,15 @@ std::unique_ptr<Bitmap> GifFramePipeline::buffer() {
 
 void GifFramePipeline::add(const Bitmap& frame) {
     GifPipelineFrame item;
-    item.source = &frame;
+    item.source = std::make_unique<Bitmap>();
+    item.source->Assign(frame);
     submit(std::move(item));
 }
 
 void GifFramePipeline::add(std::unique_ptr<Bitmap> frame) {
     GifPipelineFrame item;
-    item.source = frame.get();
-    item.owned = std::move(frame);
+    item.source = std::move(frame);
+    item.pooled = true;
     submit(std::move(item));
 }
 
@@ -124,8 +125,8 @@ bool GifFramePipeline::deliverNext(std::chrono::milliseconds wait) {
         return false;
     m_deliver(*frame);
     ++m_delivered;
-    if (frame->owned)
-        m_pool.push_back(std::move(frame->owned));
+    if (frame->pooled && frame->source)
+        m_pool.push_back(std::move(frame->source));
     return true;
 }
 

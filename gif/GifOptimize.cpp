@@ -559,7 +559,8 @@ bool shareColorTablePartly(TGIFDocument& document) {
     return true;
 }
 
-void optimizeFrames(TGIFDocument& document, int threads) {
+void optimizeFrames(TGIFDocument& document, int threads,
+                    const std::function<bool(int done, int total)>& keepGoing) {
     // Each frame's colours are taken, in display order, before it goes to the workers, which store
     // it as its change from the colours of the frame before it.
     struct Change {
@@ -594,10 +595,15 @@ void optimizeFrames(TGIFDocument& document, int threads) {
         waiting.reset();
     };
     const std::vector<uint32_t> none;
+    bool stopped = false;
     for (int i = 0; i < document.FrameCount(); ++i) {
+        // Stopped here: the frame waiting is stored against this one, which stays whole.
+        stopped = keepGoing && !keepGoing(i, document.FrameCount());
         auto colours = std::make_shared<const std::vector<uint32_t>>(changeColours(document.Frame(i)));
         if (waiting)
             submit(document.Frame(i).Transparent() ? *colours : none);
+        if (stopped)
+            break;
         if (i == 0)
             first = colours;
         waiting = Change{&document.Frame(i), colours, before, {}};
@@ -607,6 +613,8 @@ void optimizeFrames(TGIFDocument& document, int threads) {
         submit(document.Frame(0).Transparent() ? *first : none);
     while (changes.inFlight() > 0)
         takeOldest();
+    if (stopped)
+        return;
     mergeUnchangedFrames(document);
     // Few colours in all: one global table may cost less than a table in every frame (its codes
     // can be wider, so both are measured). Most videos show too many colours for one table, and

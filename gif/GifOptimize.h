@@ -5,6 +5,8 @@
 // to the same picture as before.
 #pragma once
 
+#include <functional>
+
 #include <cstdint>
 #include <vector>
 
@@ -67,7 +69,10 @@ bool shareColorTablePartly(TGIFDocument& document);
 // frame that changeColours leaves out stays as it is, and the frame after it is taken whole),
 // on threads threads at once; then, when the frames show few colours together, moves them into
 // one global colour table if the file gets smaller so. The document is the same for any number
-// of threads.
-void optimizeFrames(TGIFDocument& document, int threads = 1);
+// of threads. keepGoing, when given, is called on the caller's thread before each frame is taken
+// with the frames taken so far and the count; false stops there: the frames not taken stay whole
+// and no table is shared.
+void optimizeFrames(TGIFDocument& document, int threads = 1,
+                    const std::function<bool(int done, int total)>& keepGoing = {});
 
 } // namespace kelvara

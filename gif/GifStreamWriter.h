@@ -23,6 +23,8 @@ public:
     GifStreamWriter(const GifStreamWriter&) = delete;
     GifStreamWriter& operator=(const GifStreamWriter&) = delete;
 
+    // The delay of the frames written from now on.
+    void setDelay(uint16_t delayHundredths) { m_delay = delayHundredths; }
     // A frame's image bytes as writeReducedFrame() wrote them.
     void writeFrame(const uint8_t* image, size_t size);
     // The transparent entry and disposal of the frame writeFrame() writes next, from its reduced

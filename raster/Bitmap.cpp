@@ -281,7 +281,7 @@ void stretchBlockCopy(Canvas& dest, int dx, int dy, int dw, int dh, Canvas& sour
     d.makeWritable();
     source.ensureContext();
     // The reduction follows whatever mode the destination context holds now: a context made
-    // new since the last Draw reduces with BlackOnWhite.
+    // new since the last Draw reduces with BlackOnWhite, averaging the dropped pixels.
     StretchMode mode = dest.stretchMode();
     if (d.Empty() || s.Empty())
         return;

@@ -74,11 +74,13 @@ struct ColorMasks {
 
 // How a drawing context reduces pictures in stretched copies.
 enum class StretchMode {
-    // Dropped pixels are combined with the kept one by AND: the mode of a new context.
+    // The mode of a new context. Each destination pixel of a reduction is the rounded mean of the
+    // source pixels it covers (dropped and kept alike), per channel.
     BlackOnWhite,
     // Dropped rows and columns are simply left out.
     ColorOnColor,
-    // Each destination pixel is the average of the source pixels it covers.
+    // Each destination pixel is the average of the source pixels it covers, as with BlackOnWhite;
+    // Draw and StretchDraw choose it for displays of 8 bits or fewer.
     Halftone,
 };
 

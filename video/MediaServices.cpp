@@ -377,7 +377,8 @@ void MediaFile::State::openDecoder() {
     // are the same on any number of threads.
     options.threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
     // FFmpeg's own VP9 decoder drops the alpha channel a WebM file carries beside the picture;
-    // libvpx's decodes it. (A decoder started again keeps its kind and reads no stream.)
+    // libvpx's decodes it.
+    // (A reopened decoder keeps what it was opened with; the stream may be gone by then.)
     if (!started && stream->codecpar->codec_id == AV_CODEC_ID_VP9) {
         const AVDictionaryEntry* alphaMode = av_dict_get(stream->metadata, "alpha_mode", nullptr, 0);
         if (alphaMode && std::strcmp(alphaMode->value, "1") == 0)
@@ -535,6 +536,7 @@ void MediaFile::State::placePictures() {
         if (last <= 0 && averageRate.num > 0 && averageRate.den > 0)
             last = av_rescale_q(1, av_inv_q(averageRate), timeBase);
         t.length = pictures.back().pts + partOffset + std::max<int64_t>(last, 0) - firstPts;
+        t.times.endTold = lastDuration > 0;
     }
     t.partPosition.push_back(static_cast<int64_t>(t.positionPts.size()));
     if (t.positionPts.empty()) {

@@ -18,6 +18,7 @@ namespace kelvara {
 struct FrameTimes {
     std::vector<int64_t> startUs; // of each position, in display order
     int64_t endUs = 0;            // the end of the last picture
+    bool endTold = false;         // whether the last picture's packet told how long it lasts
 };
 
 // The first video stream of a file, positions being the pictures FFmpeg decodes, in the order it
