@@ -205,6 +205,14 @@ void AviToGifTab::build() {
     m_quality->addItems({"Classic", "High"});
     m_quality->setToolTip("Classic: the octree palette with the system colours. High: a refined palette "
                           "per frame, closer colours.");
+    m_level = named(new QSpinBox(m_outputGroup), "qualityLevelSpin");
+    m_level->setRange(1, 100);
+    m_level->setValue(100);
+    m_level->setEnabled(false);
+    m_level->setToolTip("The level of the high quality, 1..100: lower levels give smaller files. With "
+                        "Fit under, the highest level the fit may choose.");
+    connect(m_quality, &QComboBox::currentIndexChanged, m_level,
+            [this](int index) { m_level->setEnabled(index == 1); });
     m_optimise = named(new QCheckBox("Optimise", m_outputGroup), "optimiseCheck");
     m_optimise->setToolTip(
         "Store each frame as the part that changed; the GIF looks the same and is smaller.");
@@ -216,6 +224,10 @@ void AviToGifTab::build() {
     qualityLabel->setBuddy(m_quality);
     outputLayout->addWidget(qualityLabel);
     outputLayout->addWidget(m_quality);
+    auto* levelLabel = new QLabel("Level", m_outputGroup);
+    levelLabel->setBuddy(m_level);
+    outputLayout->addWidget(levelLabel);
+    outputLayout->addWidget(m_level);
     outputLayout->addWidget(m_optimise);
     auto* fitLabel = new QLabel("Fit under", m_outputGroup);
     fitLabel->setBuddy(m_fitUnder);
@@ -473,6 +485,7 @@ void AviToGifTab::Button5Click() {
     options.delayMs = state.gifDelay;
     options.direction = RadioGroup1Backward->isChecked() ? Direction::Backward : Direction::Forward;
     options.build.quality = m_quality->currentIndex() == 1 ? GifQuality::High : GifQuality::Classic;
+    options.build.level = m_level->value();
     options.build.optimize = m_optimise->isChecked();
 
     AviToGifResult result;

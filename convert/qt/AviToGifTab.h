@@ -5,6 +5,7 @@
 
 #include "widgets/Controls.h"
 
+#include <QSpinBox>
 #include <QWidget>
 
 class QCheckBox;
@@ -115,6 +116,7 @@ private:
     // changes, and a size the file must fit under (MB; empty for none).
     QGroupBox* m_outputGroup = nullptr;
     QComboBox* m_quality = nullptr;
+    QSpinBox* m_level = nullptr; // of the high quality, 1..100; lower levels give smaller files
     QCheckBox* m_optimise = nullptr;
     QLineEdit* m_fitUnder = nullptr;
 };

@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -279,4 +280,26 @@ TEST(AviToGifTab, QualityOptimiseAndFitUnderReachTheJob) {
         << app.warnings.join("; ").toStdString();
     EXPECT_FALSE(app.find<QPushButton>("Button6")->isEnabled());
     EXPECT_TRUE(convert->isEnabled());
+
+    // The level of the high quality: offered with it only, and a lower one makes a smaller file.
+    auto* level = app.find<QSpinBox>("qualityLevelSpin");
+    EXPECT_EQ(level->value(), 100);
+    EXPECT_TRUE(level->isEnabled());
+    quality->setCurrentIndex(0);
+    EXPECT_FALSE(level->isEnabled());
+    quality->setCurrentIndex(1);
+    fitUnder->clear();
+    optimise->setChecked(false);
+    std::vector<size_t> sizes;
+    for (const int value : {100, 30}) {
+        clear->click();
+        level->setValue(value);
+        convert->click();
+        ASSERT_EQ(f.state().builtFrameCount, 12) << value;
+        MemoryStream made;
+        app.form3->Image1Picture().SaveToStream(made);
+        sizes.push_back(made.size());
+    }
+    EXPECT_LT(sizes[1], sizes[0] * 9 / 10);
+    EXPECT_TRUE(app.failures.isEmpty()) << app.failures.join("; ").toStdString();
 }
