@@ -8,6 +8,7 @@
 #include "convert/qt/TransitionTab.h"
 #include "preview/qt/GifPreviewForm.h"
 #include "preview/qt/ImageView.h"
+#include "raster/Error.h"
 #include "widgets/FormHelpers.h"
 #include "widgets/SlotGuard.h"
 #include "widgets/WindowFit.h"
@@ -34,6 +35,7 @@
 #include <QScrollArea>
 #include <QSettings>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QStyleOptionSlider>
 #include <QTabWidget>
@@ -221,6 +223,8 @@ void TForm1::buildFrame() {
     auto infoEdit = [this](const char* name, const QString& hint, const QString& longest) {
         auto* e = named(new QLineEdit(m_content), name);
         e->setReadOnly(true);
+        // Information only: the Tab key passes it by; a click still selects its text to copy.
+        e->setFocusPolicy(Qt::ClickFocus);
         e->setToolTip(hint);
         e->setStyleSheet("QLineEdit { background: black; color: rgb(240, 202, 166); }");
         e->setAccessibleName(hint);
@@ -247,9 +251,15 @@ void TForm1::buildFrame() {
     m_soundStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // The sound line takes the room the left column has; it does not widen the window.
     m_soundStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_jobStatus = named(new QLabel(m_content), "JobStatus");
+    m_jobStatus->setWordWrap(true);
+    m_jobStatus->setAccessibleName("Job status");
+    m_jobStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_jobStatus->hide();
     auto* left = new QVBoxLayout;
     left->addWidget(buildControlPanel());
     left->addWidget(Label21);
+    left->addWidget(m_jobStatus);
     left->addWidget(m_soundStatus, 1);
 
     PageControl1 = named(new QTabWidget(m_content), "PageControl1");
@@ -315,7 +325,8 @@ void TForm1::buildFrame() {
 
     ProgressBar1 = named(new QProgressBar(this), "ProgressBar1");
     ProgressBar1->setTextVisible(false);
-    ProgressBar1->setRange(0, 0);
+    // An idle bar is empty (a range of 0..0 would draw the busy animation).
+    ProgressBar1->setRange(0, 1);
     ProgressBar1->setValue(0);
     ProgressBar1->setFixedHeight(10);
     ProgressBar1->setAccessibleName("Progress");
@@ -407,6 +418,15 @@ void TForm1::FormDestroy() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    if (m_jobRunning) {
+        // The job's workers use the frames this would free: the job is aborted first, and the
+        // window closes as soon as it has ended (endJob).
+        m_closePending = true;
+        m_state.abortConversion = true;
+        m_state.abortExtraction = true;
+        event->ignore();
+        return;
+    }
     saveSettings();
     FormClose();
     MediaPlayer1.close();
@@ -490,6 +510,15 @@ void TForm1::showVideoPanel(int width, int height) {
 
 void TForm1::showPickingView(bool show) {
     if (show) {
+        // The picture is picked from at 1:1, and the scale box says so; the video comes back at
+        // that scale too.
+        if (ComboBox5->currentIndex() != 1) {
+            const QSignalBlocker quiet(ComboBox5);
+            ComboBox5->setCurrentIndex(1);
+            const int w = m_state.videoRect.width(), h = m_state.videoRect.height();
+            MediaPlayer1.setDisplayRect(QRect(0, 0, w, h));
+            VideoPanel->resize(w, h);
+        }
         const QSize size(GIFview->picture().Width(), GIFview->picture().Height());
         GIFview->resize(size);
         m_videoHolder->resize(size);
@@ -541,6 +570,52 @@ bool TForm1::askFrameNumber(QString& text) {
         return false;
     text = m_windows.form2 ? m_windows.form2->Edit1->text() : QString();
     return true;
+}
+
+// ---- one job at a time ----
+
+void TForm1::beginJob(QWidget* tab, QWidget* abortButton) {
+    if (m_jobRunning)
+        throw Error("Another job is running.");
+    m_jobRunning = true;
+    m_closePending = false;
+    showJobStatus(QString());
+    m_lockedByJob.clear();
+    const auto lock = [this](QWidget* w) {
+        if (w && w->isEnabledTo(w->parentWidget())) {
+            w->setEnabled(false);
+            m_lockedByJob.emplace_back(w);
+        }
+    };
+    // The window's: the video and the player.
+    for (QWidget* w : std::initializer_list<QWidget*>{SpeedButton5, ControlPanel, TrackBar1, ComboBox5})
+        lock(w);
+    // The other tabs whole; the job's tab but its Abort.
+    for (int i = 0; i < PageControl1->count(); ++i) {
+        QWidget* page = PageControl1->widget(i);
+        if (page != tab) {
+            lock(page);
+            continue;
+        }
+        for (QWidget* child : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (child != abortButton && !child->isWindow())
+                lock(child);
+    }
+}
+
+void TForm1::endJob() {
+    for (const QPointer<QWidget>& w : m_lockedByJob)
+        if (w)
+            w->setEnabled(true);
+    m_lockedByJob.clear();
+    m_jobRunning = false;
+    if (m_closePending)
+        QTimer::singleShot(0, this, [this] { close(); });
+}
+
+void TForm1::showJobStatus(const QString& text) {
+    m_jobStatus->setText(text);
+    m_jobStatus->setVisible(!text.isEmpty());
 }
 
 // ---- settings, recent videos, folders ----

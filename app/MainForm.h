@@ -6,12 +6,14 @@
 #include "raster/FrameTable.h"
 #include "widgets/Controls.h"
 
+#include <QPointer>
 #include <QStringList>
 #include <QStyle>
 #include <QWidget>
 
 #include <array>
 #include <memory>
+#include <vector>
 
 class QComboBox;
 class QMenu;
@@ -182,6 +184,11 @@ public:
     void sizeBuiltGifHolder(int width, int height) override;
     bool askFrameNumber(QString& text) override;
     void rememberFolder(FolderKind kind, const QString& file) override;
+    void beginJob(QWidget* tab, QWidget* abortButton) override;
+    void endJob() override;
+    bool jobRunning() const override { return m_jobRunning; }
+    bool closePending() const override { return m_closePending; }
+    void showJobStatus(const QString& text) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -233,6 +240,11 @@ private:
     std::array<QString, 4> m_folders;
     QStringList m_recent;
     QMenu* m_recentMenu = nullptr;
+    // The job running, if any: the controls it turned off, to be turned on again when it ends,
+    // and whether the window closes then.
+    bool m_jobRunning = false;
+    bool m_closePending = false;
+    std::vector<QPointer<QWidget>> m_lockedByJob;
 
     ui::GetFramesTab* m_getFrames = nullptr;
     ui::AviToGifTab* m_aviToGif = nullptr;
@@ -243,6 +255,8 @@ private:
     QWidget* m_videoHolder = nullptr;
     // Says why the open video is silent when its sound cannot be played.
     QLabel* m_soundStatus = nullptr;
+    // Says how the last job ended when it did not give every frame.
+    QLabel* m_jobStatus = nullptr;
 
     QToolButton* SpeedButton5 = nullptr; // Open AVI
     QToolButton* SpeedButton6 = nullptr; // Help

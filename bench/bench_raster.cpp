@@ -16,18 +16,23 @@ void fillNoise(kelvara::Bitmap& b) {
     }
 }
 
-void BM_CopyRectReduceAnd(benchmark::State& state) {
+// A reduction in a new context, which averages the pixels each destination pixel covers: by half,
+// and a 720p frame to the GIF job's default 480 wide (a fractional ratio).
+void BM_CopyRectReduceAverage(benchmark::State& state) {
+    const int sw = int(state.range(0)), sh = int(state.range(1)), dw = int(state.range(2)),
+              dh = int(state.range(3));
     kelvara::Bitmap source, dest;
-    source.SetSize(640, 480);
+    source.SetSize(sw, sh);
     fillNoise(source);
     for (auto _ : state) {
         dest.SetSize(0, 0);
-        dest.SetSize(320, 240); // a new context: the reduction AND-combines
-        dest.Canvas().CopyRect({0, 0, 320, 240}, source.Canvas(), {0, 0, 640, 480});
+        dest.SetSize(dw, dh); // a new context
+        dest.Canvas().CopyRect({0, 0, dw, dh}, source.Canvas(), {0, 0, sw, sh});
         benchmark::DoNotOptimize(dest.ScanLine(0));
     }
+    state.SetItemsProcessed(state.iterations() * sw * sh);
 }
-BENCHMARK(BM_CopyRectReduceAnd);
+BENCHMARK(BM_CopyRectReduceAverage)->Args({640, 480, 320, 240})->Args({1280, 720, 480, 270});
 
 void BM_Draw24(benchmark::State& state) {
     kelvara::Bitmap source, dest;

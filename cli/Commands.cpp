@@ -37,7 +37,8 @@ const char* const FrameUsage =
     "Usage: kelvara-cli frame VIDEO N -o OUT [--format F] [--size WxH] [writer options] [-y]\n"
     "\n"
     "Writes frame N of the video (1-based, like every command and the desktop program) as a\n"
-    "still image at the video's size, in the format of OUT's extension (see 'write').\n"
+    "still image at the video's size, in the format of OUT's extension (see 'write'). PNG and\n"
+    "TGA keep the alpha channel of a video that has one (not of an AVI file).\n"
     "  -o, --output FILE   the picture to write; - for standard output (needs --format)\n"
     "  --format F          bmp, jpg, gif, tif, pcx, tga, jp2, j2k or png; must agree with OUT\n"
     "  --size WxH          a typed picture size, 1..10000 each way; default the video's\n"
@@ -193,7 +194,8 @@ const std::vector<Command>& commands() {
 
 std::string frameSourceErrorText(const FrameSourceError& e) {
     // The file, the step that failed and the reason where there is one.
-    const std::string file = !e.file().empty() ? e.file() : currentInput();
+    // The input as typed, rather than the temporary copy of one that could not seek.
+    const std::string file = !currentInput().empty() ? currentInput() : e.file();
     const std::string named = (file == "-" ? std::string("standard input") : file);
     return (named.empty() ? "" : named + ": ") + e.what() +
            (e.reason().empty() ? "" : " (" + e.reason() + ")");

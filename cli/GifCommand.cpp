@@ -36,8 +36,11 @@ const char* const GifUsage =
     "  --time T1-T2          the frames from time T1 to time T2: seconds (2, 1.5) or clock\n"
     "                        times (0:01.5, 00:00:01.500); T1- to the end, -T2 from the start\n"
     "  --step N              take every N-th frame, 1..10000 (default 1)\n"
-    "  --delay MS            frame interval in ms, 10..5000; default the video's own timing:\n"
-    "                        the frame duration x N, in hundredths, at least 2 hundredths\n"
+    "  --delay MS            frame interval in ms, 10..5000, to the nearest hundredth of a\n"
+    "                        second; default the video's own timing: each frame lasts from its\n"
+    "                        picture's time to the next frame's (with --step, --backward and\n"
+    "                        --time too), in hundredths, the rounding carried on so the GIF\n"
+    "                        lasts as long as the video, at least 2 hundredths a frame\n"
     "  --loop N              the loop count written in the GIF, 0..65535; 0 loops for ever\n"
     "                        (the default)\n"
     "  --no-loop             play once: no looping block\n"
@@ -49,7 +52,8 @@ const char* const GifUsage =
     "  --size WxH            a typed GIF size, 1..10000 each way\n"
     "  --width W, --height H one side typed, the other kept in the video's aspect ratio; both\n"
     "                        together are taken as typed. Give one of --scale, --size,\n"
-    "                        --width/--height.\n"
+    "                        --width/--height. A smaller GIF averages the pixels each of its\n"
+    "                        pixels covers; a larger one repeats pixels.\n"
     "  --max-frames N        refuse to write a GIF of more than N frames (after --step);\n"
     "                        0, the default, for no limit\n"
     "  --quality MODE        classic (the default: the octree with the 20 system colours),\n"
@@ -78,7 +82,9 @@ const char* const GifUsage =
     "With --max-size, and with --optimize going backward, the frames are kept until the end:\n"
     "at most 256 of them (--max-size takes a larger step to keep to that). --optimize going\n"
     "forward keeps up to 256 frames to try one colour table for all; longer GIFs are written\n"
-    "as they are made.\n";
+    "as they are made.\n"
+    "A video with an alpha channel (QuickTime Animation ARGB, PNG in MOV, VP9 in WebM) gives a\n"
+    "GIF that is transparent where the alpha is below half (not an AVI file).\n";
 
 Rect parseCrop(const std::string& text) {
     long long v[4];
@@ -93,8 +99,9 @@ Rect parseCrop(const std::string& text) {
     return {int(v[0]), int(v[1]), int(v[2]), int(v[3])};
 }
 
-// The delay the video's own timing gives: the frame duration times the step, rounded to
-// hundredths. Browsers play delays below 2 hundredths as 10, so 2 is the least.
+// The delay the video's rate gives: the frame duration times the step, rounded to hundredths.
+// Browsers play delays below 2 hundredths as 10, so 2 is the least. Taken when the video's
+// pictures tell no times of their own.
 int sourceDelayHundredths(double fps, int step) {
     if (!(fps > 0))
         return 10;
@@ -204,9 +211,11 @@ int gifCommand(const std::vector<std::string>& arguments) {
         options.toUs = toUs;
         options.frames = FrameChoice::TimeRange;
     }
-    // Without --delay the GIF keeps the video's timing; the tab's 100 ms default stays the tab's.
+    // Without --delay the GIF keeps the video's timing, each frame lasting as long as its picture
+    // shows; the tab's 100 ms default stays the tab's. A typed delay goes to the nearest hundredth.
     options.delayHundredths =
-        delayMs ? *delayMs / 10 : sourceDelayHundredths(facts.fps, options.samplingStep);
+        delayMs ? (*delayMs + 5) / 10 : sourceDelayHundredths(facts.fps, options.samplingStep);
+    options.delaysFromTimes = !delayMs;
     options.limitRule = FrameLimitRule::AfterStep;
     if (!cropText.empty()) {
         const Rect crop = parseCrop(cropText);

@@ -11,8 +11,10 @@ uint16_t SpeedDelays::next(uint16_t delay) {
     if (delay == 0)
         return 0;
     const double exact = delay / m_speed + m_carry;
-    const double shown = std::clamp<double>(std::round(exact), 2, 65535);
-    m_carry = exact - shown;
+    const double rounded = std::round(exact);
+    const double shown = std::clamp<double>(rounded, 2, 65535);
+    // A frame made longer than its time carries nothing on.
+    m_carry = shown == rounded ? exact - shown : 0;
     return static_cast<uint16_t>(shown);
 }
 

@@ -17,7 +17,8 @@ struct GifRewrite {
 };
 
 // The delay of each frame at the speed, in hundredths: delay / speed with the error carried, at
-// least 2 hundredths (browsers play less as 10) unless the delay was 0, at most 65535.
+// least 2 hundredths (browsers play less as 10) unless the delay was 0, at most 65535; a frame
+// made longer so carries nothing on.
 class SpeedDelays {
 public:
     explicit SpeedDelays(double speed) : m_speed(speed) {}

@@ -103,8 +103,18 @@ void summary(const std::string& output, const std::string& facts) {
     sayOn(messageStream(output), "wrote " + shownName(output) + ": " + facts);
 }
 
+bool readNamingFile(const std::string& path, const std::function<bool()>& read) {
+    try {
+        return read();
+    } catch (const Error& e) {
+        if (std::string(e.what()).find(path) != std::string::npos)
+            throw;
+        throw Error("\"" + path + "\": " + e.what());
+    }
+}
+
 void readInputPicture(const std::string& path, Bitmap& picture) {
-    if (!readPictureFile(path, picture))
+    if (!readNamingFile(path, [&] { return readPictureFile(path, picture); }))
         throw Error("\"" + path + "\" " + PictureReaderMessages::UnknownType);
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -52,6 +53,10 @@ std::string shownName(const std::string& path);
 // Reads a picture file of any kind the picture reader reads, by its extension; Error when the
 // extension is not one it knows.
 void readInputPicture(const std::string& path, Bitmap& picture);
+
+// Runs read, a reading of the picture file path; a picture that cannot be decoded raises the
+// reader's message with the file's name in front (errors opening the file name it already).
+bool readNamingFile(const std::string& path, const std::function<bool()>& read);
 
 // A still-image format as a name or an extension gives it: JPEG 2000 comes as a JP2 file or a
 // bare code stream.

@@ -123,27 +123,11 @@ void ProgressPrinter::finish() {
 }
 
 int runExitStatus(const FrameRun& run, const std::string& input) {
-    if (!run.isShort() || run.end == FrameRunEnd::Complete)
+    const std::string text = shortRunText(run);
+    if (text.empty())
         return ExitOk;
     const std::string file = input.empty() ? currentInput() : input;
-    const std::string named = file.empty() ? "" : (file == "-" ? "standard input" : file) + ": ";
-    const std::string written =
-        std::to_string(run.read) + " of " + std::to_string(run.asked) + " frames written";
-    switch (run.end) {
-    case FrameRunEnd::VideoEnded:
-        say(named + "warning: the video ended at frame " + std::to_string(run.stoppedAt) + ": " + written);
-        break;
-    case FrameRunEnd::ReadFailed:
-        say(named + "warning: frame " + std::to_string(run.stoppedAt) + " could not be read (" + run.error +
-            "): " + written);
-        break;
-    case FrameRunEnd::Aborted:
-        say(named + "warning: stopped before frame " + std::to_string(run.read + 1) + " of " +
-            std::to_string(run.asked) + ": " + written);
-        break;
-    case FrameRunEnd::Complete:
-        break;
-    }
+    say((file.empty() ? "" : (file == "-" ? "standard input" : file) + ": ") + "warning: " + text);
     return ExitIncomplete;
 }
 

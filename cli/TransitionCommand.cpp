@@ -92,7 +92,7 @@ void setUpSide(TransitionTab& tab, TransitionSideKind kind, const std::string& s
         openTransitionVideoFrame(tab, kind, video, number);
         return;
     }
-    if (!openTransitionPicture(tab, kind, side))
+    if (!readNamingFile(side, [&] { return openTransitionPicture(tab, kind, side); }))
         say("\"" + side + "\" " + PictureReaderMessages::UnknownType);
 }
 

@@ -1,6 +1,7 @@
 // The AVI-to-animated-GIF job.
 #include "convert/AviToGif.h"
 
+#include "convert/GifDelays.h"
 #include "convert/GifFramePipeline.h"
 #include "gif/GifDocument.h"
 #include "gif/GifOptimize.h"
@@ -53,6 +54,7 @@ struct ChangeFrame {
     std::unique_ptr<TGIFDocument> document;
     std::shared_ptr<const std::vector<uint32_t>> colours;
     std::shared_ptr<const std::vector<uint32_t>> before;
+    ChangePlan plan;
     std::vector<uint8_t> bytes;
 };
 
@@ -68,6 +70,21 @@ struct ConversionPlan {
     int gw = 0;
     int gh = 0;
     uint16_t delay = 0;
+    // With delays from the video's timing: how long each picture taken shows, in reading order,
+    // and the delays of the GIF's frames in the order they play.
+    std::vector<int64_t> spansUs;
+    std::vector<uint16_t> delays;
+
+    // The delay of the GIF's frame j (0-based).
+    uint16_t delayOf(int j) const { return j >= 0 && size_t(j) < delays.size() ? delays[size_t(j)] : delay; }
+    // Settles the delays once the frames read are known: going backward the GIF plays them in
+    // reverse, each still lasting as long as its picture does.
+    void settleDelays(int read, Direction direction) {
+        if (spansUs.empty() || direction == Direction::Forward)
+            return;
+        const int n = std::min<int>(read, static_cast<int>(spansUs.size()));
+        delays = gifDelaysForDurations(std::vector<int64_t>(spansUs.rend() - n, spansUs.rend()));
+    }
 };
 
 // Fills result's size, delay and asked frames. False, with result's outcome and message set,
@@ -159,6 +176,19 @@ bool planConversion(const AviToGifOptions& options, AviToGifResult& result, Conv
     plan.first = first;
     plan.last = last;
     plan.count = count;
+    if (options.delaysFromTimes) {
+        if (!reader.isOpen())
+            reader.open(options.videoPath);
+        if (const auto startUs = pictureStartsUs(reader, n)) {
+            plan.spansUs = takenPictureSpansUs(first - 1, sampled, options.samplingStep, startUs);
+            if (options.direction == Direction::Forward)
+                plan.delays = gifDelaysForDurations(plan.spansUs);
+            else
+                plan.settleDelays(static_cast<int>(sampled), options.direction);
+            if (!plan.delays.empty())
+                result.delayHundredths = plan.delays.front();
+        }
+    }
     return true;
 }
 
@@ -221,8 +251,8 @@ int readFrames(const AviToGifOptions& options, const ConversionPlan& plan, Frame
         } else {
             entry.SetWidth(plan.gw);
             entry.SetHeight(plan.gh);
-            // A reduction here AND-combines dropped pixels: the entry's context is new. The high
-            // quality mode averages them instead.
+            // A reduction here averages the pixels each entry pixel covers: the entry's context is
+            // new. The high quality mode asks for the same averaging by name.
             if (options.build.quality == GifQuality::High)
                 entry.Canvas().setStretchMode(StretchMode::Halftone);
             entry.Canvas().CopyRect(entry.Canvas().ClipRect(), frameRead.picture->Canvas(), options.crop);
@@ -412,7 +442,7 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     std::deque<ReducedFrame> ready;
     GifPipelineOptions pipelineOptions;
     pipelineOptions.threads = options.threads;
-    pipelineOptions.reducer = qualityReducer(options.build);
+    pipelineOptions.reducer = alphaReducer(qualityReducer(options.build), FrameAlpha::Transparent);
     GifFramePipeline pipeline(
         pipelineOptions, [&](GifPipelineFrame& frame) { ready.push_back(std::move(frame.reduced)); },
         observer);
@@ -435,6 +465,7 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     }
 
     if (!forward) {
+        plan.settleDelays(builtCount, options.direction);
         // The swaps go through the reader's work bitmap, which keeps the depth of the last frame.
         Bitmap& work = reader.workBitmap();
         work.SetWidth(plan.gw);
@@ -459,8 +490,17 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     for (int i = 1; i <= builtCount; ++i) {
         observer.setProgressPosition(i);
         pumpJobMessages(observer);
-        if (!readingAborted && observer.abortRequested())
+        if (!readingAborted && observer.abortRequested()) {
+            // Aborted while building: the frames reduced so far make the GIF.
+            while (!ready.empty()) {
+                const int j = document->addReducedFrame(std::move(ready.front()));
+                ready.pop_front();
+                appendAnimationBlocks(document->Frame(j), j, options.loopCount, plan.delay);
+                ++encoded;
+            }
+            result.aborted = true;
             break;
+        }
         while (submitted < builtCount && !pipeline.full())
             pipeline.add(table.entry(++submitted));
         while (ready.empty())
@@ -468,7 +508,7 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
                 throw Error("A frame was lost on its way to the document."); // cannot happen
         const int j = document->addReducedFrame(std::move(ready.front()));
         ready.pop_front();
-        appendAnimationBlocks(document->Frame(j), j, options.loopCount, plan.delay);
+        appendAnimationBlocks(document->Frame(j), j, options.loopCount, plan.delayOf(j));
         encoded = i;
     }
     pipeline.finish(GifFramePipeline::AbortRule::Stop);
@@ -482,8 +522,21 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
             return result;
         }
     }
-    if (options.build.optimize)
-        optimizeFrames(*document, pipelineThreads(options.threads));
+    if (readingAborted)
+        result.aborted = true;
+    if (options.build.optimize && !observer.abortRequested()) {
+        // The bar counts the frames stored as their changes; an Abort now keeps every frame, the
+        // rest stored whole.
+        observer.setProgressRange(0, document->FrameCount());
+        optimizeFrames(*document, pipelineThreads(options.threads), [&](int done, int) {
+            observer.setProgressPosition(done);
+            pumpJobMessages(observer);
+            if (!observer.abortRequested())
+                return true;
+            result.aborted = true;
+            return false;
+        });
+    }
     built.Take(*document);
     pumpJobMessages(observer);
     return result;
@@ -513,6 +566,8 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
     struct Spilled {
         uint64_t at;
         size_t size;
+        int transparentIndex;
+        bool clearAfter;
     };
     std::vector<Spilled> spilled;
     if (!forward)
@@ -534,7 +589,7 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
             std::make_unique<OrderedPipeline<ChangeFrame>>(threads, 2 * threads + 2, [](ChangeFrame& frame) {
                 TGIFSubImage& image = frame.document->Frame(0);
                 if (!frame.colours->empty())
-                    storeAsChange(image, *frame.colours, *frame.before);
+                    storeAsChange(image, *frame.colours, *frame.before, frame.plan);
                 MemoryStream bytes;
                 image.SaveToStream(bytes);
                 frame.bytes = std::move(bytes.bytes());
@@ -556,10 +611,27 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
         }
     };
 
+    // A stored change waits for the colours of the frame after it, which tell whether it must be
+    // cleared after it shows (a source with an alpha channel); the last waits for the first's.
+    std::optional<ChangeFrame> waiting;
+    std::shared_ptr<const std::vector<uint32_t>> firstShown;
+    bool firstTransparent = false;
+    const std::vector<uint32_t> none;
+    const auto submitWaiting = [&](const std::vector<uint32_t>& next) {
+        std::vector<uint32_t> after;
+        waiting->plan = planChange(plan.gw, *waiting->colours, *waiting->before, next, &after);
+        shownBefore = waiting->plan.clearAfter
+                          ? std::make_shared<const std::vector<uint32_t>>(std::move(after))
+                          : waiting->colours;
+        writeChanges(false);
+        changes->submit(std::move(*waiting));
+        waiting.reset();
+    };
+
     GifPipelineOptions pipelineOptions;
     pipelineOptions.threads = threads;
     pipelineOptions.encode = !optimize;
-    pipelineOptions.reducer = qualityReducer(options.build);
+    pipelineOptions.reducer = alphaReducer(qualityReducer(options.build), FrameAlpha::Transparent);
     // Once every frame is read, a second bar counts the frames finished.
     bool countFinished = false;
     int finished = 0;
@@ -571,15 +643,23 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
                 change.document = newConversionDocument(options.build.quality);
                 TGIFSubImage& image =
                     change.document->Frame(change.document->addReducedFrame(std::move(frame.reduced)));
-                appendAnimationBlocks(image, finished, options.loopCount, plan.delay);
+                appendAnimationBlocks(image, finished, options.loopCount, plan.delayOf(finished));
                 change.colours = std::make_shared<const std::vector<uint32_t>>(changeColours(image));
-                change.before = std::exchange(shownBefore, change.colours);
-                writeChanges(false);
-                changes->submit(std::move(change));
+                if (waiting)
+                    submitWaiting(image.Transparent() ? *change.colours : none);
+                if (!firstShown) {
+                    firstShown = change.colours;
+                    firstTransparent = image.Transparent();
+                }
+                change.before = shownBefore;
+                waiting = std::move(change);
             } else if (forward) {
+                writer.setDelay(plan.delayOf(finished));
+                writer.setFrameTransparency(frame.reduced.transparentIndex, frame.reduced.clearAfter);
                 writer.writeFrame(frame.image.data(), frame.image.size());
             } else {
-                spilled.push_back({spill->append(frame.image), frame.image.size()});
+                spilled.push_back({spill->append(frame.image), frame.image.size(),
+                                   frame.reduced.transparentIndex, frame.reduced.clearAfter});
             }
             ++finished;
             if (countFinished)
@@ -602,12 +682,18 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
     }
     const int encoded = pipeline.finish(readingAborted ? GifFramePipeline::AbortRule::Ignore
                                                        : GifFramePipeline::AbortRule::Stop);
-    if (optimize)
+    if (optimize) {
+        if (waiting)
+            submitWaiting(firstTransparent ? *firstShown : none);
         writeChanges(true);
+    }
     if (!forward) {
+        plan.settleDelays(static_cast<int>(spilled.size()), options.direction);
         std::vector<uint8_t> bytes;
         for (size_t i = spilled.size(); i-- > 0;) {
             spill->read(spilled[i].at, spilled[i].size, bytes);
+            writer.setDelay(plan.delayOf(int(spilled.size() - 1 - i)));
+            writer.setFrameTransparency(spilled[i].transparentIndex, spilled[i].clearAfter);
             writer.writeFrame(bytes.data(), bytes.size());
         }
     }

@@ -60,6 +60,10 @@ struct AviToGifOptions {
     int delayMs = 100;
     // When set, the delay of every frame in hundredths of a second instead of delayMs / 10.
     std::optional<int> delayHundredths;
+    // Each frame lasts as long as its picture shows in the video, until the next picture taken
+    // (gifDelaysForDurations), instead of one delay for all; a video that tells no timing takes
+    // the delay above.
+    bool delaysFromTimes = false;
     // The looping block's count: 0 plays for ever.
     uint16_t loopCount = 0;
     FrameLimitRule limitRule = FrameLimitRule::WholeRange;
@@ -86,12 +90,16 @@ struct AviToGifResult {
     std::string message;
     int gifWidth = 0;
     int gifHeight = 0;
-    int frames = 0; // the built frame count: fewer than run.read when Abort came while building
-    int delayHundredths = 0;
-    std::string statusText; // "Size: W x H pixels  Frames: n"
+    int frames = 0;          // the built frame count: fewer than run.read when Abort came while building
+    int delayHundredths = 0; // the first frame's, when each frame has its own
+    std::string statusText;  // "Size: W x H pixels  Frames: n"
     // The frames read of those the range and step ask for, and why reading stopped. A short run
     // (aborted, or a frame the video does not give) builds from the frames read.
     FrameRun run;
+    // Abort ended the job early: while reading (every frame read is built), while building (the
+    // frames reduced so far are kept) or while storing frames as their changes (the rest stay
+    // whole).
+    bool aborted = false;
 };
 
 namespace AviToGifMessages {
@@ -133,8 +141,8 @@ int64_t sampledFrameCount(int64_t count, int step);
 // Reading and building overlap: each frame is reduced on the worker threads as soon as it is read
 // (once all are read and reversed, going backward). An Abort seen while reading ends the reading
 // and every frame read is built; one seen after the reading ends the building, and the GIF holds
-// the frames built so far. While building after the reading the progress bar counts the frames
-// built.
+// the frames reduced so far; one seen while optimising stops it, every frame kept. While building after the
+// reading the progress bar counts the frames built.
 AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table, TGIFDocument& built,
                                JobObserver& observer);
 

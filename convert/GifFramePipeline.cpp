@@ -4,6 +4,7 @@
 #include "gif/GifDocument.h"
 #include "gif/GifLossy.h"
 #include "gif/GifTemporal.h"
+#include "gif/GifTransparency.h"
 #include "raster/Stream.h"
 
 #include <thread>
@@ -39,6 +40,24 @@ FrameReducer qualityReducer(const GifBuildOptions& build) {
     }
     auto reducer = std::make_shared<GifTemporalReducer>(build.level, build.lossy);
     return [reducer](const Bitmap& frame, uint64_t sequence) { return reducer->reduce(sequence, frame); };
+}
+
+FrameReducer alphaReducer(FrameReducer reducer, FrameAlpha alpha) {
+    if (alpha == FrameAlpha::Ignore)
+        return reducer;
+    return [reducer = std::move(reducer)](const Bitmap& frame, uint64_t sequence) {
+        if (!frame.hasAlpha())
+            return reducer(frame, sequence);
+        ReducedFrame reduced;
+        if (hasTransparentPixels(frame)) {
+            reduced = reducer(*fillTransparentPixels(frame), sequence);
+            reserveTransparentEntry(reduced, frame.alphaPlane());
+        } else {
+            reduced = reducer(frame, sequence);
+        }
+        reduced.clearAfter = true;
+        return reduced;
+    };
 }
 
 int pipelineThreads(int threads) {
@@ -80,14 +99,15 @@ std::unique_ptr<Bitmap> GifFramePipeline::buffer() {
 
 void GifFramePipeline::add(const Bitmap& frame) {
     GifPipelineFrame item;
-    item.source = &frame;
+    item.source = std::make_unique<Bitmap>();
+    item.source->Assign(frame);
     submit(std::move(item));
 }
 
 void GifFramePipeline::add(std::unique_ptr<Bitmap> frame) {
     GifPipelineFrame item;
-    item.source = frame.get();
-    item.owned = std::move(frame);
+    item.source = std::move(frame);
+    item.pooled = true;
     submit(std::move(item));
 }
 
@@ -107,8 +127,8 @@ bool GifFramePipeline::deliverNext(std::chrono::milliseconds wait) {
         return false;
     m_deliver(*frame);
     ++m_delivered;
-    if (frame->owned)
-        m_pool.push_back(std::move(frame->owned));
+    if (frame->pooled && frame->source)
+        m_pool.push_back(std::move(frame->source));
     return true;
 }
 

@@ -30,13 +30,26 @@ FrameReducer documentReducer(GifReductionMode reductionMode, GifDitherKind dithe
 // animation.
 FrameReducer qualityReducer(const GifBuildOptions& build);
 
+// What a reducer makes of the alpha plane of a frame from a source with an alpha channel.
+enum class FrameAlpha {
+    Ignore,      // the frame is opaque: every pixel shows its colour
+    Transparent, // pixels with alpha below half are the frame's transparent colour
+};
+// The reducer with the alpha rule: a frame with an alpha plane is reduced with its transparent
+// pixels given the colours of their opaque neighbours, then one entry is kept for them, and the
+// frame is cleared after it shows. Frames without an alpha plane are reduced as reducer reduces
+// them.
+FrameReducer alphaReducer(FrameReducer reducer, FrameAlpha alpha);
+
 // A frame on its way through the pipeline.
 struct GifPipelineFrame {
-    uint64_t sequence = 0;          // the order it was handed in, from 0
-    const Bitmap* source = nullptr; // what is reduced; kept alive by the caller or by owned
-    std::unique_ptr<Bitmap> owned;  // a buffer of the pipeline's, back to its pool once delivered
-    ReducedFrame reduced;           // after the reduce stage
-    std::vector<uint8_t> image;     // after the LZW stage: the frame's bytes (writeReducedFrame)
+    uint64_t sequence = 0; // the order it was handed in, from 0
+    // What is reduced, the pipeline's own: a buffer of its pool (back to the pool once delivered)
+    // or a bitmap sharing the caller's picture, which the caller's next write leaves untouched.
+    std::unique_ptr<Bitmap> source;
+    bool pooled = false;        // source is a buffer of the pool
+    ReducedFrame reduced;       // after the reduce stage
+    std::vector<uint8_t> image; // after the LZW stage: the frame's bytes (writeReducedFrame)
 };
 
 struct GifPipelineOptions {
@@ -65,7 +78,8 @@ public:
 
     // A 24-bit buffer for the next frame: one of the pipeline's own, reused once delivered.
     std::unique_ptr<Bitmap> buffer();
-    // Adds a frame the caller keeps unchanged until it is delivered (a frame table entry).
+    // Adds a frame the caller keeps (a frame table entry): the pipeline shares its picture, so the
+    // caller may change, clear or free the frame at once; the workers never see it.
     void add(const Bitmap& frame);
     // Adds a buffer the caller filled.
     void add(std::unique_ptr<Bitmap> frame);

@@ -1,9 +1,11 @@
 // Fitting an animated GIF under a file size.
 #include "convert/GifSizeFit.h"
 
+#include "convert/GifFramePipeline.h"
 #include "gif/GifDocument.h"
 #include "gif/GifOptimize.h"
 #include "gif/GifTemporal.h"
+#include "gif/GifTransparency.h"
 #include "raster/Stream.h"
 
 #include <algorithm>
@@ -84,7 +86,7 @@ std::unique_ptr<Bitmap> scaledCopy(Bitmap& source, int width, int height) {
 }
 
 // The summed squared error, over the channels, of a reduced frame enlarged to the source's size
-// (bilinear, as a viewer scales it) against the source.
+// (bilinear, as a viewer scales it) against the source, where the source is not transparent.
 double shownError(const ReducedFrame& frame, const Bitmap& source) {
     const int W = source.Width(), H = source.Height(), w = frame.width, h = frame.height;
     if (w <= 0 || h <= 0 || frame.colors.empty())
@@ -100,7 +102,10 @@ double shownError(const ReducedFrame& frame, const Bitmap& source) {
         const int y0 = int(fy), y1 = std::min(y0 + 1, h - 1);
         const double ty = fy - y0;
         const uint8_t* s = source.ScanLine(Y);
+        const uint8_t* alpha = source.alphaPlane() ? source.alphaPlane() + size_t(Y) * size_t(W) : nullptr;
         for (int X = 0; X < W; ++X) {
+            if (alpha && alpha[X] < GifAlphaThreshold)
+                continue;
             const double fx = std::clamp((X + 0.5) * w / W - 0.5, 0.0, double(w - 1));
             const int x0 = int(fx), x1 = std::min(x0 + 1, w - 1);
             const double tx = fx - x0;
@@ -140,14 +145,17 @@ public:
         int laterFrames = 0;
         for (int r = 0; r < runs; ++r) {
             const int start = runs == 1 ? 0 : int(int64_t(r) * (gifFrames - length) / (runs - 1));
-            GifTemporalReducer reducer(level);
+            auto temporal = std::make_shared<GifTemporalReducer>(level);
+            const FrameReducer reducer = alphaReducer(
+                [temporal](const Bitmap& frame, uint64_t j) { return temporal->reduce(j, frame); },
+                FrameAlpha::Transparent);
             TGIFDocument document;
             MemoryStream whole;
             uint64_t first = 0;
             for (int j = 0; j < length; ++j) {
                 const int number = 1 + (start + j) * step; // the table entry the GIF frame shows
                 const Bitmap& picture = scaled(number, w, h);
-                ReducedFrame reduced = reducer.reduce(uint64_t(j), picture);
+                ReducedFrame reduced = reducer(picture, uint64_t(j));
                 // The source frames the GIF frame stands for, until the next one.
                 for (int k = number; k < number + step && k <= m_frames; ++k) {
                     error += shownError(reduced, m_table.entry(k));

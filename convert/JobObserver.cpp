@@ -16,4 +16,24 @@ ProgressReset::~ProgressReset() {
     m_observer.setProgressPosition(0);
 }
 
+std::string shortRunText(const FrameRun& run) {
+    if (!run.isShort() || run.end == FrameRunEnd::Complete)
+        return {};
+    const std::string written =
+        std::to_string(run.read) + " of " + std::to_string(run.asked) + " frames written";
+    switch (run.end) {
+    case FrameRunEnd::VideoEnded:
+        return "the video ended at frame " + std::to_string(run.stoppedAt) + ": " + written;
+    case FrameRunEnd::ReadFailed:
+        return "frame " + std::to_string(run.stoppedAt) + " could not be read (" + run.error +
+               "): " + written;
+    case FrameRunEnd::Aborted:
+        return "stopped before frame " + std::to_string(run.read + 1) + " of " + std::to_string(run.asked) +
+               ": " + written;
+    case FrameRunEnd::Complete:
+        break;
+    }
+    return {};
+}
+
 } // namespace kelvara

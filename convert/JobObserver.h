@@ -58,4 +58,9 @@ struct FrameRun {
     bool isShort() const { return read < asked; }
 };
 
+// How a short run ended, in the words both front ends show: "the video ended at frame 160: 63 of
+// 101 frames written", "frame 7 could not be read (why): 6 of 10 frames written", "stopped before
+// frame 5 of 10: 4 of 10 frames written". Empty for a whole run.
+std::string shortRunText(const FrameRun& run);
+
 } // namespace kelvara

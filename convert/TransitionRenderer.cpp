@@ -312,7 +312,7 @@ void centre(Surfaces& s, TransitionEffect e, int i) {
         break;
     case TransitionEffect::CenterZoom1:
         // Reduces in whatever stretch mode O's context holds: a context made new since the last
-        // frame ANDs the dropped pixels in and darkens the scaled target. Intended.
+        // frame averages the dropped pixels in; after a Draw they are dropped.
         if (w > 0 && h > 0)
             stretchBlockCopy(s.O.Canvas(), left, top, w, h, s.T.Canvas(), 0, 0, W, H);
         break;

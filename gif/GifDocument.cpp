@@ -221,6 +221,15 @@ void appendAnimationBlocks(TGIFSubImage& frame, int index, uint16_t loopCount, u
     }
     auto control = std::make_unique<TGIFGraphicControlExtension>(&frame);
     control->SetDelayHundredths(delayHundredths);
+    // A frame of a source with an alpha channel (GIF89a, section 23): its transparent entry, and
+    // restore to background after it, so that the next frame's transparent pixels show nothing
+    // of it.
+    if (frame.reducedClearAfter())
+        control->SetDisposal(2);
+    if (frame.reducedTransparentIndex() >= 0) {
+        control->SetTransparentColorIndex(static_cast<uint8_t>(frame.reducedTransparentIndex()));
+        control->SetTransparent(true);
+    }
     frame.Extensions().Append(std::move(control));
 }
 
@@ -495,6 +504,7 @@ TGIFSubImage::~TGIFSubImage() {
 void TGIFSubImage::Clear() {
     m_extensions.Clear();
     m_colorMap.Clear();
+    setReducedTransparency(-1, false);
     m_data.clear();
     m_data.shrink_to_fit();
     m_width = 0;
@@ -707,6 +717,7 @@ void TGIFSubImage::adoptReduced(ReducedFrame&& reduced) {
     if (Empty())
         return;
     m_data = std::move(reduced.indices);
+    setReducedTransparency(reduced.transparentIndex, reduced.clearAfter);
     if (!reduced.colors.empty()) {
         m_colorMap.m_colors = std::move(reduced.colors);
         m_colorMap.m_sorted = false;

@@ -272,6 +272,16 @@ public:
     int CodeBits() const { return m_codeBits; }
     void SetCodeBits(int bits) { m_codeBits = static_cast<uint8_t>(bits); }
 
+    // What a reduced frame of a source with an alpha channel brought (see ReducedFrame): its
+    // transparent entry (-1 for none) and whether it is cleared after it shows. The graphic
+    // control block appendAnimationBlocks() gives the frame carries them.
+    int reducedTransparentIndex() const { return m_reducedTransparent; }
+    bool reducedClearAfter() const { return m_reducedClear; }
+    void setReducedTransparency(int index, bool clearAfter) {
+        m_reducedTransparent = static_cast<int16_t>(index);
+        m_reducedClear = clearAfter;
+    }
+
 private:
     friend class TGIFDocument;
     friend class TGIFGraphicControlExtension;
@@ -300,6 +310,8 @@ private:
     bool m_transparent = false;
     TGIFGraphicControlExtension* m_graphicControl = nullptr;
     uint8_t m_codeBits = 0;
+    int16_t m_reducedTransparent = -1;
+    bool m_reducedClear = false;
     // The display bitmap: none, the frame's own pixels and map (a reduced frame: made on
     // demand), or a kept copy of the imported bitmap.
     DisplayKind m_display = DisplayKind::None;
@@ -596,7 +608,8 @@ uint8_t screenPackedByte(int bits);
 // without colours is encoded with emptyMapBits, the document's largest map size.
 void writeReducedFrame(Stream& stream, const ReducedFrame& frame, int emptyMapBits, int encoderKind = 0);
 // Appends the blocks of a frame of an animation: the looping block with loopCount on the first
-// frame (index 0), then a graphic control block with the delay.
+// frame (index 0), then a graphic control block with the delay (and the frame's transparent
+// entry and disposal, for a frame of a source with an alpha channel).
 void appendAnimationBlocks(TGIFSubImage& frame, int index, uint16_t loopCount, uint16_t delayHundredths);
 
 // Rounds numerator / denominator to the nearest integer, ties to even (both non-negative).

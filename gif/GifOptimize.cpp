@@ -10,6 +10,7 @@
 #include <chrono>
 #include <memory>
 #include <numeric>
+#include <optional>
 
 namespace kelvara {
 
@@ -116,14 +117,20 @@ void chooseForLzw(std::vector<uint8_t>& pixels, const std::vector<int16_t>& othe
 
 // The rectangle of the frame with a table of only the entries it uses. With canvas given, the
 // pixels equal to it become transparent, unless the table is full, or keep their colour where that
-// makes longer LZW strings. False when there is no room for the transparent entry.
+// makes longer LZW strings. Pixels that show nothing are transparent. False when there is no room
+// for the transparent entry.
 bool store(const std::vector<uint32_t>& colours, int screenWidth, const std::vector<uint8_t>& indices,
            const std::vector<GifRGB>& table, const uint32_t* canvas, Stored& out) {
     std::vector<int> newIndex(256, -1);
     std::vector<uint8_t> used;
+    bool showsNothing = false;
     for (int y = out.top; y < out.top + out.height; ++y)
         for (int x = out.left; x < out.left + out.width; ++x) {
             const size_t at = size_t(y) * size_t(screenWidth) + size_t(x);
+            if (colours[at] == ShowsNothing) {
+                showsNothing = true;
+                continue;
+            }
             if (canvas && canvas[at] == colours[at])
                 continue;
             if (newIndex[indices[at]] < 0) {
@@ -131,11 +138,12 @@ bool store(const std::vector<uint32_t>& colours, int screenWidth, const std::vec
                 used.push_back(indices[at]);
             }
         }
-    if (canvas && used.size() >= 256)
+    const bool transparent = canvas || showsNothing;
+    if (transparent && used.size() >= 256)
         return false;
     for (const uint8_t old : used)
         out.table.push_back(old < table.size() ? table[old] : GifRGB{});
-    if (canvas) {
+    if (transparent) {
         out.transparent = static_cast<int>(out.table.size());
         out.table.push_back({});
     }
@@ -155,7 +163,9 @@ bool store(const std::vector<uint32_t>& colours, int screenWidth, const std::vec
     for (int y = out.top; y < out.top + out.height; ++y)
         for (int x = out.left; x < out.left + out.width; ++x, ++p) {
             const size_t at = size_t(y) * size_t(screenWidth) + size_t(x);
-            if (canvas && canvas[at] == colours[at]) {
+            if (colours[at] == ShowsNothing) {
+                *p = static_cast<uint8_t>(out.transparent);
+            } else if (canvas && canvas[at] == colours[at]) {
                 *p = static_cast<uint8_t>(out.transparent);
                 // The entry of the pixel's colour: its own index's, unless the table holds a
                 // colour twice, when it is the first entry of that colour.
@@ -178,27 +188,109 @@ bool store(const std::vector<uint32_t>& colours, int screenWidth, const std::vec
     return true;
 }
 
+// A rectangle, inclusive; empty while right is below left.
+struct Box {
+    int left = 0, top = 0, right = -1, bottom = -1;
+
+    bool empty() const { return right < left; }
+    void add(int x0, int x1, int y) {
+        if (empty()) {
+            *this = {x0, y, x1, y};
+            return;
+        }
+        left = std::min(left, x0);
+        right = std::max(right, x1);
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+    }
+    void add(const Box& other) {
+        if (!other.empty()) {
+            add(other.left, other.right, other.top);
+            add(other.left, other.right, other.bottom);
+        }
+    }
+};
+
+// The rectangle that holds every pixel where now and previous differ.
+Box changedBox(int width, const std::vector<uint32_t>& now, const std::vector<uint32_t>& previous) {
+    Box box;
+    const int height = width > 0 ? static_cast<int>(now.size() / size_t(width)) : 0;
+    for (int y = 0; y < height; ++y) {
+        const uint32_t* a = now.data() + size_t(y) * size_t(width);
+        const uint32_t* b = previous.data() + size_t(y) * size_t(width);
+        int x0 = 0;
+        while (x0 < width && a[x0] == b[x0])
+            ++x0;
+        if (x0 == width)
+            continue;
+        int x1 = width - 1;
+        while (a[x1] == b[x1])
+            --x1;
+        box.add(x0, x1, y);
+    }
+    return box;
+}
+
 } // namespace
 
 std::vector<uint32_t> changeColours(const TGIFSubImage& frame) {
     const TGIFDocument* document = frame.Document();
     const int width = frame.Width(), height = frame.Height();
     const std::vector<GifRGB>& table = frame.ColorMap().Entries();
+    const TGIFGraphicControlExtension* control = frame.GraphicControlExtension();
+    const int clear =
+        frame.Transparent() && control && control->Transparent() ? control->TransparentColorIndex() : -1;
     const bool whole = document && frame.Left() == 0 && frame.Top() == 0 && width == document->Width() &&
-                       height == document->Height() && !frame.Empty() && !frame.Transparent() &&
-                       !table.empty();
+                       height == document->Height() && !frame.Empty() &&
+                       (!frame.Transparent() || clear >= 0) && !table.empty();
     if (!whole)
         return {};
     const size_t count = size_t(width) * size_t(height);
     const uint8_t* indices = frame.Data();
     std::vector<uint32_t> colours(count);
     for (size_t i = 0; i < count; ++i)
-        colours[i] = indices[i] < table.size() ? packed(table[indices[i]]) : 0; // past the table: black
+        colours[i] = indices[i] == clear         ? ShowsNothing
+                     : indices[i] < table.size() ? packed(table[indices[i]])
+                                                 : 0; // past the table: black
     return colours;
 }
 
+ChangePlan planChange(int width, const std::vector<uint32_t>& colours, const std::vector<uint32_t>& before,
+                      const std::vector<uint32_t>& next, std::vector<uint32_t>* after) {
+    ChangePlan plan;
+    if (width <= 0 || colours.empty() || next.size() != colours.size())
+        return plan;
+    // The pixels this frame shows and the next one does not.
+    Box uncovered;
+    const int height = static_cast<int>(colours.size() / size_t(width));
+    for (int y = 0; y < height; ++y) {
+        const uint32_t* now = colours.data() + size_t(y) * size_t(width);
+        const uint32_t* then = next.data() + size_t(y) * size_t(width);
+        for (int x = 0; x < width; ++x)
+            if (then[x] == ShowsNothing && now[x] != ShowsNothing)
+                uncovered.add(x, x, y);
+    }
+    if (uncovered.empty())
+        return plan;
+    // Cleared after it shows: the rectangle the frame is stored as goes back to nothing, so it
+    // holds the uncovered pixels as well as the changes.
+    Box box = uncovered;
+    if (before.size() == colours.size())
+        box.add(changedBox(width, colours, before));
+    else
+        box = {0, 0, width - 1, height - 1}; // stored whole
+    plan = {true, box.left, box.top, box.right, box.bottom};
+    if (after) {
+        *after = colours;
+        for (int y = box.top; y <= box.bottom; ++y)
+            std::fill_n(after->data() + size_t(y) * size_t(width) + size_t(box.left),
+                        box.right - box.left + 1, ShowsNothing);
+    }
+    return plan;
+}
+
 void storeAsChange(TGIFSubImage& frame, const std::vector<uint32_t>& colours,
-                   const std::vector<uint32_t>& before) {
+                   const std::vector<uint32_t>& before, const ChangePlan& plan) {
     const int width = frame.Width(), height = frame.Height();
     const std::vector<GifRGB>& table = frame.ColorMap().Entries();
     const size_t count = size_t(width) * size_t(height);
@@ -211,25 +303,13 @@ void storeAsChange(TGIFSubImage& frame, const std::vector<uint32_t>& colours,
         best.height = height;
         store(colours, width, indices, table, nullptr, best);
     } else {
-        // The rectangle that holds every changed pixel.
-        int left = width, right = -1, top = height, bottom = -1;
-        for (int y = 0; y < height; ++y) {
-            const uint32_t* now = colours.data() + size_t(y) * size_t(width);
-            const uint32_t* previous = before.data() + size_t(y) * size_t(width);
-            int x0 = 0;
-            while (x0 < width && now[x0] == previous[x0])
-                ++x0;
-            if (x0 == width)
-                continue;
-            int x1 = width - 1;
-            while (now[x1] == previous[x1])
-                --x1;
-            left = std::min(left, x0);
-            right = std::max(right, x1);
-            top = std::min(top, y);
-            bottom = y;
-        }
-        if (right < 0) {
+        // The rectangle that holds every changed pixel, and what the plan adds.
+        Box box = changedBox(width, colours, before);
+        if (plan.clearAfter)
+            box.add(Box{std::clamp(plan.left, 0, width - 1), std::clamp(plan.top, 0, height - 1),
+                        std::clamp(plan.right, 0, width - 1), std::clamp(plan.bottom, 0, height - 1)});
+        const int left = box.left, right = box.right, top = box.top, bottom = box.bottom;
+        if (box.empty()) {
             // Nothing changed: one transparent pixel keeps the frame and its delay.
             best.width = best.height = 1;
             best.table = {GifRGB{}, GifRGB{}};
@@ -263,7 +343,9 @@ void storeAsChange(TGIFSubImage& frame, const std::vector<uint32_t>& colours,
         control = made.get();
         frame.Extensions().Append(std::move(made));
     }
-    control->SetDisposal(1); // do not dispose: the next frame is drawn over this one
+    // Do not dispose: the next frame is drawn over this one; or restore to background, when the
+    // next frame shows nothing where this one shows a colour.
+    control->SetDisposal(plan.clearAfter ? 2 : 1);
     control->SetTransparent(best.transparent >= 0);
     control->SetTransparentColorIndex(static_cast<uint8_t>(std::max(best.transparent, 0)));
 }
@@ -362,6 +444,9 @@ void mergeUnchangedFrames(TGIFDocument& document) {
             continue;
         TGIFGraphicControlExtension* before = document.Frame(i - 1).GraphicControlExtension();
         if (!before || int(before->DelayHundredths()) + control->DelayHundredths() > 65535)
+            continue;
+        // A frame before that is cleared after it shows does not show on through this one.
+        if (((before->Packed() >> 2) & 7) == 2)
             continue;
         before->SetDelayHundredths(
             static_cast<uint16_t>(before->DelayHundredths() + control->DelayHundredths()));
@@ -468,35 +553,62 @@ bool shareColorTablePartly(TGIFDocument& document) {
     return true;
 }
 
-void optimizeFrames(TGIFDocument& document, int threads) {
+void optimizeFrames(TGIFDocument& document, int threads,
+                    const std::function<bool(int done, int total)>& keepGoing) {
     // Each frame's colours are taken, in display order, before it goes to the workers, which store
     // it as its change from the colours of the frame before it.
     struct Change {
         TGIFSubImage* frame;
         std::shared_ptr<const std::vector<uint32_t>> colours;
         std::shared_ptr<const std::vector<uint32_t>> before;
+        ChangePlan plan;
     };
     const int workers = std::max(1, threads);
     OrderedPipeline<Change> changes(workers, 2 * workers + 2, [](Change& change) {
         if (!change.colours->empty())
-            storeAsChange(*change.frame, *change.colours, *change.before);
+            storeAsChange(*change.frame, *change.colours, *change.before, change.plan);
     });
     const auto takeOldest = [&changes] {
         while (!changes.takeNext(std::chrono::seconds(1))) {
         }
     };
+    // A frame waits for the colours of the one after it, which tell whether it must be cleared
+    // after it shows (the next frame shows nothing where it shows a colour), and so what the next
+    // frame is drawn over.
     auto before = std::make_shared<const std::vector<uint32_t>>();
-    for (int i = 0; i < document.FrameCount(); ++i) {
+    std::optional<Change> waiting;
+    std::shared_ptr<const std::vector<uint32_t>> first;
+    const auto submit = [&](const std::vector<uint32_t>& next) {
+        std::vector<uint32_t> after;
+        waiting->plan = planChange(document.Width(), *waiting->colours, *waiting->before, next, &after);
+        before = waiting->plan.clearAfter ? std::make_shared<const std::vector<uint32_t>>(std::move(after))
+                                          : waiting->colours;
         if (changes.full())
             takeOldest();
-        Change change{&document.Frame(i),
-                      std::make_shared<const std::vector<uint32_t>>(changeColours(document.Frame(i))),
-                      before};
-        before = change.colours;
-        changes.submit(std::move(change));
+        changes.submit(std::move(*waiting));
+        waiting.reset();
+    };
+    const std::vector<uint32_t> none;
+    bool stopped = false;
+    for (int i = 0; i < document.FrameCount(); ++i) {
+        // Stopped here: the frame waiting is stored against this one, which stays whole.
+        stopped = keepGoing && !keepGoing(i, document.FrameCount());
+        auto colours = std::make_shared<const std::vector<uint32_t>>(changeColours(document.Frame(i)));
+        if (waiting)
+            submit(document.Frame(i).Transparent() ? *colours : none);
+        if (stopped)
+            break;
+        if (i == 0)
+            first = colours;
+        waiting = Change{&document.Frame(i), colours, before, {}};
     }
+    // The last frame is followed by the first as the animation loops.
+    if (waiting)
+        submit(document.Frame(0).Transparent() ? *first : none);
     while (changes.inFlight() > 0)
         takeOldest();
+    if (stopped)
+        return;
     mergeUnchangedFrames(document);
     // Few colours in all: one global table may cost less than a table in every frame (its codes
     // can be wider, so both are measured). Most videos show too many colours for one table, and

@@ -129,6 +129,12 @@ struct ReducedFrame {
     // colours (mode 9 without a palette), and then every index is 0.
     std::vector<GifRGB> colors;
     std::vector<uint8_t> indices; // width * height, top row first
+    // The entry that the pixels whose source alpha is below half show, as the frame's transparent
+    // colour; -1 when the frame has none.
+    int transparentIndex = -1;
+    // The frame's source has an alpha channel: the frame is cleared to the background after it
+    // shows, so that no transparent pixel of the next frame shows it.
+    bool clearAfter = false;
 };
 
 // Reduces a bitmap as a document with these settings reduces a true-colour frame it is given

@@ -21,6 +21,11 @@ void GifStreamWriter::writeFrame(const uint8_t* image, size_t size) {
     extensions.SaveToStream(m_out);
     m_out.write(image, size);
     ++m_frames;
+    m_carrier->setReducedTransparency(-1, false);
+}
+
+void GifStreamWriter::setFrameTransparency(int transparentIndex, bool clearAfter) {
+    m_carrier->setReducedTransparency(transparentIndex, clearAfter);
 }
 
 void GifStreamWriter::writeWholeFrame(const uint8_t* blocks, size_t size) {

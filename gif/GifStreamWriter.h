@@ -23,8 +23,13 @@ public:
     GifStreamWriter(const GifStreamWriter&) = delete;
     GifStreamWriter& operator=(const GifStreamWriter&) = delete;
 
+    // The delay of the frames written from now on.
+    void setDelay(uint16_t delayHundredths) { m_delay = delayHundredths; }
     // A frame's image bytes as writeReducedFrame() wrote them.
     void writeFrame(const uint8_t* image, size_t size);
+    // The transparent entry and disposal of the frame writeFrame() writes next, from its reduced
+    // frame (ReducedFrame::transparentIndex and clearAfter); a frame written without it is opaque.
+    void setFrameTransparency(int transparentIndex, bool clearAfter);
     // A frame's blocks as TGIFSubImage::SaveToStream writes them, its own extensions before its
     // image: a frame stored as its change carries its blocks. It must lie within the logical
     // screen and have a local map of 2^mapBits entries or fewer.

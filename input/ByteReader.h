@@ -126,6 +126,14 @@ inline int overWhite(int value, int alpha) {
     return (value * alpha + 255 * (255 - alpha) + 127) / 255;
 }
 
+// The orientation (1 to 8, TIFF's and Exif's numbering) in a JPEG's Exif segment; 1 when there is
+// none.
+int jpegExifOrientation(const uint8_t* data, size_t size);
+// Turns a 24-bit picture stored in the given orientation upright: 2 mirrored, 3 half a turn,
+// 4 upside down, 5 transposed, 6 a quarter turn clockwise, 7 transverse, 8 a quarter turn
+// anticlockwise. 1 and unknown values leave it as it is.
+void orientPicture(Bitmap& picture, int orientation);
+
 // Each reader decodes into a fresh bitmap, so a failure leaves the caller's picture untouched.
 void decodeGif(const uint8_t* data, size_t size, Bitmap& picture);
 void decodePcx(const uint8_t* data, size_t size, Bitmap& picture);

@@ -142,6 +142,8 @@ void decodeJpeg(const uint8_t* data, size_t size, Bitmap& picture) {
         fail(Kind, tooLarge           ? PictureReaderMessages::TooLarge
                    : errors.truncated ? PictureReaderMessages::Truncated
                                       : PictureReaderMessages::NotValid);
+    // Cameras store the picture as the sensor saw it and record how to turn it upright.
+    orientPicture(context.picture, jpegExifOrientation(data, size));
     picture.Assign(context.picture);
 }
 

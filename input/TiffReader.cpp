@@ -406,8 +406,15 @@ void decodeWithLibtiff(const uint8_t* data, size_t size, Bitmap& picture) {
         fail(Kind, PictureReaderMessages::Unsupported);
     checkStoredDataCanFill(tiff.get(), compression, width, height, size);
     // The first strip or tile that fails to decode ends the read.
+    // Orientations 2 to 4 are flips, which libtiff makes while it reads. 5 to 8 turn rows into
+    // columns, which it does not: those are read as stored (asking for the file's own orientation)
+    // and turned here.
+    uint16_t orientation = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_ORIENTATION, &orientation);
+    const bool turns = orientation >= ORIENTATION_LEFTTOP && orientation <= ORIENTATION_LEFTBOT;
     std::vector<uint32_t> rgba(size_t(width) * height);
-    if (!TIFFReadRGBAImageOriented(tiff.get(), width, height, rgba.data(), ORIENTATION_TOPLEFT, 1))
+    if (!TIFFReadRGBAImageOriented(tiff.get(), width, height, rgba.data(),
+                                   turns ? orientation : ORIENTATION_TOPLEFT, 1))
         fail(Kind, PictureReaderMessages::NotValid);
     Bitmap decoded;
     makePicture24(decoded, int(width), int(height));
@@ -421,6 +428,8 @@ void decodeWithLibtiff(const uint8_t* data, size_t size, Bitmap& picture) {
             putRgb(row, int(x), over(TIFFGetR(p[x])), over(TIFFGetG(p[x])), over(TIFFGetB(p[x])));
         }
     }
+    if (turns)
+        orientPicture(decoded, orientation);
     picture.Assign(decoded);
 }
 

@@ -1,11 +1,13 @@
-// PNG writer over libpng: grey 1-bit, palette (background entry first) or RGB images, with pHYs,
-// bKGD, the chosen filter, compression level and Adam7 interlacing.
+// PNG writer over libpng: grey 1-bit, palette (background entry first), RGB or (pictures with an
+// alpha channel) RGBA images, with pHYs, bKGD, the chosen filter, compression level and Adam7
+// interlacing.
 #include "output/ImageQuantizer.h"
 #include "output/StillImageWriters.h"
 
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <png.h>
 
 namespace kelvara {
@@ -51,7 +53,18 @@ struct PreparedPicture {
     size_t rowBytes = 0;
 };
 
-PreparedPicture prepare(const RgbPicture& picture, const TIOParams& params) {
+// The picture's rows with its alpha plane: blue, green, red, alpha.
+std::vector<uint8_t> withAlpha(const RgbPicture& picture, const uint8_t* alpha) {
+    const size_t count = size_t(picture.width) * size_t(picture.height);
+    std::vector<uint8_t> rows(count * 4);
+    for (size_t k = 0; k < count; ++k) {
+        std::memcpy(rows.data() + 4 * k, picture.bgr.data() + 3 * k, 3);
+        rows[4 * k + 3] = alpha[k];
+    }
+    return rows;
+}
+
+PreparedPicture prepare(const RgbPicture& picture, const TIOParams& params, const uint8_t* alpha) {
     PreparedPicture prepared;
     const int width = picture.width, height = picture.height;
     if (params.bitsPerSample == 1) {
@@ -81,6 +94,11 @@ PreparedPicture prepare(const RgbPicture& picture, const TIOParams& params) {
             const uint8_t* p = picture.bgr.data() + i * 3;
             prepared.rows[i] = static_cast<uint8_t>(quantizer.index(p[2], p[1], p[0]) + 1);
         }
+    } else if (alpha) {
+        // A picture with an alpha channel keeps it.
+        prepared.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
+        prepared.rowBytes = static_cast<size_t>(width) * 4;
+        prepared.rows = withAlpha(picture, alpha);
     } else {
         prepared.rowBytes = static_cast<size_t>(width) * 3;
         prepared.rows = picture.bgr;
@@ -111,7 +129,9 @@ bool writeWithLibpng(png_structp png, png_infop info, const PreparedPicture& pre
     // Background: an RGB image names the colour in its own 8-bit samples, a palette image the
     // entry that holds it (entry 0), a grey image level 0.
     png_color_16 background{};
-    if (prepared.colorType == PNG_COLOR_TYPE_RGB) {
+    const bool rgb =
+        prepared.colorType == PNG_COLOR_TYPE_RGB || prepared.colorType == PNG_COLOR_TYPE_RGB_ALPHA;
+    if (rgb) {
         background.red = static_cast<png_uint_16>(redOf(params.png.background));
         background.green = static_cast<png_uint_16>(greenOf(params.png.background));
         background.blue = static_cast<png_uint_16>(blueOf(params.png.background));
@@ -124,7 +144,7 @@ bool writeWithLibpng(png_structp png, png_infop info, const PreparedPicture& pre
     png_set_compression_level(png, std::clamp(params.png.compression, 0, 9));
 
     png_write_info(png, info);
-    if (prepared.colorType == PNG_COLOR_TYPE_RGB)
+    if (rgb)
         png_set_bgr(png);
     const int passes = png_set_interlace_handling(png);
     int written = 0;
@@ -147,7 +167,7 @@ WriteResult writePng(Stream& stream, const Bitmap& bitmap, const TIOParams& para
     const RgbPicture picture = rgbPictureOf(bitmap);
     if (picture.width <= 0 || picture.height <= 0)
         throw OutputError(OutputMessages::EmptyPicture);
-    const PreparedPicture prepared = prepare(picture, params);
+    const PreparedPicture prepared = prepare(picture, params, bitmap.alphaPlane());
 
     PngContext context;
     context.stream = &stream;

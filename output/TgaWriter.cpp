@@ -1,4 +1,5 @@
-// Truevision TGA writer: header and ID, colour map, raw or run-length packets, extension area and footer.
+// Truevision TGA writer: header and ID, colour map, raw or run-length packets (32 bits with alpha for
+// pictures with an alpha channel), extension area and footer.
 #include "output/ImageQuantizer.h"
 #include "output/StillImageWriters.h"
 
@@ -49,7 +50,7 @@ void putPacketRow(ByteSink& out, const uint8_t* row, int width, int pixelBytes) 
 }
 
 // The extension area (TGA 2.0, 495 bytes).
-void putExtensionArea(ByteSink& out, const TIOParams& params) {
+void putExtensionArea(ByteSink& out, const TIOParams& params, bool alpha) {
     std::time_t moment = params.tgaDate ? params.tgaDate : std::time(nullptr);
     std::tm local{};
     localtime_r(&moment, &local);
@@ -76,10 +77,10 @@ void putExtensionArea(ByteSink& out, const TIOParams& params) {
     out.le16(10000);
     out.le16(static_cast<unsigned>(static_cast<int>(params.tgaGamma * 10000)) & 0xFFFF);
     out.le16(10000);
-    out.le32(0); // colour correction offset
-    out.le32(0); // postage stamp offset
-    out.le32(0); // scan line offset
-    out.u8(0);   // attributes type
+    out.le32(0);           // colour correction offset
+    out.le32(0);           // postage stamp offset
+    out.le32(0);           // scan line offset
+    out.u8(alpha ? 3 : 0); // attributes type: 3, the alpha channel holds useful data
 }
 
 } // namespace
@@ -99,7 +100,9 @@ WriteResult writeTga(Stream& stream, const Bitmap& bitmap, const TIOParams& para
 
     if (width > 0xFFFF || height > 0xFFFF)
         throw OutputError(OutputMessages::TooLarge);
-    const int depth = params.bitsPerSample == 1 ? 1 : (params.samplesPerPixel == 1 ? 8 : 24);
+    // A true-colour picture with an alpha channel keeps it: 32 bits, 8 of them alpha.
+    const uint8_t* alpha = bitmap.alphaPlane();
+    const int depth = params.bitsPerSample == 1 ? 1 : (params.samplesPerPixel == 1 ? 8 : alpha ? 32 : 24);
     const bool compressed = params.tga.compressed && depth != 1;
 
     IndexedPicture indexed;
@@ -128,7 +131,7 @@ WriteResult writeTga(Stream& stream, const Bitmap& bitmap, const TIOParams& para
     out.le16(static_cast<unsigned>(width) & 0xFFFF);
     out.le16(static_cast<unsigned>(height) & 0xFFFF);
     out.u8(static_cast<unsigned>(depth));
-    out.u8(0x20);
+    out.u8(depth == 32 ? 0x28 : 0x20); // top-left origin; 8 attribute (alpha) bits for 32 bits
     // Image ID, zero-terminated.
     out.bytes(id.data(), id.size());
     out.u8(0);
@@ -143,6 +146,7 @@ WriteResult writeTga(Stream& stream, const Bitmap& bitmap, const TIOParams& para
     }
 
     std::vector<uint8_t> packed((static_cast<size_t>(width) + 7) / 8);
+    std::vector<uint8_t> bgra(depth == 32 ? static_cast<size_t>(width) * 4 : 0);
     for (int y = 0; y < height; ++y) {
         reportProgress(progress, y * 100 / height);
         if (depth == 1) {
@@ -152,6 +156,14 @@ WriteResult writeTga(Stream& stream, const Bitmap& bitmap, const TIOParams& para
         }
         const uint8_t* row =
             depth == 8 ? indexed.indexes.data() + static_cast<size_t>(y) * width : picture.row(y);
+        if (depth == 32) {
+            const uint8_t* a = alpha + static_cast<size_t>(y) * width;
+            for (int x = 0; x < width; ++x) {
+                std::memcpy(bgra.data() + 4 * size_t(x), row + 3 * size_t(x), 3);
+                bgra[4 * size_t(x) + 3] = a[x];
+            }
+            row = bgra.data();
+        }
         const int pixelBytes = depth / 8;
         if (compressed)
             putPacketRow(out, row, width, pixelBytes);
@@ -160,7 +172,7 @@ WriteResult writeTga(Stream& stream, const Bitmap& bitmap, const TIOParams& para
     }
 
     const uint64_t extensionOffset = out.position() - start;
-    putExtensionArea(out, params);
+    putExtensionArea(out, params, depth == 32);
 
     // Footer.
     out.le32(static_cast<uint32_t>(extensionOffset));

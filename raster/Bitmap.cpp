@@ -60,6 +60,61 @@ void fillPicture(Picture& p, Color c) {
             writePixel(p, x, y, c, nearest);
 }
 
+// The alpha plane as a 24-bit picture of greys (an opaque one where the picture has no plane),
+// for the stretch engine.
+Picture alphaAsGrey(const Picture& p) {
+    Picture grey;
+    grey.width = p.width;
+    grey.height = p.height;
+    grey.stride = Picture::strideFor(p.width, 24);
+    grey.bits.assign(grey.stride * size_t(p.height), 0xFF);
+    if (!p.alpha.empty())
+        for (int y = 0; y < p.height; ++y) {
+            const uint8_t* a = p.alpha.data() + size_t(y) * size_t(p.width);
+            uint8_t* row = grey.bits.data() + size_t(y) * grey.stride;
+            for (int x = 0; x < p.width; ++x)
+                row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = a[x];
+        }
+    return grey;
+}
+
+// Carries the alpha plane along a copy of the colours: the pixels the copy writes take the
+// source's alpha, scaled as the colours are (opaque where the source has none). Nothing happens
+// while neither picture has a plane.
+void stretchAlpha(Picture& dst, int dx, int dy, int dw, int dh, const Picture& src, int sx, int sy, int sw,
+                  int sh, StretchMode mode) {
+    if (src.alpha.empty() && dst.alpha.empty())
+        return;
+    const size_t count = size_t(dst.width) * size_t(dst.height);
+    if (dx == 0 && dy == 0 && sx == 0 && sy == 0 && dw == dst.width && dh == dst.height && sw == dw &&
+        sh == dh && src.width == dw && src.height == dh) {
+        // The whole picture onto a whole picture of its size.
+        if (src.alpha.empty())
+            dst.alpha.assign(count, 0xFF);
+        else
+            dst.alpha = src.alpha;
+        return;
+    }
+    if (dst.alpha.empty())
+        dst.alpha.assign(count, 0xFF);
+    Picture grey = alphaAsGrey(dst);
+    const Picture from = alphaAsGrey(src);
+    stretchPixels(grey, dx, dy, dw, dh, from, sx, sy, sw, sh, mode);
+    for (int y = 0; y < dst.height; ++y) {
+        const uint8_t* row = grey.bits.data() + size_t(y) * grey.stride;
+        uint8_t* a = dst.alpha.data() + size_t(y) * size_t(dst.width);
+        for (int x = 0; x < dst.width; ++x)
+            a[x] = row[3 * x];
+    }
+}
+
+// A stretched copy of the colours and, where either picture has one, the alpha plane.
+void copyPixels(Picture& dst, int dx, int dy, int dw, int dh, const Picture& src, int sx, int sy, int sw,
+                int sh, StretchMode mode) {
+    stretchPixels(dst, dx, dy, dw, dh, src, sx, sy, sw, sh, mode);
+    stretchAlpha(dst, dx, dy, dw, dh, src, sx, sy, sw, sh, mode);
+}
+
 } // namespace
 
 namespace raster_detail {
@@ -162,6 +217,9 @@ void Canvas::FillRect(const Rect& r) {
     for (int y = top; y < bottom; ++y)
         for (int x = left; x < right; ++x)
             writePixel(p, x, y, c, nearest);
+    if (!p.alpha.empty())
+        for (int y = top; y < bottom; ++y)
+            std::fill_n(p.alpha.data() + size_t(y) * size_t(p.width) + size_t(left), right - left, 0xFF);
 }
 
 // Snapshot of the source picture, so that a copy within one bitmap reads the old pixels.
@@ -180,8 +238,8 @@ void Canvas::Draw(int x, int y, const kelvara::Bitmap& source) {
     if (m_bitmap.Empty())
         return;
     src = sourcePicture(src, &source == &m_bitmap);
-    stretchPixels(*m_bitmap.m_picture, x, y, source.Width(), source.Height(), *src, 0, 0, source.Width(),
-                  source.Height(), StretchMode::ColorOnColor);
+    copyPixels(*m_bitmap.m_picture, x, y, source.Width(), source.Height(), *src, 0, 0, source.Width(),
+               source.Height(), StretchMode::ColorOnColor);
 }
 
 void Canvas::StretchDraw(const Rect& r, const kelvara::Bitmap& source) {
@@ -193,8 +251,8 @@ void Canvas::StretchDraw(const Rect& r, const kelvara::Bitmap& source) {
     if (m_bitmap.Empty())
         return;
     src = sourcePicture(src, &source == &m_bitmap);
-    stretchPixels(*m_bitmap.m_picture, r.left, r.top, r.width(), r.height(), *src, 0, 0, source.Width(),
-                  source.Height(), m_mode);
+    copyPixels(*m_bitmap.m_picture, r.left, r.top, r.width(), r.height(), *src, 0, 0, source.Width(),
+               source.Height(), m_mode);
 }
 
 void Canvas::CopyRect(const Rect& destRect, Canvas& source, const Rect& sourceRect) {
@@ -212,7 +270,7 @@ void blockCopy(Canvas& dest, int dx, int dy, int w, int h, Canvas& source, int s
     if (d.Empty() || s.Empty() || w <= 0 || h <= 0)
         return;
     src = sourcePicture(src, &s == &d);
-    stretchPixels(*d.m_picture, dx, dy, w, h, *src, sx, sy, w, h, StretchMode::ColorOnColor);
+    copyPixels(*d.m_picture, dx, dy, w, h, *src, sx, sy, w, h, StretchMode::ColorOnColor);
 }
 
 void stretchBlockCopy(Canvas& dest, int dx, int dy, int dw, int dh, Canvas& source, int sx, int sy, int sw,
@@ -223,12 +281,12 @@ void stretchBlockCopy(Canvas& dest, int dx, int dy, int dw, int dh, Canvas& sour
     d.makeWritable();
     source.ensureContext();
     // The reduction follows whatever mode the destination context holds now: a context made
-    // new since the last Draw reduces with BlackOnWhite.
+    // new since the last Draw reduces with BlackOnWhite, averaging the dropped pixels.
     StretchMode mode = dest.stretchMode();
     if (d.Empty() || s.Empty())
         return;
     src = sourcePicture(src, &s == &d);
-    stretchPixels(*d.m_picture, dx, dy, dw, dh, *src, sx, sy, sw, sh, mode);
+    copyPixels(*d.m_picture, dx, dy, dw, dh, *src, sx, sy, sw, sh, mode);
 }
 
 // ---- Bitmap ----
@@ -288,6 +346,13 @@ void Bitmap::SetSize(int width, int height) {
                 for (int x = 0; x < w; ++x)
                     writePixel(*p, x, y, readPixel(*old, x, y), nearest);
         }
+        if (!old->alpha.empty()) {
+            // The part kept keeps its alpha; the rest is opaque.
+            p->alpha.assign(size_t(width) * size_t(height), 0xFF);
+            for (int y = 0; y < h; ++y)
+                std::memcpy(p->alpha.data() + size_t(y) * size_t(width),
+                            old->alpha.data() + size_t(y) * size_t(old->width), size_t(w));
+        }
     }
     m_picture = std::move(p);
 }
@@ -337,6 +402,7 @@ void Bitmap::SetPixelFormat(kelvara::PixelFormat format) {
             for (int x = 0; x < m_width; ++x)
                 writePixel(*p, x, y, readPixel(*old, x, y), nearest);
     }
+    p->alpha = old->alpha;
     m_picture = std::move(p);
 }
 
@@ -406,6 +472,23 @@ void Bitmap::setPixel(int x, int y, Color color) {
 
 bool Bitmap::sharesPictureWith(const Bitmap& other) const {
     return m_picture && m_picture == other.m_picture;
+}
+
+bool Bitmap::hasAlpha() const {
+    return m_picture && !m_picture->alpha.empty();
+}
+
+const uint8_t* Bitmap::alphaPlane() const {
+    return hasAlpha() ? m_picture->alpha.data() : nullptr;
+}
+
+void Bitmap::setAlphaPlane(std::vector<uint8_t> plane) {
+    if (!m_picture || (plane.empty() && m_picture->alpha.empty()))
+        return;
+    if (!plane.empty() && plane.size() != size_t(m_width) * size_t(m_height))
+        throw RasterError("The alpha plane does not fit the picture");
+    makeWritable();
+    m_picture->alpha = std::move(plane);
 }
 
 } // namespace kelvara

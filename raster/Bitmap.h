@@ -74,11 +74,13 @@ struct ColorMasks {
 
 // How a drawing context reduces pictures in stretched copies.
 enum class StretchMode {
-    // Dropped pixels are combined with the kept one by AND: the mode of a new context.
+    // The mode of a new context. Each destination pixel of a reduction is the rounded mean of the
+    // source pixels it covers (dropped and kept alike), per channel.
     BlackOnWhite,
     // Dropped rows and columns are simply left out.
     ColorOnColor,
-    // Each destination pixel is the average of the source pixels it covers.
+    // Each destination pixel is the average of the source pixels it covers, as with BlackOnWhite;
+    // Draw and StretchDraw choose it for displays of 8 bits or fewer.
     Halftone,
 };
 
@@ -193,6 +195,17 @@ public:
     void setPixel(int x, int y, Color color);
 
     bool sharesPictureWith(const Bitmap& other) const;
+
+    // The alpha plane of a picture from a source with an alpha channel: one byte per pixel, 0
+    // transparent to 255 opaque, rows top-down without padding. Other pictures have none and are
+    // opaque. Canvas copies carry it along (a source without one copies as opaque), FillRect makes
+    // the area opaque, and rows written through ScanLine leave it as it was.
+    bool hasAlpha() const;
+    // Null when the picture has none.
+    const uint8_t* alphaPlane() const;
+    // Gives the picture an alpha plane of Width() x Height() bytes; an empty one (or an empty
+    // picture) drops it.
+    void setAlphaPlane(std::vector<uint8_t> plane);
 
     // The pixel store; defined in the raster surface's private header.
     struct Picture;

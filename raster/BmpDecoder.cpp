@@ -6,14 +6,19 @@
 #include "raster/Stream.h"
 
 #include <cstring>
+#include <optional>
+#include <string>
 
 namespace kelvara {
 
 namespace {
 
-[[noreturn]] void invalid() {
-    throw RasterError(RasterMessages::InvalidBitmap);
+// Refuses the image, saying why.
+[[noreturn]] void invalid(const std::string& reason) {
+    throw RasterError(RasterMessages::invalidBitmap(reason));
 }
+
+constexpr const char* CutShort = "cut short";
 
 uint16_t get16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -27,7 +32,7 @@ constexpr int64_t MaxSparseRlePixels = int64_t(1) << 20;
 
 void readOrInvalid(Stream& stream, void* buffer, size_t count) {
     if (stream.read(buffer, count) != count)
-        invalid();
+        invalid(CutShort);
 }
 
 // Expands RLE8 (bits 8) or RLE4 (bits 4) data into a bottom-up picture stored top-down.
@@ -37,11 +42,11 @@ void expandRle(const std::vector<uint8_t>& data, int bits, Bitmap::Picture& p) {
     int x = 0, y = 0; // y counts rows from the bottom
     auto need = [&](size_t n) {
         if (pos + n > data.size())
-            invalid();
+            invalid("the run-length data is cut short");
     };
     auto put = [&](int index) {
         if (x >= width || y >= height)
-            invalid(); // the run goes past the picture
+            invalid("a run goes past the picture");
         uint8_t* row = p.bits.data() + static_cast<size_t>(height - 1 - y) * p.stride;
         if (bits == 8) {
             row[x] = static_cast<uint8_t>(index);
@@ -74,7 +79,7 @@ void expandRle(const std::vector<uint8_t>& data, int bits, Bitmap::Picture& p) {
             y += data[pos + 1];
             pos += 2;
             if (x > width || y > height)
-                invalid();
+                invalid("a run-length move goes past the picture");
             break;
         default: { // absolute run of `value` pixels, padded to a 16-bit boundary
             size_t bytes = bits == 8 ? size_t(value) : (size_t(value) + 1) / 2;
@@ -93,10 +98,12 @@ void expandRle(const std::vector<uint8_t>& data, int bits, Bitmap::Picture& p) {
 } // namespace
 
 void Bitmap::LoadFromStream(Stream& stream) {
+    const uint64_t fileStart = stream.position();
     uint8_t fileHeader[14];
     readOrInvalid(stream, fileHeader, sizeof fileHeader);
     if (get16(fileHeader) != 0x4D42)
-        invalid();
+        invalid("no \"BM\" signature");
+    const uint32_t pixelOffset = get32(fileHeader + 10);
 
     uint8_t sizeBytes[4];
     readOrInvalid(stream, sizeBytes, 4);
@@ -119,7 +126,7 @@ void Bitmap::LoadFromStream(Stream& stream) {
         entrySize = 3;
     } else {
         if (headerSize < 40 || headerSize > 4096)
-            invalid();
+            invalid("a header of " + std::to_string(headerSize) + " bytes");
         std::vector<uint8_t> info(headerSize - 4);
         readOrInvalid(stream, info.data(), info.size());
         const uint8_t* h = info.data() - 4; // offsets below count from the header's start
@@ -136,19 +143,27 @@ void Bitmap::LoadFromStream(Stream& stream) {
         }
     }
     if (planes != 1)
-        invalid();
+        invalid(std::to_string(planes) + " planes, where a BMP has 1");
+    if (compression == 4)
+        invalid("JPEG inside a BMP is not read");
+    if (compression == 5)
+        invalid("PNG inside a BMP is not read");
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
-        invalid();
+        invalid(std::to_string(bits) + "-bit BMPs are not read");
     const bool rle8 = compression == 1, rle4 = compression == 2, bitFields = compression == 3;
-    if (compression > 3 || (rle8 && bits != 8) || (rle4 && bits != 4) ||
-        (bitFields && bits != 16 && bits != 32))
-        invalid();
+    if (compression > 3)
+        invalid("compression " + std::to_string(compression) + " is not read");
+    if ((rle8 && bits != 8) || (rle4 && bits != 4) || (bitFields && bits != 16 && bits != 32))
+        invalid("compression " + std::to_string(compression) + " with " + std::to_string(bits) +
+                " bits per pixel");
     const bool topDown = height < 0;
     if (topDown && (rle8 || rle4))
-        invalid();
+        invalid("a run-length picture stored top-down");
     const int64_t absHeight = topDown ? -height : height;
-    if (width <= 0 || absHeight <= 0 || width > Bitmap::MaxPixels / absHeight)
-        invalid();
+    if (width <= 0 || absHeight <= 0)
+        invalid("a size of " + std::to_string(width) + " x " + std::to_string(absHeight) + " pixels");
+    if (width > Bitmap::MaxPixels / absHeight)
+        invalid("too large: " + std::to_string(width) + " x " + std::to_string(absHeight) + " pixels");
 
     if (bitFields && headerSize == 40) {
         uint8_t m[12];
@@ -163,29 +178,46 @@ void Bitmap::LoadFromStream(Stream& stream) {
     if (entries == 0 && bits <= 8)
         entries = uint64_t(1) << bits;
     if (bits <= 8 && entries > (uint64_t(1) << bits))
-        invalid();
-    if (entries * entrySize > stream.remaining())
-        invalid();
+        invalid("a table of " + std::to_string(entries) + " colours for " + std::to_string(bits) +
+                (bits == 1 ? " bit per pixel" : " bits per pixel"));
+    const size_t stride = Bitmap::Picture::strideFor(static_cast<int>(width), bits);
+    const size_t imageBytes = stride * static_cast<size_t>(absHeight);
+    const bool packed = !rle8 && !rle4;
+    // Where the pixels start. They follow the colour table at once, unless the header's pixel
+    // offset points further on (a gap before the pixels) and the pixels lie inside the file from
+    // there. Above 8 bits the table only advises the display, so a file that does not hold it
+    // (colours used counted but no table stored) is read from an offset inside the table too.
+    const uint64_t fileEnd = stream.size();
+    const uint64_t headerEnd = stream.position();
+    const uint64_t tableEnd = headerEnd + entries * entrySize;
+    const uint64_t offsetAt = fileStart + pixelOffset;
+    auto pixelsFitFrom = [&](uint64_t at) { return at < fileEnd && (!packed || imageBytes <= fileEnd - at); };
+    std::optional<uint64_t> pixelsAt;
+    if (offsetAt > tableEnd && pixelsFitFrom(offsetAt))
+        pixelsAt = offsetAt;
+    else if (bits > 8 && offsetAt >= headerEnd && offsetAt < tableEnd && !pixelsFitFrom(tableEnd) &&
+             pixelsFitFrom(offsetAt))
+        pixelsAt = offsetAt;
+    if (!pixelsAt && entries * entrySize > stream.remaining())
+        invalid(bits <= 8 ? "cut short in the colour table" : "cut short");
     std::vector<PaletteEntry> palette;
-    if (entries) {
+    if (entries && bits <= 8) {
         std::vector<uint8_t> table(entries * entrySize);
         readOrInvalid(stream, table.data(), table.size());
-        if (bits <= 8) {
-            palette.resize(entries);
-            for (uint64_t i = 0; i < entries; ++i)
-                palette[i] = {table[i * entrySize], table[i * entrySize + 1], table[i * entrySize + 2], 0};
-        }
+        palette.resize(entries);
+        for (uint64_t i = 0; i < entries; ++i)
+            palette[i] = {table[i * entrySize], table[i * entrySize + 1], table[i * entrySize + 2], 0};
     }
+    stream.seek(pixelsAt ? *pixelsAt : tableEnd);
 
     auto picture = std::make_shared<Picture>();
     picture->width = static_cast<int>(width);
     picture->height = static_cast<int>(absHeight);
     picture->format = static_cast<kelvara::PixelFormat>(bits);
-    picture->stride = Picture::strideFor(picture->width, bits);
+    picture->stride = stride;
     picture->palette = std::move(palette);
     if (bits == 16 || bits == 32)
         picture->masks = masks;
-    const size_t imageBytes = picture->stride * static_cast<size_t>(absHeight);
 
     if (rle8 || rle4) {
         uint64_t length = imageSize ? imageSize : stream.remaining();
@@ -196,7 +228,8 @@ void Bitmap::LoadFromStream(Stream& stream) {
         // skip pixels or end the picture early may leave a small picture mostly blank.
         const int64_t pixels = width * absHeight;
         if (pixels > MaxSparseRlePixels && uint64_t(pixels) > length / 2 * 255)
-            invalid();
+            invalid("larger than its run-length data could fill: " + std::to_string(width) + " x " +
+                    std::to_string(absHeight) + " pixels");
         std::vector<uint8_t> data(length);
         readOrInvalid(stream, data.data(), data.size());
         try {
@@ -208,7 +241,7 @@ void Bitmap::LoadFromStream(Stream& stream) {
     } else {
         // The rows follow at once; a stream that does not hold them all is truncated.
         if (imageBytes > stream.remaining())
-            invalid();
+            invalid(CutShort);
         try {
             picture->bits.resize(imageBytes);
         } catch (const std::bad_alloc&) {

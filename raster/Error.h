@@ -26,6 +26,10 @@ public:
 
 namespace RasterMessages {
 inline constexpr const char* InvalidBitmap = "Bitmap image is not valid";
+// The message of a refused BMP byte image: InvalidBitmap and the reason.
+inline std::string invalidBitmap(const std::string& reason) {
+    return std::string(InvalidBitmap) + ": " + reason;
+}
 inline constexpr const char* OutOfResources = "Out of system resources";
 } // namespace RasterMessages
 

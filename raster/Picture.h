@@ -19,6 +19,9 @@ struct Bitmap::Picture {
     std::vector<uint8_t> bits; // rows top-down, each padded to a multiple of 4 bytes
     std::vector<PaletteEntry> palette;
     ColorMasks masks;
+    // The alpha plane: width x height bytes, rows top-down, 0 transparent to 255 opaque. Empty for
+    // an opaque picture, which is every picture but those of a source with an alpha channel.
+    std::vector<uint8_t> alpha;
 
     static size_t strideFor(int width, int bits) {
         return ((static_cast<size_t>(width) * bits + 31) / 32) * 4;

@@ -68,6 +68,56 @@ for target in "${all_targets[@]}"; do mkdir -p "$seeds/$target"; done
   convert -size 8x8 gradient:red-blue a.jpg
   convert -size 8x8 gradient:red-blue a.jp2
 )
+# BMPs of the kinds writers make beside the usual ones: pixels after a gap found through the pixel
+# offset, a colours-used count with no table stored, bit fields, the old core header, a large
+# header, top-down rows, run-length data after a gap, offsets into the table and past the end.
+le16() { printf "\\$(printf '%03o' $(($1 & 255)))\\$(printf '%03o' $((($1 >> 8) & 255)))"; }
+le32() { le16 $(($1 & 65535)); le16 $((($1 >> 16) & 65535)); }
+bytes() { LC_ALL=C awk -v n="$1" -v m="$2" 'BEGIN { for (i = 0; i < n; i++) printf "%c", (i * 7 + 3) % m }'; }
+# bmp FILE BITS WIDTH HEIGHT COMPRESSION COLOURS_USED HEADER_SIZE TABLE_ENTRIES MASKS GAP [OFFSET] [DATA_BYTES]
+bmp() {
+  local file=$1 bits=$2 w=$3 h=$4 compression=$5 used=$6 header=$7 entries=$8 masks=$9 gap=${10}
+  local entry=4 abs_h=${h#-}
+  [ "$header" -eq 12 ] && entry=3
+  local offset=${11:-$((14 + header + 4 * masks + entry * entries + gap))}
+  local data=${12:-$(((bits * w + 31) / 32 * 4 * abs_h))}
+  {
+    printf 'BM'; le32 $((offset + data)); le32 0; le32 "$offset"; le32 "$header"
+    if [ "$header" -eq 12 ]; then
+      le16 "$w"; le16 "$h"; le16 1; le16 "$bits"
+    else
+      le32 "$w"; le32 $((h & 0xFFFFFFFF)); le16 1; le16 "$bits"; le32 "$compression"; le32 0; le32 2835
+      le32 2835; le32 "$used"; le32 0
+      head -c $((header - 40)) /dev/zero
+    fi
+    [ "$masks" -eq 3 ] && { le32 $((0xF800)); le32 $((0x07E0)); le32 $((0x001F)); }
+    bytes $((entry * entries)) 256
+    bytes "$gap" 256
+    if [ "$compression" -eq 1 ]; then
+      for ((row = 0; row < abs_h; row++)); do printf '\x03\x01\x00\x02\x02\x05\x00\x00'; done
+      printf '\x00\x01'
+    else
+      bytes "$data" $((bits <= 8 ? (1 << bits) : 256))
+    fi
+  } >"$file"
+}
+(
+  cd "$seeds/files"
+  bmp pal8offs.bmp 8 13 9 0 256 40 256 0 100
+  bmp pal8gap2.bmp 8 13 9 0 16 40 16 0 2
+  bmp pal4gap.bmp 4 11 5 0 16 40 16 0 6
+  bmp pal1gap.bmp 1 17 3 0 2 40 2 0 10
+  bmp pal8topdown-gap.bmp 8 7 -6 0 0 40 256 0 12
+  bmp pal8v5-gap.bmp 8 9 4 0 64 124 64 0 4
+  bmp pal8os2-gap.bmp 8 9 4 0 0 12 256 0 8
+  bmp rgb24-used-no-table.bmp 24 9 4 0 256 40 0 0 0
+  bmp rgb24-table.bmp 24 9 4 0 16 40 16 0 0
+  bmp rgb16-565-gap.bmp 16 9 4 3 0 40 0 3 6
+  bmp rgb32-gap.bmp 32 5 3 0 0 40 0 0 16
+  bmp rle8-gap.bmp 8 8 4 1 16 40 16 0 4 "" 34
+  bmp pal8-offset-into-table.bmp 8 6 3 0 16 40 16 0 0 70
+  bmp pal8-offset-past-end.bmp 8 6 3 0 16 40 16 0 0 100000
+)
 files=$seeds/files
 cp "$files"/*.bmp "$seeds/bmp/"
 cp "$files/a.gif" "$files/animated.gif" "$seeds/gif_document/"

@@ -308,6 +308,16 @@ TEST(CliFormats, FromTheOutputsNameAndEveryPictureRead) {
     ProcessResult r = cli("animate -o " + shellQuoted(gif) + all);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(decodeWithGiflib(readFile(gif)).frames.size(), 11u);
+    // A picture that cannot be decoded is named with the reason, and nothing is written.
+    const std::vector<uint8_t> bmp = readFile(picture(dir, "p.bmp"));
+    const std::string bad = dir.file("bad.bmp");
+    writeFileAtomically(bad, bmp.data(), bmp.size() / 2);
+    const std::string badGif = dir.file("bad.gif");
+    r = cli("animate -o " + shellQuoted(badGif) + " " + shellQuoted(dir.file("p.png")) + " " +
+            shellQuoted(bad) + " " + shellQuoted(dir.file("p.gif")));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "\"" + bad + "\": Bitmap image is not valid: cut short\n");
+    EXPECT_FALSE(std::filesystem::exists(badGif));
     // A picture of an extension the reader does not know is an error.
     writeFileAtomically(dir.file("notes.txt"), "text", 4);
     r = cli("write " + shellQuoted(dir.file("notes.txt")) + " " + shellQuoted(dir.file("n.png")));
@@ -393,17 +403,26 @@ TEST(CliShortRuns, AreWrittenWithAWarningAndStatusThree) {
     EXPECT_EQ(r.err, "");
 }
 
-// Without --delay a GIF keeps the video's timing: the frame duration times the step, in
-// hundredths, at least 2. --max-frames counts the frames after --step; --loop writes the count.
+// Without --delay a GIF keeps the video's timing: each frame lasts until the next picture taken
+// (the last its own picture), in hundredths with what is cut off carried on, at least 2; a typed
+// delay goes to the nearest hundredth. --max-frames counts the frames after --step; --loop
+// writes the count.
 TEST(CliGifTiming, FromTheVideoAndTheLimitAfterTheStep) {
     ScratchDir dir;
     const struct {
         int rate;
         std::string options;
-        int delay;
+        std::vector<int> delays;
     } cases[] = {
-        {25, "", 4},  {25, "--step 3", 12}, {15, "", 7},           {15, "--step 2", 13},
-        {100, "", 2}, {10, "", 10},         {25, "--delay 95", 9}, {100, "--delay 10", 1},
+        {25, "", std::vector<int>(9, 4)},
+        {25, "--step 3", {12, 12, 4}},
+        {15, "", {6, 7, 7, 6, 7, 7, 6, 7, 7}},
+        {15, "--step 2", {13, 13, 14, 13, 7}},
+        {100, "", std::vector<int>(9, 2)},
+        {10, "", std::vector<int>(9, 10)},
+        {25, "--delay 95", std::vector<int>(9, 10)},
+        {25, "--delay 94", std::vector<int>(9, 9)},
+        {100, "--delay 10", std::vector<int>(9, 1)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.rate) + " " + c.options);
@@ -412,8 +431,10 @@ TEST(CliGifTiming, FromTheVideoAndTheLimitAfterTheStep) {
                                     " -o " + shellQuoted(out) + " " + c.options);
         ASSERT_EQ(r.exitCode, 0) << r.err;
         const GiflibImage gif = decodeWithGiflib(readFile(out));
+        std::vector<int> delays;
         for (const GiflibFrame& f : gif.frames)
-            EXPECT_EQ(f.delay, c.delay);
+            delays.push_back(f.delay);
+        EXPECT_EQ(delays, c.delays);
         EXPECT_EQ(gif.loopCount, 0);
     }
 

@@ -41,10 +41,11 @@ TEST(CliFrames, WritesEachFrameUnderItsNumber) {
     for (int n : {3, 4, 5}) {
         std::string path = out + "/f" + std::to_string(n) + ".bmp";
         ASSERT_TRUE(std::filesystem::exists(path)) << path;
-        // ImageMagick reads the 4 x 3 picture and the colour of frame n.
+        // ImageMagick reads the 4 x 3 picture and the colour of frame n, its green the mean of the
+        // two columns (0 and 30) the first pixel covers.
         ProcessResult px =
             runProcess("convert " + shellQuoted(path) + " -format '%w %h %[pixel:p{0,0}]' info:");
-        EXPECT_EQ(px.out, "4 3 srgb(" + std::to_string((n - 1) * 3) + ",0,100)") << px.err;
+        EXPECT_EQ(px.out, "4 3 srgb(" + std::to_string((n - 1) * 3) + ",15,100)") << px.err;
     }
     EXPECT_FALSE(std::filesystem::exists(out + "/f6.bmp"));
     // Existing files stay unless --overwrite is given.

@@ -4,6 +4,7 @@
 #include "raster/Error.h"
 #include "raster/Stream.h"
 #include "support/AviWriter.h"
+#include "support/GifDecode.h"
 #include "support/GifJobSupport.h"
 #include "support/TestUtil.h"
 #include "video/FrameSource.h"
@@ -274,7 +275,7 @@ TEST(AviToGif, ReducedAreaAndsAndCropUsesTheExclusiveRectangle) {
     TGIFDocument built;
     RecordingObserver observer;
 
-    // Half size: each entry pixel is the AND of the 2 x 2 block it covers.
+    // Half size: each entry pixel is the rounded mean of the 2 x 2 block it covers.
     AviToGifOptions half = optionsFor(path);
     half.sizeMode = GifSizeMode::Scale;
     half.scaleIndex = 5;
@@ -282,10 +283,14 @@ TEST(AviToGif, ReducedAreaAndsAndCropUsesTheExclusiveRectangle) {
     Bitmap& e = table.entry(1);
     ASSERT_EQ(e.Width(), 60);
     for (int y : {0, 17, 39})
-        for (int x : {0, 23, 59})
-            EXPECT_EQ(e.pixel(x, y), colorAt(2 * x, 2 * y) & colorAt(2 * x + 1, 2 * y) &
-                                         colorAt(2 * x, 2 * y + 1) & colorAt(2 * x + 1, 2 * y + 1))
-                << x << "," << y;
+        for (int x : {0, 23, 59}) {
+            const Color block[] = {colorAt(2 * x, 2 * y), colorAt(2 * x + 1, 2 * y),
+                                   colorAt(2 * x, 2 * y + 1), colorAt(2 * x + 1, 2 * y + 1)};
+            int r = 2, g = 2, b = 2;
+            for (Color c : block)
+                r += redOf(c), g += greenOf(c), b += blueOf(c);
+            EXPECT_EQ(e.pixel(x, y), rgbColor(r / 4, g / 4, b / 4)) << x << "," << y;
+        }
 
     // A selection over columns 10..109 and rows 20..69 gives a 99 x 49 base, copied 1:1.
     AviToGifOptions crop = optionsFor(path);
@@ -325,11 +330,15 @@ TEST(AviToGif, AbortKeepsWhatWasReadAndNothingReadLeavesTheResult) {
 }
 
 // Frames are reduced while the next are read, but the document takes them only in the building,
-// which counts them on its own bar: an Abort pressed there keeps the frames built, in order, and
-// the result says how many, in either direction.
-TEST(AviToGif, AbortWhileBuildingKeepsTheFramesBuilt) {
+// which counts them on its own bar: an Abort pressed there keeps the frames finished so far (built,
+// or reduced and waiting), in order, and the result says how many, in either direction. Going
+// forward the frames are reduced while they are read, so an Abort as the building starts still
+// keeps most of them; going backward nothing is reduced before the building starts.
+TEST(AviToGif, AbortWhileBuildingKeepsTheFramesFinished) {
     ScratchDir dir;
     AviToGifOptions o = optionsFor(solidFramesAvi(dir, 2, 2, 40));
+    o.threads = 2;
+    const int window = 2 * 2 + 2; // the pipeline's frames in flight at most
     for (Direction direction : {Direction::Forward, Direction::Backward}) {
         const bool forward = direction == Direction::Forward;
         SCOPED_TRACE(forward ? "forward" : "backward");
@@ -345,30 +354,77 @@ TEST(AviToGif, AbortWhileBuildingKeepsTheFramesBuilt) {
         } observer;
         const AviToGifResult r = convertAviToGif(o, table, built, observer);
         ASSERT_EQ(r.outcome, AviToGifOutcome::Built);
+        EXPECT_TRUE(r.aborted);
         EXPECT_EQ(r.run.read, 40);
         EXPECT_EQ(r.run.end, FrameRunEnd::Complete);
-        EXPECT_EQ(r.frames, 2);
-        EXPECT_EQ(built.FrameCount(), 2);
-        EXPECT_EQ(r.statusText, "Size: 2 x 2 pixels  Frames: 2");
-        // The frames built are the first in the GIF's order (a flat frame's colour is the
+        // The 2 built and those reduced meanwhile (workers race the building).
+        EXPECT_GE(r.frames, forward ? 40 - window : 2);
+        EXPECT_LE(r.frames, 40);
+        EXPECT_EQ(built.FrameCount(), r.frames);
+        EXPECT_EQ(r.statusText, "Size: 2 x 2 pixels  Frames: " + std::to_string(r.frames));
+        // The frames kept are the first in the GIF's order (a flat frame's colour is the
         // octree's one colour, entry 10).
-        EXPECT_EQ(decodeGif(saved(built)).frames, 2);
-        for (int j = 0; j < 2; ++j) {
+        EXPECT_EQ(decodeGif(saved(built)).frames, r.frames);
+        for (int j = 0; j < r.frames; ++j) {
             const GifRGB& c = built.Frame(j).ColorMap().Colors(10);
             EXPECT_EQ(rgbColor(c.red, c.green, c.blue), frameColor(forward ? j + 1 : 40 - j)) << j;
         }
 
-        // Aborted as the building starts: nothing was built and the earlier result stays.
+        // Aborted as the building starts.
         struct : RecordingObserver {
             void setProgressRange(int, int max) override {
                 maximums.push_back(max);
                 aborting = maximums.size() == 2;
             }
         } early;
-        const AviToGifResult none = convertAviToGif(o, table, built, early);
-        EXPECT_EQ(none.outcome, AviToGifOutcome::NoFrames);
-        EXPECT_EQ(none.message, AviToGifMessages::NothingBuilt);
-        EXPECT_EQ(built.FrameCount(), 2);
+        const int before = built.FrameCount();
+        const AviToGifResult atStart = convertAviToGif(o, table, built, early);
+        EXPECT_TRUE(atStart.aborted);
+        if (forward) {
+            EXPECT_EQ(atStart.outcome, AviToGifOutcome::Built);
+            EXPECT_GE(atStart.frames, 40 - window);
+            EXPECT_EQ(built.FrameCount(), atStart.frames);
+        } else {
+            // Nothing was built: the earlier result stays.
+            EXPECT_EQ(atStart.outcome, AviToGifOutcome::NoFrames);
+            EXPECT_EQ(atStart.message, AviToGifMessages::NothingBuilt);
+            EXPECT_EQ(built.FrameCount(), before);
+        }
+    }
+}
+
+// Storing the frames as their changes counts them on a third bar; an Abort there keeps every
+// frame, those not yet stored as changes whole, and the GIF shows the same pictures.
+TEST(AviToGif, AbortWhileOptimisingKeepsEveryFrame) {
+    ScratchDir dir;
+    AviToGifOptions o = optionsFor(solidFramesAvi(dir, 2, 2, 20));
+    o.build.optimize = true;
+    FrameTable table(GifFrameTableSize);
+    TGIFDocument built;
+    struct : RecordingObserver {
+        void setProgressPosition(int position) override {
+            if (maximums.size() == 3 && position >= 5)
+                aborting = true;
+        }
+    } observer;
+    const AviToGifResult r = convertAviToGif(o, table, built, observer);
+    ASSERT_EQ(r.outcome, AviToGifOutcome::Built);
+    EXPECT_EQ(observer.maximums.size(), 3u);
+    EXPECT_TRUE(r.aborted);
+    EXPECT_EQ(r.frames, 20);
+    // Each frame as shown: its pixel (1, 1) drawn over the frames before it.
+    const GiflibImage decoded = decodeWithGiflib(saved(built));
+    ASSERT_EQ(decoded.frames.size(), 20u);
+    Color shown = 0;
+    for (size_t j = 0; j < decoded.frames.size(); ++j) {
+        const GiflibFrame& f = decoded.frames[j];
+        if (f.left <= 1 && f.top <= 1 && f.left + f.width > 1 && f.top + f.height > 1) {
+            const int index = f.indices[size_t((1 - f.top) * f.width + (1 - f.left))];
+            if (index != f.transparentIndex)
+                shown = rgbColor(f.colors[size_t(index)][0], f.colors[size_t(index)][1],
+                                 f.colors[size_t(index)][2]);
+        }
+        EXPECT_EQ(shown, frameColor(int(j) + 1)) << j;
     }
 }
 
@@ -442,7 +498,7 @@ TEST(AviToGif, FramesEqualTheEngineOnDecodedFrames) {
                 sequential.baseWidth = 58;
                 sequential.baseHeight = 35;
                 sequential.sizeMode = GifSizeMode::Scale;
-                sequential.scaleIndex = 6; // 1:3, reduced with AND
+                sequential.scaleIndex = 6; // 1:3, each pixel the mean of its 3 x 3 block
             }
             sequential.threads = 1;
             AviToGifOptions parallel = sequential;

@@ -39,9 +39,9 @@ TEST(FuzzRegressions, KeptInputsEndInAPictureOrAnError) {
         for (const auto& file : std::filesystem::directory_iterator(folder.path())) {
             SCOPED_TRACE(file.path().string());
             const std::vector<uint8_t> bytes = readFile(file.path().string());
-            const auto start = std::chrono::steady_clock::now();
+            // A hang ends at the test's time limit; the speed of each entry is the fuzzers' and the
+            // benchmarks' to judge, not a clock's here.
             entries.at(target)(bytes.data(), bytes.size());
-            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
             ++replayed;
         }
     }

@@ -469,9 +469,7 @@ TEST(GifFileReader, FramesTheirDataCannotFillAreRefused) {
         ++descriptors;
     }
     ASSERT_EQ(descriptors, 16);
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(loadMessage(claiming), GifMessages::OutOfData);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
 
     // A small frame too: 100 x 100 pixels from the one byte of codes of a 4 x 4 frame.
     std::vector<uint8_t> small = {'G', 'I', 'F', '8', '9', 'a', 100, 0, 100, 0, 0x00, 0, 0};

@@ -286,13 +286,14 @@ TEST(OutputWriteCommand, UsageErrorsAndExistingFiles) {
     EXPECT_NE(again.err.find("exists"), std::string::npos);
     EXPECT_EQ(cli("write " + files + " --format png --overwrite").exitCode, 0);
 
-    // A file that is not a BMP is an error with the picture reader's message.
+    // A file that is not a BMP is an error with the picture reader's message, after the file's name.
     const std::string fake = dir.file("fake.bmp");
     writeFileAtomically(fake, "not a bitmap", 12);
     ProcessResult notBmp =
         cli("write " + shellQuoted(fake) + " " + shellQuoted(dir.file("x.bmp")) + " --format bmp");
     EXPECT_EQ(notBmp.exitCode, 1);
-    EXPECT_EQ(notBmp.err, "kelvara-cli write: " + std::string(RasterMessages::InvalidBitmap) + "\n");
+    EXPECT_EQ(notBmp.err,
+              "kelvara-cli write: \"" + fake + "\": " + RasterMessages::invalidBitmap("cut short") + "\n");
     ProcessResult missing = cli("write " + shellQuoted(dir.file("none.bmp")) + " " +
                                 shellQuoted(dir.file("y.bmp")) + " --format bmp");
     EXPECT_EQ(missing.exitCode, 1);

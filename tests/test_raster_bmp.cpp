@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 
 using namespace kelvara;
 
@@ -20,6 +21,7 @@ struct BmpBuilder {
     int planes = 1;
     std::vector<uint32_t> masks;
     std::vector<PaletteEntry> palette;
+    std::vector<uint8_t> gap; // bytes between the colour table and the pixels
     std::vector<uint8_t> pixels;
 
     std::vector<uint8_t> build() const {
@@ -34,7 +36,8 @@ struct BmpBuilder {
         };
         size_t entry = headerSize == 12 ? 3 : 4;
         uint32_t offset =
-            pixelOffset ? pixelOffset : uint32_t(14 + headerSize + 4 * masks.size() + entry * palette.size());
+            pixelOffset ? pixelOffset
+                        : uint32_t(14 + headerSize + 4 * masks.size() + entry * palette.size() + gap.size());
         u16(0x4D42);
         u32(0);
         u32(0);
@@ -68,6 +71,7 @@ struct BmpBuilder {
             if (entry == 4)
                 o.push_back(0);
         }
+        o.insert(o.end(), gap.begin(), gap.end());
         o.insert(o.end(), pixels.begin(), pixels.end());
         return o;
     }
@@ -185,7 +189,7 @@ INSTANTIATE_TEST_SUITE_P(
                         [](BmpBuilder& b) { b.headerSize = 108; }),
                    PixelFormat::Bits24,
                    {Blue, 0x000000, Red, Green}},
-        // The pixel-offset field is not used to find the pixels.
+        // A pixel offset before the end of the colour table is not used to find the pixels.
         DecodeCase{"smallPixelOffset",
                    with(bmp(24, {0, 0, 255, 0, 255, 0, 0, 0, 255, 0, 0, 0, 0, 0, 0, 0}),
                         [](BmpBuilder& b) { b.pixelOffset = 3; }),
@@ -213,6 +217,98 @@ INSTANTIATE_TEST_SUITE_P(
                    {Red, Red, Green, Blue}}),
     [](const ::testing::TestParamInfo<DecodeCase>& info) { return std::string(info.param.name); });
 
+// The pixels start at the header's pixel offset when it lies after the colour table and the
+// pixels fit in the file from there; otherwise right after the table.
+TEST(BmpDecode, PixelOffsetTable) {
+    const std::vector<uint8_t> rows = {2, 1, 0, 0, 0, 2, 0, 0}; // bottom row (Blue, Green), top (Red, Blue)
+    const Color shown[4] = {Red, Blue, Blue, Green};
+    const std::vector<uint8_t> garbage = {7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7};
+    auto base = [&] {
+        BmpBuilder b = bmp(8, rows, palette({Red, Green, Blue}));
+        b.colorsUsed = 3;
+        return b;
+    };
+    const uint32_t tableEnd = 14 + 40 + 3 * 4;
+    struct Case {
+        const char* name;
+        BmpBuilder bmp;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"noGap", base()});
+    BmpBuilder gap2 = base();
+    gap2.gap = {0xEE, 0xEE};
+    cases.push_back({"gapOfTwo", gap2});
+    BmpBuilder gapLarge = base(); // a gap of stray bytes, as some writers leave
+    gapLarge.gap = garbage;
+    cases.push_back({"gapOfTwenty", gapLarge});
+    BmpBuilder intoTable = base();
+    intoTable.pixelOffset = tableEnd - 4;
+    cases.push_back({"offsetIntoTheTable", intoTable});
+    BmpBuilder pastEnd = base();
+    pastEnd.pixelOffset = tableEnd + 100;
+    cases.push_back({"offsetPastTheEnd", pastEnd});
+    BmpBuilder tooLate = base(); // inside the file, but the pixels would not fit from there
+    tooLate.pixelOffset = tableEnd + 2;
+    cases.push_back({"offsetLeavingTooLittle", tooLate});
+    BmpBuilder zero = base();
+    zero.pixelOffset = 0xFFFFFFFF;
+    cases.push_back({"offsetHuge", zero});
+    BmpBuilder topDown = base();
+    topDown.height = -2;
+    topDown.pixels = {0, 2, 0, 0, 2, 1, 0, 0};
+    topDown.gap = garbage;
+    cases.push_back({"topDownGap", topDown});
+    BmpBuilder rle = base();
+    rle.compression = 1;
+    rle.pixels = {1, 2, 1, 1, 0, 0, 1, 0, 1, 2, 0, 1};
+    rle.gap = {0, 1, 9, 9}; // an end-of-bitmap mark in the gap: never read
+    cases.push_back({"rleGap", rle});
+    BmpBuilder core = base();
+    core.headerSize = 12;
+    core.palette.resize(256);
+    core.gap = garbage;
+    cases.push_back({"coreHeaderGap", core});
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bitmap b;
+        decode(b, c.bmp.build());
+        ASSERT_EQ(b.Width(), 2);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(b.pixel(i % 2, i / 2), shown[i]) << i;
+    }
+
+    // Above 8 bits the colours-used field only advises the display: a file that stores no table
+    // is read from its pixel offset; one that stores the table is read after it.
+    const std::vector<uint8_t> pixels24 = {0, 0, 255, 0, 255, 0, 0, 0, 255, 0, 0, 0, 0, 0, 0, 0};
+    const Color shown24[4] = {Blue, 0x000000, Red, Green};
+    BmpBuilder advised = bmp(24, pixels24);
+    advised.colorsUsed = 16;
+    BmpBuilder advisedWithTable = advised;
+    advisedWithTable.palette = std::vector<PaletteEntry>(16, PaletteEntry::fromColor(Grey));
+    BmpBuilder advisedTableOffsetWrong = advisedWithTable;
+    advisedTableOffsetWrong.pixelOffset = 54;
+    BmpBuilder bitFieldsGap = bmp(32, {0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0, 1, 2, 3, 0});
+    bitFieldsGap.compression = 3;
+    bitFieldsGap.masks = {0xFF0000, 0xFF00, 0xFF};
+    bitFieldsGap.gap = garbage;
+    for (const auto& [name, builder, colors] :
+         {std::tuple{"noTableStored", advised, shown24}, std::tuple{"tableStored", advisedWithTable, shown24},
+          std::tuple{"tableStoredOffsetIntoIt", advisedTableOffsetWrong, shown24}}) {
+        SCOPED_TRACE(name);
+        Bitmap b;
+        decode(b, builder.build());
+        ASSERT_EQ(b.Width(), 2);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(b.pixel(i % 2, i / 2), colors[i]) << i;
+    }
+    Bitmap b;
+    decode(b, bitFieldsGap.build());
+    EXPECT_EQ(b.pixel(0, 0), Blue);
+    EXPECT_EQ(b.pixel(1, 0), rgbColor(3, 2, 1));
+    EXPECT_EQ(b.pixel(0, 1), Red);
+}
+
 // Absolute runs are padded to a 16-bit boundary; RLE4 absolute runs hold two pixels a byte.
 TEST(BmpDecodeRle, AbsoluteRunsArePaddedToWords) {
     for (int bits : {8, 4}) {
@@ -237,70 +333,130 @@ TEST(BmpDecodeRle, AbsoluteRunsArePaddedToWords) {
 
 TEST(BmpDecodeErrors, InvalidImagesAreRefusedAndTheOldPictureStays) {
     BmpBuilder good = bmp(24, {0, 0, 255, 0, 255, 0, 0, 0, 255, 0, 0, 0, 0, 0, 0, 0});
-    std::vector<std::pair<const char*, std::vector<uint8_t>>> cases;
-    auto add = [&](const char* name, void (*change)(BmpBuilder&)) {
-        cases.push_back({name, with(good, change).build()});
+    struct Refused {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        std::string reason;
     };
-    add("planes", [](BmpBuilder& b) { b.planes = 2; });
-    add("bitCount", [](BmpBuilder& b) { b.bits = 7; });
-    add("headerSize", [](BmpBuilder& b) { b.headerSize = 20; });
-    add("compression", [](BmpBuilder& b) { b.compression = 4; });
-    add("negativeWidth", [](BmpBuilder& b) { b.width = -2; });
-    add("zeroHeight", [](BmpBuilder& b) { b.height = 0; });
-    add("absurdSize", [](BmpBuilder& b) { b.width = b.height = 0x7FFFFFF; });
-    add("truncatedPixels", [](BmpBuilder& b) { b.pixels.resize(10); });
-    add("colorsBeyondTable", [](BmpBuilder& b) {
-        b.bits = 1;
-        b.colorsUsed = 3;
-        b.palette = palette({Red, Green, Blue});
-    });
-    add("hugeColorCount", [](BmpBuilder& b) { b.colorsUsed = 0x40000000; });
-    add("rleTopDown", [](BmpBuilder& b) {
-        b.bits = 8;
-        b.compression = 1;
-        b.height = -2;
-    });
-    add("rleRunPastRow", [](BmpBuilder& b) {
-        b.bits = 8;
-        b.compression = 1;
-        b.pixels = {3, 0, 0, 1};
-    });
-    add("rleRunPastPicture", [](BmpBuilder& b) {
-        b.bits = 8;
-        b.compression = 1;
-        b.pixels = {0, 0, 0, 0, 0, 0, 2, 0};
-    });
-    add("rleTruncatedAbsolute", [](BmpBuilder& b) {
-        b.bits = 8;
-        b.compression = 1;
-        b.pixels = {0, 5, 1};
-    });
+    std::vector<Refused> cases;
+    auto add = [&](const char* name, void (*change)(BmpBuilder&), std::string reason) {
+        cases.push_back({name, with(good, change).build(), std::move(reason)});
+    };
+    add(
+        "planes", [](BmpBuilder& b) { b.planes = 2; }, "2 planes, where a BMP has 1");
+    add(
+        "bitCount", [](BmpBuilder& b) { b.bits = 7; }, "7-bit BMPs are not read");
+    add(
+        "headerSize", [](BmpBuilder& b) { b.headerSize = 20; }, "a header of 20 bytes");
+    add(
+        "compression", [](BmpBuilder& b) { b.compression = 4; }, "JPEG inside a BMP is not read");
+    add(
+        "png", [](BmpBuilder& b) { b.bits = 0, b.compression = 5; }, "PNG inside a BMP is not read");
+    add(
+        "otherCompression", [](BmpBuilder& b) { b.compression = 6; }, "compression 6 is not read");
+    add(
+        "rleBits", [](BmpBuilder& b) { b.compression = 1; }, "compression 1 with 24 bits per pixel");
+    add(
+        "bits2", [](BmpBuilder& b) { b.bits = 2; }, "2-bit BMPs are not read");
+    add(
+        "paletteCutShort",
+        [](BmpBuilder& b) {
+            b.bits = 8;
+            b.pixels.clear();
+        },
+        "cut short in the colour table");
+    add(
+        "negativeWidth", [](BmpBuilder& b) { b.width = -2; }, "a size of -2 x 2 pixels");
+    add(
+        "zeroHeight", [](BmpBuilder& b) { b.height = 0; }, "a size of 2 x 0 pixels");
+    add(
+        "absurdSize", [](BmpBuilder& b) { b.width = b.height = 0x7FFFFFF; },
+        "too large: 134217727 x 134217727 pixels");
+    add(
+        "truncatedPixels", [](BmpBuilder& b) { b.pixels.resize(10); }, "cut short");
+    add(
+        "colorsBeyondTable",
+        [](BmpBuilder& b) {
+            b.bits = 1;
+            b.colorsUsed = 3;
+            b.palette = palette({Red, Green, Blue});
+        },
+        "a table of 3 colours for 1 bit per pixel");
+    add(
+        "hugeColorCount", [](BmpBuilder& b) { b.bits = 8, b.colorsUsed = 0x40000000; },
+        "a table of 1073741824 colours for 8 bits per pixel");
+    add(
+        "rleTopDown",
+        [](BmpBuilder& b) {
+            b.bits = 8;
+            b.compression = 1;
+            b.height = -2;
+        },
+        "a run-length picture stored top-down");
+    add(
+        "rleRunPastRow",
+        [](BmpBuilder& b) {
+            b.bits = 8;
+            b.compression = 1;
+            b.palette = palette({Red, Green});
+            b.colorsUsed = 2;
+            b.pixels = {3, 0, 0, 1};
+        },
+        "a run goes past the picture");
+    add(
+        "rleRunPastPicture",
+        [](BmpBuilder& b) {
+            b.bits = 8;
+            b.compression = 1;
+            b.palette = palette({Red, Green});
+            b.colorsUsed = 2;
+            b.pixels = {0, 0, 0, 0, 0, 0, 2, 0};
+        },
+        "a run goes past the picture");
+    add(
+        "rleTruncatedAbsolute",
+        [](BmpBuilder& b) {
+            b.bits = 8;
+            b.compression = 1;
+            b.palette = palette({Red, Green});
+            b.colorsUsed = 2;
+            b.pixels = {0, 5, 1};
+        },
+        "the run-length data is cut short");
     // Run-length pictures that claim more pixels than their data could fill, two bytes making at
     // most 255: a valid 2 x 2 picture, its header then set to 50331648 x 5 (RLE4) and to
     // 16384 x 16384 (RLE8).
-    add("rle4LargerThanItsData", [](BmpBuilder& b) {
-        b.bits = 4;
-        b.compression = 2;
-        b.palette = palette({Red, Green});
-        b.colorsUsed = 2;
-        b.pixels = {2, 0x01, 0, 0, 2, 0x10, 0, 1};
-        b.width = 50331648;
-        b.height = 5;
-    });
-    add("rle8LargerThanItsData", [](BmpBuilder& b) {
-        b.bits = 8;
-        b.compression = 1;
-        b.palette = palette({Red, Green});
-        b.colorsUsed = 2;
-        b.pixels = {2, 1, 0, 0, 2, 0, 0, 1};
-        b.width = b.height = 16384;
-    });
+    add(
+        "rle4LargerThanItsData",
+        [](BmpBuilder& b) {
+            b.bits = 4;
+            b.compression = 2;
+            b.palette = palette({Red, Green});
+            b.colorsUsed = 2;
+            b.pixels = {2, 0x01, 0, 0, 2, 0x10, 0, 1};
+            b.width = 50331648;
+            b.height = 5;
+        },
+        "larger than its run-length data could fill: 50331648 x 5 pixels");
+    add(
+        "rle8LargerThanItsData",
+        [](BmpBuilder& b) {
+            b.bits = 8;
+            b.compression = 1;
+            b.palette = palette({Red, Green});
+            b.colorsUsed = 2;
+            b.pixels = {2, 1, 0, 0, 2, 0, 0, 1};
+            b.width = b.height = 16384;
+        },
+        "larger than its run-length data could fill: 16384 x 16384 pixels");
     std::vector<uint8_t> notBm = good.build();
     notBm[0] = 'X';
-    cases.push_back({"signature", notBm});
-    cases.push_back({"truncatedHeader", std::vector<uint8_t>(notBm.begin() + 0, notBm.begin() + 20)});
+    cases.push_back({"signature", notBm, "no \"BM\" signature"});
+    const std::vector<uint8_t> goodBytes = good.build();
+    cases.push_back(
+        {"truncatedHeader", std::vector<uint8_t>(goodBytes.begin(), goodBytes.begin() + 20), "cut short"});
 
-    for (auto& [name, bytes] : cases) {
+    for (auto& [name, bytes, reason] : cases) {
         SCOPED_TRACE(name);
         Bitmap b;
         b.SetPixelFormat(PixelFormat::Bits24);
@@ -310,7 +466,7 @@ TEST(BmpDecodeErrors, InvalidImagesAreRefusedAndTheOldPictureStays) {
             b.LoadFromMemory(bytes.data(), bytes.size());
             ADD_FAILURE() << "decoded an invalid image";
         } catch (const RasterError& e) {
-            EXPECT_STREQ(e.what(), RasterMessages::InvalidBitmap);
+            EXPECT_EQ(e.what(), std::string(RasterMessages::InvalidBitmap) + ": " + reason);
         }
         EXPECT_EQ(b.Width(), 3);
         EXPECT_EQ(b.pixel(0, 0), Red);

@@ -271,8 +271,9 @@ TEST(TransitionJob, RefusesAnEmptySizeAndStepsOutOfRange) {
 }
 
 TEST(TransitionJob, ZoomFramesReduceAsTheRunLeavesTheContext) {
-    // A checkerboard target scaled to half: CenterZoom1 ANDs each 2 x 2 block (the output's context
-    // is new after each frame is handed on), CenterZoom2's Draw of the target sets the dropping mode.
+    // A checkerboard target scaled to half: CenterZoom1 averages each 2 x 2 block (the output's
+    // context is new after each frame is handed on), CenterZoom2's Draw of the target sets the
+    // dropping mode.
     auto checker = [](Bitmap& b) {
         b.SetPixelFormat(PixelFormat::Bits24);
         b.SetSize(8, 8);
@@ -290,7 +291,7 @@ TEST(TransitionJob, ZoomFramesReduceAsTheRunLeavesTheContext) {
         RecordingSink sink;
         TestObserver observer;
         runTransition(tab, table, sink, observer);
-        const Color expected = effect == 22 ? ColorBlack : ColorWhite;
+        const Color expected = effect == 22 ? rgbColor(128, 128, 128) : ColorWhite;
         for (int y = 2; y < 6; ++y)
             for (int x = 2; x < 6; ++x)
                 ASSERT_EQ(table.entry(2).pixel(x, y), expected) << effect << " " << x << "," << y;

@@ -371,9 +371,9 @@ TEST(TransitionCentre, Center2ShrinksTheSourceOverTheTarget) {
         }
 }
 
-TEST(TransitionCentre, CenterZoom1CombinesAndCenterZoom2Drops) {
-    // Checkerboards scaled by one half: every 2 x 2 block holds a black and a white pixel. AND
-    // combining gives black; dropping keeps the even pixel, which is white.
+TEST(TransitionCentre, CenterZoom1AveragesAndCenterZoom2Drops) {
+    // Checkerboards scaled by one half: every 2 x 2 block holds two black and two white pixels.
+    // Averaging gives mid grey (510 / 4 rounded); dropping keeps the even pixel, which is white.
     auto checker = [](int x, int y) { return ((x + y) % 2) ? ColorBlack : ColorWhite; };
     EffectRun zoom1(
         8, 8, 2, [](int, int) { return rgbColor(9, 9, 9); }, checker);
@@ -386,7 +386,8 @@ TEST(TransitionCentre, CenterZoom1CombinesAndCenterZoom2Drops) {
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x) {
             bool inside = x >= 2 && x < 6 && y >= 2 && y < 6;
-            EXPECT_EQ(zoom1.O.pixel(x, y), inside ? ColorBlack : rgbColor(9, 9, 9)) << x << "," << y;
+            EXPECT_EQ(zoom1.O.pixel(x, y), inside ? rgbColor(128, 128, 128) : rgbColor(9, 9, 9))
+                << x << "," << y;
             EXPECT_EQ(zoom2.O.pixel(x, y), inside ? ColorWhite : rgbColor(9, 9, 9)) << x << "," << y;
         }
 }

@@ -32,7 +32,10 @@ int Decoder::reopen() {
     m_putOff = m_errorsInRow = m_error = 0;
     m_openFailed = false;
     av_packet_unref(m_packet.get());
-    const AVCodec* codec = avcodec_find_decoder(m_params->codec_id);
+    const AVCodec* codec =
+        m_options.decoderName ? avcodec_find_decoder_by_name(m_options.decoderName) : nullptr;
+    if (!codec || codec->id != m_params->codec_id)
+        codec = avcodec_find_decoder(m_params->codec_id);
     if (!codec)
         return AVERROR_DECODER_NOT_FOUND;
     CodecPtr context(avcodec_alloc_context3(codec));

@@ -33,6 +33,8 @@ struct DecoderOptions {
     // Refused packets and pictures the decoder could not make, since the last picture, after which
     // the stream counts as undecodable; 0 for no limit.
     int maxErrorsInRow = 0;
+    // The decoder to take by name, when FFmpeg has it; else the codec's default decoder.
+    const char* decoderName = nullptr;
 };
 
 class Decoder {

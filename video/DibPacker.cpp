@@ -53,6 +53,69 @@ DibPacker::DibPacker() = default;
 DibPacker::~DibPacker() = default;
 
 const uint8_t* DibPacker::pack(const AVFrame* frame, const DibPacking& how) {
+    m_hasAlpha = false;
+    const uint8_t* dib = packColours(frame, how);
+    if (dib && how.alpha) {
+        const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+        // Palette pictures are left out: decoders fill the palette's alpha unevenly.
+        if (desc && (desc->flags & AV_PIX_FMT_FLAG_ALPHA) && !(desc->flags & AV_PIX_FMT_FLAG_PAL))
+            takeAlpha(frame, how.width > 0 ? how.width : frame->width,
+                      how.height > 0 ? how.height : frame->height, how.rotation);
+    }
+    return dib;
+}
+
+void DibPacker::takeAlpha(const AVFrame* frame, int outWidth, int outHeight, int rotation) {
+    const int w = frame->width, h = frame->height;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+    // The alpha channel is the last component, at full size.
+    const int c = desc->nb_components - 1;
+    const AVComponentDescriptor& comp = desc->comp[c];
+    std::vector<uint8_t> own(size_t(w) * size_t(h));
+    if (comp.depth == 8 && comp.shift == 0 && !(desc->flags & AV_PIX_FMT_FLAG_BITSTREAM)) {
+        for (int y = 0; y < h; ++y) {
+            const uint8_t* p =
+                frame->data[comp.plane] + ptrdiff_t(y) * frame->linesize[comp.plane] + comp.offset;
+            uint8_t* out = own.data() + size_t(y) * size_t(w);
+            for (int x = 0; x < w; ++x)
+                out[x] = p[size_t(x) * size_t(comp.step)];
+        }
+    } else {
+        std::vector<uint16_t> line(static_cast<size_t>(w));
+        const uint32_t top = (1u << comp.depth) - 1;
+        for (int y = 0; y < h; ++y) {
+            av_read_image_line2(line.data(), const_cast<const uint8_t**>(frame->data), frame->linesize, desc,
+                                0, y, c, w, 0, 2);
+            uint8_t* out = own.data() + size_t(y) * size_t(w);
+            for (int x = 0; x < w; ++x)
+                out[x] = static_cast<uint8_t>((uint32_t(line[size_t(x)]) * 255 + top / 2) / top);
+        }
+    }
+    // Scaled (nearest pixel) and turned as the colours are.
+    rotation = rotation == 90 || rotation == 180 || rotation == 270 ? rotation : 0;
+    const int dibWidth = rotation % 180 ? outHeight : outWidth;
+    const int dibHeight = rotation % 180 ? outWidth : outHeight;
+    m_alpha.resize(size_t(dibWidth) * size_t(dibHeight));
+    for (int y = 0; y < dibHeight; ++y)
+        for (int x = 0; x < dibWidth; ++x) {
+            int ux = x, uy = y; // in the upright picture of the output size
+            if (rotation == 90) {
+                ux = y;
+                uy = outHeight - 1 - x;
+            } else if (rotation == 270) {
+                ux = outWidth - 1 - y;
+                uy = x;
+            } else if (rotation == 180) {
+                ux = outWidth - 1 - x;
+                uy = outHeight - 1 - y;
+            }
+            const size_t sx = size_t(int64_t(ux) * w / outWidth), sy = size_t(int64_t(uy) * h / outHeight);
+            m_alpha[size_t(y) * size_t(dibWidth) + size_t(x)] = own[sy * size_t(w) + sx];
+        }
+    m_hasAlpha = true;
+}
+
+const uint8_t* DibPacker::packColours(const AVFrame* frame, const DibPacking& how) {
     const int w = frame->width, h = frame->height;
     if (w <= 0 || h <= 0 || int64_t(w) * h > MaxVideoPictureArea)
         return nullptr;

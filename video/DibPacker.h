@@ -25,6 +25,9 @@ struct DibPacking {
     // Degrees clockwise the picture is turned after its conversion: 0, 90, 180 or 270. A turned
     // picture is 24 bits.
     int rotation = 0;
+    // A picture with an alpha channel also gives its alpha plane (alphaPlane()), scaled and
+    // turned as the picture is. Off for AVI files, whose pictures are opaque.
+    bool alpha = false;
 };
 
 class DibPacker {
@@ -37,6 +40,9 @@ public:
     // The picture as a packed DIB (40-byte header, colour table or masks, bottom-up rows), valid
     // until the next call; null when it has no size, is too large or cannot be converted.
     const uint8_t* pack(const AVFrame* frame, const DibPacking& how = {});
+    // The alpha plane of the picture pack() packed last (DIB width x height bytes, rows top-down),
+    // or null when it has none or alpha was not asked for.
+    const std::vector<uint8_t>* alphaPlane() const { return m_hasAlpha ? &m_alpha : nullptr; }
 
 private:
     struct SwsDeleter {
@@ -49,6 +55,12 @@ private:
     int m_swsColorspace = -1, m_swsRange = -1;
     std::vector<uint8_t> m_dib;
     std::vector<uint8_t> m_rgb;
+    std::vector<uint8_t> m_alpha;
+    bool m_hasAlpha = false;
+
+    const uint8_t* packColours(const AVFrame* frame, const DibPacking& how);
+    // Fills m_alpha from the picture's alpha channel, scaled to outWidth x outHeight and turned.
+    void takeAlpha(const AVFrame* frame, int outWidth, int outHeight, int rotation);
 };
 
 } // namespace kelvara

@@ -198,6 +198,11 @@ FrameRead FrameReader::read(int64_t index) {
     } catch (const RasterError& e) {
         return {nullptr, e.what()};
     }
+    // The alpha channel of a picture that has one (never an AVI file's) goes beside its colours.
+    if (m_media)
+        if (const std::vector<uint8_t>* alpha = m_media->alphaPlane();
+            alpha && alpha->size() == size_t(m_work->Width()) * size_t(m_work->Height()))
+            m_work->setAlphaPlane(*alpha);
     return {m_work.get(), {}};
 }
 

@@ -338,6 +338,7 @@ void MediaFile::State::open(const std::string& filePath) {
     timeBase = stream->time_base;
     averageRate = stream->avg_frame_rate;
     packing.rotation = rotationOf(stream);
+    packing.alpha = true;
 
     openDecoder();
 
@@ -375,6 +376,14 @@ void MediaFile::State::openDecoder() {
     // reduce the pictures on every core too, are not held up by one decoding thread. The pictures
     // are the same on any number of threads.
     options.threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+    // FFmpeg's own VP9 decoder drops the alpha channel a WebM file carries beside the picture;
+    // libvpx's decodes it.
+    // (A reopened decoder keeps what it was opened with; the stream may be gone by then.)
+    if (!started && stream->codecpar->codec_id == AV_CODEC_ID_VP9) {
+        const AVDictionaryEntry* alphaMode = av_dict_get(stream->metadata, "alpha_mode", nullptr, 0);
+        if (alphaMode && std::strcmp(alphaMode->value, "1") == 0)
+            options.decoderName = "libvpx-vp9";
+    }
     const int ret = started ? decoder.reopen() : decoder.open(stream->codecpar, options);
     if (ret < 0)
         fail(FrameSourceMessages::Video::StartDecompression, path, decoder.failure(ret));
@@ -527,6 +536,7 @@ void MediaFile::State::placePictures() {
         if (last <= 0 && averageRate.num > 0 && averageRate.den > 0)
             last = av_rescale_q(1, av_inv_q(averageRate), timeBase);
         t.length = pictures.back().pts + partOffset + std::max<int64_t>(last, 0) - firstPts;
+        t.times.endTold = lastDuration > 0;
     }
     t.partPosition.push_back(static_cast<int64_t>(t.positionPts.size()));
     if (t.positionPts.empty()) {
@@ -991,6 +1001,10 @@ const uint8_t* MediaFile::getFrame(int64_t position) {
     // the first picture show that first picture.
     const AVFrame* picture = w.haveCurrent ? w.current.get() : w.haveAhead ? w.ahead.get() : nullptr;
     return picture ? s.packer.pack(picture, s.packing) : nullptr;
+}
+
+const std::vector<uint8_t>* MediaFile::alphaPlane() const {
+    return m_state->packer.alphaPlane();
 }
 
 } // namespace kelvara

@@ -18,6 +18,7 @@ namespace kelvara {
 struct FrameTimes {
     std::vector<int64_t> startUs; // of each position, in display order
     int64_t endUs = 0;            // the end of the last picture
+    bool endTold = false;         // whether the last picture's packet told how long it lasts
 };
 
 // The first video stream of a file, positions being the pictures FFmpeg decodes, in the order it
@@ -46,6 +47,9 @@ public:
     // the file was cut short while it was read). Every picture is packed at the first picture's
     // size.
     const uint8_t* getFrame(int64_t position);
+    // The alpha plane of the picture getFrame() gave last (its DIB's width x height bytes, rows
+    // top-down), or null when the picture has no alpha channel.
+    const std::vector<uint8_t>* alphaPlane() const;
     // When each position shows; null when the packets carry no timestamps (a raw elementary
     // stream), whose positions are then the pictures counted from the start.
     const FrameTimes* frameTimes();

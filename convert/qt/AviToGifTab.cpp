@@ -480,6 +480,7 @@ void AviToGifTab::Button5Click() {
     GifSizeFitResult fitted;
     QApplication::setOverrideCursor(Qt::BusyCursor);
     try {
+        const JobScope job(m_host, this, Button7);
         WindowJobObserver observer(m_host.progressBar(), state.abortConversion);
         state.builtFrameCount = 0;
         if (fitLimit) {
@@ -496,7 +497,7 @@ void AviToGifTab::Button5Click() {
             result = convertAviToGif(options, m_frames, m_host.builtGif(), observer);
         }
         state.builtFrameCount = result.outcome == AviToGifOutcome::Built ? result.frames : 0;
-        if (result.outcome == AviToGifOutcome::Built)
+        if (result.outcome == AviToGifOutcome::Built && !m_host.closePending())
             encodeBuiltGif(m_host, suggestedGifName(options));
     } catch (...) {
         // A failed run leaves the tab as it was before it: Convert, Open AVI and the player
@@ -511,14 +512,22 @@ void AviToGifTab::Button5Click() {
         throw;
     }
     QApplication::restoreOverrideCursor();
+    if (m_host.closePending()) {
+        // The window closes now: nothing more is shown.
+        backToIdle();
+        return;
+    }
     if (result.outcome != AviToGifOutcome::Built) {
         // A refused range, or a run that read no frame, built nothing: the built GIF is still
         // that of an earlier run, which "Save" must not offer as this one's. The tab is ready
         // for another "Convert" at once.
+        if (result.outcome == AviToGifOutcome::NoFrames && result.run.asked > 0)
+            m_host.showJobStatus(jobEndText(result.run, 0, result.aborted));
         m_host.dialogs().showWarning("Warning", QString::fromStdString(result.message));
         backToIdle();
         return;
     }
+    m_host.showJobStatus(jobEndText(result.run, result.frames, result.aborted));
     StatusBar2Panel1->setText(QString::fromStdString(result.statusText));
     StatusBar2Panel2->setText(fileSizeText(state.builtGifFile.size()));
     StatusBar2Panel2->show();

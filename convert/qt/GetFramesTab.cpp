@@ -297,6 +297,7 @@ void GetFramesTab::Button12Click() {
     FrameExtractionResult result;
     QApplication::setOverrideCursor(Qt::BusyCursor);
     try {
+        const JobScope job(m_host, this, Button13);
         WindowJobObserver observer(m_host.progressBar(), state.abortExtraction);
         result = extractFrames(options, m_frames, observer);
     } catch (...) {
@@ -309,9 +310,11 @@ void GetFramesTab::Button12Click() {
     }
     QApplication::restoreOverrideCursor();
     if (result.outcome == FrameExtractionOutcome::Warning) {
-        m_host.dialogs().showWarning("Warning", QString::fromStdString(result.message));
+        if (!m_host.closePending())
+            m_host.dialogs().showWarning("Warning", QString::fromStdString(result.message));
         return;
     }
+    m_host.showJobStatus(jobEndText(result.run, result.frames));
     Button16->setEnabled(true);
     Button14->setEnabled(true);
     Button15->setEnabled(true);
@@ -365,16 +368,35 @@ void GetFramesTab::Button15Click() {
     if (existing > 0 &&
         !(dialogs.confirmReplace && dialogs.confirmReplace(QString::number(existing) + " of the files")))
         return;
+    // Saving is a job: Abort (or closing the window) stops it after the file being written.
     QProgressBar* bar = m_host.progressBar();
-    bar->setRange(0, count);
-    for (int i = 0; i < count; ++i) {
-        const int entry = lbAVI->item(i)->data(Qt::UserRole).toInt();
-        saveStillImageFile(m_frames.entry(entry), state.saveOptions, format, paths[size_t(i)],
-                           ExistingFile::Replace);
-        bar->setValue(i + 1);
-        QCoreApplication::processEvents();
+    state.abortExtraction = false;
+    Button13->setEnabled(true);
+    int saved = 0;
+    {
+        const JobScope job(m_host, this, Button13);
+        struct Done {
+            QProgressBar* bar;
+            QPushButton* abort;
+            ~Done() {
+                bar->setRange(0, 1);
+                bar->setValue(0);
+                abort->setEnabled(false);
+            }
+        } done{bar, Button13};
+        bar->setRange(0, count);
+        for (int i = 0; i < count && !state.abortExtraction; ++i) {
+            const int entry = lbAVI->item(i)->data(Qt::UserRole).toInt();
+            saveStillImageFile(m_frames.entry(entry), state.saveOptions, format, paths[size_t(i)],
+                               ExistingFile::Replace);
+            saved = i + 1;
+            bar->setValue(saved);
+            QCoreApplication::processEvents();
+        }
     }
-    bar->setValue(0);
+    if (saved < count)
+        m_host.showJobStatus("Aborted: " + QString::number(saved) + " of " + QString::number(count) +
+                             " frames saved");
 }
 
 // The viewer opens beside the main window the first time; later it opens where the user left it.

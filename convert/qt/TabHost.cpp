@@ -19,8 +19,8 @@
 namespace kelvara {
 
 void WindowJobObserver::setProgressRange(int minimum, int maximum) {
-    m_bar->setMinimum(minimum);
-    m_bar->setMaximum(maximum);
+    // A range of no width would draw the busy animation: an empty job's bar stays empty.
+    m_bar->setRange(minimum, std::max(maximum, minimum + 1));
 }
 
 void WindowJobObserver::setProgressPosition(int position) {
@@ -57,6 +57,15 @@ void saveBuiltGif(TabHost& host) {
         state.builtGifFile = encodedGif(built);
     writeFileAtomically(path.toStdString(), state.builtGifFile.data(), state.builtGifFile.size());
     host.rememberFolder(FolderKind::SavedGifs, path);
+}
+
+QString jobEndText(const FrameRun& run, int kept, bool aborted) {
+    if (aborted || run.end == FrameRunEnd::Aborted)
+        return "Aborted: " + QString::number(kept) + " of " + QString::number(run.asked) + " frames";
+    QString text = QString::fromStdString(shortRunText(run));
+    if (!text.isEmpty())
+        text[0] = text[0].toUpper();
+    return text;
 }
 
 QString fileSizeText(uint64_t bytes) {

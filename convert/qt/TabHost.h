@@ -113,7 +113,39 @@ public:
     // Notes the folder of a file the user opened or saved: the next dialog of that kind starts
     // there, in this run and the next.
     virtual void rememberFolder(FolderKind kind, const QString& file) = 0;
+
+    // One job at a time. While a job runs, every control that would start another job or replace
+    // the video is off (the tabs stay visible): the window's own, the other tabs' and those of the
+    // job's tab but its Abort. Closing the window meanwhile aborts the job; the window closes as
+    // soon as the job has ended. Use JobScope rather than these two.
+    virtual void beginJob(QWidget* tab, QWidget* abortButton) = 0;
+    virtual void endJob() = 0;
+    virtual bool jobRunning() const = 0;
+    // The window is to close once the job has ended: the tab shows nothing more of it.
+    virtual bool closePending() const = 0;
+    // The window's line about the last job, where a job that did not give every frame says so;
+    // empty clears it.
+    virtual void showJobStatus(const QString& text) = 0;
 };
+
+// A job of the window from start to end, however it ends (done, aborted, failed).
+class JobScope {
+public:
+    JobScope(TabHost& host, QWidget* tab, QWidget* abortButton) : m_host(host) {
+        m_host.beginJob(tab, abortButton);
+    }
+    ~JobScope() { m_host.endJob(); }
+    JobScope(const JobScope&) = delete;
+    JobScope& operator=(const JobScope&) = delete;
+
+private:
+    TabHost& m_host;
+};
+
+// What the window says of a job that stopped early: "Aborted: N of M frames" for an abort (kept of
+// the frames asked for), the short run's own words (shortRunText) with a capital for a video that
+// gave fewer frames; empty for a whole run.
+QString jobEndText(const FrameRun& run, int kept, bool aborted = false);
 
 // The observer a job run from the window uses: the progress bar, the message queue and an abort
 // flag of the window.

@@ -416,9 +416,11 @@ void TransitionTab::Button21Click() {
     state.builtGifFile.clear();
     QApplication::setOverrideCursor(Qt::BusyCursor);
     try {
+        const JobScope job(m_host, this, Button22);
         state.builtFrameCount = 0;
         result = buildTransitionGif(m_model, m_frames, m_host.builtGif(), observer);
-        m_status->setText(encodeBuiltGif(m_host, "transition.gif"));
+        if (!m_host.closePending())
+            m_status->setText(encodeBuiltGif(m_host, "transition.gif"));
     } catch (...) {
         QApplication::restoreOverrideCursor();
         Button21->setEnabled(true);
@@ -428,6 +430,15 @@ void TransitionTab::Button21Click() {
     }
     QApplication::restoreOverrideCursor();
     state.builtFrameCount = result.frames;
+    if (m_host.closePending())
+        return;
+    if (result.aborted) {
+        FrameRun run;
+        run.asked = m_model.steps + 1;
+        run.read = result.frames;
+        run.end = FrameRunEnd::Aborted;
+        m_host.showJobStatus(jobEndText(run, result.frames));
+    }
     m_status->show();
     m_host.sizeBuiltGifHolder(result.width, result.height);
     Button23->setEnabled(true);

@@ -365,9 +365,9 @@ TEST(PlayerSound, PicturesPlayOnWhenTheSoundCannot) {
         clock.start();
         player.play();
         ASSERT_TRUE(waitUntilStopped(player, 3000));
-        // To the end of the last picture, and not stuck on a sound that does not come.
+        // To the end of the last picture. Not stuck on a sound that does not come: a player held
+        // by it would have said OutputStalled, not the failure's own message (checked below).
         EXPECT_GE(clock.elapsed(), 550);
-        EXPECT_LT(clock.elapsed(), 2000);
         EXPECT_EQ(player.position(), 14);
         ASSERT_FALSE(problems.isEmpty());
         EXPECT_TRUE(problems.back().startsWith(c.message)) << problems.back().toStdString();

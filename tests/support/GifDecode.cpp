@@ -60,6 +60,7 @@ GiflibImage decodeWithGiflib(const std::vector<uint8_t>& bytes) {
             frame.hasGraphicControl = true;
             frame.delay = gcb.DelayTime;
             frame.transparentIndex = gcb.TransparentColor;
+            frame.disposal = gcb.DisposalMode;
         }
         for (int e = 0; e < saved.ExtensionBlockCount; ++e) {
             const ExtensionBlock& block = saved.ExtensionBlocks[e];

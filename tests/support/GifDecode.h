@@ -23,6 +23,7 @@ struct GiflibFrame {
     bool hasGraphicControl = false;
     int delay = 0;
     int transparentIndex = -1;
+    int disposal = 0; // of the graphic control block
 };
 
 struct GiflibImage {

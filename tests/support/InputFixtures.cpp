@@ -30,7 +30,9 @@ bool imageMagickConvert(const std::string& arguments) {
 }
 
 std::vector<uint8_t> imageMagickRgb(const std::string& path, int& width, int& height) {
-    ProcessResult size = runProcess("identify -format '%w %h\\n' " + shellQuoted(path + "[0]"));
+    // The size once upright: a quarter turn swaps the sides.
+    ProcessResult size =
+        runProcess("convert " + shellQuoted(path + "[0]") + " -auto-orient -format '%w %h\\n' info:");
     if (size.exitCode != 0 || std::sscanf(size.out.c_str(), "%d %d", &width, &height) != 2)
         return {};
     ScratchDir dir;
