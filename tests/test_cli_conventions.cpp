@@ -316,7 +316,7 @@ TEST(CliFormats, FromTheOutputsNameAndEveryPictureRead) {
     r = cli("animate -o " + shellQuoted(badGif) + " " + shellQuoted(dir.file("p.png")) + " " +
             shellQuoted(bad) + " " + shellQuoted(dir.file("p.gif")));
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "\"" + bad + "\": Bitmap image is not valid: cut short\n");
+    EXPECT_EQ(r.err, "kelvara-cli animate: \"" + bad + "\": Bitmap image is not valid: cut short\n");
     EXPECT_FALSE(std::filesystem::exists(badGif));
     // A picture of an extension the reader does not know is an error.
     writeFileAtomically(dir.file("notes.txt"), "text", 4);
