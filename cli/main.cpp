@@ -38,9 +38,11 @@ std::string usage() {
 // What a command printed on standard output must have reached it: a full disk or a closed pipe
 // turns a successful run into a failure, as it does for the coreutils.
 int withStandardOutputChecked(int status) {
+    // A text longer than the buffer fails while it is written: that write's reason is kept.
+    const int earlier = std::ferror(stdout) ? errno : 0;
     errno = 0;
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        const int error = errno;
+        const int error = errno ? errno : earlier;
         std::fprintf(stderr, "kelvara-cli: cannot write standard output%s%s\n", error ? ": " : "",
                      error ? std::strerror(error) : "");
         return status == kelvara::cli::ExitOk ? kelvara::cli::ExitFailure : status;

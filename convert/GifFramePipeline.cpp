@@ -48,13 +48,11 @@ FrameReducer alphaReducer(FrameReducer reducer, FrameAlpha alpha) {
     return [reducer = std::move(reducer)](const Bitmap& frame, uint64_t sequence) {
         if (!frame.hasAlpha())
             return reducer(frame, sequence);
-        ReducedFrame reduced;
-        if (hasTransparentPixels(frame)) {
-            reduced = reducer(*fillTransparentPixels(frame), sequence);
-            reserveTransparentEntry(reduced, frame.alphaPlane());
-        } else {
-            reduced = reducer(frame, sequence);
-        }
+        ReducedFrame reduced = hasTransparentPixels(frame) ? reducer(*fillTransparentPixels(frame), sequence)
+                                                           : reducer(frame, sequence);
+        // Also a frame without transparent pixels: a player may clear a frame to the background
+        // colour, not to nothing, when the frame names no transparent colour.
+        reserveTransparentEntry(reduced, frame.alphaPlane());
         reduced.clearAfter = true;
         return reduced;
     };

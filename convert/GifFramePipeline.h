@@ -36,9 +36,9 @@ enum class FrameAlpha {
     Transparent, // pixels with alpha below half are the frame's transparent colour
 };
 // The reducer with the alpha rule: a frame with an alpha plane is reduced with its transparent
-// pixels given the colours of their opaque neighbours, then one entry is kept for them, and the
-// frame is cleared after it shows. Frames without an alpha plane are reduced as reducer reduces
-// them.
+// pixels given the colours of their opaque neighbours, then one entry is kept for them (also when
+// it has none), and the frame is cleared after it shows. Frames without an alpha plane are
+// reduced as reducer reduces them.
 FrameReducer alphaReducer(FrameReducer reducer, FrameAlpha alpha);
 
 // A frame on its way through the pipeline.

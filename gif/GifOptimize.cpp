@@ -330,6 +330,12 @@ void storeAsChange(TGIFSubImage& frame, const std::vector<uint32_t>& colours,
         }
     }
 
+    if (plan.clearAfter && best.transparent < 0 && best.table.size() < 256) {
+        // A frame cleared after it shows names a transparent colour even when it shows none: a
+        // player may clear a frame without one to the background colour instead of to nothing.
+        best.transparent = static_cast<int>(best.table.size());
+        best.table.push_back({});
+    }
     frame.SetBounds(static_cast<uint16_t>(best.left), static_cast<uint16_t>(best.top),
                     static_cast<uint16_t>(best.width), static_cast<uint16_t>(best.height));
     std::copy(best.pixels.begin(), best.pixels.end(), frame.Data());

@@ -89,14 +89,17 @@ std::vector<std::vector<uint8_t>> ffmpegRgba(const std::string& path, int width,
     return frames;
 }
 
-// Compares a played GIF frame with the source frame: transparent exactly where the source alpha
-// is below half, the source's colour everywhere else. Returns the first difference, or "".
-std::string compareWithSource(const std::vector<uint8_t>& shown, const std::vector<uint8_t>& source) {
-    for (size_t i = 0; i < size_t(W) * H; ++i) {
-        const uint8_t* s = source.data() + 4 * i;
+// Compares a played GIF frame with the crop of the source frame: transparent exactly where the
+// source alpha is below half, the source's colour everywhere else. Returns the first difference,
+// or "".
+std::string compareWithSource(const std::vector<uint8_t>& shown, const std::vector<uint8_t>& source,
+                              const Rect& crop = {0, 0, W, H}) {
+    for (size_t i = 0; i < size_t(crop.width()) * size_t(crop.height()); ++i) {
+        const int x = int(i % size_t(crop.width())), y = int(i / size_t(crop.width()));
+        const uint8_t* s = source.data() + 4 * (size_t(y + crop.top) * W + size_t(x + crop.left));
         const uint8_t* g = shown.data() + 4 * i;
         const bool transparent = s[3] < 128;
-        const std::string where = "pixel (" + std::to_string(i % W) + ", " + std::to_string(i / W) + ")";
+        const std::string where = "pixel (" + std::to_string(x) + ", " + std::to_string(y) + ")";
         if (transparent && g[3] != 0)
             return where + " should be transparent, shows alpha " + std::to_string(g[3]);
         if (!transparent && (g[3] != 255 || g[0] != s[0] || g[1] != s[1] || g[2] != s[2]))
@@ -155,6 +158,7 @@ TEST_F(VideoAlpha, GifsAreTransparentExactlyWhereTheSourceIs) {
         std::string args;
         bool optimized;
         bool backward;
+        Rect crop = {0, 0, W, H};
     };
     const Case cases[] = {
         {"classic", s_qtrle, "", false, false},
@@ -165,6 +169,8 @@ TEST_F(VideoAlpha, GifsAreTransparentExactlyWhereTheSourceIs) {
         {"classic under a size", s_qtrle, "--max-size 100K", true, false},
         {"high under a size", s_qtrle, "--quality high --max-size 100K", true, false},
         {"backward", s_qtrle, "--backward", false, true},
+        // Each frame's change is then opaque, yet the frame is cleared after it shows.
+        {"cropped, optimized", s_qtrle, "--crop 10,5,40,30 --optimize", true, false, {10, 5, 40, 30}},
         {"png in mov", s_pngMov, "", false, false},
         {"png in mov, optimized", s_pngMov, "--quality high --optimize", true, false},
     };
@@ -188,12 +194,12 @@ TEST_F(VideoAlpha, GifsAreTransparentExactlyWhereTheSourceIs) {
         }
         // ffmpeg plays every frame transparent where the source is, the source's colours
         // elsewhere: nothing of a frame before shows through.
-        const std::vector<std::vector<uint8_t>> shown = ffmpegRgba(gif, W, H);
+        const std::vector<std::vector<uint8_t>> shown = ffmpegRgba(gif, c.crop.width(), c.crop.height());
         ASSERT_EQ(shown.size(), size_t(Frames));
-        for (int k = 0; k < Frames; ++k)
-            EXPECT_EQ(compareWithSource(shown[size_t(k)], s_source[size_t(c.backward ? Frames - 1 - k : k)]),
-                      "")
-                << "frame " << k;
+        for (int k = 0; k < Frames; ++k) {
+            const std::vector<uint8_t>& source = s_source[size_t(c.backward ? Frames - 1 - k : k)];
+            EXPECT_EQ(compareWithSource(shown[size_t(k)], source, c.crop), "") << "frame " << k;
+        }
     }
 }
 
