@@ -39,7 +39,8 @@ const char* const AnimateUsage =
     "  --encoder lzw|rle     compression of the frames (default lzw)\n"
     "  --memory-limit SIZE   the memory the job may use, 2G by default (K, M and G count\n"
     "                        1024s); pictures past it are refused\n"
-    "  --overwrite           replace OUT if it exists\n";
+    "  -y, --overwrite       replace OUT if it exists\n"
+    "  -q, --quiet           print nothing on success\n";
 
 int animateCommand(const std::vector<std::string>& arguments) {
     std::vector<std::string> inputs;
@@ -74,8 +75,10 @@ int animateCommand(const std::vector<std::string>& arguments) {
             else
                 throw UsageError("--encoder must be lzw or rle, not '" + args.value() + "'");
         } else if (takeMemoryLimit(args, memoryLimit)) {
-        } else if (args.flag({"--overwrite"})) {
+        } else if (args.flag({"--overwrite", "-y"})) {
             overwrite = true;
+        } else if (args.flag({"--quiet", "-q"})) {
+            setQuiet(true);
         } else {
             args.unknown();
         }
@@ -122,6 +125,8 @@ int animateCommand(const std::vector<std::string>& arguments) {
     MemoryStream bytes;
     built.SaveToStream(bytes);
     writeOutput(output, bytes.bytes(), overwrite);
+    summary(output, "Size: " + std::to_string(built.Width()) + " x " + std::to_string(built.Height()) +
+                        " pixels  Frames: " + std::to_string(inputs.size()));
     return ExitOk;
 }
 

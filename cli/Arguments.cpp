@@ -182,6 +182,92 @@ void parseRange(const std::string& option, const std::string& text, int64_t& fir
     last = bound(text.substr(dash + 1));
 }
 
+namespace {
+
+// The two sides of "A-B", "A-" or "-B"; a side left open is empty. False without one dash
+// between two sides of which at least one is given.
+bool splitRange(const std::string& text, std::string& from, std::string& to) {
+    const size_t dash = text.find('-');
+    if (dash == std::string::npos || text.find('-', dash + 1) != std::string::npos || text.size() < 2)
+        return false;
+    from = text.substr(0, dash);
+    to = text.substr(dash + 1);
+    return true;
+}
+
+} // namespace
+
+void parseFrameRange(const std::string& option, const std::string& text, int64_t count, int64_t& first,
+                     int64_t& last) {
+    std::string from, to;
+    auto bound = [&](const std::string& part) -> std::optional<int64_t> {
+        if (part.empty() ||
+            !std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return std::nullopt;
+        return parseWhole(part);
+    };
+    std::optional<int64_t> a, b;
+    const bool split = splitRange(text, from, to);
+    if (split) {
+        a = from.empty() ? std::optional<int64_t>(1) : bound(from);
+        b = to.empty() ? std::optional<int64_t>(count) : bound(to);
+    }
+    if (!split || !a || !b)
+        throw UsageError(option + " must look like A-B, A- (to the end) or -B (from the start) with whole " +
+                         "numbers A and B, not '" + text + "'");
+    const std::string bounds = "1.." + std::to_string(count);
+    if (*a < 1 || *a > count)
+        throw UsageError(option + ": frame " + std::to_string(*a) + " is outside " + bounds);
+    if (*a > *b)
+        throw UsageError(option + ": start " + std::to_string(*a) + " is after end " + std::to_string(*b));
+    if (*b < 1)
+        throw UsageError(option + ": frame " + std::to_string(*b) + " is outside " + bounds);
+    if (*b > count) {
+        say(option + " " + text + ": the video ends at frame " + std::to_string(count) + "; taking frames " +
+            std::to_string(*a) + ".." + std::to_string(count));
+        b = count;
+    }
+    first = *a;
+    last = *b;
+}
+
+std::string secondsText(int64_t us) {
+    std::string s = std::to_string(us / 1'000'000);
+    if (const int64_t fraction = us % 1'000'000) {
+        std::string digits = std::to_string(1'000'000 + fraction).substr(1);
+        s += "." + digits.substr(0, digits.find_last_not_of('0') + 1);
+    }
+    return s;
+}
+
+void parseTimeRange(const std::string& option, const std::string& text, int64_t lengthMs, int64_t& fromUs,
+                    int64_t& toUs) {
+    const int64_t lengthUs = lengthMs * 1000;
+    std::string from, to;
+    std::optional<int64_t> a, b;
+    const bool split = splitRange(text, from, to);
+    if (split) {
+        a = from.empty() ? std::optional<int64_t>(0) : timeFromText(from);
+        b = to.empty() ? std::optional<int64_t>(lengthUs) : timeFromText(to);
+    }
+    if (!split || !a || !b)
+        throw UsageError(option +
+                         " must look like T1-T2, T1- (to the end) or -T2 (from the start), each time " +
+                         "in seconds (1.5) or a clock time (0:01.5, 00:00:01.500), not '" + text + "'");
+    const std::string bounds = "0.." + secondsText(lengthUs);
+    if (*a > lengthUs)
+        throw UsageError(option + ": second " + secondsText(*a) + " is outside " + bounds);
+    if (*a > *b)
+        throw UsageError(option + ": start " + secondsText(*a) + " is after end " + secondsText(*b));
+    if (*b > lengthUs) {
+        say(option + " " + text + ": the video ends at second " + secondsText(lengthUs) + "; taking " +
+            secondsText(*a) + ".." + secondsText(lengthUs));
+        b = lengthUs;
+    }
+    fromUs = *a;
+    toUs = *b;
+}
+
 void checkRange(const std::string& option, int64_t first, int64_t last, int64_t low, int64_t high,
                 const char* unit) {
     const std::string bounds = std::to_string(low) + ".." + std::to_string(high);

@@ -79,6 +79,19 @@ double numberIn(const std::string& option, const std::string& text, double low, 
 
 // A range "A-B" of whole numbers (A may equal B); UsageError naming the option otherwise.
 void parseRange(const std::string& option, const std::string& text, int64_t& first, int64_t& last);
+// A frame range of a video of count frames: "A-B", "A-" (to the last frame) or "-B" (from the
+// first). An end past the last frame is cut to it, with one line on standard error; a start
+// outside 1..count, or after the end, is a UsageError.
+void parseFrameRange(const std::string& option, const std::string& text, int64_t count, int64_t& first,
+                     int64_t& last);
+// A time range of a video lengthMs long, in microseconds: "T1-T2", "T1-" (to the end) or "-T2"
+// (from the start), each time in seconds (1.5) or a clock time (0:01.5). An end past the end of
+// the video is cut to it, with one line on standard error; a start past it, or after the end, is
+// a UsageError. Bounds are printed as seconds with their fraction: "outside 0..6.166".
+void parseTimeRange(const std::string& option, const std::string& text, int64_t lengthMs, int64_t& fromUs,
+                    int64_t& toUs);
+// Microseconds as seconds with the fraction they have: "6", "6.166", "0.04".
+std::string secondsText(int64_t us);
 // Checks a range against 1..count (or 0..count for seconds) with one wording for every command:
 // "start 5 is after end 2", "frame 1000 is outside 1..444".
 void checkRange(const std::string& option, int64_t first, int64_t last, int64_t low, int64_t high,

@@ -1,7 +1,9 @@
 // kelvara-cli commands: info and frame, the command table and the shared command runner.
 #include "cli/Commands.h"
 #include "cli/Arguments.h"
+#include "cli/InputSpool.h"
 #include "cli/Output.h"
+#include "cli/Progress.h"
 #include "cli/WriteCommand.h"
 
 #include "output/StillImageCodec.h"
@@ -9,7 +11,9 @@
 #include "raster/Error.h"
 #include "video/FrameSource.h"
 
+#include <atomic>
 #include <cstdio>
+#include <mutex>
 
 namespace kelvara::cli {
 
@@ -30,14 +34,18 @@ const char* const InfoUsage = "Usage: kelvara-cli info VIDEO [--json]\n"
                               "  --json    the same facts and the container as one JSON object\n";
 
 const char* const FrameUsage =
-    "Usage: kelvara-cli frame VIDEO N -o OUT [--format F] [writer options] [--overwrite]\n"
+    "Usage: kelvara-cli frame VIDEO N -o OUT [--format F] [--size WxH] [writer options] [-y]\n"
     "\n"
     "Writes frame N of the video (1-based, like every command and the desktop program) as a\n"
     "still image at the video's size, in the format of OUT's extension (see 'write'). PNG and\n"
     "TGA keep the alpha channel of a video that has one (not of an AVI file).\n"
     "  -o, --output FILE   the picture to write; - for standard output (needs --format)\n"
     "  --format F          bmp, jpg, gif, tif, pcx, tga, jp2, j2k or png; must agree with OUT\n"
-    "  --overwrite         replace FILE if it exists\n"
+    "  --size WxH          a typed picture size, 1..10000 each way; default the video's\n"
+    "  --width W, --height H  one side typed, the other kept in the video's aspect ratio\n"
+    "  -y, --overwrite     replace FILE if it exists\n"
+    "  -q, --quiet         print nothing on success\n"
+    "VIDEO may be - for standard input, or a pipe: it is copied to a temporary file first.\n"
     "\n";
 
 std::string jsonString(const std::string& text) {
@@ -97,7 +105,8 @@ int infoCommand(const std::vector<std::string>& arguments) {
 int frameCommand(const std::vector<std::string>& arguments) {
     std::vector<std::string> positional;
     std::string output, formatName;
-    bool overwrite = false;
+    bool overwrite = false, quietRun = false;
+    SizeOptions size;
     WriterOptions writerOptions;
     ArgumentReader args(arguments);
     while (args.next()) {
@@ -107,9 +116,12 @@ int frameCommand(const std::vector<std::string>& arguments) {
             output = args.value();
         else if (args.option({"--format"}))
             formatName = args.value();
-        else if (args.flag({"--overwrite"}))
+        else if (args.flag({"--overwrite", "-y"}))
             overwrite = true;
-        else if (!writerOptions.take(args))
+        else if (args.flag({"--quiet", "-q"}))
+            quietRun = true;
+        else if (size.take(args)) {
+        } else if (!writerOptions.take(args))
             args.unknown();
     }
     if (positional.size() != 2)
@@ -120,19 +132,36 @@ int frameCommand(const std::vector<std::string>& arguments) {
     const FormatChoice format = outputFormat(output, formatName);
     const StillImageSaveOptions options = writerOptions.saveOptions(format);
     checkOutput(output, overwrite);
+    setQuiet(quietRun);
 
+    const std::string& video = positional[0];
+    setCurrentInput(video);
+    const InputSpool input(video);
     FrameReader reader;
-    reader.open(positional[0]);
-    checkRange("", number, number, 1, reader.facts().frameCount, "frame");
+    reader.open(input.path());
+    const VideoFacts facts = reader.facts();
+    checkRange("", number, number, 1, facts.frameCount, "frame");
+    int width = 0, height = 0;
+    size.sizeFor(facts.width, facts.height, width, height);
+    if (width < 1 || height < 1 || width > 10000 || height > 10000)
+        throw UsageError("the frame size must lie within 1..10000 pixels each way, not " +
+                         std::to_string(width) + " x " + std::to_string(height));
     const FrameRead read = reader.read(number - 1);
     if (!read.picture)
-        throw Error("Frame " + std::to_string(number) + " could not be read" +
-                    (read.error.empty() ? "" : ": " + read.error));
+        throw Error(
+            (video == "-" ? std::string("standard input") : video) + ": frame " + std::to_string(number) +
+            " could not be read: " + (read.error.empty() ? "the video holds no picture there" : read.error));
     Bitmap picture;
     picture.SetPixelFormat(PixelFormat::Bits24);
-    picture.SetSize(read.picture->Width(), read.picture->Height());
-    picture.Canvas().Draw(0, 0, *read.picture);
+    picture.SetSize(width, height);
+    if (width == read.picture->Width() && height == read.picture->Height())
+        picture.Canvas().Draw(0, 0, *read.picture);
+    else
+        picture.Canvas().CopyRect(picture.Canvas().ClipRect(), read.picture->Canvas(),
+                                  Rect{0, 0, read.picture->Width(), read.picture->Height()});
     writeOutput(output, encodeStillImage(picture, options, format.format).bytes, overwrite);
+    summary(output, "Size: " + std::to_string(width) + " x " + std::to_string(height) +
+                        " pixels  Frame: " + std::to_string(number));
     return ExitOk;
 }
 
@@ -163,6 +192,52 @@ const std::vector<Command>& commands() {
     return all;
 }
 
+std::string frameSourceErrorText(const FrameSourceError& e) {
+    // The file, the step that failed and the reason where there is one.
+    // The input as typed, rather than the temporary copy of one that could not seek.
+    const std::string file = !currentInput().empty() ? currentInput() : e.file();
+    const std::string named = (file == "-" ? std::string("standard input") : file);
+    return (named.empty() ? "" : named + ": ") + e.what() +
+           (e.reason().empty() ? "" : " (" + e.reason() + ")");
+}
+
+namespace {
+const char* g_command = nullptr;
+std::atomic<bool> g_quiet{false};
+std::mutex g_sayLock;
+thread_local std::string t_input;
+} // namespace
+
+void setCurrentInput(const std::string& path) {
+    t_input = path;
+}
+
+const std::string& currentInput() {
+    return t_input;
+}
+
+std::string linePrefix() {
+    return g_command ? std::string("kelvara-cli ") + g_command + ": " : std::string("kelvara-cli: ");
+}
+
+void sayOn(std::FILE* stream, const std::string& text) {
+    const std::lock_guard<std::mutex> lock(g_sayLock);
+    std::fprintf(stream, "%s%s\n", linePrefix().c_str(), text.c_str());
+    std::fflush(stream);
+}
+
+void say(const std::string& text) {
+    sayOn(stderr, text);
+}
+
+void setQuiet(bool quiet) {
+    g_quiet = quiet;
+}
+
+bool quiet() {
+    return g_quiet;
+}
+
 const char* commonHelp() {
     return CommonHelp;
 }
@@ -178,22 +253,20 @@ int runCommand(const Command& command, const std::vector<std::string>& args) {
             return ExitOk;
         }
     }
+    g_command = command.name;
+    endProgressOnSignals();
     try {
         return command.run(args);
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "kelvara-cli %s: %s\n%s\nTry 'kelvara-cli %s --help' for more information.\n",
-                     command.name, e.what(), firstLine(command.usage).c_str(), command.name);
+        say(e.what());
+        say(firstLine(command.usage));
+        say("Try 'kelvara-cli " + std::string(command.name) + " --help' for more information.");
         return ExitUsage;
     } catch (const FrameSourceError& e) {
-        // The file and the reason, where there is one; an AVI file's error is its message alone.
-        if (e.reason().empty())
-            std::fprintf(stderr, "%s\n", e.what());
-        else
-            std::fprintf(stderr, "kelvara-cli: %s: %s (%s)\n", e.file().c_str(), e.what(),
-                         e.reason().c_str());
+        say(frameSourceErrorText(e));
         return ExitFailure;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n", e.what());
+        say(e.what());
         return ExitFailure;
     }
 }

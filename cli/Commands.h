@@ -2,10 +2,15 @@
 // errors into messages.
 #pragma once
 
+#include <cstdio>
 #include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+namespace kelvara {
+class FrameSourceError;
+}
 
 namespace kelvara::cli {
 
@@ -45,6 +50,25 @@ const Command& transitionCommandEntry();
 // Runs a command: --help prints its usage; a UsageError exits 2 with the first line of the usage
 // and a pointer to --help; any other error prints its message on standard error and exits 1.
 int runCommand(const Command& command, const std::vector<std::string>& args);
+
+// The start of every line the running command writes: "kelvara-cli gif: " ("kelvara-cli: " before
+// a command is known).
+std::string linePrefix();
+// One line on standard error, after the prefix; lines of jobs running at once are not mixed.
+void say(const std::string& text);
+// The same on the stream given (standard output for a summary, standard error when the output
+// goes to standard output).
+void sayOn(std::FILE* stream, const std::string& text);
+// The input a job is reading, named in the errors of its frame source that do not name it.
+void setCurrentInput(const std::string& path);
+const std::string& currentInput();
+
+// The message of a frame source that could not be opened: "FILE: STEP (REASON)".
+std::string frameSourceErrorText(const FrameSourceError& e);
+
+// Whether --quiet was given: a summary is then not printed.
+void setQuiet(bool quiet);
+bool quiet();
 
 // The lines of the help that every command shares: exit statuses and where output goes.
 const char* commonHelp();

@@ -1,6 +1,8 @@
 // kelvara-cli gif: a video, or part of it, to a looping animated GIF.
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
+#include "cli/GifRewriter.h"
+#include "cli/InputSpool.h"
 #include "cli/Output.h"
 #include "cli/Progress.h"
 
@@ -29,9 +31,10 @@ const char* const GifUsage =
     "\n"
     "Converts a video, a frame range or a time range of it, into a looping animated GIF.\n"
     "  -o, --output FILE     the GIF to write; - for standard output\n"
-    "  --frames A-B          frames A to B (1-based, inclusive); default all frames\n"
+    "  --frames A-B          frames A to B (1-based, inclusive); A- to the end, -B from the\n"
+    "                        start; default all frames. An end past the video's is cut to it.\n"
     "  --time T1-T2          the frames from time T1 to time T2: seconds (2, 1.5) or clock\n"
-    "                        times (0:01.5, 00:00:01.500)\n"
+    "                        times (0:01.5, 00:00:01.500); T1- to the end, -T2 from the start\n"
     "  --step N              take every N-th frame, 1..10000 (default 1)\n"
     "  --delay MS            frame interval in ms, 10..5000, to the nearest hundredth of a\n"
     "                        second; default the video's own timing: each frame lasts from its\n"
@@ -40,6 +43,9 @@ const char* const GifUsage =
     "                        lasts as long as the video, at least 2 hundredths a frame\n"
     "  --loop N              the loop count written in the GIF, 0..65535; 0 loops for ever\n"
     "                        (the default)\n"
+    "  --no-loop             play once: no looping block\n"
+    "  --speed F             multiply the playback speed by F, 0.1..10, after the delays are\n"
+    "                        chosen (the rounding carried from frame to frame)\n"
     "  --backward            play the frames in reverse order\n"
     "  --crop L,T,R,B        convert this rectangle of the picture (right and bottom exclusive)\n"
     "  --scale R             the area scaled by 5:1, 4:1, 3:1, 2:1, 1:1, 1:2, 1:3, 1:4 or 1:5\n"
@@ -69,8 +75,9 @@ const char* const GifUsage =
     "                        kept. Tells on standard error what it chose.\n"
     "  --memory-limit SIZE   the memory the job may use, 2G by default (K, M and G count\n"
     "                        1024s); a job that would need more is refused before it starts\n"
-    "  --overwrite           replace OUT if it exists\n"
-    "  --quiet               no progress on standard error\n"
+    "  -y, --overwrite       replace OUT if it exists\n"
+    "  -q, --quiet           no progress, and nothing printed on success\n"
+    "VIDEO may be - for standard input, or a pipe: it is copied to a temporary file first.\n"
     "The GIF is written as its frames are made: any number of frames, in constant memory.\n"
     "With --max-size, and with --optimize going backward, the frames are kept until the end:\n"
     "at most 256 of them (--max-size takes a larger step to keep to that). --optimize going\n"
@@ -102,40 +109,11 @@ int sourceDelayHundredths(double fps, int step) {
     return static_cast<int>(std::clamp<double>(std::lround(hundredths), 2, 65535));
 }
 
-// "T1-T2", each time in seconds with an optional fraction or a clock time, within the video.
-void parseTimeRange(const std::string& text, int64_t lengthMs, AviToGifOptions& options) {
-    const size_t dash = text.find('-');
-    const std::optional<int64_t> from = timeFromText(text.substr(0, dash));
-    const std::optional<int64_t> to =
-        dash == std::string::npos ? std::nullopt : timeFromText(text.substr(dash + 1));
-    if (!from || !to)
-        throw UsageError("--time must look like T1-T2, each time in seconds (1.5) or a clock time (0:01.5, "
-                         "00:00:01.500), not '" +
-                         text + "'");
-    // Whole seconds are checked against the whole seconds of the length, as the tab does; times
-    // with fractions against the length itself.
-    const bool whole = *from % 1'000'000 == 0 && *to % 1'000'000 == 0;
-    auto shown = [](int64_t us) {
-        std::string s = std::to_string(us / 1'000'000);
-        if (const int64_t fraction = us % 1'000'000) {
-            std::string digits = std::to_string(1'000'000 + fraction).substr(1);
-            s += "." + digits.substr(0, digits.find_last_not_of('0') + 1);
-        }
-        return s;
-    };
-    const int64_t high = whole ? lengthMs / 1000 * 1'000'000 : lengthMs * 1000;
-    if (*from > *to)
-        throw UsageError("--time: start " + shown(*from) + " is after end " + shown(*to));
-    for (const int64_t us : {*from, *to})
-        if (us > high)
-            throw UsageError("--time: second " + shown(us) + " is outside 0.." + shown(high));
-    options.fromUs = *from;
-    options.toUs = *to;
-}
-
 int gifCommand(const std::vector<std::string>& arguments) {
     std::string video, output;
-    bool overwrite = false, quiet = false;
+    bool overwrite = false, quiet = false, noLoop = false;
+    double speed = 1;
+    bool loopGiven = false;
     AviToGifOptions options;
     std::string framesText, timeText, cropText;
     SizeOptions size;
@@ -160,6 +138,7 @@ int gifCommand(const std::vector<std::string>& arguments) {
             delayMs = static_cast<int>(integerIn("--delay", args.value(), 10, 5000));
         } else if (args.option({"--loop"})) {
             options.loopCount = static_cast<uint16_t>(integerIn("--loop", args.value(), 0, 65535));
+            loopGiven = true;
         } else if (args.option({"--max-frames"})) {
             options.maxFrames = integerIn("--max-frames", args.value(), 0, INT32_MAX);
         } else if (args.flag({"--backward"})) {
@@ -184,9 +163,13 @@ int gifCommand(const std::vector<std::string>& arguments) {
                 throw UsageError("--max-size must be a size such as 10M, 2.5M, 800K or 500000, not '" +
                                  args.value() + "'");
         } else if (takeMemoryLimit(args, options.memoryLimit)) {
-        } else if (args.flag({"--overwrite"})) {
+        } else if (args.flag({"--no-loop"})) {
+            noLoop = true;
+        } else if (args.option({"--speed"})) {
+            speed = numberIn("--speed", args.value(), 0.1, 10);
+        } else if (args.flag({"--overwrite", "-y"})) {
             overwrite = true;
-        } else if (args.flag({"--quiet"})) {
+        } else if (args.flag({"--quiet", "-q"})) {
             quiet = true;
         } else {
             args.unknown();
@@ -200,22 +183,32 @@ int gifCommand(const std::vector<std::string>& arguments) {
         throw UsageError("--frames and --time exclude each other");
     if (options.sizeMode == GifSizeMode::Scale && size.given())
         throw UsageError("give one of --scale, --size and --width/--height");
+    if (noLoop && loopGiven)
+        throw UsageError("--loop and --no-loop exclude each other");
     checkGifOutputName("gif", output);
     checkOutput(output, overwrite);
+    setQuiet(quiet);
+    GifRewrite rewrite;
+    rewrite.dropLoop = noLoop;
+    rewrite.speed = speed;
 
     // The facts as the tab has them after opening the video.
-    const VideoFacts facts = probeVideo(video);
-    options.videoPath = video;
+    setCurrentInput(video);
+    const InputSpool input(video);
+    const VideoFacts facts = probeVideo(input.path());
+    options.videoPath = input.path();
     options.frameCount = facts.frameCount;
     options.lengthMs = facts.lengthMs;
     options.frames = FrameChoice::All;
     if (!framesText.empty()) {
-        parseRange("--frames", framesText, options.firstFrame, options.lastFrame);
-        checkRange("--frames", options.firstFrame, options.lastFrame, 1, facts.frameCount, "frame");
+        parseFrameRange("--frames", framesText, facts.frameCount, options.firstFrame, options.lastFrame);
         options.frames = FrameChoice::FrameRange;
     }
     if (!timeText.empty()) {
-        parseTimeRange(timeText, facts.lengthMs, options);
+        int64_t fromUs = 0, toUs = 0;
+        parseTimeRange("--time", timeText, facts.lengthMs, fromUs, toUs);
+        options.fromUs = fromUs;
+        options.toUs = toUs;
         options.frames = FrameChoice::TimeRange;
     }
     // Without --delay the GIF keeps the video's timing, each frame lasting as long as its picture
@@ -292,24 +285,28 @@ int gifCommand(const std::vector<std::string>& arguments) {
     if (!whole) {
         file = openOutput(output, overwrite);
         file->setWriteThrough();
-        result = streamAviToGif(options, *file, progress, spillFolder(output));
+        if (rewrite.any()) {
+            GifRewriter rewriter(*file, rewrite);
+            result = streamAviToGif(options, rewriter, progress, spillFolder(output));
+            rewriter.finish();
+        } else {
+            result = streamAviToGif(options, *file, progress, spillFolder(output));
+        }
     }
     progress.finish();
     if (result.outcome == AviToGifOutcome::Warning) {
+        const std::string asked = std::to_string(result.run.asked);
         if (result.message == AviToGifMessages::CheckRange)
-            std::fprintf(stderr, "%s\n", result.message.c_str());
+            say(video + ": " + result.message);
         else if (whole && (maxSize || options.direction == Direction::Backward) &&
                  (typedMaxFrames == 0 || typedMaxFrames > MaxFramesInMemory))
-            std::fprintf(stderr,
-                         "kelvara-cli gif: the GIF would hold %d frames; %s keeps the frames in memory, at "
-                         "most %lld; choose fewer with --frames, --time or --step\n",
-                         result.run.asked, maxSize ? "--max-size" : "--optimize with --backward",
-                         static_cast<long long>(MaxFramesInMemory));
+            say("the GIF would hold " + asked + " frames; " +
+                (maxSize ? "--max-size" : "--optimize with --backward") +
+                " keeps the frames in memory, at most " + std::to_string(MaxFramesInMemory) +
+                "; choose fewer with --frames, --time or --step");
         else
-            std::fprintf(stderr,
-                         "kelvara-cli gif: the GIF would hold %d frames, more than --max-frames %lld; choose "
-                         "fewer with --frames, --time or --step\n",
-                         result.run.asked, static_cast<long long>(typedMaxFrames));
+            say("the GIF would hold " + asked + " frames, more than --max-frames " +
+                std::to_string(typedMaxFrames) + "; choose fewer with --frames, --time or --step");
         return ExitUsage;
     }
     if (result.outcome != AviToGifOutcome::Built)
@@ -317,16 +314,17 @@ int gifCommand(const std::vector<std::string>& arguments) {
     if (maxSize && !fitted.fits)
         throw Error(fitted.message);
     if (maxSize) {
-        writeOutput(output, fitted.file, overwrite);
-        std::fprintf(stderr, "%s\n", fitted.summary.c_str());
+        writeOutput(output, rewrite.any() ? rewriteGif(fitted.file, rewrite) : fitted.file, overwrite);
+        if (!quiet)
+            say(fitted.summary);
     } else if (whole) {
         MemoryStream bytes;
         built.SaveToStream(bytes);
-        writeOutput(output, bytes.bytes(), overwrite);
+        writeOutput(output, rewrite.any() ? rewriteGif(bytes.bytes(), rewrite) : bytes.bytes(), overwrite);
     } else {
         commitOutput(*file, output);
     }
-    std::fprintf(messageStream(output), "%s\n", result.statusText.c_str());
+    summary(output, result.statusText);
     return runExitStatus(result.run);
 }
 

@@ -93,6 +93,16 @@ std::FILE* messageStream(const std::string& output) {
     return stdout;
 }
 
+std::string shownName(const std::string& path) {
+    return isStandardOutput(path) ? standardOutputName() : path;
+}
+
+void summary(const std::string& output, const std::string& facts) {
+    if (quiet())
+        return;
+    sayOn(messageStream(output), "wrote " + shownName(output) + ": " + facts);
+}
+
 bool readNamingFile(const std::string& path, const std::function<bool()>& read) {
     try {
         return read();
@@ -137,8 +147,18 @@ FormatChoice outputFormat(const std::string& output, const std::string& formatNa
     const std::optional<FormatChoice> fromExtension =
         isStandardOutput(output) ? std::nullopt : formatFromExtension(output);
     if (formatName.empty()) {
-        if (!fromExtension)
+        if (!fromExtension) {
+            const size_t slash = output.find_last_of('/');
+            const size_t dot = output.find_last_of('.');
+            const bool hasExtension = !isStandardOutput(output) && dot != std::string::npos &&
+                                      (slash == std::string::npos || dot > slash);
+            if (hasExtension)
+                throw UsageError(
+                    "'" + output + "': " + output.substr(dot) +
+                    " is not a format kelvara-cli writes; it writes .bmp .jpg .jpeg .gif .tif .tiff "
+                    ".pcx .tga .jp2 .j2k .png");
             throw UsageError("cannot tell the format of '" + output + "' from its name: give --format");
+        }
         return *fromExtension;
     }
     FormatChoice named = formatFromName(formatName);

@@ -44,6 +44,12 @@ std::string spillFolder(const std::string& path);
 // to standard output ("-", or a name of it such as /dev/stdout).
 std::FILE* messageStream(const std::string& output);
 
+// The line that tells what a command wrote, one form for all: "kelvara-cli gif: wrote OUT:
+// FACTS", on messageStream(output); nothing with --quiet.
+void summary(const std::string& output, const std::string& facts);
+// How an output or input is named in messages: "standard output" for "-".
+std::string shownName(const std::string& path);
+
 // Reads a picture file of any kind the picture reader reads, by its extension; Error when the
 // extension is not one it knows.
 void readInputPicture(const std::string& path, Bitmap& picture);

@@ -48,8 +48,8 @@ const char* const TransitionUsage =
     "                         nothing new give their time to the frame before\n"
     "  --memory-limit SIZE    the memory the job may use, 2G by default (K, M and G count\n"
     "                         1024s); a run that would need more is refused before it starts\n"
-    "  --overwrite            replace existing files\n"
-    "  --quiet                no progress on standard error\n";
+    "  -y, --overwrite        replace existing files\n"
+    "  -q, --quiet            no progress, and nothing printed on success\n";
 
 int parseEffect(const std::string& text) {
     const std::string lower = lowerCase(text);
@@ -93,7 +93,7 @@ void setUpSide(TransitionTab& tab, TransitionSideKind kind, const std::string& s
         return;
     }
     if (!readNamingFile(side, [&] { return openTransitionPicture(tab, kind, side); }))
-        std::fprintf(stderr, "\"%s\" %s\n", side.c_str(), PictureReaderMessages::UnknownType);
+        say("\"" + side + "\" " + PictureReaderMessages::UnknownType);
 }
 
 int transitionCommand(const std::vector<std::string>& arguments) {
@@ -130,9 +130,9 @@ int transitionCommand(const std::vector<std::string>& arguments) {
             framesDir = args.value();
         else if (takeGifBuildOption(args, build)) {
         } else if (takeMemoryLimit(args, memoryLimit)) {
-        } else if (args.flag({"--overwrite"}))
+        } else if (args.flag({"--overwrite", "-y"}))
             overwrite = true;
-        else if (args.flag({"--quiet"}))
+        else if (args.flag({"--quiet", "-q"}))
             quiet = true;
         else
             args.unknown();
@@ -191,8 +191,10 @@ int transitionCommand(const std::vector<std::string>& arguments) {
         for (int k = 1; k <= result.frames; ++k)
             writeOutput(frameFileName(framesDir, k - 1), encodeBmp24(table.entry(k)), overwrite);
     }
-    std::fprintf(messageStream(output), "Size: %dx%d  Frames: %d  Delay: %d\n", result.width, result.height,
-                 result.frames, result.delayHundredths);
+    if (!quiet)
+        summary(output, "Size: " + std::to_string(result.width) + " x " + std::to_string(result.height) +
+                            " pixels  Frames: " + std::to_string(result.frames) +
+                            "  Delay: " + std::to_string(result.delayHundredths));
     return ExitOk;
 }
 

@@ -57,7 +57,8 @@ const char* const WriteUsage =
     "standard output and needs --format.\n"
     "  --format F     bmp, jpg (jpeg), gif, tif (tiff), pcx, tga (targa), jp2, j2k or png, in\n"
     "                 any case; must agree with OUT's extension\n"
-    "  --overwrite    replace OUT if it exists\n"
+    "  -y, --overwrite  replace OUT if it exists\n"
+    "  -q, --quiet    print nothing on success\n"
     "\n";
 
 // Options that take no value; the --no- forms store "0" under the positive name.
@@ -390,7 +391,9 @@ int writeCommand(const std::vector<std::string>& arguments) {
             positional.push_back(args.text());
         else if (args.option({"--format"}))
             formatName = args.value();
-        else if (args.flag({"--overwrite"}))
+        else if (args.flag({"--quiet", "-q"}))
+            setQuiet(true);
+        else if (args.flag({"--overwrite", "-y"}))
             overwrite = true;
         else if (!writerOptions.take(args))
             args.unknown();
@@ -406,7 +409,8 @@ int writeCommand(const std::vector<std::string>& arguments) {
     readInputPicture(positional[0], picture);
     const EncodedImage encoded = encodeStillImage(picture, options, format.format);
     writeOutput(output, encoded.bytes, overwrite);
-    std::fprintf(messageStream(output), "Compressed size: %zu bytes\n", encoded.bytes.size());
+    summary(output, "Size: " + std::to_string(picture.Width()) + " x " + std::to_string(picture.Height()) +
+                        " pixels  Compressed size: " + std::to_string(encoded.bytes.size()) + " bytes");
     return ExitOk;
 }
 

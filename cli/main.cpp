@@ -70,7 +70,8 @@ int run(std::vector<std::string> args) {
             return kelvara::cli::runCommand(c, args);
     }
     std::fprintf(stderr,
-                 "kelvara-cli: unknown command '%s'\nTry 'kelvara-cli --help' for the list of commands.\n",
+                 "kelvara-cli: unknown command '%s'\nkelvara-cli: Try 'kelvara-cli --help' for the list of "
+                 "commands.\n",
                  command.c_str());
     return kelvara::cli::ExitUsage;
 }
@@ -80,5 +81,9 @@ int run(std::vector<std::string> args) {
 int main(int argc, char** argv) {
     // An interrupted run removes its unfinished files and ends with 128 + the signal's number.
     kelvara::removeTemporaryFilesOnSignals();
+    // The help and the lines of a command reach standard output in one write at the end, so that a
+    // failure to write them is seen with its reason.
+    static char outputBuffer[1 << 16];
+    std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
     return withStandardOutputChecked(run(std::vector<std::string>(argv + 1, argv + argc)));
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 using namespace kelvara;
@@ -57,24 +58,51 @@ TEST(CliFrames, WritesEachFrameUnderItsNumber) {
     EXPECT_TRUE(std::filesystem::exists(out + "/f2.png"));
 }
 
-TEST(CliFrames, RefusesTheRangesTheTabRefuses) {
+// On the command line any number of frames is written, named so that they sort in frame order;
+// the step, the time range, the rate and a name pattern pick and name them.
+TEST(CliFrames, AnyNumberOfFramesWithNamesThatSort) {
     ScratchDir dir;
-    std::string many = frames(dir, 257);
-    ProcessResult r = runProcess(
-        cli("frames " + shellQuoted(many) + " --format bmp --out-dir " + shellQuoted(dir.file("a"))));
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(
-        r.err.rfind(std::string(FrameExtractionMessages::TooManyFrames) + "\nkelvara-cli frames: frames ", 0),
-        0u)
-        << r.err;
-    EXPECT_FALSE(std::filesystem::exists(dir.file("a/frame1.bmp")));
-    r = runProcess(cli("frames " + shellQuoted(many) + " --format bmp --range 4-4 --out-dir " +
-                       shellQuoted(dir.file("a"))));
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(
-        r.err.rfind(std::string(FrameExtractionMessages::WrongRange) + "\nkelvara-cli frames: frames ", 0),
-        0u)
-        << r.err;
+    const std::string many = frames(dir, 257);
+    const struct {
+        std::string options;
+        std::vector<std::string> names; // every file written, sorted
+    } cases[] = {
+        {"--frames 250-",
+         {"frame250.bmp", "frame251.bmp", "frame252.bmp", "frame253.bmp", "frame254.bmp", "frame255.bmp",
+          "frame256.bmp", "frame257.bmp"}},
+        {"--frames -12 --step 5", {"frame01.bmp", "frame06.bmp", "frame11.bmp"}},
+        {"--range 98-101 --name shot-%05d",
+         {"shot-00098.bmp", "shot-00099.bmp", "shot-00100.bmp", "shot-00101.bmp"}},
+        {"--frames 8-10 --name 100%%-%d", {"100%-10.bmp", "100%-8.bmp", "100%-9.bmp"}},
+        // 25 frames a second: at 10 a second the pictures shown at 0, 0.1, 0.2 and 0.3 s.
+        {"--frames -10 --fps 10", {"frame1.bmp", "frame3.bmp", "frame6.bmp", "frame8.bmp"}},
+        {"--time 10.2-", {"frame255.bmp", "frame256.bmp", "frame257.bmp"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        const std::string out = dir.file("out");
+        std::filesystem::remove_all(out);
+        const ProcessResult r = runProcess(cli("frames " + shellQuoted(many) + " --format bmp --quiet " +
+                                               c.options + " --out-dir " + shellQuoted(out)));
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out + r.err, "");
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(out))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, c.names);
+    }
+    // All 257: three digits, in order when sorted, the last one frame 257's colour.
+    const std::string out = dir.file("all");
+    ProcessResult r =
+        runProcess(cli("frames " + shellQuoted(many) + " --format bmp --out-dir " + shellQuoted(out)));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "kelvara-cli frames: wrote " + out + "/frame001.bmp .. " + out +
+                         "/frame257.bmp: Size: 8 x 6 pixels  Frames: 257\n");
+    EXPECT_TRUE(std::filesystem::exists(out + "/frame001.bmp"));
+    ProcessResult px =
+        runProcess("convert " + shellQuoted(out + "/frame257.bmp") + " -format '%[pixel:p{0,0}]' info:");
+    EXPECT_EQ(px.out, "srgb(" + std::to_string(256 * 3 % 256) + ",0,100)") << px.err;
     r = runProcess(cli("frames " + shellQuoted(many) + " --format webp"));
     EXPECT_EQ(r.exitCode, 2);
 }

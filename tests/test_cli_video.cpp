@@ -61,13 +61,14 @@ TEST(CliVideo, ErrorsAndUsage) {
     ScratchDir dir;
     ProcessResult r = runProcess(cli("info " + shellQuoted(dir.file("none.avi"))));
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "kelvara-cli: " + dir.file("none.avi") + ": " + FrameSourceMessages::OpenFile +
+    EXPECT_EQ(r.err, "kelvara-cli info: " + dir.file("none.avi") + ": " + FrameSourceMessages::OpenFile +
                          " (No such file)\n");
     if (samplesAvailable()) {
         r = runProcess(cli("frame " + shellQuoted(samplePath("fate-imc-audio-only.avi")) + " 1 -o " +
                            shellQuoted(dir.file("x.bmp"))));
         EXPECT_EQ(r.exitCode, 1);
-        EXPECT_EQ(r.err, std::string(FrameSourceMessages::OpenStream) + "\n");
+        EXPECT_EQ(r.err, "kelvara-cli frame: " + samplePath("fate-imc-audio-only.avi") + ": " +
+                             FrameSourceMessages::OpenStream + "\n");
         EXPECT_FALSE(std::filesystem::exists(dir.file("x.bmp")));
     }
     std::string path = dir.file("one.avi");

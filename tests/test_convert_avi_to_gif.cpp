@@ -529,9 +529,9 @@ TEST(CliGif, ConvertsAndRefusesWithoutWriting) {
     std::string cli = shellQuoted(KELVARA_CLI_PATH);
     std::string out = dir.file("out.gif");
     ProcessResult r = runProcess(cli + " gif " + shellQuoted(video) + " -o " + shellQuoted(out) +
-                                 " --width 16 --delay 90 --backward --step 2 --quiet");
+                                 " --width 16 --delay 90 --backward --step 2");
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "Size: 16 x 12 pixels  Frames: 6\n");
+    EXPECT_EQ(r.out, "kelvara-cli gif: wrote " + out + ": Size: 16 x 12 pixels  Frames: 6\n");
     DecodedGif gif = decodeGif(readFile(out));
     EXPECT_EQ(gif.frames, 6);
     EXPECT_EQ(gif.width, 16);
@@ -551,7 +551,7 @@ TEST(CliGif, ConvertsAndRefusesWithoutWriting) {
     }
     // A crop sets the base size; a scale works on it.
     r = runProcess(cli + " gif " + shellQuoted(video) + " -o " + shellQuoted(other) +
-                   " --crop 2,2,22,12 --scale 1:2 --frames 1-2 --quiet");
+                   " --crop 2,2,22,12 --scale 1:2 --frames 1-2");
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "Size: 10 x 5 pixels  Frames: 2\n");
+    EXPECT_EQ(r.out, "kelvara-cli gif: wrote " + other + ": Size: 10 x 5 pixels  Frames: 2\n");
 }

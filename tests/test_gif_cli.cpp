@@ -140,5 +140,5 @@ TEST(GifCli, AnimateRefusesToReplaceAndReportsUsage) {
     const auto big = writeFrames(many, 1, 60, 60);
     r = runProcess(cli("--reduction 0 -o " + shellQuoted(many.file("d.gif")) + joined(big)));
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "Color table overflow\n");
+    EXPECT_EQ(r.err, "kelvara-cli animate: Color table overflow\n");
 }

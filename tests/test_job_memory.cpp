@@ -158,7 +158,7 @@ TEST(JobMemory, CommandLineLimits) {
          false},
         {"frames " + shellQuoted(video) + " --format bmp --out-dir " + dir.file("f") +
              " --size 9000x9000 --memory-limit 100M",
-         1, "1 frame of 9000 x 9000 pixels needs about", false},
+         1, "frames of 9000 x 9000 pixels needs about", false},
         {"animate -o " + out + " --memory-limit 150M " + shellQuoted(picture) + " " + shellQuoted(picture), 1,
          "and the pictures before it needs about", false},
         {"transition -o " + out + " --size 3000x3000 --steps 50 --memory-limit 1G", 1,

@@ -240,7 +240,10 @@ TEST(OutputWriteCommand, WritesEachFormatFromABmp) {
         const std::string out = dir.file(c.out);
         ProcessResult r = cli("write " + shellQuoted(in) + " " + shellQuoted(out) + " " + c.args);
         ASSERT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_EQ(r.out.rfind("Compressed size: ", 0), 0u) << r.out;
+        EXPECT_EQ(
+            r.out.rfind("kelvara-cli write: wrote " + out + ": Size: 21 x 13 pixels  Compressed size: ", 0),
+            0u)
+            << r.out;
         ASSERT_GT(readBytes(out).size(), 18u);
     }
     // A few read back to the picture.
@@ -289,7 +292,8 @@ TEST(OutputWriteCommand, UsageErrorsAndExistingFiles) {
     ProcessResult notBmp =
         cli("write " + shellQuoted(fake) + " " + shellQuoted(dir.file("x.bmp")) + " --format bmp");
     EXPECT_EQ(notBmp.exitCode, 1);
-    EXPECT_EQ(notBmp.err, "\"" + fake + "\": " + RasterMessages::invalidBitmap("cut short") + "\n");
+    EXPECT_EQ(notBmp.err,
+              "kelvara-cli write: \"" + fake + "\": " + RasterMessages::invalidBitmap("cut short") + "\n");
     ProcessResult missing = cli("write " + shellQuoted(dir.file("none.bmp")) + " " +
                                 shellQuoted(dir.file("y.bmp")) + " --format bmp");
     EXPECT_EQ(missing.exitCode, 1);

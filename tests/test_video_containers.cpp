@@ -761,11 +761,11 @@ TEST(CliContainers, InfoTimesAndErrors) {
         SCOPED_TRACE(range);
         const std::string out = dir.file("out.gif");
         r = runProcess(cli("gif " + shellQuoted(clip) + " -o " + shellQuoted(out) + " --time " + range +
-                           " --quiet --overwrite"));
+                           " --overwrite"));
         ASSERT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_EQ(r.out, "Size: 64 x 48 pixels  Frames: 13\n");
+        EXPECT_EQ(r.out, "kelvara-cli gif: wrote " + out + ": Size: 64 x 48 pixels  Frames: 13\n");
     }
-    for (const char* range : {"1.5", "1.5-", "-2", "0:61-1:00", "1:2:3:4-5", "a-b"}) {
+    for (const char* range : {"1.5", "1.5--2", "-", "0:61-1:00", "1:2:3:4-5", "a-b"}) {
         r = runProcess(cli("gif " + shellQuoted(clip) + " -o " + shellQuoted(dir.file("bad.gif")) +
                            " --time " + shellQuoted(range)));
         EXPECT_EQ(r.exitCode, 2) << range;
@@ -785,16 +785,17 @@ TEST(CliContainers, InfoTimesAndErrors) {
     std::ofstream(junk) << "no video here";
     r = runProcess(cli("info " + shellQuoted(junk)));
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "kelvara-cli: " + junk +
+    EXPECT_EQ(r.err, "kelvara-cli info: " + junk +
                          ": Failed to open video file (not a video FFmpeg can read: Invalid data found when "
                          "processing input)\n");
     r = runProcess(cli("gif " + shellQuoted(dir.file("gone.mkv")) + " -o " + shellQuoted(dir.file("g.gif"))));
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "kelvara-cli: " + dir.file("gone.mkv") + ": Failed to open video file (No such file)\n");
+    EXPECT_EQ(r.err,
+              "kelvara-cli gif: " + dir.file("gone.mkv") + ": Failed to open video file (No such file)\n");
     const std::string sound = dir.file("sound.ogg");
     ASSERT_EQ(runProcess("ffmpeg -v error -y -f lavfi -i sine -t 0.5 " + shellQuoted(sound)).exitCode, 0);
     r = runProcess(cli("frame " + shellQuoted(sound) + " 0 -o " + shellQuoted(dir.file("s.bmp"))));
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err,
-              "kelvara-cli: " + sound + ": Failed to open video stream (the file has no video stream)\n");
+    EXPECT_EQ(r.err, "kelvara-cli frame: " + sound +
+                         ": Failed to open video stream (the file has no video stream)\n");
 }
