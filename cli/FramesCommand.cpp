@@ -7,6 +7,7 @@
 
 #include "cli/InputSpool.h"
 #include "convert/AviToGif.h"
+#include "convert/FrameExtraction.h"
 #include "convert/FrameSelection.h"
 #include "convert/JobMemory.h"
 #include "output/SaveOptions.h"
@@ -282,15 +283,7 @@ int framesCommand(const std::vector<std::string>& arguments) {
             pool.push_back(std::make_unique<Bitmap>());
         std::unique_ptr<Bitmap> frame = std::move(pool.back());
         pool.pop_back();
-        const Bitmap& picture = *read.picture;
-        if (picture.PixelFormat() == PixelFormat::Bits24 && w == picture.Width() && h == picture.Height()) {
-            frame->Assign(picture);
-        } else {
-            frame->SetWidth(w);
-            frame->SetHeight(h);
-            frame->SetPixelFormat(PixelFormat::Bits24);
-            frame->Canvas().CopyRect(frame->Canvas().ClipRect(), read.picture->Canvas(), whole);
-        }
+        frameAtSize(*read.picture, whole, w, h, *frame);
         while (writer.full())
             takeWritten(std::chrono::milliseconds(100));
         writer.submit({std::move(frame), number});

@@ -34,6 +34,20 @@ ThumbnailPlacement thumbnailPlacement(const Rect& row, int width, int height) {
     return placement;
 }
 
+void frameAtSize(Bitmap& frame, const Rect& whole, int width, int height, Bitmap& target) {
+    if (frame.PixelFormat() == PixelFormat::Bits24 && width == frame.Width() && height == frame.Height() &&
+        whole == Rect{0, 0, width, height}) {
+        // The whole 24-bit picture at its own size: the target shares it rather than copying it,
+        // since the reader decodes the next frame into a picture of its own.
+        target.Assign(frame);
+    } else {
+        target.SetWidth(width);
+        target.SetHeight(height);
+        target.SetPixelFormat(PixelFormat::Bits24);
+        target.Canvas().CopyRect(target.Canvas().ClipRect(), frame.Canvas(), whole);
+    }
+}
+
 FrameExtractionResult extractFrames(const FrameExtractionOptions& options, FrameTable& table,
                                     JobObserver& observer) {
     FrameExtractionResult result;
@@ -91,17 +105,7 @@ FrameExtractionResult extractFrames(const FrameExtractionOptions& options, Frame
         if (options.frameSize)
             options.frameSize(width, height);
         Bitmap& entry = options.target ? options.target(i) : table.entry(i);
-        if (frame->PixelFormat() == PixelFormat::Bits24 && width == frame->Width() &&
-            height == frame->Height() && whole == Rect{0, 0, width, height}) {
-            // The whole 24-bit picture at its own size: the entry shares it rather than copying
-            // it, since the reader decodes the next frame into a picture of its own.
-            entry.Assign(*frame);
-        } else {
-            entry.SetWidth(width);
-            entry.SetHeight(height);
-            entry.SetPixelFormat(PixelFormat::Bits24);
-            entry.Canvas().CopyRect(entry.Canvas().ClipRect(), frame->Canvas(), whole);
-        }
+        frameAtSize(*frame, whole, width, height, entry);
         result.frames = run.read = i;
         if (options.frameAdded)
             options.frameAdded(i, number);

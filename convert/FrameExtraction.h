@@ -60,6 +60,10 @@ struct ThumbnailPlacement {
 };
 ThumbnailPlacement thumbnailPlacement(const Rect& row, int width, int height);
 
+// A frame the reader gave, as a 24-bit picture of width x height made from its whole rectangle:
+// shared when it already is one, stretched otherwise.
+void frameAtSize(Bitmap& frame, const Rect& whole, int width, int height, Bitmap& target);
+
 // Runs the extraction. A range of fewer than 2 or more than 256 frames is refused with a
 // warning; an abort or a frame the video cannot give ends it with the frames read so far, as the
 // result's run tells. A frame source that cannot be opened raises FrameSourceError.

@@ -2,6 +2,7 @@
 #include "gif/GifLossy.h"
 
 #include "gif/GifDocument.h"
+#include "gif/LzwStrings.h"
 
 #include <algorithm>
 #include <array>
@@ -30,18 +31,8 @@ void lossyIndices(std::vector<uint8_t>& indices, const std::vector<GifRGB>& tabl
             near[size_t(a)].push_back(static_cast<uint8_t>(b));
     }
     const int clearCode = 1 << std::max(2, TGIFColorMap::bitsFor(count));
-    // The string table: code of (prefix, pixel), valid while its stamp is the current one.
-    thread_local std::vector<uint32_t> strings;
-    thread_local uint32_t stamp = 0;
-    if (strings.empty() || stamp >= 0xFFFFFu) {
-        strings.assign(size_t(4096) * 256, 0);
-        stamp = 0;
-    }
-    ++stamp;
-    const auto find = [&](int prefix, int pixel) {
-        const uint32_t slot = strings[size_t(prefix) * 256 + size_t(pixel)];
-        return (slot >> 12) == stamp ? int(slot & 0xFFF) : -1;
-    };
+    LzwStrings& strings = LzwStrings::forThisThread();
+    const auto find = [&](int prefix, int pixel) { return strings.find(prefix, pixel); };
     int next = clearCode + 2;
     int prefix = indices[0];
     for (size_t k = 1; k < indices.size(); ++k) {
@@ -59,10 +50,10 @@ void lossyIndices(std::vector<uint8_t>& indices, const std::vector<GifRGB>& tabl
             continue;
         }
         if (next >= 4095) {
-            ++stamp;
+            strings.clear();
             next = clearCode + 2;
         } else {
-            strings[size_t(prefix) * 256 + size_t(own)] = (stamp << 12) | uint32_t(next);
+            strings.insert(prefix, own, next);
             ++next;
         }
         prefix = own;

@@ -3,6 +3,7 @@
 
 #include "gif/GifDocument.h"
 #include "gif/GifEncoder.h"
+#include "gif/LzwStrings.h"
 #include "raster/OrderedPipeline.h"
 #include "raster/Stream.h"
 
@@ -47,18 +48,8 @@ void chooseForLzw(std::vector<uint8_t>& pixels, const std::vector<int16_t>& othe
     if (pixels.empty())
         return;
     const int clearCode = 1 << std::max(2, TGIFColorMap::bitsFor(tableSize));
-    // The string table: code of (prefix, pixel), valid while its stamp is the current one.
-    thread_local std::vector<uint32_t> strings;
-    thread_local uint32_t stamp = 0;
-    if (strings.empty() || stamp >= 0xFFFFFu) {
-        strings.assign(size_t(4096) * 256, 0);
-        stamp = 0;
-    }
-    ++stamp;
-    auto find = [&](int prefix, int pixel) {
-        const uint32_t slot = strings[size_t(prefix) * 256 + size_t(pixel)];
-        return (slot >> 12) == stamp ? int(slot & 0xFFF) : -1;
-    };
+    LzwStrings& strings = LzwStrings::forThisThread();
+    const auto find = [&](int prefix, int pixel) { return strings.find(prefix, pixel); };
     // How many pixels from k on a string that has reached code can take in, either choice of
     // each pixel allowed.
     const auto reach = [&](int code, size_t k) {
@@ -105,10 +96,10 @@ void chooseForLzw(std::vector<uint8_t>& pixels, const std::vector<int16_t>& othe
             std::swap(first, second);
         pixels[k] = static_cast<uint8_t>(first);
         if (next >= 4095) {
-            ++stamp;
+            strings.clear();
             next = clearCode + 2;
         } else {
-            strings[size_t(prefix) * 256 + size_t(first)] = (stamp << 12) | uint32_t(next);
+            strings.insert(prefix, first, next);
             ++next;
         }
         prefix = first;
