@@ -36,6 +36,10 @@ const char* const GifUsage =
     "  --time T1-T2          the frames from time T1 to time T2: seconds (2, 1.5) or clock\n"
     "                        times (0:01.5, 00:00:01.500); T1- to the end, -T2 from the start\n"
     "  --step N              take every N-th frame, 1..10000 (default 1)\n"
+    "  --fps R               frames a second, 0.01..50: for each time k/R from the start of the\n"
+    "                        range, the picture on display then (a picture once, however long\n"
+    "                        it shows), each lasting 1/R second for each time it stands for;\n"
+    "                        excludes --step\n"
     "  --delay MS            frame interval in ms, 10..5000, to the nearest hundredth of a\n"
     "                        second; default the video's own timing: each frame lasts from its\n"
     "                        picture's time to the next frame's (with --step, --backward and\n"
@@ -47,6 +51,8 @@ const char* const GifUsage =
     "  --speed F             multiply the playback speed by F, 0.1..10, after the delays are\n"
     "                        chosen (the rounding carried from frame to frame)\n"
     "  --backward            play the frames in reverse order\n"
+    "  --bounce              play the frames forward, then back (1..n, then n-1..2), each as\n"
+    "                        long as the first time\n"
     "  --crop L,T,R,B        convert this rectangle of the picture (right and bottom exclusive)\n"
     "  --scale R             the area scaled by 5:1, 4:1, 3:1, 2:1, 1:1, 1:2, 1:3, 1:4 or 1:5\n"
     "  --size WxH            a typed GIF size, 1..10000 each way\n"
@@ -54,8 +60,8 @@ const char* const GifUsage =
     "                        together are taken as typed. Give one of --scale, --size,\n"
     "                        --width/--height. A smaller GIF averages the pixels each of its\n"
     "                        pixels covers; a larger one repeats pixels.\n"
-    "  --max-frames N        refuse to write a GIF of more than N frames (after --step);\n"
-    "                        0, the default, for no limit\n"
+    "  --max-frames N        refuse to write a GIF of more than N pictures (after --step or\n"
+    "                        --fps; --bounce shows them twice); 0, the default, for no limit\n"
     "  --quality MODE        classic (the default: the octree with the 20 system colours),\n"
     "                        high (refined palettes kept while they fit; still parts of the\n"
     "                        picture stay still) or a level 1..100 of it (high is 100):\n"
@@ -72,14 +78,16 @@ const char* const GifUsage =
     "                        GIF scaled back and played beside the video; the level given is\n"
     "                        the highest it may take. A typed size is the largest, the smaller\n"
     "                        side goes down to 64 pixels at least, and delays follow the frames\n"
-    "                        kept. Tells on standard error what it chose.\n"
+    "                        kept. With --fps it takes fewer frames only by dividing the rate\n"
+    "                        (R/2, R/3, ...). Tells on standard error what it chose.\n"
     "  --memory-limit SIZE   the memory the job may use, 2G by default (K, M and G count\n"
     "                        1024s); a job that would need more is refused before it starts\n"
     "  -y, --overwrite       replace OUT if it exists\n"
     "  -q, --quiet           no progress, and nothing printed on success\n"
     "VIDEO may be - for standard input, or a pipe: it is copied to a temporary file first.\n"
     "The GIF is written as its frames are made: any number of frames, in constant memory.\n"
-    "With --max-size, and with --optimize going backward, the frames are kept until the end:\n"
+    "With --max-size, and with --optimize going backward or with --bounce, the frames are kept\n"
+    "until the end:\n"
     "at most 256 of them (--max-size takes a larger step to keep to that). --optimize going\n"
     "forward keeps up to 256 frames to try one colour table for all; longer GIFs are written\n"
     "as they are made.\n"
@@ -102,7 +110,7 @@ Rect parseCrop(const std::string& text) {
 // The delay the video's rate gives: the frame duration times the step, rounded to hundredths.
 // Browsers play delays below 2 hundredths as 10, so 2 is the least. Taken when the video's
 // pictures tell no times of their own.
-int sourceDelayHundredths(double fps, int step) {
+int sourceDelayHundredths(double fps, double step) {
     if (!(fps > 0))
         return 10;
     const double hundredths = 100.0 * step / fps;
@@ -113,7 +121,7 @@ int gifCommand(const std::vector<std::string>& arguments) {
     std::string video, output;
     bool overwrite = false, quiet = false, noLoop = false;
     double speed = 1;
-    bool loopGiven = false;
+    bool loopGiven = false, stepGiven = false;
     AviToGifOptions options;
     std::string framesText, timeText, cropText;
     SizeOptions size;
@@ -134,6 +142,11 @@ int gifCommand(const std::vector<std::string>& arguments) {
             timeText = args.value();
         } else if (args.option({"--step"})) {
             options.samplingStep = static_cast<int>(integerIn("--step", args.value(), 1, 10000));
+            stepGiven = true;
+        } else if (args.option({"--fps"})) {
+            options.frameRate = numberIn("--fps", args.value(), 0.01, 50);
+        } else if (args.flag({"--bounce"})) {
+            options.bounce = true;
         } else if (args.option({"--delay"})) {
             delayMs = static_cast<int>(integerIn("--delay", args.value(), 10, 5000));
         } else if (args.option({"--loop"})) {
@@ -185,6 +198,8 @@ int gifCommand(const std::vector<std::string>& arguments) {
         throw UsageError("give one of --scale, --size and --width/--height");
     if (noLoop && loopGiven)
         throw UsageError("--loop and --no-loop exclude each other");
+    if (options.frameRate > 0 && stepGiven)
+        throw UsageError("--fps and --step exclude each other");
     checkGifOutputName("gif", output);
     checkOutput(output, overwrite);
     setQuiet(quiet);
@@ -213,8 +228,10 @@ int gifCommand(const std::vector<std::string>& arguments) {
     }
     // Without --delay the GIF keeps the video's timing, each frame lasting as long as its picture
     // shows; the tab's 100 ms default stays the tab's. A typed delay goes to the nearest hundredth.
-    options.delayHundredths =
-        delayMs ? (*delayMs + 5) / 10 : sourceDelayHundredths(facts.fps, options.samplingStep);
+    options.delayHundredths = delayMs ? (*delayMs + 5) / 10
+                              : options.frameRate > 0
+                                  ? sourceDelayHundredths(options.frameRate, 1)
+                                  : sourceDelayHundredths(facts.fps, options.samplingStep);
     options.delaysFromTimes = !delayMs;
     options.limitRule = FrameLimitRule::AfterStep;
     if (!cropText.empty()) {
@@ -241,6 +258,8 @@ int gifCommand(const std::vector<std::string>& arguments) {
     // as their changes while they are few enough to keep (one colour table may then serve them
     // all); every other GIF is written as it is made.
     bool whole = options.build.optimize || maxSize.has_value();
+    // Frames stored as their changes going backward or bouncing need every frame first.
+    const bool mustHold = options.direction == Direction::Backward || options.bounce;
     std::unique_ptr<OutputFile> file;
     std::unique_ptr<FrameTable> table;
     TGIFDocument built;
@@ -274,8 +293,7 @@ int gifCommand(const std::vector<std::string>& arguments) {
             }
             const bool tooMany = tooLarge || (result.outcome == AviToGifOutcome::Warning &&
                                               result.message != AviToGifMessages::CheckRange);
-            if (tooMany && options.direction == Direction::Forward &&
-                (typedMaxFrames == 0 || result.run.asked <= typedMaxFrames)) {
+            if (tooMany && !mustHold && (typedMaxFrames == 0 || result.run.asked <= typedMaxFrames)) {
                 whole = false;
                 table.reset();
                 options.maxFrames = typedMaxFrames;
@@ -298,10 +316,12 @@ int gifCommand(const std::vector<std::string>& arguments) {
         const std::string asked = std::to_string(result.run.asked);
         if (result.message == AviToGifMessages::CheckRange)
             say(video + ": " + result.message);
-        else if (whole && (maxSize || options.direction == Direction::Backward) &&
+        else if (whole && (maxSize || mustHold) &&
                  (typedMaxFrames == 0 || typedMaxFrames > MaxFramesInMemory))
             say("the GIF would hold " + asked + " frames; " +
-                (maxSize ? "--max-size" : "--optimize with --backward") +
+                (maxSize                                    ? "--max-size"
+                 : options.direction == Direction::Backward ? "--optimize with --backward"
+                                                            : "--optimize with --bounce") +
                 " keeps the frames in memory, at most " + std::to_string(MaxFramesInMemory) +
                 "; choose fewer with --frames, --time or --step");
         else
