@@ -83,7 +83,8 @@ Shown shownPictures(const std::string& gif) {
         int best = 0, bestDistance = INT32_MAX;
         for (int n = 0; n < 256; ++n) {
             const std::array<int, 3> c = colourOf(n);
-            const int d = std::abs(c[0] - canvas[0]) + std::abs(c[1] - canvas[1]) + std::abs(c[2] - canvas[2]);
+            const int d =
+                std::abs(c[0] - canvas[0]) + std::abs(c[1] - canvas[1]) + std::abs(c[2] - canvas[2]);
             if (d < bestDistance) {
                 best = n;
                 bestDistance = d;
@@ -137,7 +138,8 @@ TEST(CliRates, FpsTakesThePictureOnDisplayAtEachTick) {
         }
         ASSERT_GT(starts.size(), size_t(last + 1));
         const std::string out = scratch.file("out.gif");
-        const ProcessResult r = cli("gif " + shellQuoted(video) + " -o " + shellQuoted(out) + " -y " + (c.rate == 0 ? "" : "-q ") + c.options);
+        const ProcessResult r = cli("gif " + shellQuoted(video) + " -o " + shellQuoted(out) + " -y " +
+                                    (c.rate == 0 ? "" : "-q ") + c.options);
         ASSERT_EQ(r.exitCode, 0) << r.err;
         double rate = c.rate;
         if (rate == 0) {
@@ -203,7 +205,8 @@ TEST(CliRates, BounceGoesForwardThenBack) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.options);
         const std::string out = scratch.file("out.gif");
-        const ProcessResult r = cli("gif " + shellQuoted(video) + " -o " + shellQuoted(out) + " -y -q " + c.options);
+        const ProcessResult r =
+            cli("gif " + shellQuoted(video) + " -o " + shellQuoted(out) + " -y -q " + c.options);
         ASSERT_EQ(r.exitCode, 0) << r.err;
         const Shown shown = shownPictures(out);
         EXPECT_EQ(shown.pictures, c.pictures);
@@ -235,8 +238,8 @@ TEST(CliRates, RefusalsBeforeAnyWork) {
     } cases[] = {
         {"--fps 10 --step 2 -o " + scratch.file("a.gif"), "--fps and --step exclude each other"},
         {"--fps 0 -o " + scratch.file("a.gif"), "--fps must be a number in 0.01..50, not '0'"},
-        {"-o " + scratch.file("a.webp"), "'" + scratch.file("a.webp") +
-                                              "': .webp is not a format the gif command writes; it writes .gif"},
+        {"-o " + scratch.file("a.webp"),
+         "'" + scratch.file("a.webp") + "': .webp is not a format the gif command writes; it writes .gif"},
         {"-o " + scratch.file("a.mp4"), ".mp4 is not a format the gif command writes"},
         {"-o " + scratch.file("a.png"), "is named as a png file: the gif command writes GIF files"},
     };
@@ -249,7 +252,8 @@ TEST(CliRates, RefusalsBeforeAnyWork) {
     }
     EXPECT_TRUE(std::filesystem::is_empty(scratch.path()));
     // A name without an extension, and standard output, are written as before.
-    const ProcessResult plain = cli("gif " + video + " --frames 1-2 -q -o " + shellQuoted(scratch.file("clip")));
+    const ProcessResult plain =
+        cli("gif " + video + " --frames 1-2 -q -o " + shellQuoted(scratch.file("clip")));
     EXPECT_EQ(plain.exitCode, 0) << plain.err;
     EXPECT_EQ(readFile(scratch.file("clip")).at(0), 'G');
     const ProcessResult piped = cli("gif " + video + " --frames 1-2 -q -o - | head -c 6");
