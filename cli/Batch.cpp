@@ -64,7 +64,8 @@ std::vector<std::string> outputsInFolder(const std::vector<std::string>& inputs,
             throw UsageError("'" + input + "' names no file");
         const std::string output = prefix + name + extension;
         if (const auto found = taken.find(output); found != taken.end())
-            throw UsageError("'" + found->second + "' and '" + input + "' would both be written as " + output);
+            throw UsageError("'" + found->second + "' and '" + input + "' would both be written as " +
+                             output);
         taken[output] = input;
         outputs.push_back(output);
     }
