@@ -26,8 +26,8 @@ std::string video(const ScratchDir& dir, const std::string& name, int count, int
     f.width = 24;
     f.height = 18;
     for (int i = 0; i < count; ++i)
-        f.frames.push_back(
-            dibBits24(24, 18, [&](int x, int y) { return rgbColor((i * 9 + seed * 40) % 256, x * 10, y * 12); }));
+        f.frames.push_back(dibBits24(
+            24, 18, [&](int x, int y) { return rgbColor((i * 9 + seed * 40) % 256, x * 10, y * 12); }));
     const std::string path = dir.file(name);
     writeAvi(path, f);
     return path;
@@ -72,7 +72,11 @@ TEST(CliBatch, EachInputOnItsOwnTheWorstStatusAtTheEnd) {
         {a + " " + b, "--frames 2-", 0, {"a.gif", "b.gif"}, {}},
         {a + " " + broken + " " + b, "--frames 2-", 1, {"a.gif", "b.gif"}, {broken}},
         // A range outside one of them is that one's mistake.
-        {a + " " + shortOne + " " + broken + " " + b, "--frames 5-6", 2, {"a.gif", "b.gif"}, {shortOne, broken}},
+        {a + " " + shortOne + " " + broken + " " + b,
+         "--frames 5-6",
+         2,
+         {"a.gif", "b.gif"},
+         {shortOne, broken}},
         {a + " " + b + " " + shortOne, "--frames 2-4 -j 2", 0, {"a.gif", "b.gif", "short.gif"}, {}},
         {a + " " + dir.file("missing.avi"), "-j 2", 1, {"a.gif"}, {dir.file("missing.avi")}},
     };
@@ -114,7 +118,8 @@ TEST(CliBatch, JobsAtOnceGiveTheSameBytes) {
     std::string inputs;
     for (int k = 0; k < 4; ++k)
         inputs += " " + video(dir, "v" + std::to_string(k) + ".avi", 20 + k * 7, k);
-    for (const std::string options : {"--quality high --width 40", "--optimize --bounce", "--backward --fps 7"}) {
+    for (const std::string options :
+         {"--quality high --width 40", "--optimize --bounce", "--backward --fps 7"}) {
         SCOPED_TRACE(options);
         std::filesystem::remove_all(dir.file("one"));
         std::filesystem::remove_all(dir.file("three"));
@@ -152,8 +157,10 @@ TEST(CliBatch, RefusalsBeforeAnyWork) {
          "'" + a + "' and '" + other + "' would both be written as " + dir.file("gifs") + "/a.gif"},
         {"gif " + a + " - --out-dir " + dir.file("gifs"), "standard input (-) has no name"},
         {"gif " + a + " -o " + dir.file("o.gif") + " --out-dir " + dir.file("gifs"), "give -o or --out-dir"},
-        {"gif " + a + " " + other + " -j 0 --out-dir " + dir.file("gifs"), "-j must be a whole number in 1..16"},
-        {"frames " + a + " " + other + " --format png --out-dir " + dir.file("gifs"), "would both be written"},
+        {"gif " + a + " " + other + " -j 0 --out-dir " + dir.file("gifs"),
+         "-j must be a whole number in 1..16"},
+        {"frames " + a + " " + other + " --format png --out-dir " + dir.file("gifs"),
+         "would both be written"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -176,7 +183,8 @@ TEST(CliBatch, InterruptedJobsLeaveNothing) {
     // With job control a background job keeps SIGINT, as a program run from a terminal does. The
     // signal comes once both outputs are open in the folder (unnamed or under a temporary name;
     // at most 10 s of waiting for them).
-    const std::string openInFolder = "$(ls -l /proc/$pid/fd 2>/dev/null | grep -cF " + shellQuoted(" -> " + out + "/") + ")";
+    const std::string openInFolder =
+        "$(ls -l /proc/$pid/fd 2>/dev/null | grep -cF " + shellQuoted(" -> " + out + "/") + ")";
     const std::string script = "set -m; " + shellQuoted(KELVARA_CLI_PATH) + " gif " + shellQuoted(a) + " " +
                                shellQuoted(b) + " --size 1600x1200 -q -j 2 --out-dir " + shellQuoted(out) +
                                " & pid=$!; for i in $(seq 200); do [ " + openInFolder +
