@@ -202,8 +202,13 @@ bool planConversion(const AviToGifOptions& options, AviToGifResult& result, Conv
         throw Error("The range of " + std::to_string(count) + " frames is too long to convert.");
     // A streamed run holds only the frames in flight; streamedThreads() fits them to the limit.
     if (holding == FrameHolding::Whole)
+        // A bounce's way back holds a copy of the indices of each frame between the turning ones.
         checkMemoryNeed(gifFramesWords(sampled, plan.gw, plan.gh),
-                        heldGifFramesMemory(plan.gw, plan.gh, sampled), options.memoryLimit);
+                        heldGifFramesMemory(plan.gw, plan.gh, sampled) +
+                            (options.bounce && sampled > 2
+                                 ? uint64_t(plan.gw) * uint64_t(plan.gh) * uint64_t(sampled - 2)
+                                 : 0),
+                        options.memoryLimit);
     plan.first = first;
     plan.last = last;
     plan.count = count;
