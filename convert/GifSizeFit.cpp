@@ -377,10 +377,10 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
         }
         return below;
     };
-    // The best the options allow is tried whole first unless the sample says it is far too large
-    // (a sample's first frames are stored whole, so it errs on the large side).
-    // Either way the whole file corrects the sample's predictions.
-    constexpr double FarTooLarge = 1.6;
+    // The best the options allow is tried whole first unless the sample says it is too large (the
+    // sample's predictions come within about a tenth of the whole file's size). Either way the
+    // whole file corrects the sample's predictions.
+    constexpr double FarTooLarge = 1.1;
     double ratio = 1; // the whole file's size over the sample's prediction
     bool topTried = false;
     if (double(search.predict(1.0, 1, topLevel).bytes) <= double(fit.limit) * FarTooLarge) {
@@ -398,6 +398,10 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
     constexpr int LowLevel = 40;
     Choice best;
     auto consider = [&](double scale, int step) {
+        // The top level gives the best picture a size and rate can give: one that cannot beat
+        // the best found is not searched for a level.
+        if (best.psnr >= 0 && search.predict(scale, step, topLevel).psnr <= best.psnr)
+            return -1.0;
         const int level = highestLevel(scale, step, aim / ratio);
         if (level <= 0)
             return -1.0;
@@ -413,6 +417,8 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
         if (previous >= 0 && best.level > LowLevel)
             continue;
         for (double scale = ScaleStep; scale >= smallestScale - 1e-9 && !stopped(); scale *= ScaleStep) {
+            if (best.psnr >= 0 && search.predict(scale, step, topLevel).psnr <= best.psnr)
+                break; // smaller sizes show less still
             const double psnr = consider(scale, step);
             if (psnr >= 0 && psnr <= previous)
                 break;
@@ -423,17 +429,22 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
         // Nothing is predicted to fit: the smallest size, frame rate and level are tried anyway.
         best = Choice{smallestScale, 2, 1, 0};
     }
-    // Confirming: the whole GIF. The sample's predictions, corrected once by what the whole
-    // file showed, choose a second level: higher when the file is well under the limit, lower
-    // when it is over. A file still over takes lower levels, then smaller sizes.
+    // Confirming: the whole GIF. The sample's predictions, corrected by what the last whole file
+    // showed, choose the next level: higher when the file is well under the limit, lower when it
+    // is over. Once files on both sides of the limit are known, the level between them is read
+    // off the line through their sizes. A file still over at the lowest level takes a smaller
+    // size.
     double scale = best.scale;
     int level = best.level;
     const int step = best.step;
     int fitting = 0;         // the highest level confirmed to fit, at the size being tried
     int over = topLevel + 1; // the lowest level confirmed not to fit there
-    bool corrected = topTried;
-    if (topTried && scale >= 1 && step == 1)
+    uint64_t fittingBytes = 0, overBytes = 0;
+    if (topTried && scale >= 1 && step == 1) {
         over = topLevel;
+        overBytes = result.bytes;
+    }
+    const double target = double(fit.limit) * (1 + CloseToLimit) / 2;
     for (int tries = 0; tries < MaxConfirmEncodes && !stopped(); ++tries) {
         int width = 0, height = 0;
         search.sizeAt(scale, width, height);
@@ -442,23 +453,27 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
         const bool fits = result.bytes <= fit.limit;
         if (fits && (double(result.bytes) >= double(fit.limit) * CloseToLimit || level >= topLevel))
             return finish();
-        if (fits)
+        if (fits) {
             fitting = level;
-        else
-            over = level;
-        int next;
-        if (!corrected) {
-            corrected = true;
-            ratio = double(result.bytes) / std::max(1.0, double(search.predict(scale, step, level).bytes));
-            next = highestLevel(scale, step, double(fit.limit) * CloseToLimit / ratio);
+            fittingBytes = result.bytes;
         } else {
-            // Between the two levels confirmed on either side.
-            next = (fitting + over) / 2;
+            over = level;
+            overBytes = result.bytes;
         }
         if (fitting > 0 && over <= topLevel && over - fitting <= 1)
             break; // no level between them: the one that fits
-        if (next <= fitting || next >= over)
-            next = fitting > 0 ? (fitting + over) / 2 : level - std::max(5, level / 10);
+        int next;
+        if (fitting > 0 && over <= topLevel && overBytes > fittingBytes) {
+            next = fitting + int((target - double(fittingBytes)) / double(overBytes - fittingBytes) *
+                                 double(over - fitting));
+            next = std::clamp(next, fitting + 1, over - 1);
+        } else {
+            ratio = double(result.bytes) / std::max(1.0, double(search.predict(scale, step, level).bytes));
+            next = highestLevel(scale, step, target / ratio);
+            if (next <= fitting || next >= over)
+                next = fits ? std::min(over - 1, level + std::max(5, level / 10))
+                            : level - std::max(5, level / 10);
+        }
         if (fitting > 0 && next <= fitting)
             break;
         if (next < 1) {
@@ -468,7 +483,7 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
             scale = std::max(smallestScale, scale * ScaleStep);
             next = std::max(1, level / 2);
             over = topLevel + 1;
-            corrected = false;
+            overBytes = 0;
         }
         level = next;
     }
