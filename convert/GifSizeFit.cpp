@@ -11,8 +11,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <map>
 #include <memory>
+#include <thread>
 #include <utility>
 
 namespace kelvara {
@@ -141,38 +143,74 @@ public:
         const int gifFrames = (m_frames + step - 1) / step;
         const int runs = std::min(SampleRuns, std::max(1, gifFrames / SampleRunLength));
         const int length = std::min(SampleRunLength, gifFrames);
+        // What one run of the sample gives.
+        struct Run {
+            std::vector<const Bitmap*> pictures; // the GIF's frames of the run, at the size
+            int start = 0;
+            double firstBytes = 0, laterBytes = 0, error = 0, compared = 0;
+            std::exception_ptr failure;
+        };
+        std::vector<Run> sample(static_cast<size_t>(runs));
+        // The frames at the size are made here, one after the other; the runs then go on every core.
+        for (int r = 0; r < runs; ++r) {
+            Run& run = sample[size_t(r)];
+            run.start = runs == 1 ? 0 : int(int64_t(r) * (gifFrames - length) / (runs - 1));
+            for (int j = 0; j < length; ++j)
+                run.pictures.push_back(&scaled(1 + (run.start + j) * step, w, h));
+        }
+        auto encodeRun = [&](Run& run) {
+            try {
+                auto temporal = std::make_shared<GifTemporalReducer>(level);
+                const FrameReducer reducer = alphaReducer(
+                    [temporal](const Bitmap& frame, uint64_t j) { return temporal->reduce(j, frame); },
+                    FrameAlpha::Transparent);
+                TGIFDocument document;
+                MemoryStream whole;
+                uint64_t first = 0;
+                for (int j = 0; j < length; ++j) {
+                    const int number = 1 + (run.start + j) * step; // the table entry the GIF frame shows
+                    ReducedFrame reduced = reducer(*run.pictures[size_t(j)], uint64_t(j));
+                    // The source frames the GIF frame stands for, until the next one.
+                    for (int k = number; k < number + step && k <= m_frames; ++k) {
+                        run.error += shownError(reduced, m_table.entry(k));
+                        run.compared += 3.0 * m_width * m_height;
+                    }
+                    TGIFSubImage& image = document.Frame(document.addReducedFrame(std::move(reduced)));
+                    appendAnimationBlocks(image, j, 0, m_delay);
+                    if (j == 0) {
+                        MemoryStream one;
+                        document.SaveToStream(one);
+                        first = one.size();
+                    }
+                }
+                optimizeFrames(document, 1);
+                document.SaveToStream(whole);
+                run.firstBytes = double(first);
+                run.laterBytes = double(whole.size() - std::min<uint64_t>(whole.size(), first));
+            } catch (...) {
+                run.failure = std::current_exception();
+            }
+        };
+        const int threads = std::min(runs, pipelineThreads(0));
+        std::vector<std::thread> workers;
+        for (int t = 1; t < threads; ++t)
+            workers.emplace_back([&, t] {
+                for (int r = t; r < runs; r += threads)
+                    encodeRun(sample[size_t(r)]);
+            });
+        for (int r = 0; r < runs; r += threads)
+            encodeRun(sample[size_t(r)]);
+        for (std::thread& worker : workers)
+            worker.join();
         double firstBytes = 0, laterBytes = 0, error = 0, compared = 0;
         int laterFrames = 0;
-        for (int r = 0; r < runs; ++r) {
-            const int start = runs == 1 ? 0 : int(int64_t(r) * (gifFrames - length) / (runs - 1));
-            auto temporal = std::make_shared<GifTemporalReducer>(level);
-            const FrameReducer reducer = alphaReducer(
-                [temporal](const Bitmap& frame, uint64_t j) { return temporal->reduce(j, frame); },
-                FrameAlpha::Transparent);
-            TGIFDocument document;
-            MemoryStream whole;
-            uint64_t first = 0;
-            for (int j = 0; j < length; ++j) {
-                const int number = 1 + (start + j) * step; // the table entry the GIF frame shows
-                const Bitmap& picture = scaled(number, w, h);
-                ReducedFrame reduced = reducer(picture, uint64_t(j));
-                // The source frames the GIF frame stands for, until the next one.
-                for (int k = number; k < number + step && k <= m_frames; ++k) {
-                    error += shownError(reduced, m_table.entry(k));
-                    compared += 3.0 * m_width * m_height;
-                }
-                TGIFSubImage& image = document.Frame(document.addReducedFrame(std::move(reduced)));
-                appendAnimationBlocks(image, j, 0, m_delay);
-                if (j == 0) {
-                    MemoryStream one;
-                    document.SaveToStream(one);
-                    first = one.size();
-                }
-            }
-            optimizeFrames(document, 1);
-            document.SaveToStream(whole);
-            firstBytes += double(first);
-            laterBytes += double(whole.size() - std::min<uint64_t>(whole.size(), first));
+        for (const Run& run : sample) {
+            if (run.failure)
+                std::rethrow_exception(run.failure);
+            firstBytes += run.firstBytes;
+            laterBytes += run.laterBytes;
+            error += run.error;
+            compared += run.compared;
             laterFrames += length - 1;
         }
         Prediction p;
