@@ -11,8 +11,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <map>
 #include <memory>
+#include <thread>
 #include <utility>
 
 namespace kelvara {
@@ -167,38 +169,74 @@ public:
         const int gifFrames = (m_frames + step - 1) / step;
         const int runs = std::min(SampleRuns, std::max(1, gifFrames / SampleRunLength));
         const int length = std::min(SampleRunLength, gifFrames);
+        // What one run of the sample gives.
+        struct Run {
+            std::vector<const Bitmap*> pictures; // the GIF's frames of the run, at the size
+            int start = 0;
+            double firstBytes = 0, laterBytes = 0, error = 0, compared = 0;
+            std::exception_ptr failure;
+        };
+        std::vector<Run> sample(static_cast<size_t>(runs));
+        // The frames at the size are made here, one after the other; the runs then go on every core.
+        for (int r = 0; r < runs; ++r) {
+            Run& run = sample[size_t(r)];
+            run.start = runs == 1 ? 0 : int(int64_t(r) * (gifFrames - length) / (runs - 1));
+            for (int j = 0; j < length; ++j)
+                run.pictures.push_back(&scaled(1 + (run.start + j) * step, w, h));
+        }
+        auto encodeRun = [&](Run& run) {
+            try {
+                auto temporal = std::make_shared<GifTemporalReducer>(level);
+                const FrameReducer reducer = alphaReducer(
+                    [temporal](const Bitmap& frame, uint64_t j) { return temporal->reduce(j, frame); },
+                    FrameAlpha::Transparent);
+                TGIFDocument document;
+                MemoryStream whole;
+                uint64_t first = 0;
+                for (int j = 0; j < length; ++j) {
+                    const int number = 1 + (run.start + j) * step; // the table entry the GIF frame shows
+                    ReducedFrame reduced = reducer(*run.pictures[size_t(j)], uint64_t(j));
+                    // The source frames the GIF frame stands for, until the next one.
+                    for (int k = number; k < number + step && k <= m_frames; ++k) {
+                        run.error += shownError(reduced, m_table.entry(k));
+                        run.compared += 3.0 * m_width * m_height;
+                    }
+                    TGIFSubImage& image = document.Frame(document.addReducedFrame(std::move(reduced)));
+                    appendAnimationBlocks(image, j, 0, m_delay);
+                    if (j == 0) {
+                        MemoryStream one;
+                        document.SaveToStream(one);
+                        first = one.size();
+                    }
+                }
+                optimizeFrames(document, 1);
+                document.SaveToStream(whole);
+                run.firstBytes = double(first);
+                run.laterBytes = double(whole.size() - std::min<uint64_t>(whole.size(), first));
+            } catch (...) {
+                run.failure = std::current_exception();
+            }
+        };
+        const int threads = std::min(runs, pipelineThreads(0));
+        std::vector<std::thread> workers;
+        for (int t = 1; t < threads; ++t)
+            workers.emplace_back([&, t] {
+                for (int r = t; r < runs; r += threads)
+                    encodeRun(sample[size_t(r)]);
+            });
+        for (int r = 0; r < runs; r += threads)
+            encodeRun(sample[size_t(r)]);
+        for (std::thread& worker : workers)
+            worker.join();
         double firstBytes = 0, laterBytes = 0, error = 0, compared = 0;
         int laterFrames = 0;
-        for (int r = 0; r < runs; ++r) {
-            const int start = runs == 1 ? 0 : int(int64_t(r) * (gifFrames - length) / (runs - 1));
-            auto temporal = std::make_shared<GifTemporalReducer>(level);
-            const FrameReducer reducer = alphaReducer(
-                [temporal](const Bitmap& frame, uint64_t j) { return temporal->reduce(j, frame); },
-                FrameAlpha::Transparent);
-            TGIFDocument document;
-            MemoryStream whole;
-            uint64_t first = 0;
-            for (int j = 0; j < length; ++j) {
-                const int number = 1 + (start + j) * step; // the table entry the GIF frame shows
-                const Bitmap& picture = scaled(number, w, h);
-                ReducedFrame reduced = reducer(picture, uint64_t(j));
-                // The source frames the GIF frame stands for, until the next one.
-                for (int k = number; k < number + step && k <= m_frames; ++k) {
-                    error += shownError(reduced, m_table.entry(k));
-                    compared += 3.0 * m_width * m_height;
-                }
-                TGIFSubImage& image = document.Frame(document.addReducedFrame(std::move(reduced)));
-                appendAnimationBlocks(image, j, 0, m_delay);
-                if (j == 0) {
-                    MemoryStream one;
-                    document.SaveToStream(one);
-                    first = one.size();
-                }
-            }
-            optimizeFrames(document, 1);
-            document.SaveToStream(whole);
-            firstBytes += double(first);
-            laterBytes += double(whole.size() - std::min<uint64_t>(whole.size(), first));
+        for (const Run& run : sample) {
+            if (run.failure)
+                std::rethrow_exception(run.failure);
+            firstBytes += run.firstBytes;
+            laterBytes += run.laterBytes;
+            error += run.error;
+            compared += run.compared;
             laterFrames += length - 1;
         }
         Prediction p;
@@ -403,10 +441,10 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
         }
         return below;
     };
-    // The best the options allow is tried whole first unless the sample says it is far too large
-    // (a sample's first frames are stored whole, so it errs on the large side).
-    // Either way the whole file corrects the sample's predictions.
-    constexpr double FarTooLarge = 1.6;
+    // The best the options allow is tried whole first unless the sample says it is too large (the
+    // sample's predictions come within about a tenth of the whole file's size). Either way the
+    // whole file corrects the sample's predictions.
+    constexpr double FarTooLarge = 1.1;
     // The sample has no way back of a bounce: it starts counted as the frames it adds.
     const double plays = double(playedCount(options, frames)) / std::max(1, frames);
     double ratio = plays; // the whole file's size over the sample's prediction
@@ -426,6 +464,10 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
     constexpr int LowLevel = 40;
     Choice best;
     auto consider = [&](double scale, int step) {
+        // The top level gives the best picture a size and rate can give: one that cannot beat
+        // the best found is not searched for a level.
+        if (best.psnr >= 0 && search.predict(scale, step, topLevel).psnr <= best.psnr)
+            return -1.0;
         const int level = highestLevel(scale, step, aim / ratio);
         if (level <= 0)
             return -1.0;
@@ -441,6 +483,8 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
         if (previous >= 0 && best.level > LowLevel)
             continue;
         for (double scale = ScaleStep; scale >= smallestScale - 1e-9 && !stopped(); scale *= ScaleStep) {
+            if (best.psnr >= 0 && search.predict(scale, step, topLevel).psnr <= best.psnr)
+                break; // smaller sizes show less still
             const double psnr = consider(scale, step);
             if (psnr >= 0 && psnr <= previous)
                 break;
@@ -451,17 +495,22 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
         // Nothing is predicted to fit: the smallest size, frame rate and level are tried anyway.
         best = Choice{smallestScale, 2, 1, 0};
     }
-    // Confirming: the whole GIF. The sample's predictions, corrected once by what the whole
-    // file showed, choose a second level: higher when the file is well under the limit, lower
-    // when it is over. A file still over takes lower levels, then smaller sizes.
+    // Confirming: the whole GIF. The sample's predictions, corrected by what the last whole file
+    // showed, choose the next level: higher when the file is well under the limit, lower when it
+    // is over. Once files on both sides of the limit are known, the level between them is read
+    // off the line through their sizes. A file still over at the lowest level takes a smaller
+    // size.
     double scale = best.scale;
     int level = best.level;
     const int step = best.step;
     int fitting = 0;         // the highest level confirmed to fit, at the size being tried
     int over = topLevel + 1; // the lowest level confirmed not to fit there
-    bool corrected = topTried;
-    if (topTried && scale >= 1 && step == 1)
+    uint64_t fittingBytes = 0, overBytes = 0;
+    if (topTried && scale >= 1 && step == 1) {
         over = topLevel;
+        overBytes = result.bytes;
+    }
+    const double target = double(fit.limit) * (1 + CloseToLimit) / 2;
     for (int tries = 0; tries < MaxConfirmEncodes && !stopped(); ++tries) {
         int width = 0, height = 0;
         search.sizeAt(scale, width, height);
@@ -470,23 +519,27 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
         const bool fits = result.bytes <= fit.limit;
         if (fits && (double(result.bytes) >= double(fit.limit) * CloseToLimit || level >= topLevel))
             return finish();
-        if (fits)
+        if (fits) {
             fitting = level;
-        else
-            over = level;
-        int next;
-        if (!corrected) {
-            corrected = true;
-            ratio = double(result.bytes) / std::max(1.0, double(search.predict(scale, step, level).bytes));
-            next = highestLevel(scale, step, double(fit.limit) * CloseToLimit / ratio);
+            fittingBytes = result.bytes;
         } else {
-            // Between the two levels confirmed on either side.
-            next = (fitting + over) / 2;
+            over = level;
+            overBytes = result.bytes;
         }
         if (fitting > 0 && over <= topLevel && over - fitting <= 1)
             break; // no level between them: the one that fits
-        if (next <= fitting || next >= over)
-            next = fitting > 0 ? (fitting + over) / 2 : level - std::max(5, level / 10);
+        int next;
+        if (fitting > 0 && over <= topLevel && overBytes > fittingBytes) {
+            next = fitting + int((target - double(fittingBytes)) / double(overBytes - fittingBytes) *
+                                 double(over - fitting));
+            next = std::clamp(next, fitting + 1, over - 1);
+        } else {
+            ratio = double(result.bytes) / std::max(1.0, double(search.predict(scale, step, level).bytes));
+            next = highestLevel(scale, step, target / ratio);
+            if (next <= fitting || next >= over)
+                next = fits ? std::min(over - 1, level + std::max(5, level / 10))
+                            : level - std::max(5, level / 10);
+        }
         if (fitting > 0 && next <= fitting)
             break;
         if (next < 1) {
@@ -496,7 +549,7 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
             scale = std::max(smallestScale, scale * ScaleStep);
             next = std::max(1, level / 2);
             over = topLevel + 1;
-            corrected = false;
+            overBytes = 0;
         }
         level = next;
     }
