@@ -120,8 +120,9 @@ TEST(CliRates, FpsTakesThePictureOnDisplayAtEachTick) {
         // A time range: the pictures that start within it (-1: found from the timestamps), the
         // ticks from the first of them.
         {"vfr.mkv", "--fps 24 --time 0.5-1.5", -1, -1, 24},
-        // Held in memory, and stored as changes.
+        // Held in memory, and stored as changes; backward the same frames and times in reverse.
         {"vfr.mkv", "--fps 10 --frames 2-40 --optimize", 1, 39, 10},
+        {"vfr.mkv", "--fps 10 --frames 2-40 --backward", 1, 39, 10},
         // A rate above the video's: each picture once, lasting the ticks it stands for.
         {"vfr.mkv", "--fps 40 --frames 20-30", 19, 29, 40},
         // Fitting under a size takes fewer frames only by dividing the rate (0: the rate it tells).
@@ -164,6 +165,10 @@ TEST(CliRates, FpsTakesThePictureOnDisplayAtEachTick) {
                 pictures.push_back(shown);
                 ticks.push_back(1);
             }
+        }
+        if (c.options.find("--backward") != std::string::npos) {
+            std::reverse(pictures.begin(), pictures.end());
+            std::reverse(ticks.begin(), ticks.end());
         }
         const Shown shown = shownPictures(out);
         EXPECT_EQ(shown.pictures, pictures);
