@@ -34,7 +34,7 @@ constexpr int SampleFrames = 12;
 constexpr int MaxWholeEncodes = 8;
 
 // The frames of the range before the step: what the job will count, as far as the options tell.
-int64_t rangeCount(const AviToGifOptions& options) {
+int64_t wholeRangeCount(const AviToGifOptions& options) {
     switch (options.frames) {
     case FrameChoice::All:
         return options.frameCount;
@@ -51,6 +51,32 @@ int64_t rangeCount(const AviToGifOptions& options) {
     }
     }
     return options.frameCount;
+}
+
+// The same, as a frame rate picks them: at most one a tick of the range's length, which the
+// frame count and the length tell.
+int64_t rangeCount(const AviToGifOptions& options) {
+    const int64_t frames = wholeRangeCount(options);
+    if (options.frameRate <= 0 || options.frameCount <= 0 || options.lengthMs <= 0)
+        return frames;
+    const double seconds = double(frames) * double(options.lengthMs) / 1000.0 / double(options.frameCount);
+    return std::clamp<int64_t>(static_cast<int64_t>(std::ceil(seconds * options.frameRate - 1e-9)), 1,
+                               std::max<int64_t>(frames, 1));
+}
+
+// The frames of a GIF of this many pictures taken: a bounce shows all but the turning ones twice.
+int64_t playedCount(const AviToGifOptions& options, int64_t taken) {
+    return options.bounce && taken >= 3 ? 2 * taken - 2 : taken;
+}
+
+// What the frames taken are, for the summary: "every 2nd frame", or with a frame rate the rate
+// the step leaves: "12.5 fps".
+std::string takenText(const AviToGifOptions& options, int step) {
+    if (options.frameRate <= 0)
+        return frameStepText(step);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g fps", options.frameRate / std::max(1, step));
+    return text;
 }
 
 // A measured encode: frames of size (scale) at a step, costing this many bytes per frame.
@@ -349,8 +375,8 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
     auto finish = [&] {
         result.fits = true;
         result.summary = std::to_string(result.width) + "x" + std::to_string(result.height) + ", " +
-                         frameStepText(result.step) + ", quality " + std::to_string(result.level) + ", " +
-                         byteSizeText(result.bytes);
+                         takenText(options, result.step) + ", quality " + std::to_string(result.level) +
+                         ", " + byteSizeText(result.bytes);
         return result;
     };
 
@@ -419,9 +445,11 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
     // sample's predictions come within about a tenth of the whole file's size). Either way the
     // whole file corrects the sample's predictions.
     constexpr double FarTooLarge = 1.1;
-    double ratio = 1; // the whole file's size over the sample's prediction
+    // The sample has no way back of a bounce: it starts counted as the frames it adds.
+    const double plays = double(playedCount(options, frames)) / std::max(1, frames);
+    double ratio = plays; // the whole file's size over the sample's prediction
     bool topTried = false;
-    if (double(search.predict(1.0, 1, topLevel).bytes) <= double(fit.limit) * FarTooLarge) {
+    if (double(search.predict(1.0, 1, topLevel).bytes) * plays <= double(fit.limit) * FarTooLarge) {
         if (!encode(baseWidth, baseHeight, baseStep, topLevel)) {
             result.message = result.job.message;
             return result;
@@ -571,6 +599,7 @@ GifSizeFitResult fitGifUnderSize(const AviToGifOptions& options, const GifSizeFi
         height = std::clamp(static_cast<int>(std::lround(baseHeight * scale)), 1, baseHeight);
     };
     auto framesAt = [&](int step) { return sampledFrameCount(count, step); };
+    auto gifFramesAt = [&](int step) { return playedCount(options, framesAt(step)); };
 
     // One encode: every-th frame of those the step gives. Only a whole encode (every = 1) keeps
     // its bytes.
@@ -613,7 +642,7 @@ GifSizeFitResult fitGifUnderSize(const AviToGifOptions& options, const GifSizeFi
     // The largest scale (at most 1) whose predicted file at this step is under the aim: the part
     // of a frame above its fixed cost follows the pixel count.
     auto scaleFor = [&](const Measure& m, int step) {
-        const double perFrame = (limit * Aim - FileOverhead) / double(framesAt(step));
+        const double perFrame = (limit * Aim - FileOverhead) / double(gifFramesAt(step));
         const double room = (perFrame - FrameOverhead) / (m.frameBytes - FrameOverhead);
         return room <= 0 ? 0.0 : std::min(1.0, m.scale * std::sqrt(room));
     };
@@ -678,14 +707,14 @@ GifSizeFitResult fitGifUnderSize(const AviToGifOptions& options, const GifSizeFi
     }
     if (result.fits) {
         result.summary = std::to_string(result.width) + "x" + std::to_string(result.height) + ", " +
-                         frameStepText(result.step) + ", " + byteSizeText(result.bytes);
+                         takenText(options, result.step) + ", " + byteSizeText(result.bytes);
         return result;
     }
     result.file.clear();
     if (result.job.outcome != AviToGifOutcome::Built) {
         result.message = result.job.message;
     } else if (!stopped()) {
-        const int64_t frames = framesAt(result.step);
+        const int64_t frames = options.frameRate > 0 ? result.job.frames : gifFramesAt(result.step);
         result.message = "No GIF of these frames fits under " + byteSizeText(fit.limit) +
                          ": the smallest tried, " + std::to_string(result.width) + "x" +
                          std::to_string(result.height) + " with " + std::to_string(frames) +
