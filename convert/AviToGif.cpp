@@ -244,6 +244,45 @@ int streamedThreads(const AviToGifOptions& options, const ConversionPlan& plan) 
     return threads;
 }
 
+// The start every run shares: the plan worked out and checked, the worker threads (fitted to the
+// memory limit for a streamed run), the progress bar set to count the frames to read and set back
+// when the run ends, and the frame reader open. refused() tells a run that ended in its plan, the
+// result's outcome and message set, before the bar or the reader was touched.
+class JobStart {
+public:
+    JobStart(const AviToGifOptions& options, AviToGifResult& result, JobObserver& observer,
+             FrameHolding holding = FrameHolding::Whole) {
+        if (!planConversion(options, result, plan, reader, holding)) {
+            m_refused = true;
+            return;
+        }
+        threads = holding == FrameHolding::Streamed ? streamedThreads(options, plan) : options.threads;
+        observer.setProgressRange(0, static_cast<int>(plan.count));
+        observer.setProgressPosition(0);
+        m_resetProgress.emplace(observer);
+        if (!reader.isOpen())
+            reader.open(options.videoPath);
+    }
+    bool refused() const { return m_refused; }
+
+    // The pipeline's options: the run's threads and the reduction its quality asks for, with a
+    // transparent colour where the source's alpha is below half.
+    GifPipelineOptions pipelineOptions(const AviToGifOptions& options) const {
+        GifPipelineOptions pipeline;
+        pipeline.threads = threads;
+        pipeline.reducer = alphaReducer(qualityReducer(options.build), FrameAlpha::Transparent);
+        return pipeline;
+    }
+
+    ConversionPlan plan;
+    FrameReader reader;
+    int threads = 0;
+
+private:
+    bool m_refused = false;
+    std::optional<ProgressReset> m_resetProgress;
+};
+
 std::string statusTextFor(int gw, int gh, int frames) {
     return "Size: " + std::to_string(gw) + " x " + std::to_string(gh) +
            " pixels  Frames: " + std::to_string(frames);
@@ -446,17 +485,12 @@ int64_t sampledFrameCount(int64_t count, int step) {
 
 AviToGifResult readGifFrames(const AviToGifOptions& options, FrameTable& table, JobObserver& observer) {
     AviToGifResult result;
-    ConversionPlan plan;
-    FrameReader reader;
-    if (!planConversion(options, result, plan, reader))
+    JobStart start(options, result, observer);
+    if (start.refused())
         return result;
-    observer.setProgressRange(0, static_cast<int>(plan.count));
-    observer.setProgressPosition(0);
-    const ProgressReset resetProgress(observer);
-    if (!reader.isOpen())
-        reader.open(options.videoPath);
+    const ConversionPlan& plan = start.plan;
     result.frames = readFrames(
-        options, plan, reader, observer, result.run, [&](int k) -> Bitmap& { return table.entry(k); },
+        options, plan, start.reader, observer, result.run, [&](int k) -> Bitmap& { return table.entry(k); },
         [](int, Bitmap&) {});
     result.statusText = statusTextFor(plan.gw, plan.gh, result.frames);
     if (result.frames == 0) {
@@ -469,29 +503,20 @@ AviToGifResult readGifFrames(const AviToGifOptions& options, FrameTable& table, 
 AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table, TGIFDocument& built,
                                JobObserver& observer) {
     AviToGifResult result;
-    ConversionPlan plan;
-    FrameReader reader;
-    if (!planConversion(options, result, plan, reader))
+    JobStart start(options, result, observer);
+    if (start.refused())
         return result;
+    ConversionPlan& plan = start.plan;
+    FrameReader& reader = start.reader;
     FrameRun& run = result.run;
 
-    const int maximum = static_cast<int>(plan.count);
-    observer.setProgressRange(0, maximum);
-    observer.setProgressPosition(0);
-    const ProgressReset resetProgress(observer);
-
-    if (!reader.isOpen())
-        reader.open(options.videoPath);
     auto document = newConversionDocument(options.build.quality);
     // Frames are reduced on the worker threads while the next are read; the document takes them
     // in the building below, which counts them on the progress bar.
     std::deque<ReducedFrame> ready;
-    GifPipelineOptions pipelineOptions;
-    pipelineOptions.threads = options.threads;
-    pipelineOptions.reducer = alphaReducer(qualityReducer(options.build), FrameAlpha::Transparent);
     GifFramePipeline pipeline(
-        pipelineOptions, [&](GifPipelineFrame& frame) { ready.push_back(std::move(frame.reduced)); },
-        observer);
+        start.pipelineOptions(options),
+        [&](GifPipelineFrame& frame) { ready.push_back(std::move(frame.reduced)); }, observer);
 
     // Going forward each frame goes to the workers as soon as it is read; going backward once all
     // are read and reversed.
@@ -604,20 +629,11 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
 AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobObserver& observer,
                               const std::string& spillFolder) {
     AviToGifResult result;
-    ConversionPlan plan;
-    FrameReader reader;
-    if (!planConversion(options, result, plan, reader, FrameHolding::Streamed))
+    JobStart start(options, result, observer, FrameHolding::Streamed);
+    if (start.refused())
         return result;
+    ConversionPlan& plan = start.plan;
     FrameRun& run = result.run;
-    const int threads = streamedThreads(options, plan);
-
-    const int maximum = static_cast<int>(plan.count);
-    observer.setProgressRange(0, maximum);
-    observer.setProgressPosition(0);
-    const ProgressReset resetProgress(observer);
-
-    if (!reader.isOpen())
-        reader.open(options.videoPath);
     GifStreamWriter writer(out, static_cast<uint16_t>(plan.gw), static_cast<uint16_t>(plan.gh), 8,
                            options.loopCount, plan.delay);
     const bool forward = options.direction == Direction::Forward;
@@ -692,10 +708,8 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
         waiting.reset();
     };
 
-    GifPipelineOptions pipelineOptions;
-    pipelineOptions.threads = threads;
+    GifPipelineOptions pipelineOptions = start.pipelineOptions(options);
     pipelineOptions.encode = !optimize;
-    pipelineOptions.reducer = alphaReducer(qualityReducer(options.build), FrameAlpha::Transparent);
     // Once every frame is read, a second bar counts the frames finished.
     bool countFinished = false;
     int finished = 0;
@@ -735,7 +749,7 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
         observer);
     std::unique_ptr<Bitmap> buffer;
     const int read = readFrames(
-        options, plan, reader, observer, run,
+        options, plan, start.reader, observer, run,
         [&](int) -> Bitmap& {
             buffer = pipeline.buffer();
             return *buffer;
