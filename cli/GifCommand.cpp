@@ -8,6 +8,7 @@
 #include "cli/Progress.h"
 
 #include "convert/AviToGif.h"
+#include "convert/GifJob.h"
 #include "convert/GifSizeFit.h"
 #include "gif/GifDocument.h"
 #include "raster/Error.h"
@@ -129,7 +130,8 @@ int sourceDelayHundredths(double fps, double step) {
     return static_cast<int>(std::clamp<double>(std::lround(hundredths), 2, 65535));
 }
 
-int gifCommand(const std::vector<std::string>& arguments) {
+// What the command line asks of every video.
+struct GifRequest {
     std::vector<std::string> videos;
     std::string output, outDir;
     int jobs = 1;
@@ -141,239 +143,266 @@ int gifCommand(const std::vector<std::string>& arguments) {
     SizeOptions size;
     std::optional<int> delayMs;
     std::optional<uint64_t> maxSize;
+};
+
+// Takes one option of the GIF's own; false when the argument is none of them.
+bool takeGifOption(ArgumentReader& args, GifRequest& request) {
+    AviToGifOptions& options = request.options;
+    if (args.option({"--frames"})) {
+        request.framesText = args.value();
+    } else if (args.option({"--time"})) {
+        request.timeText = args.value();
+    } else if (args.option({"--step"})) {
+        options.samplingStep = static_cast<int>(integerIn("--step", args.value(), 1, 10000));
+        request.stepGiven = true;
+    } else if (args.option({"--fps"})) {
+        options.frameRate = numberIn("--fps", args.value(), 0.01, 50);
+    } else if (args.flag({"--bounce"})) {
+        options.bounce = true;
+    } else if (args.option({"--delay"})) {
+        request.delayMs = static_cast<int>(integerIn("--delay", args.value(), 10, 5000));
+    } else if (args.option({"--loop"})) {
+        options.loopCount = static_cast<uint16_t>(integerIn("--loop", args.value(), 0, 65535));
+        request.loopGiven = true;
+    } else if (args.option({"--max-frames"})) {
+        options.maxFrames = integerIn("--max-frames", args.value(), 0, INT32_MAX);
+    } else if (args.flag({"--backward"})) {
+        options.direction = Direction::Backward;
+    } else if (args.option({"--crop"})) {
+        request.cropText = args.value();
+    } else if (args.option({"--scale"})) {
+        const std::string& text = args.value();
+        options.scaleIndex = -1;
+        for (int k = 0; k < 9; ++k)
+            if (text == ScaleRatioNames[k])
+                options.scaleIndex = k;
+        if (options.scaleIndex < 0)
+            throw UsageError("--scale must be one of 5:1 4:1 3:1 2:1 1:1 1:2 1:3 1:4 1:5, not '" + text +
+                             "'");
+        options.sizeMode = GifSizeMode::Scale;
+    } else if (request.size.take(args)) {
+    } else if (takeGifBuildOption(args, options.build)) {
+    } else if (args.option({"--max-size"})) {
+        request.maxSize = byteLimitFromText(args.value());
+        if (!request.maxSize)
+            throw UsageError("--max-size must be a size such as 10M, 2.5M, 800K or 500000, not '" +
+                             args.value() + "'");
+    } else if (takeMemoryLimit(args, options.memoryLimit)) {
+    } else if (args.flag({"--no-loop"})) {
+        request.noLoop = true;
+    } else if (args.option({"--speed"})) {
+        request.speed = numberIn("--speed", args.value(), 0.1, 10);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+GifRequest parseGifArguments(const std::vector<std::string>& arguments) {
+    GifRequest request;
     ArgumentReader args(arguments);
     while (args.next()) {
         if (args.isPositional()) {
-            videos.push_back(args.text());
+            request.videos.push_back(args.text());
         } else if (args.option({"-o", "--output"})) {
-            output = args.value();
+            request.output = args.value();
         } else if (args.option({"--out-dir"})) {
-            outDir = args.value();
-        } else if (takeJobs(args, jobs)) {
-        } else if (args.option({"--frames"})) {
-            framesText = args.value();
-        } else if (args.option({"--time"})) {
-            timeText = args.value();
-        } else if (args.option({"--step"})) {
-            options.samplingStep = static_cast<int>(integerIn("--step", args.value(), 1, 10000));
-            stepGiven = true;
-        } else if (args.option({"--fps"})) {
-            options.frameRate = numberIn("--fps", args.value(), 0.01, 50);
-        } else if (args.flag({"--bounce"})) {
-            options.bounce = true;
-        } else if (args.option({"--delay"})) {
-            delayMs = static_cast<int>(integerIn("--delay", args.value(), 10, 5000));
-        } else if (args.option({"--loop"})) {
-            options.loopCount = static_cast<uint16_t>(integerIn("--loop", args.value(), 0, 65535));
-            loopGiven = true;
-        } else if (args.option({"--max-frames"})) {
-            options.maxFrames = integerIn("--max-frames", args.value(), 0, INT32_MAX);
-        } else if (args.flag({"--backward"})) {
-            options.direction = Direction::Backward;
-        } else if (args.option({"--crop"})) {
-            cropText = args.value();
-        } else if (args.option({"--scale"})) {
-            const std::string& text = args.value();
-            options.scaleIndex = -1;
-            for (int k = 0; k < 9; ++k)
-                if (text == ScaleRatioNames[k])
-                    options.scaleIndex = k;
-            if (options.scaleIndex < 0)
-                throw UsageError("--scale must be one of 5:1 4:1 3:1 2:1 1:1 1:2 1:3 1:4 1:5, not '" + text +
-                                 "'");
-            options.sizeMode = GifSizeMode::Scale;
-        } else if (size.take(args)) {
-        } else if (takeGifBuildOption(args, options.build)) {
-        } else if (args.option({"--max-size"})) {
-            maxSize = byteLimitFromText(args.value());
-            if (!maxSize)
-                throw UsageError("--max-size must be a size such as 10M, 2.5M, 800K or 500000, not '" +
-                                 args.value() + "'");
-        } else if (takeMemoryLimit(args, options.memoryLimit)) {
-        } else if (args.flag({"--no-loop"})) {
-            noLoop = true;
-        } else if (args.option({"--speed"})) {
-            speed = numberIn("--speed", args.value(), 0.1, 10);
+            request.outDir = args.value();
+        } else if (takeJobs(args, request.jobs)) {
+        } else if (takeGifOption(args, request)) {
         } else if (args.flag({"--overwrite", "-y"})) {
-            overwrite = true;
+            request.overwrite = true;
         } else if (args.flag({"--quiet", "-q"})) {
-            quiet = true;
+            request.quiet = true;
         } else {
             args.unknown();
         }
     }
-    if (videos.empty())
+    if (request.videos.empty())
         throw UsageError("gif needs a VIDEO");
-    settleOutputs(videos, output, outDir, "gif needs -o OUT.gif");
-    if (!framesText.empty() && !timeText.empty())
+    settleOutputs(request.videos, request.output, request.outDir, "gif needs -o OUT.gif");
+    if (!request.framesText.empty() && !request.timeText.empty())
         throw UsageError("--frames and --time exclude each other");
-    if (options.sizeMode == GifSizeMode::Scale && size.given())
+    if (request.options.sizeMode == GifSizeMode::Scale && request.size.given())
         throw UsageError("give one of --scale, --size and --width/--height");
-    if (noLoop && loopGiven)
+    if (request.noLoop && request.loopGiven)
         throw UsageError("--loop and --no-loop exclude each other");
-    if (options.frameRate > 0 && stepGiven)
+    if (request.options.frameRate > 0 && request.stepGiven)
         throw UsageError("--fps and --step exclude each other");
-    setQuiet(quiet);
+    return request;
+}
 
+// The job's options for one video, with the facts as the tab has them after opening it.
+AviToGifOptions jobOptionsFor(const GifRequest& request, const std::string& path, const VideoFacts& facts) {
+    AviToGifOptions job = request.options;
+    job.videoPath = path;
+    job.frameCount = facts.frameCount;
+    job.lengthMs = facts.lengthMs;
+    job.frames = FrameChoice::All;
+    if (!request.framesText.empty()) {
+        parseFrameRange("--frames", request.framesText, facts.frameCount, job.firstFrame, job.lastFrame);
+        job.frames = FrameChoice::FrameRange;
+    }
+    if (!request.timeText.empty()) {
+        int64_t fromUs = 0, toUs = 0;
+        parseTimeRange("--time", request.timeText, facts.lengthMs, fromUs, toUs);
+        job.fromUs = fromUs;
+        job.toUs = toUs;
+        job.frames = FrameChoice::TimeRange;
+    }
+    // Without --delay the GIF keeps the video's timing, each frame lasting as long as its picture
+    // shows; the tab's 100 ms default stays the tab's. A typed delay goes to the nearest hundredth.
+    const std::optional<int>& delayMs = request.delayMs;
+    job.delayHundredths = delayMs             ? (*delayMs + 5) / 10
+                          : job.frameRate > 0 ? sourceDelayHundredths(job.frameRate, 1)
+                                              : sourceDelayHundredths(facts.fps, job.samplingStep);
+    job.delaysFromTimes = !delayMs;
+    job.limitRule = FrameLimitRule::AfterStep;
+    if (!request.cropText.empty()) {
+        const Rect crop = parseCrop(request.cropText);
+        if (crop.right > facts.width || crop.bottom > facts.height || crop.left >= crop.right ||
+            crop.top >= crop.bottom)
+            throw UsageError("--crop must lie within the " + std::to_string(facts.width) + " x " +
+                             std::to_string(facts.height) + " picture, not '" + request.cropText + "'");
+        job.crop = crop;
+    } else {
+        job.crop = {0, 0, facts.width, facts.height};
+    }
+    job.baseWidth = job.crop.width();
+    job.baseHeight = job.crop.height();
+    if (request.size.given()) {
+        job.sizeMode = GifSizeMode::Specified;
+        request.size.sizeFor(facts.width, facts.height, job.specifiedWidth, job.specifiedHeight);
+    }
+    return job;
+}
+
+// The output file a GIF written as it is made goes to, through the rewriter when --no-loop or
+// --speed change its blocks on the way.
+class OutputTarget final : public GifStreamTarget {
+public:
+    OutputTarget(const std::string& path, bool overwrite, const GifRewrite& rewrite)
+        : m_path(path), m_overwrite(overwrite), m_rewrite(rewrite) {}
+
+    Stream& open() override {
+        m_file = openOutput(m_path, m_overwrite);
+        m_file->setWriteThrough();
+        if (!m_rewrite.any())
+            return *m_file;
+        m_rewriter = std::make_unique<GifRewriter>(*m_file, m_rewrite);
+        return *m_rewriter;
+    }
+    std::string spillFolder() const override { return cli::spillFolder(m_path); }
+    void finish() override {
+        if (m_rewriter)
+            m_rewriter->finish();
+    }
+    // Puts the finished file in place.
+    void commit() { commitOutput(*m_file, m_path); }
+
+private:
+    std::string m_path;
+    bool m_overwrite;
+    GifRewrite m_rewrite;
+    std::unique_ptr<OutputFile> m_file;
+    std::unique_ptr<GifRewriter> m_rewriter;
+};
+
+// The warning of a run refused for its frames.
+std::string refusalText(const GifRequest& request, const GifJobResult& result, const std::string& video,
+                        int64_t typedMaxFrames) {
+    const AviToGifResult& job = result.job;
+    if (job.message == AviToGifMessages::CheckRange)
+        return video + ": " + job.message;
+    const std::string asked = std::to_string(job.run.asked);
+    if (result.sink != GifSink::Stream && result.framesHeld &&
+        (typedMaxFrames == 0 || typedMaxFrames > MaxFramesInMemory))
+        return "the GIF would hold " + asked + " frames; " +
+               (request.maxSize                                    ? "--max-size"
+                : request.options.direction == Direction::Backward ? "--optimize with --backward"
+                                                                   : "--optimize with --bounce") +
+               " keeps the frames in memory, at most " + std::to_string(MaxFramesInMemory) +
+               "; choose fewer with --frames, --time or --step";
+    return "the GIF would hold " + asked + " frames, more than --max-frames " +
+           std::to_string(typedMaxFrames) + "; choose fewer with --frames, --time or --step";
+}
+
+// Writes the GIF a run held in memory, or puts the streamed one in place.
+void writeGif(const GifRequest& request, const GifJobResult& result, const std::string& output,
+              const GifRewrite& rewrite, const TGIFDocument& built, OutputTarget& target) {
+    if (result.sink == GifSink::SizeFitted) {
+        const std::vector<uint8_t>& file = result.fitted.file;
+        writeOutput(output, rewrite.any() ? rewriteGif(file, rewrite) : file, request.overwrite);
+        if (!request.quiet)
+            say(result.fitted.summary);
+    } else if (result.sink == GifSink::Document) {
+        MemoryStream bytes;
+        built.SaveToStream(bytes);
+        writeOutput(output, rewrite.any() ? rewriteGif(bytes.bytes(), rewrite) : bytes.bytes(),
+                    request.overwrite);
+    } else {
+        target.commit();
+    }
+}
+
+// One video to one GIF.
+int convertOne(const GifRequest& request, const std::string& video, const std::string& output,
+               const std::string& label, int threads) {
+    setCurrentInput(video);
+    checkGifOutputName("gif", output);
+    checkOutput(output, request.overwrite);
+    GifRewrite rewrite;
+    rewrite.dropLoop = request.noLoop;
+    rewrite.speed = request.speed;
+
+    const InputSpool input(video);
+    const VideoFacts facts = probeVideo(input.path());
+    GifJobRequest job;
+    job.options = jobOptionsFor(request, input.path(), facts);
+    // Frames are reduced and compressed on every core (shared by the jobs running at once).
+    job.options.threads = threads;
+    job.policy = GifSinkPolicy::Streaming;
+    job.maxFramesInMemory = MaxFramesInMemory;
+    if (request.maxSize) {
+        GifSizeFitOptions fit;
+        fit.limit = *request.maxSize;
+        // A typed delay grows with the step too: the GIF keeps the speed it asked for.
+        fit.delayFollowsStep = true;
+        job.fit = fit;
+    }
+    TGIFDocument built;
+    job.built = &built;
+    OutputTarget target(output, request.overwrite, rewrite);
+    job.stream = &target;
+
+    ProgressPrinter progress(request.quiet, label);
+    const GifJobResult result = runGifJob(job, progress);
+    progress.finish();
+    if (result.job.outcome == AviToGifOutcome::Warning) {
+        say(refusalText(request, result, video, job.options.maxFrames));
+        return ExitUsage;
+    }
+    if (result.job.outcome != AviToGifOutcome::Built)
+        throw Error(result.job.message);
+    if (result.sink == GifSink::SizeFitted && !result.fitted.fits)
+        throw Error(result.fitted.message);
+    writeGif(request, result, output, rewrite, built, target);
+    summary(output, result.job.statusText);
+    return runExitStatus(result.job.run);
+}
+
+int gifCommand(const std::vector<std::string>& arguments) {
+    const GifRequest request = parseGifArguments(arguments);
+    setQuiet(request.quiet);
     // One input, or each of several: a GIF named by its input in the folder given.
-    auto convert = [&](const std::string& video, const std::string& output, const std::string& label,
-                       int threads) -> int {
-        setCurrentInput(video);
-        checkGifOutputName("gif", output);
-        checkOutput(output, overwrite);
-        AviToGifOptions job = options;
-        GifRewrite rewrite;
-        rewrite.dropLoop = noLoop;
-        rewrite.speed = speed;
-
-        // The facts as the tab has them after opening the video.
-        const InputSpool input(video);
-        const VideoFacts facts = probeVideo(input.path());
-        job.videoPath = input.path();
-        job.frameCount = facts.frameCount;
-        job.lengthMs = facts.lengthMs;
-        job.frames = FrameChoice::All;
-        if (!framesText.empty()) {
-            parseFrameRange("--frames", framesText, facts.frameCount, job.firstFrame, job.lastFrame);
-            job.frames = FrameChoice::FrameRange;
-        }
-        if (!timeText.empty()) {
-            int64_t fromUs = 0, toUs = 0;
-            parseTimeRange("--time", timeText, facts.lengthMs, fromUs, toUs);
-            job.fromUs = fromUs;
-            job.toUs = toUs;
-            job.frames = FrameChoice::TimeRange;
-        }
-        // Without --delay the GIF keeps the video's timing, each frame lasting as long as its picture
-        // shows; the tab's 100 ms default stays the tab's. A typed delay goes to the nearest hundredth.
-        job.delayHundredths = delayMs             ? (*delayMs + 5) / 10
-                              : job.frameRate > 0 ? sourceDelayHundredths(job.frameRate, 1)
-                                                  : sourceDelayHundredths(facts.fps, job.samplingStep);
-        job.delaysFromTimes = !delayMs;
-        job.limitRule = FrameLimitRule::AfterStep;
-        if (!cropText.empty()) {
-            const Rect crop = parseCrop(cropText);
-            if (crop.right > facts.width || crop.bottom > facts.height || crop.left >= crop.right ||
-                crop.top >= crop.bottom)
-                throw UsageError("--crop must lie within the " + std::to_string(facts.width) + " x " +
-                                 std::to_string(facts.height) + " picture, not '" + cropText + "'");
-            job.crop = crop;
-        } else {
-            job.crop = {0, 0, facts.width, facts.height};
-        }
-        job.baseWidth = job.crop.width();
-        job.baseHeight = job.crop.height();
-        if (size.given()) {
-            job.sizeMode = GifSizeMode::Specified;
-            size.sizeFor(facts.width, facts.height, job.specifiedWidth, job.specifiedHeight);
-        }
-
-        // Frames are reduced and compressed on every core (shared by the jobs running at once) and
-        // written as they are made.
-        job.threads = threads;
-        ProgressPrinter progress(quiet, label);
-        // Fitting the file under a size works on the whole GIF in memory, and so does storing frames
-        // as their changes while they are few enough to keep (one colour table may then serve them
-        // all); every other GIF is written as it is made.
-        bool whole = job.build.optimize || maxSize.has_value();
-        // Frames stored as their changes going backward or bouncing need every frame first.
-        const bool mustHold = job.direction == Direction::Backward || job.bounce;
-        std::unique_ptr<OutputFile> file;
-        std::unique_ptr<FrameTable> table;
-        TGIFDocument built;
-        const int64_t typedMaxFrames = job.maxFrames;
-        GifSizeFitResult fitted;
-        AviToGifResult result;
-        if (whole) {
-            table = std::make_unique<FrameTable>(GifFrameTableSize);
-            if (job.maxFrames == 0 || job.maxFrames > MaxFramesInMemory)
-                job.maxFrames = MaxFramesInMemory;
-            if (maxSize) {
-                GifSizeFitOptions fit;
-                fit.limit = *maxSize;
-                // A typed delay grows with the step too: the GIF keeps the speed it asked for.
-                fit.delayFollowsStep = true;
-                fit.maxFrames = job.maxFrames;
-                fitted = fitGifUnderSize(job, fit, *table, built, progress);
-                result = fitted.job;
-            } else {
-                // Too many frames to keep, or too large for the memory: going forward they are
-                // stored as their changes as they are made instead. Refused before anything was
-                // read, so nothing is lost.
-                bool tooLarge = false;
-                try {
-                    result = convertAviToGif(job, *table, built, progress);
-                } catch (const MemoryLimitError&) {
-                    if (job.direction != Direction::Forward)
-                        throw;
-                    tooLarge = true;
-                    result = {};
-                }
-                const bool tooMany = tooLarge || (result.outcome == AviToGifOutcome::Warning &&
-                                                  result.message != AviToGifMessages::CheckRange);
-                if (tooMany && !mustHold && (typedMaxFrames == 0 || result.run.asked <= typedMaxFrames)) {
-                    whole = false;
-                    table.reset();
-                    job.maxFrames = typedMaxFrames;
-                }
-            }
-        }
-        if (!whole) {
-            file = openOutput(output, overwrite);
-            file->setWriteThrough();
-            if (rewrite.any()) {
-                GifRewriter rewriter(*file, rewrite);
-                result = streamAviToGif(job, rewriter, progress, spillFolder(output));
-                rewriter.finish();
-            } else {
-                result = streamAviToGif(job, *file, progress, spillFolder(output));
-            }
-        }
-        progress.finish();
-        if (result.outcome == AviToGifOutcome::Warning) {
-            const std::string asked = std::to_string(result.run.asked);
-            if (result.message == AviToGifMessages::CheckRange)
-                say(video + ": " + result.message);
-            else if (whole && (maxSize || mustHold) &&
-                     (typedMaxFrames == 0 || typedMaxFrames > MaxFramesInMemory))
-                say("the GIF would hold " + asked + " frames; " +
-                    (maxSize                                ? "--max-size"
-                     : job.direction == Direction::Backward ? "--optimize with --backward"
-                                                            : "--optimize with --bounce") +
-                    " keeps the frames in memory, at most " + std::to_string(MaxFramesInMemory) +
-                    "; choose fewer with --frames, --time or --step");
-            else
-                say("the GIF would hold " + asked + " frames, more than --max-frames " +
-                    std::to_string(typedMaxFrames) + "; choose fewer with --frames, --time or --step");
-            return ExitUsage;
-        }
-        if (result.outcome != AviToGifOutcome::Built)
-            throw Error(result.message);
-        if (maxSize && !fitted.fits)
-            throw Error(fitted.message);
-        if (maxSize) {
-            writeOutput(output, rewrite.any() ? rewriteGif(fitted.file, rewrite) : fitted.file, overwrite);
-            if (!quiet)
-                say(fitted.summary);
-        } else if (whole) {
-            MemoryStream bytes;
-            built.SaveToStream(bytes);
-            writeOutput(output, rewrite.any() ? rewriteGif(bytes.bytes(), rewrite) : bytes.bytes(),
-                        overwrite);
-        } else {
-            commitOutput(*file, output);
-        }
-        summary(output, result.statusText);
-        return runExitStatus(result.run);
-    };
-    if (outDir.empty())
-        return convert(videos.front(), output, {}, 0);
-    const std::vector<std::string> outputs = outputsInFolder(videos, outDir, ".gif");
-    makeFolder(outDir);
-    if (videos.size() == 1)
-        return convert(videos.front(), outputs.front(), {}, 0);
-    return runJobs(videos, jobs, [&](size_t k, const std::string& label, int threads) {
-        return convert(videos[k], outputs[k], label, threads);
+    if (request.outDir.empty())
+        return convertOne(request, request.videos.front(), request.output, {}, 0);
+    const std::vector<std::string> outputs = outputsInFolder(request.videos, request.outDir, ".gif");
+    makeFolder(request.outDir);
+    if (request.videos.size() == 1)
+        return convertOne(request, request.videos.front(), outputs.front(), {}, 0);
+    return runJobs(request.videos, request.jobs, [&](size_t k, const std::string& label, int threads) {
+        return convertOne(request, request.videos[k], outputs[k], label, threads);
     });
 }
 

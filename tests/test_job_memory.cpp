@@ -152,6 +152,10 @@ TEST(JobMemory, CommandLineLimits) {
         {"gif " + shellQuoted(video) + " -o " + out +
              " --size 3000x2250 --optimize --backward --memory-limit 300M",
          1, "more than the 300 MB a job may use", false},
+        // So must a bounce's: the limit is told, not an empty GIF written.
+        {"gif " + shellQuoted(video) + " -o " + out +
+             " --size 3000x2250 --optimize --bounce --memory-limit 300M",
+         1, "more than the 300 MB a job may use", false},
         {"gif " + shellQuoted(video) + " -o " + out + " --size 9000x9000 --memory-limit 400M", 1,
          "written as it is made needs about", false},
         {"gif " + shellQuoted(video) + " -o " + out + " --memory-limit 2", 2, "--memory-limit must be a size",

@@ -2,6 +2,7 @@
 #include "convert/qt/AviToGifTab.h"
 
 #include "convert/AviToGif.h"
+#include "convert/GifJob.h"
 #include "convert/GifSizeFit.h"
 #include "convert/qt/TabHost.h"
 #include "gif/GifDocument.h"
@@ -490,24 +491,27 @@ void AviToGifTab::Button5Click() {
 
     AviToGifResult result;
     state.builtGifFile.clear();
-    GifSizeFitResult fitted;
     QApplication::setOverrideCursor(Qt::BusyCursor);
     try {
         const JobScope job(m_host, this, Button7);
         WindowJobObserver observer(m_host.progressBar(), state.abortConversion);
         state.builtFrameCount = 0;
+        GifJobRequest request;
+        request.options = options;
+        request.policy = GifSinkPolicy::InMemory;
+        request.table = &m_frames;
+        request.built = &m_host.builtGif();
         if (fitLimit) {
             GifSizeFitOptions fit;
             fit.limit = *fitLimit;
-            fitted = fitGifUnderSize(options, fit, m_frames, m_host.builtGif(), observer);
-            result = fitted.job;
-            if (result.outcome == AviToGifOutcome::Built && !fitted.fits) {
-                // The document holds a GIF over the limit: it is not this run's result.
-                result.outcome = AviToGifOutcome::NoFrames;
-                result.message = fitted.message.empty() ? AviToGifMessages::NothingBuilt : fitted.message;
-            }
-        } else {
-            result = convertAviToGif(options, m_frames, m_host.builtGif(), observer);
+            request.fit = fit;
+        }
+        const GifJobResult run = runGifJob(request, observer);
+        result = run.job;
+        if (run.sink == GifSink::SizeFitted && result.outcome == AviToGifOutcome::Built && !run.fitted.fits) {
+            // The document holds a GIF over the limit: it is not this run's result.
+            result.outcome = AviToGifOutcome::NoFrames;
+            result.message = run.fitted.message.empty() ? AviToGifMessages::NothingBuilt : run.fitted.message;
         }
         state.builtFrameCount = result.outcome == AviToGifOutcome::Built ? result.frames : 0;
         if (result.outcome == AviToGifOutcome::Built && !m_host.closePending())
