@@ -349,6 +349,48 @@ int readFrames(const AviToGifOptions& options, const ConversionPlan& plan, Frame
     return read;
 }
 
+// Puts the first count entries of the table in reverse order. The swaps go through the work
+// bitmap (the reader's, which keeps the depth of the last frame).
+void reverseEntries(FrameTable& table, int count, Bitmap& work, const ConversionPlan& plan) {
+    work.SetWidth(plan.gw);
+    work.SetHeight(plan.gh);
+    for (int i = 1; i <= count / 2; ++i) {
+        Bitmap& front = table.entry(i);
+        Bitmap& back = table.entry(count + 1 - i);
+        work.Canvas().Draw(0, 0, back);
+        back.Canvas().Draw(0, 0, front);
+        front.Canvas().Draw(0, 0, work);
+    }
+}
+
+// A bounce's way back: copies of the frames before the last of the count built, back to the
+// second, each with the delay of its place.
+void appendWayBack(TGIFDocument& document, int count, const ConversionPlan& plan) {
+    for (int j = count - 2; j >= 1; --j) {
+        auto copy = std::make_unique<TGIFSubImage>(&document);
+        copy->Assign(document.Frame(j));
+        const int index = document.AddFrame(std::move(copy));
+        if (TGIFGraphicControlExtension* control = document.Frame(index).GraphicControlExtension())
+            control->SetDelayHundredths(plan.delayOf(index));
+    }
+}
+
+// Stores each frame of the document as its change, the bar counting them. An Abort keeps every
+// frame, the rest stored whole: false then.
+bool storeChanges(TGIFDocument& document, int threads, JobObserver& observer) {
+    bool complete = true;
+    observer.setProgressRange(0, document.FrameCount());
+    optimizeFrames(document, threads, [&](int done, int) {
+        observer.setProgressPosition(done);
+        pumpJobMessages(observer);
+        if (!observer.abortRequested())
+            return true;
+        complete = false;
+        return false;
+    });
+    return complete;
+}
+
 // A file without a name for the compressed frames of a backward stream.
 class SpillFile {
 public:
@@ -399,6 +441,138 @@ public:
 private:
     int m_fd = -1;
     uint64_t m_size = 0;
+};
+
+// The frames of a backward or bouncing stream, compressed and kept in a spill file until they play.
+class SpilledFrames {
+public:
+    explicit SpilledFrames(const std::string& folder) : m_file(folder) {}
+
+    void add(const GifPipelineFrame& frame) {
+        m_frames.push_back({m_file.append(frame.image), frame.image.size(), frame.reduced.transparentIndex,
+                            frame.reduced.clearAfter});
+    }
+    int count() const { return static_cast<int>(m_frames.size()); }
+
+    // Writes them in the order they play, the GIF's frame written first: going backward all of
+    // them from the last, then with a bounce the way back (the frames between the turning ones, in
+    // the other direction). Returns the GIF's frames then.
+    int write(GifStreamWriter& writer, const ConversionPlan& plan, Direction direction, bool bounce,
+              int written) const {
+        const bool forward = direction == Direction::Forward;
+        std::vector<size_t> order;
+        const size_t n = m_frames.size();
+        if (!forward)
+            for (size_t i = n; i-- > 0;)
+                order.push_back(i);
+        if (bounce && n >= 3) {
+            for (size_t k = 1; k + 1 < n; ++k)
+                order.push_back(forward ? n - 1 - k : k);
+        }
+        std::vector<uint8_t> bytes;
+        for (const size_t i : order) {
+            m_file.read(m_frames[i].at, m_frames[i].size, bytes);
+            writer.setDelay(plan.delayOf(written));
+            writer.setFrameTransparency(m_frames[i].transparentIndex, m_frames[i].clearAfter);
+            writer.writeFrame(bytes.data(), bytes.size());
+            ++written;
+        }
+        return written;
+    }
+
+private:
+    struct Spilled {
+        uint64_t at;
+        size_t size;
+        int transparentIndex;
+        bool clearAfter;
+    };
+    SpillFile m_file;
+    std::vector<Spilled> m_frames;
+};
+
+// Frames stored as their changes on a stream: each reduced frame comes here in display order,
+// becomes a frame of its own document with the colours it shows, and goes to a second set of
+// workers with the colours of the frame before it, which store it as its change and compress it;
+// they come back in order to be written.
+class ChangeStage {
+public:
+    ChangeStage(const AviToGifOptions& options, const ConversionPlan& plan, GifStreamWriter& writer,
+                JobObserver& observer, int threads)
+        : m_options(options), m_plan(plan), m_writer(writer), m_observer(observer),
+          m_changes(threads, 2 * threads + 2, [](ChangeFrame& frame) {
+              TGIFSubImage& image = frame.document->Frame(0);
+              if (!frame.colours->empty())
+                  storeAsChange(image, *frame.colours, *frame.before, frame.plan);
+              MemoryStream bytes;
+              image.SaveToStream(bytes);
+              frame.bytes = std::move(bytes.bytes());
+              frame.document.reset();
+          }) {}
+
+    // Takes the GIF's frame index (0-based).
+    void take(ReducedFrame&& reduced, int index) {
+        ChangeFrame change;
+        change.document = newConversionDocument(m_options.build.quality);
+        TGIFSubImage& image = change.document->Frame(change.document->addReducedFrame(std::move(reduced)));
+        appendAnimationBlocks(image, index, m_options.loopCount, m_plan.delayOf(index));
+        change.colours = std::make_shared<const std::vector<uint32_t>>(changeColours(image));
+        if (m_waiting)
+            submitWaiting(image.Transparent() ? *change.colours : m_none);
+        if (!m_firstShown) {
+            m_firstShown = change.colours;
+            m_firstTransparent = image.Transparent();
+        }
+        change.before = m_shownBefore;
+        m_waiting = std::move(change);
+    }
+
+    // Stores the last frame and writes every change.
+    void finish() {
+        if (m_waiting)
+            submitWaiting(m_firstTransparent ? *m_firstShown : m_none);
+        writeChanges(true);
+    }
+
+private:
+    // Writes the stored changes that are done; waiting, pumping the messages, for room or for all.
+    void writeChanges(bool all) {
+        while (m_changes.inFlight() > 0) {
+            const bool mustWait = all || m_changes.full();
+            std::optional<ChangeFrame> done =
+                m_changes.takeNext(mustWait ? PumpInterval : std::chrono::milliseconds(0));
+            if (done)
+                m_writer.writeWholeFrame(done->bytes.data(), done->bytes.size());
+            else if (mustWait)
+                pumpJobMessages(m_observer);
+            else
+                break;
+        }
+    }
+
+    // A stored change waits for the colours of the frame after it, which tell whether it must be
+    // cleared after it shows (a source with an alpha channel); the last waits for the first's.
+    void submitWaiting(const std::vector<uint32_t>& next) {
+        std::vector<uint32_t> after;
+        m_waiting->plan = planChange(m_plan.gw, *m_waiting->colours, *m_waiting->before, next, &after);
+        m_shownBefore = m_waiting->plan.clearAfter
+                            ? std::make_shared<const std::vector<uint32_t>>(std::move(after))
+                            : m_waiting->colours;
+        writeChanges(false);
+        m_changes.submit(std::move(*m_waiting));
+        m_waiting.reset();
+    }
+
+    const AviToGifOptions& m_options;
+    const ConversionPlan& m_plan;
+    GifStreamWriter& m_writer;
+    JobObserver& m_observer;
+    OrderedPipeline<ChangeFrame> m_changes;
+    std::shared_ptr<const std::vector<uint32_t>> m_shownBefore = std::make_shared<std::vector<uint32_t>>();
+    std::optional<ChangeFrame> m_waiting;
+    std::shared_ptr<const std::vector<uint32_t>> m_firstShown;
+    bool m_firstTransparent = false;
+    const std::vector<uint32_t> m_none;
 };
 
 } // namespace
@@ -537,19 +711,8 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
 
     if (!forward || options.bounce)
         plan.settleDelays(builtCount, options.direction, options.bounce);
-    if (!forward) {
-        // The swaps go through the reader's work bitmap, which keeps the depth of the last frame.
-        Bitmap& work = reader.workBitmap();
-        work.SetWidth(plan.gw);
-        work.SetHeight(plan.gh);
-        for (int i = 1; i <= builtCount / 2; ++i) {
-            Bitmap& front = table.entry(i);
-            Bitmap& back = table.entry(builtCount + 1 - i);
-            work.Canvas().Draw(0, 0, back);
-            back.Canvas().Draw(0, 0, front);
-            front.Canvas().Draw(0, 0, work);
-        }
-    }
+    if (!forward)
+        reverseEntries(table, builtCount, reader.workBitmap(), plan);
 
     // Building: the progress bar starts again and counts the frames handed to the document. An
     // Abort pressed now keeps the frames built so far; one pressed while reading has already
@@ -597,30 +760,13 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     if (readingAborted)
         result.aborted = true;
     if (options.bounce && !result.aborted && encoded == builtCount) {
-        // The way back: copies of the frames before the last, back to the second.
-        for (int j = encoded - 2; j >= 1; --j) {
-            auto copy = std::make_unique<TGIFSubImage>(document.get());
-            copy->Assign(document->Frame(j));
-            const int index = document->AddFrame(std::move(copy));
-            if (TGIFGraphicControlExtension* control = document->Frame(index).GraphicControlExtension())
-                control->SetDelayHundredths(plan.delayOf(index));
-        }
+        appendWayBack(*document, encoded, plan);
         result.frames = document->FrameCount();
         result.statusText = statusTextFor(plan.gw, plan.gh, result.frames);
     }
-    if (options.build.optimize && !observer.abortRequested()) {
-        // The bar counts the frames stored as their changes; an Abort now keeps every frame, the
-        // rest stored whole.
-        observer.setProgressRange(0, document->FrameCount());
-        optimizeFrames(*document, pipelineThreads(options.threads), [&](int done, int) {
-            observer.setProgressPosition(done);
-            pumpJobMessages(observer);
-            if (!observer.abortRequested())
-                return true;
-            result.aborted = true;
-            return false;
-        });
-    }
+    if (options.build.optimize && !observer.abortRequested() &&
+        !storeChanges(*document, pipelineThreads(options.threads), observer))
+        result.aborted = true;
     built.Take(*document);
     pumpJobMessages(observer);
     return result;
@@ -637,22 +783,12 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
     GifStreamWriter writer(out, static_cast<uint16_t>(plan.gw), static_cast<uint16_t>(plan.gh), 8,
                            options.loopCount, plan.delay);
     const bool forward = options.direction == Direction::Forward;
-    std::unique_ptr<SpillFile> spill;
-    struct Spilled {
-        uint64_t at;
-        size_t size;
-        int transparentIndex;
-        bool clearAfter;
-    };
-    std::vector<Spilled> spilled;
+    std::unique_ptr<SpilledFrames> spill;
     if (!forward)
-        spill = std::make_unique<SpillFile>(spillFolder);
+        spill = std::make_unique<SpilledFrames>(spillFolder);
 
-    // Frames stored as their changes: each reduced frame comes here in display order, becomes a
-    // frame of its own document with the colours it shows, and goes to a second set of workers
-    // with the colours of the frame before it, which store it as its change and compress it; they
-    // come back in order to be written. Going backward the frames would have to wait for the last
-    // one read, so that is refused.
+    // Going backward the frames stored as their changes would have to wait for the last one read,
+    // so that is refused.
     const bool optimize = options.build.optimize;
     if (optimize && !forward)
         throw Error("Frames stored as their changes are written as they are made only going forward.");
@@ -660,53 +796,11 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
         throw Error("Frames stored as their changes are written as they are made only without a bounce.");
     // A bounce plays the frames again on the way back: they are kept compressed until then.
     if (options.bounce && forward)
-        spill = std::make_unique<SpillFile>(spillFolder);
-    std::unique_ptr<OrderedPipeline<ChangeFrame>> changes;
-    std::shared_ptr<const std::vector<uint32_t>> shownBefore = std::make_shared<std::vector<uint32_t>>();
-    if (optimize) {
-        const int threads = pipelineThreads(options.threads);
+        spill = std::make_unique<SpilledFrames>(spillFolder);
+    std::unique_ptr<ChangeStage> changes;
+    if (optimize)
         changes =
-            std::make_unique<OrderedPipeline<ChangeFrame>>(threads, 2 * threads + 2, [](ChangeFrame& frame) {
-                TGIFSubImage& image = frame.document->Frame(0);
-                if (!frame.colours->empty())
-                    storeAsChange(image, *frame.colours, *frame.before, frame.plan);
-                MemoryStream bytes;
-                image.SaveToStream(bytes);
-                frame.bytes = std::move(bytes.bytes());
-                frame.document.reset();
-            });
-    }
-    // Writes the stored changes that are done; waiting, pumping the messages, for room or for all.
-    const auto writeChanges = [&](bool all) {
-        while (changes->inFlight() > 0) {
-            const bool mustWait = all || changes->full();
-            std::optional<ChangeFrame> done =
-                changes->takeNext(mustWait ? PumpInterval : std::chrono::milliseconds(0));
-            if (done)
-                writer.writeWholeFrame(done->bytes.data(), done->bytes.size());
-            else if (mustWait)
-                pumpJobMessages(observer);
-            else
-                break;
-        }
-    };
-
-    // A stored change waits for the colours of the frame after it, which tell whether it must be
-    // cleared after it shows (a source with an alpha channel); the last waits for the first's.
-    std::optional<ChangeFrame> waiting;
-    std::shared_ptr<const std::vector<uint32_t>> firstShown;
-    bool firstTransparent = false;
-    const std::vector<uint32_t> none;
-    const auto submitWaiting = [&](const std::vector<uint32_t>& next) {
-        std::vector<uint32_t> after;
-        waiting->plan = planChange(plan.gw, *waiting->colours, *waiting->before, next, &after);
-        shownBefore = waiting->plan.clearAfter
-                          ? std::make_shared<const std::vector<uint32_t>>(std::move(after))
-                          : waiting->colours;
-        writeChanges(false);
-        changes->submit(std::move(*waiting));
-        waiting.reset();
-    };
+            std::make_unique<ChangeStage>(options, plan, writer, observer, pipelineThreads(options.threads));
 
     GifPipelineOptions pipelineOptions = start.pipelineOptions(options);
     pipelineOptions.encode = !optimize;
@@ -716,31 +810,16 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
     GifFramePipeline pipeline(
         pipelineOptions,
         [&](GifPipelineFrame& frame) {
-            if (optimize) {
-                ChangeFrame change;
-                change.document = newConversionDocument(options.build.quality);
-                TGIFSubImage& image =
-                    change.document->Frame(change.document->addReducedFrame(std::move(frame.reduced)));
-                appendAnimationBlocks(image, finished, options.loopCount, plan.delayOf(finished));
-                change.colours = std::make_shared<const std::vector<uint32_t>>(changeColours(image));
-                if (waiting)
-                    submitWaiting(image.Transparent() ? *change.colours : none);
-                if (!firstShown) {
-                    firstShown = change.colours;
-                    firstTransparent = image.Transparent();
-                }
-                change.before = shownBefore;
-                waiting = std::move(change);
+            if (changes) {
+                changes->take(std::move(frame.reduced), finished);
             } else if (forward) {
                 writer.setDelay(plan.delayOf(finished));
                 writer.setFrameTransparency(frame.reduced.transparentIndex, frame.reduced.clearAfter);
                 writer.writeFrame(frame.image.data(), frame.image.size());
                 if (spill)
-                    spilled.push_back({spill->append(frame.image), frame.image.size(),
-                                       frame.reduced.transparentIndex, frame.reduced.clearAfter});
+                    spill->add(frame);
             } else {
-                spilled.push_back({spill->append(frame.image), frame.image.size(),
-                                   frame.reduced.transparentIndex, frame.reduced.clearAfter});
+                spill->add(frame);
             }
             ++finished;
             if (countFinished)
@@ -763,34 +842,13 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
     }
     const int encoded = pipeline.finish(readingAborted ? GifFramePipeline::AbortRule::Ignore
                                                        : GifFramePipeline::AbortRule::Stop);
-    if (optimize) {
-        if (waiting)
-            submitWaiting(firstTransparent ? *firstShown : none);
-        writeChanges(true);
-    }
+    if (changes)
+        changes->finish();
     // The GIF's frames so far: going backward none is written before all are read.
     int written = forward ? encoded : 0;
     if (spill) {
-        plan.settleDelays(static_cast<int>(spilled.size()), options.direction, options.bounce);
-        // The order the spilled frames play in: backward all of them from the last, then with a
-        // bounce the way back (the frames between the turning ones, in the other direction).
-        std::vector<size_t> order;
-        const size_t n = spilled.size();
-        if (!forward)
-            for (size_t i = n; i-- > 0;)
-                order.push_back(i);
-        if (options.bounce && n >= 3) {
-            for (size_t k = 1; k + 1 < n; ++k)
-                order.push_back(forward ? n - 1 - k : k);
-        }
-        std::vector<uint8_t> bytes;
-        for (const size_t i : order) {
-            spill->read(spilled[i].at, spilled[i].size, bytes);
-            writer.setDelay(plan.delayOf(written));
-            writer.setFrameTransparency(spilled[i].transparentIndex, spilled[i].clearAfter);
-            writer.writeFrame(bytes.data(), bytes.size());
-            ++written;
-        }
+        plan.settleDelays(spill->count(), options.direction, options.bounce);
+        written = spill->write(writer, plan, options.direction, options.bounce, written);
     }
     result.frames = written;
     result.statusText = statusTextFor(plan.gw, plan.gh, written);
