@@ -60,9 +60,18 @@ void GifPreviewForm::startPreview(int width, int height, int frameCount, const Q
     GIFview->clear();
     m_frameCount = frameCount;
     m_cursor = 1;
-    if (mainWindow)
+    if (mainWindow) {
         placeBeside(this, mainWindow, mainWindowControls);
+        // Where there is no room beside the main window, the preview would rather show the whole
+        // GIF over the main window's controls than keep clear of them with scroll bars.
+        if (this->size() != size) {
+            resize(size);
+            keepOnScreen(this);
+        }
+    }
     show();
+    if (mainWindow)
+        keepOnScreen(this);
 }
 
 void GifPreviewForm::tick(FrameTable& table) {
