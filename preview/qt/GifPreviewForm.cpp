@@ -57,6 +57,11 @@ void GifPreviewForm::startPreview(int width, int height, int frameCount, const Q
     if (size.height() < wanted.height())
         size.setWidth(std::min(largest.width(), size.width() + bar));
     resize(size);
+    // A window that holds the whole GIF needs no scroll bars, also where the window system
+    // rounds its size a pixel short at a fractional scale factor.
+    const Qt::ScrollBarPolicy bars = size == wanted ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded;
+    m_scroll->setHorizontalScrollBarPolicy(bars);
+    m_scroll->setVerticalScrollBarPolicy(bars);
     GIFview->clear();
     m_frameCount = frameCount;
     m_cursor = 1;
