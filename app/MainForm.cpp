@@ -430,6 +430,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
         // The job's workers use the frames this would free: the job is aborted first, and the
         // window closes as soon as it has ended (endJob).
         m_closePending = true;
+        m_state.windowClosing = true;
         m_state.abortConversion = true;
         m_state.abortExtraction = true;
         event->ignore();

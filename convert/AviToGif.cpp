@@ -716,7 +716,7 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
 
     // Building: the progress bar starts again and counts the frames handed to the document. An
     // Abort pressed now keeps the frames built so far; one pressed while reading has already
-    // ended the reading, and every frame read is built.
+    // ended the reading, and every frame read is built, unless the program is closing.
     const bool readingAborted = run.end == FrameRunEnd::Aborted;
     observer.setProgressRange(0, builtCount);
     observer.setProgressPosition(0);
@@ -725,8 +725,8 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     for (int i = 1; i <= builtCount; ++i) {
         observer.setProgressPosition(i);
         pumpJobMessages(observer);
-        if (!readingAborted && observer.abortRequested()) {
-            // Aborted while building: the frames reduced so far make the GIF.
+        if ((!readingAborted || observer.closing()) && observer.abortRequested()) {
+            // Aborted while building, or closing: the frames reduced so far make the GIF.
             while (!ready.empty()) {
                 const int j = document->addReducedFrame(std::move(ready.front()));
                 ready.pop_front();

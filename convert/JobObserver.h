@@ -18,6 +18,9 @@ public:
     virtual void setProgressPosition(int position) = 0;
     virtual void pumpMessages() {}
     virtual bool abortRequested() { return false; }
+    // The program is going away: an aborted job ends as soon as it can, and makes nothing of the
+    // frames it has read but not yet built.
+    virtual bool closing() { return false; }
 };
 
 // Pumps the program's messages on behalf of a job. Each pass ends with the drawing contexts

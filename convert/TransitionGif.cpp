@@ -37,8 +37,10 @@ TransitionRunResult buildTransitionGif(TransitionTab& tab, FrameTable& table, TG
         observer);
     PipelineFrameSink sink(pipeline);
     TransitionRunResult result = runTransition(tab, table, sink, observer);
-    const int frames = pipeline.finish(result.aborted ? GifFramePipeline::AbortRule::Ignore
-                                                      : GifFramePipeline::AbortRule::Stop);
+    // An aborted run keeps every frame it rendered, unless the program is closing.
+    const int frames =
+        pipeline.finish(result.aborted && !observer.closing() ? GifFramePipeline::AbortRule::Ignore
+                                                              : GifFramePipeline::AbortRule::Stop);
     // Every frame of a run has the same delay.
     for (int i = 0; i < document->FrameCount(); ++i)
         appendAnimationBlocks(document->Frame(i), i, 0, static_cast<uint16_t>(result.delayHundredths));

@@ -45,13 +45,27 @@ struct RecordingObserver : JobObserver {
     std::vector<int> maximums;
     int abortAtPosition = -1;
     bool aborting = false;
-    void setProgressRange(int, int max) override { maximums.push_back(max); }
+    bool closingProgram = false;
+    std::vector<size_t> rangeStarts; // where each range's positions start in positions
+    void setProgressRange(int, int max) override {
+        maximums.push_back(max);
+        rangeStarts.push_back(positions.size());
+    }
+    // The highest position shown while the bar had its n-th range (0-based).
+    int peakOfRange(size_t n) const {
+        const size_t end = n + 1 < rangeStarts.size() ? rangeStarts[n + 1] : positions.size();
+        int peak = 0;
+        for (size_t i = n < rangeStarts.size() ? rangeStarts[n] : end; i < end; ++i)
+            peak = std::max(peak, positions[i]);
+        return peak;
+    }
     void setProgressPosition(int position) override {
         positions.push_back(position);
         if (abortAtPosition >= 0 && position >= abortAtPosition)
             aborting = true;
     }
     bool abortRequested() override { return aborting; }
+    bool closing() override { return closingProgram; }
 };
 
 struct DecodedGif {
@@ -320,6 +334,23 @@ TEST(AviToGif, AbortKeepsWhatWasReadAndNothingReadLeavesTheResult) {
     EXPECT_EQ(r.run.asked, 8);
     EXPECT_EQ(r.run.read, 3);
     EXPECT_EQ(r.run.end, FrameRunEnd::Aborted);
+    // The building ran through every frame read.
+    ASSERT_GE(observer.maximums.size(), 2u);
+    EXPECT_EQ(observer.maximums[1], 3);
+    EXPECT_EQ(observer.peakOfRange(1), 3);
+
+    // The same abort while the program is closing: the building stops at its first frame, keeping
+    // no more than the frames already reduced, and the run still says how far the reading got.
+    RecordingObserver closing;
+    closing.abortAtPosition = 4;
+    closing.closingProgram = true;
+    TGIFDocument closed;
+    r = convertAviToGif(o, table, closed, closing);
+    EXPECT_EQ(r.run.read, 3);
+    EXPECT_EQ(r.run.end, FrameRunEnd::Aborted);
+    ASSERT_GE(closing.maximums.size(), 2u);
+    EXPECT_EQ(closing.peakOfRange(1), 1);
+    EXPECT_LE(r.frames, 3);
 
     RecordingObserver abortAtOnce;
     abortAtOnce.abortAtPosition = 1;

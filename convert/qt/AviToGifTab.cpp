@@ -494,7 +494,7 @@ void AviToGifTab::Button5Click() {
     QApplication::setOverrideCursor(Qt::BusyCursor);
     try {
         const JobScope job(m_host, this, Button7);
-        WindowJobObserver observer(m_host.progressBar(), state.abortConversion);
+        WindowJobObserver observer(m_host.progressBar(), state.abortConversion, state.windowClosing);
         state.builtFrameCount = 0;
         GifJobRequest request;
         request.options = options;

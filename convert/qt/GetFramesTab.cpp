@@ -298,7 +298,7 @@ void GetFramesTab::Button12Click() {
     QApplication::setOverrideCursor(Qt::BusyCursor);
     try {
         const JobScope job(m_host, this, Button13);
-        WindowJobObserver observer(m_host.progressBar(), state.abortExtraction);
+        WindowJobObserver observer(m_host.progressBar(), state.abortExtraction, state.windowClosing);
         result = extractFrames(options, m_frames, observer);
     } catch (...) {
         QApplication::restoreOverrideCursor();

@@ -45,6 +45,7 @@ struct SharedState {
     int gifDelay = 100;
     int builtFrameCount = 0;
     bool abortExtraction = false;
+    bool windowClosing = false; // the window waits for the job to end, then closes
     // The still-image save options "Save" on "Get frames" writes with; the save-parameters
     // dialog's "OK" fills them.
     StillImageSaveOptions saveOptions = defaultSaveOptions(StillImageFormat::Bmp);
@@ -151,15 +152,18 @@ QString jobEndText(const FrameRun& run, int kept, bool aborted = false);
 // flag of the window.
 class WindowJobObserver final : public JobObserver {
 public:
-    WindowJobObserver(QProgressBar* bar, const bool& abortFlag) : m_bar(bar), m_abort(abortFlag) {}
+    WindowJobObserver(QProgressBar* bar, const bool& abortFlag, const bool& closingFlag)
+        : m_bar(bar), m_abort(abortFlag), m_closing(closingFlag) {}
     void setProgressRange(int minimum, int maximum) override;
     void setProgressPosition(int position) override;
     void pumpMessages() override;
     bool abortRequested() override { return m_abort; }
+    bool closing() override { return m_closing; }
 
 private:
     QProgressBar* m_bar;
     const bool& m_abort;
+    const bool& m_closing;
 };
 
 // "Save" of the two GIF tabs: writes the built GIF document to the file the save dialog gives,

@@ -399,8 +399,8 @@ void TransitionTab::Button21Click() {
     struct EffectFollowingObserver final : JobObserver {
         TransitionTab& tab;
         WindowJobObserver window;
-        EffectFollowingObserver(TransitionTab& t, QProgressBar* bar, const bool& abort)
-            : tab(t), window(bar, abort) {}
+        EffectFollowingObserver(TransitionTab& t, QProgressBar* bar, const bool& abort, const bool& closing)
+            : tab(t), window(bar, abort, closing) {}
         void setProgressRange(int minimum, int maximum) override {
             window.setProgressRange(minimum, maximum);
         }
@@ -410,7 +410,8 @@ void TransitionTab::Button21Click() {
             tab.m_model.effect = tab.ComboBox4->currentIndex();
         }
         bool abortRequested() override { return window.abortRequested(); }
-    } observer(*this, m_host.progressBar(), state.abortConversion);
+        bool closing() override { return window.closing(); }
+    } observer(*this, m_host.progressBar(), state.abortConversion, state.windowClosing);
 
     TransitionRunResult result;
     state.builtGifFile.clear();
