@@ -29,7 +29,8 @@ std::vector<uint8_t> naturalIndexes(int bits) {
             const int dx = x - Width / 3, dy = y - Height / 2;
             const int disc = dx * dx + dy * dy < (Height * Height) / 9 ? colours / 3 : 0;
             const int v = (x * colours / Width + y * colours / (2 * Height) + disc + noise) % colours;
-            out[static_cast<size_t>(y) * Width + static_cast<size_t>(x)] = static_cast<uint8_t>(std::max(v, 0));
+            out[static_cast<size_t>(y) * Width + static_cast<size_t>(x)] =
+                static_cast<uint8_t>(std::max(v, 0));
         }
     return out;
 }
