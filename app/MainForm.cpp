@@ -3,6 +3,7 @@
 
 #include "app/Forms.h"
 #include "app/HelpWindow.h"
+#include "app/PageScroller.h"
 #include "convert/qt/AviToGifTab.h"
 #include "convert/qt/GetFramesTab.h"
 #include "convert/qt/TransitionTab.h"
@@ -269,9 +270,16 @@ void TForm1::buildFrame() {
     GIFview = named(new TImageView, "GIFview");
     m_aviToGif = new ui::AviToGifTab(*this, gifFrames, m_windows.gifForm1);
     m_transition = new ui::TransitionTab(*this, transitionFrames, m_windows.gifForm2);
-    PageControl1->addTab(m_getFrames, "Get frames");
-    PageControl1->addTab(m_aviToGif, "AVI to animated GIF");
-    PageControl1->addTab(m_transition, "Transition effects");
+    // Each page in a scroller: where the screen is too small for the window the controls need,
+    // the pages scroll rather than squeeze their controls over each other.
+    const std::pair<QWidget*, const char*> pages[] = {{m_getFrames, "Get frames"},
+                                                      {m_aviToGif, "AVI to animated GIF"},
+                                                      {m_transition, "Transition effects"}};
+    for (const auto& [page, caption] : pages) {
+        auto* scroller = new PageScroller(page);
+        m_pageScrollers.push_back(scroller);
+        PageControl1->addTab(scroller, caption);
+    }
 
     TrackBar1 = named(new QSlider(Qt::Horizontal, m_content), "TrackBar1");
     TrackBar1->setToolTip("Seeking Bar (Home, End)");
@@ -366,7 +374,7 @@ void TForm1::buildShortcuts() {
     shortcut(QKeySequence("Ctrl+Q"), "QuitShortcut", [this] { close(); });
     // Save and Esc go to the tab in front.
     shortcut(QKeySequence("Ctrl+S"), "SaveShortcut", [this, press] {
-        QWidget* tab = PageControl1->currentWidget();
+        QWidget* tab = pageAt(PageControl1->currentIndex());
         press(tab == m_getFrames  ? m_getFrames->saveButton()
               : tab == m_aviToGif ? m_aviToGif->saveButton()
                                   : m_transition->saveButton());
@@ -476,10 +484,47 @@ QSize TForm1::contentSize() const {
     return {width + margins.left() + margins.right(), height + margins.top() + margins.bottom()};
 }
 
+QWidget* TForm1::pageAt(int index) const {
+    auto* scroller = qobject_cast<QScrollArea*>(PageControl1->widget(index));
+    return scroller ? scroller->widget() : nullptr;
+}
+
+QSize TForm1::controlsSize() const {
+    const QSize controls = m_content->minimumSizeHint();
+    const QMargins margins = layout()->contentsMargins();
+    return {controls.width() + margins.left() + margins.right(), controls.height() + layout()->spacing() +
+                                                                     ProgressBar1->sizeHint().height() +
+                                                                     margins.top() + margins.bottom()};
+}
+
+void TForm1::fitPages() {
+    // What the controls need with every page whole, against the largest window the screen has
+    // room for: the pages give up what is lacking, and scroll.
+    QSize whole(0, 0), shown(0, 0);
+    for (PageScroller* scroller : m_pageScrollers) {
+        whole = whole.expandedTo(scroller->pageMinimumSize());
+        shown = shown.expandedTo(scroller->minimumSizeHint());
+    }
+    const QSize needed = controlsSize() + (whole - shown);
+    const QSize largest = largestClientSize(this);
+    const int lackingWidth = needed.width() - largest.width();
+    const int lackingHeight = needed.height() - largest.height();
+    QSize room;
+    if (lackingWidth > 0 || lackingHeight > 0) {
+        constexpr int Smallest = 120;
+        room =
+            QSize(lackingWidth > 0 ? std::max(Smallest, whole.width() - lackingWidth) : QWIDGETSIZE_MAX,
+                  lackingHeight > 0 ? std::max(Smallest, whole.height() - lackingHeight) : QWIDGETSIZE_MAX);
+    }
+    for (PageScroller* scroller : m_pageScrollers)
+        scroller->setRoom(room);
+}
+
 void TForm1::fitWindow() {
     if (m_fitting)
         return;
     m_fitting = true;
+    fitPages();
     const QSize size = m_designSize.expandedTo(contentSize()).boundedTo(largestClientSize(this));
     if (size != this->size() || minimumSize() != maximumSize()) {
         setFixedSize(size);
@@ -592,7 +637,7 @@ void TForm1::beginJob(QWidget* tab, QWidget* abortButton) {
         lock(w);
     // The other tabs whole; the job's tab but its Abort.
     for (int i = 0; i < PageControl1->count(); ++i) {
-        QWidget* page = PageControl1->widget(i);
+        QWidget* page = pageAt(i);
         if (page != tab) {
             lock(page);
             continue;

@@ -27,6 +27,7 @@ class QToolButton;
 
 namespace kelvara {
 
+class PageScroller;
 class TForm2;
 class TForm3;
 class TForm5;
@@ -224,6 +225,12 @@ private:
     void fitWindow();
     // The client size the controls and the whole video area need.
     QSize contentSize() const;
+    // The client size the controls need, without the video area.
+    QSize controlsSize() const;
+    // Gives the tab pages the room the screen leaves them, before the window takes its size.
+    void fitPages();
+    // The page of the tab at an index (the tab itself holds the page's scroller).
+    QWidget* pageAt(int index) const;
     // Where a press on the seek slider lands: the pixel of its first value and the pixels of its
     // range, as the style draws the slider.
     void seekSliderTrack(int& start, int& span) const;
@@ -249,6 +256,7 @@ private:
     ui::GetFramesTab* m_getFrames = nullptr;
     ui::AviToGifTab* m_aviToGif = nullptr;
     ui::TransitionTab* m_transition = nullptr;
+    std::vector<PageScroller*> m_pageScrollers;
 
     QWidget* m_content = nullptr;       // everything above the video area
     QScrollArea* m_videoArea = nullptr; // the video panel or the picking view

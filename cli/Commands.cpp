@@ -206,7 +206,12 @@ const char* g_command = nullptr;
 std::atomic<bool> g_quiet{false};
 std::mutex g_sayLock;
 thread_local std::string t_input;
+thread_local std::string t_label;
 } // namespace
+
+void setJobLabel(const std::string& label) {
+    t_label = label;
+}
 
 void setCurrentInput(const std::string& path) {
     t_input = path;
@@ -222,7 +227,10 @@ std::string linePrefix() {
 
 void sayOn(std::FILE* stream, const std::string& text) {
     const std::lock_guard<std::mutex> lock(g_sayLock);
-    std::fprintf(stream, "%s%s\n", linePrefix().c_str(), text.c_str());
+    // The line of a job of several names its input, unless it begins with it already.
+    const std::string named = t_label.empty() || text.rfind(t_label + ": ", 0) == 0 ? "" : t_label + ": ";
+    clearProgressLine();
+    std::fprintf(stream, "%s%s%s\n", linePrefix().c_str(), named.c_str(), text.c_str());
     std::fflush(stream);
 }
 

@@ -61,6 +61,8 @@ void say(const std::string& text);
 void sayOn(std::FILE* stream, const std::string& text);
 // The input a job is reading, named in the errors of its frame source that do not name it.
 void setCurrentInput(const std::string& path);
+// The input a job of several is working on, named on every line it writes; empty for none.
+void setJobLabel(const std::string& label);
 const std::string& currentInput();
 
 // The message of a frame source that could not be opened: "FILE: STEP (REASON)".

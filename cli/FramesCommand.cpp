@@ -1,5 +1,6 @@
 // kelvara-cli frames: extracts frames of a video and writes each as a still image.
 #include "cli/Arguments.h"
+#include "cli/Batch.h"
 #include "cli/Commands.h"
 #include "cli/Output.h"
 #include "cli/Progress.h"
@@ -29,7 +30,7 @@ namespace kelvara::cli {
 namespace {
 
 const char* const FramesUsage =
-    "Usage: kelvara-cli frames VIDEO --format FORMAT [options] [writer options]\n"
+    "Usage: kelvara-cli frames VIDEO... --format FORMAT [options] [writer options]\n"
     "\n"
     "Extracts frames of a video and writes each as a still image, as it is decoded: any number\n"
     "of frames, in constant memory. Files are named BASE + the frame number, zero-padded to the\n"
@@ -51,12 +52,18 @@ const char* const FramesUsage =
     "  --base NAME           base file name (default \"frame\")\n"
     "  --name PATTERN        the file name as a printf pattern of the frame number, such as\n"
     "                        shot-%05d (the extension is added); instead of --base\n"
-    "  --out-dir DIR         folder to write to (default the current folder)\n"
+    "  --out-dir DIR         folder to write to (default the current folder); with several\n"
+    "                        VIDEOs each goes to a folder of its own in it, named by the video\n"
+    "                        without its extension (DIR/clip/frame001.png)\n"
+    "  -j, --jobs N          with several VIDEOs, extract from N at once, 1..16 (default 1)\n"
     "  --memory-limit SIZE   the memory the job may use, 2G by default (K, M and G count\n"
-    "                        1024s); a job that would need more is refused before it starts\n"
+    "                        1024s); a job that would need more is refused before it starts.\n"
+    "                        With -j N each job may use as much: N times the limit in all\n"
     "  -y, --overwrite       replace files that exist\n"
     "  -q, --quiet           no progress, and nothing printed on success\n"
     "VIDEO may be - for standard input, or a pipe: it is copied to a temporary file first.\n"
+    "With several VIDEOs a video that fails is told on a line naming it and the others go on;\n"
+    "the exit status is the worst of them (2, then 1, then 3).\n"
     "\n";
 
 // A file name pattern: text, one conversion %d (with the flag 0 and a width, as %05d) and text;
@@ -146,7 +153,9 @@ std::vector<int64_t> pickFrames(const FramePick& pick, FrameReader& reader, cons
 }
 
 int framesCommand(const std::vector<std::string>& arguments) {
-    std::string video, formatName, base = "frame", outDir = ".", nameText;
+    std::vector<std::string> videos;
+    std::string formatName, base = "frame", outDir = ".", nameText;
+    int jobs = 1;
     bool overwrite = false, quietRun = false, baseGiven = false;
     FramePick pick;
     SizeOptions size;
@@ -156,9 +165,8 @@ int framesCommand(const std::vector<std::string>& arguments) {
     ArgumentReader args(arguments);
     while (args.next()) {
         if (args.isPositional()) {
-            if (!video.empty())
-                throw UsageError("unexpected argument '" + args.text() + "': frames takes one VIDEO");
-            video = args.text();
+            videos.push_back(args.text());
+        } else if (takeJobs(args, jobs)) {
         } else if (args.option({"--format"})) {
             formatName = args.value();
         } else if (args.option({"--range", "--frames"})) {
@@ -188,7 +196,7 @@ int framesCommand(const std::vector<std::string>& arguments) {
             args.unknown();
         }
     }
-    if (video.empty())
+    if (videos.empty())
         throw UsageError("frames needs a VIDEO");
     if (formatName.empty())
         throw UsageError("frames needs --format");
@@ -207,105 +215,116 @@ int framesCommand(const std::vector<std::string>& arguments) {
         pattern = parseNamePattern(nameText);
     setQuiet(quietRun);
 
-    setCurrentInput(video);
-    const InputSpool input(video);
-    FrameReader reader;
-    reader.open(input.path());
-    const VideoFacts facts = reader.facts();
-    const std::vector<int64_t> numbers = pickFrames(pick, reader, facts);
-    if (numbers.empty())
-        throw UsageError("the range holds no frame of the video");
-    int w = 0, h = 0;
-    size.sizeFor(facts.width, facts.height, w, h);
-    if (w < 1 || h < 1 || w > 10000 || h > 10000)
-        throw UsageError("the frame size must lie within 1..10000 pixels each way, not " + std::to_string(w) +
-                         " x " + std::to_string(h));
+    // One input into the folder, or each of several into a folder of its own in it.
+    auto extract = [&](const std::string& video, const std::string& folder, const std::string& label,
+                       int threads) -> int {
+        setCurrentInput(video);
+        const InputSpool input(video);
+        FrameReader reader;
+        reader.open(input.path());
+        const VideoFacts facts = reader.facts();
+        const std::vector<int64_t> numbers = pickFrames(pick, reader, facts);
+        if (numbers.empty())
+            throw UsageError("the range holds no frame of the video");
+        int w = 0, h = 0;
+        size.sizeFor(facts.width, facts.height, w, h);
+        if (w < 1 || h < 1 || w > 10000 || h > 10000)
+            throw UsageError("the frame size must lie within 1..10000 pixels each way, not " +
+                             std::to_string(w) + " x " + std::to_string(h));
 
-    const std::string extension = format.codeStream ? ".j2k" : stillImageExtension(format.format);
-    if (!pattern) {
-        pattern = NamePattern{base, "", true, static_cast<int>(std::to_string(numbers.back()).size())};
-    }
-    auto fileOf = [&](int64_t number) { return pattern->format(number) + extension; };
-    auto pathOf = [&](int64_t number) { return outDir + "/" + fileOf(number); };
-    if (pattern->width == 0 || !pattern->zeros) {
-        // Names that would not sort are fine when asked for; names that collide are not.
-    }
-    // Nothing is replaced without consent: look before extracting.
-    if (!overwrite) {
-        for (int64_t n : numbers)
-            if (std::filesystem::exists(pathOf(n)))
-                throw Error(existsMessage(pathOf(n)));
-    }
-    const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    const int window = 2 * threads + 2;
-    checkMemoryNeed(std::to_string(window) + " frames of " + std::to_string(w) + " x " + std::to_string(h) +
-                        " pixels",
-                    heldPicturesMemory(w, h, window + 1), memoryLimit, "choose a smaller size");
-
-    // Each frame is written on a worker thread while the next is read; the frames written give
-    // their bitmaps back for the frames to come, so memory stays the same for any number.
-    struct Written {
-        std::unique_ptr<Bitmap> frame;
-        int64_t number = 0;
-    };
-    const ExistingFile existing = overwrite ? ExistingFile::Replace : ExistingFile::Keep;
-    OrderedPipeline<Written> writer(threads, window, [&](Written& item) {
-        saveStillImageFile(*item.frame, saveOptions, format.format, pathOf(item.number), existing);
-    });
-    std::vector<std::unique_ptr<Bitmap>> pool;
-    size_t written = 0;
-    auto takeWritten = [&](std::chrono::milliseconds wait) {
-        std::optional<Written> done = writer.takeNext(wait);
-        if (done) {
-            pool.push_back(std::move(done->frame));
-            ++written;
+        const std::string extension = format.codeStream ? ".j2k" : stillImageExtension(format.format);
+        if (!pattern) {
+            pattern = NamePattern{base, "", true, static_cast<int>(std::to_string(numbers.back()).size())};
         }
-        return done.has_value();
-    };
-
-    ProgressPrinter progress(quietRun);
-    const int total = static_cast<int>(std::min<size_t>(numbers.size(), INT32_MAX));
-    progress.setProgressRange(0, total);
-    progress.setProgressPosition(0);
-    FrameRun run;
-    run.asked = total;
-    std::filesystem::create_directories(outDir);
-    const Rect whole{0, 0, facts.width, facts.height};
-    for (int64_t number : numbers) {
-        const FrameRead read = reader.read(number - 1);
-        if (!read.picture) {
-            run.end = read.error.empty() ? FrameRunEnd::VideoEnded : FrameRunEnd::ReadFailed;
-            run.stoppedAt = number;
-            run.error = read.error;
-            break;
+        auto fileOf = [&](int64_t number) { return pattern->format(number) + extension; };
+        auto pathOf = [&](int64_t number) { return folder + "/" + fileOf(number); };
+        if (pattern->width == 0 || !pattern->zeros) {
+            // Names that would not sort are fine when asked for; names that collide are not.
         }
-        if (pool.empty())
-            pool.push_back(std::make_unique<Bitmap>());
-        std::unique_ptr<Bitmap> frame = std::move(pool.back());
-        pool.pop_back();
-        frameAtSize(*read.picture, whole, w, h, *frame);
-        while (writer.full())
+        // Nothing is replaced without consent: look before extracting.
+        if (!overwrite) {
+            for (int64_t n : numbers)
+                if (std::filesystem::exists(pathOf(n)))
+                    throw Error(existsMessage(pathOf(n)));
+        }
+        if (threads <= 0)
+            threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+        const int window = 2 * threads + 2;
+        checkMemoryNeed(std::to_string(window) + " frames of " + std::to_string(w) + " x " +
+                            std::to_string(h) + " pixels",
+                        heldPicturesMemory(w, h, window + 1), memoryLimit, "choose a smaller size");
+
+        // Each frame is written on a worker thread while the next is read; the frames written give
+        // their bitmaps back for the frames to come, so memory stays the same for any number.
+        struct Written {
+            std::unique_ptr<Bitmap> frame;
+            int64_t number = 0;
+        };
+        const ExistingFile existing = overwrite ? ExistingFile::Replace : ExistingFile::Keep;
+        OrderedPipeline<Written> writer(threads, window, [&](Written& item) {
+            saveStillImageFile(*item.frame, saveOptions, format.format, pathOf(item.number), existing);
+        });
+        std::vector<std::unique_ptr<Bitmap>> pool;
+        size_t written = 0;
+        auto takeWritten = [&](std::chrono::milliseconds wait) {
+            std::optional<Written> done = writer.takeNext(wait);
+            if (done) {
+                pool.push_back(std::move(done->frame));
+                ++written;
+            }
+            return done.has_value();
+        };
+
+        ProgressPrinter progress(quietRun, label);
+        const int total = static_cast<int>(std::min<size_t>(numbers.size(), INT32_MAX));
+        progress.setProgressRange(0, total);
+        progress.setProgressPosition(0);
+        FrameRun run;
+        run.asked = total;
+        std::filesystem::create_directories(folder);
+        const Rect whole{0, 0, facts.width, facts.height};
+        for (int64_t number : numbers) {
+            const FrameRead read = reader.read(number - 1);
+            if (!read.picture) {
+                run.end = read.error.empty() ? FrameRunEnd::VideoEnded : FrameRunEnd::ReadFailed;
+                run.stoppedAt = number;
+                run.error = read.error;
+                break;
+            }
+            if (pool.empty())
+                pool.push_back(std::make_unique<Bitmap>());
+            std::unique_ptr<Bitmap> frame = std::move(pool.back());
+            pool.pop_back();
+            frameAtSize(*read.picture, whole, w, h, *frame);
+            while (writer.full())
+                takeWritten(std::chrono::milliseconds(100));
+            writer.submit({std::move(frame), number});
+            while (takeWritten(std::chrono::milliseconds(0))) {
+            }
+            ++run.read;
+            progress.setProgressPosition(static_cast<int>(written));
+        }
+        while (writer.inFlight() > 0) {
             takeWritten(std::chrono::milliseconds(100));
-        writer.submit({std::move(frame), number});
-        while (takeWritten(std::chrono::milliseconds(0))) {
+            progress.setProgressPosition(static_cast<int>(written));
         }
-        ++run.read;
-        progress.setProgressPosition(static_cast<int>(written));
-    }
-    while (writer.inFlight() > 0) {
-        takeWritten(std::chrono::milliseconds(100));
-        progress.setProgressPosition(static_cast<int>(written));
-    }
-    progress.finish();
-    if (written > 0) {
-        const std::string folder = outDir == "." ? std::string() : outDir + "/";
-        const std::string files =
-            folder + fileOf(numbers.front()) +
-            (written > 1 ? " .. " + folder + fileOf(numbers[written - 1]) : std::string());
-        summary(files, "Size: " + std::to_string(w) + " x " + std::to_string(h) +
-                           " pixels  Frames: " + std::to_string(written));
-    }
-    return runExitStatus(run);
+        progress.finish();
+        if (written > 0) {
+            const std::string shown = folder == "." ? std::string() : folder + "/";
+            const std::string files =
+                shown + fileOf(numbers.front()) +
+                (written > 1 ? " .. " + shown + fileOf(numbers[written - 1]) : std::string());
+            summary(files, "Size: " + std::to_string(w) + " x " + std::to_string(h) +
+                               " pixels  Frames: " + std::to_string(written));
+        }
+        return runExitStatus(run);
+    };
+    if (videos.size() == 1)
+        return extract(videos.front(), outDir, {}, 0);
+    const std::vector<std::string> folders = outputsInFolder(videos, outDir, "");
+    return runJobs(videos, jobs, [&](size_t k, const std::string& label, int threads) {
+        return extract(videos[k], folders[k], label, threads);
+    });
 }
 
 } // namespace

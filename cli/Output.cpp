@@ -8,6 +8,7 @@
 #include "raster/Error.h"
 #include "raster/Stream.h"
 
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -178,6 +179,19 @@ void checkGifOutputName(const std::string& command, const std::string& output) {
     if (format && format->format != StillImageFormat::Gif)
         throw UsageError("'" + output + "' is named as a " + formatChoiceName(*format) + " file: the " +
                          command + " command writes GIF files");
+    // Another extension would give GIF bytes under a name that promises something else; a name
+    // without one, and a pipe or device whatever its name, are written as they are.
+    const size_t slash = output.find_last_of('/');
+    const size_t dot = output.find_last_of('.');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const bool hasExtension = dot != std::string::npos && dot > nameStart && dot + 1 < output.size();
+    std::error_code error;
+    const auto status = std::filesystem::status(output, error);
+    const bool special =
+        !error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status);
+    if (!format && hasExtension && !special)
+        throw UsageError("'" + output + "': " + output.substr(dot) + " is not a format the " + command +
+                         " command writes; it writes .gif");
 }
 
 } // namespace kelvara::cli

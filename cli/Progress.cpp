@@ -116,6 +116,10 @@ void ProgressPrinter::setProgressPosition(int position) {
 }
 
 void ProgressPrinter::finish() {
+    clearProgressLine();
+}
+
+void clearProgressLine() {
     if (g_barDrawn.exchange(false)) {
         std::fputs("\r\033[K", stderr);
         std::fflush(stderr);

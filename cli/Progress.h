@@ -35,6 +35,9 @@ private:
     std::chrono::steady_clock::time_point m_drawnAt;
 };
 
+// Clears a bar drawn on the terminal's line, so that a line written next stands on its own.
+void clearProgressLine();
+
 // Installs the signal handling that clears a progress bar and says the run was interrupted before
 // the temporary files are removed; after removeTemporaryFilesOnSignals().
 void endProgressOnSignals();

@@ -1,6 +1,7 @@
 // The AVI-to-animated-GIF job.
 #include "convert/AviToGif.h"
 
+#include "convert/FrameSelection.h"
 #include "convert/GifDelays.h"
 #include "convert/GifFramePipeline.h"
 #include "gif/GifDocument.h"
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -66,7 +68,9 @@ constexpr std::chrono::milliseconds PumpInterval{25};
 struct ConversionPlan {
     int64_t first = 1;
     int64_t last = 0;
-    int64_t count = 0; // the whole range, before the step
+    int64_t count = 0; // the whole range, before the step (the frames picked, with a frame rate)
+    // With a frame rate: the 1-based frames picked, in reading order.
+    std::vector<int64_t> picks;
     int gw = 0;
     int gh = 0;
     uint16_t delay = 0;
@@ -78,12 +82,20 @@ struct ConversionPlan {
     // The delay of the GIF's frame j (0-based).
     uint16_t delayOf(int j) const { return j >= 0 && size_t(j) < delays.size() ? delays[size_t(j)] : delay; }
     // Settles the delays once the frames read are known: going backward the GIF plays them in
-    // reverse, each still lasting as long as its picture does.
-    void settleDelays(int read, Direction direction) {
-        if (spansUs.empty() || direction == Direction::Forward)
+    // reverse, and a bounce plays them again back to the second, each still lasting as long as its
+    // picture does. Going forward the delays of the frames read stay as they were: the rounding is
+    // carried only onward.
+    void settleDelays(int read, Direction direction, bool bounce) {
+        if (spansUs.empty() || (direction == Direction::Forward && !bounce))
             return;
         const int n = std::min<int>(read, static_cast<int>(spansUs.size()));
-        delays = gifDelaysForDurations(std::vector<int64_t>(spansUs.rend() - n, spansUs.rend()));
+        std::vector<int64_t> played(spansUs.begin(), spansUs.begin() + n);
+        if (direction == Direction::Backward)
+            std::reverse(played.begin(), played.end());
+        if (bounce)
+            for (int i = n - 2; i >= 1; --i)
+                played.push_back(played[size_t(i)]);
+        delays = gifDelaysForDurations(played);
     }
 };
 
@@ -136,8 +148,27 @@ bool planConversion(const AviToGifOptions& options, AviToGifResult& result, Conv
             first = std::max<int64_t>(first, 1);
         }
     }
-    const int64_t count = last - first + 1;
-    const int64_t sampled = sampledFrameCount(count, options.samplingStep);
+    int64_t count = last - first + 1;
+    int64_t sampled = sampledFrameCount(count, options.samplingStep);
+    // A frame rate picks the pictures on display at its ticks; a sampling step divides the rate.
+    std::vector<int64_t> tickSpansUs;
+    if (options.frameRate > 0 && options.samplingStep >= 1 && count > 0 && first >= 1 && last <= n) {
+        if (!reader.isOpen())
+            reader.open(options.videoPath);
+        const double rate = options.frameRate / options.samplingStep;
+        const std::vector<RatePick> picks =
+            framesAtRate(pictureTimes(reader, n, options.lengthMs), first, last, rate);
+        const auto tickUs = [rate](int64_t k) {
+            return static_cast<int64_t>(std::llround(static_cast<long double>(k) * 1'000'000 / rate));
+        };
+        int64_t ticks = 0;
+        for (const RatePick& pick : picks) {
+            plan.picks.push_back(pick.frame);
+            tickSpansUs.push_back(tickUs(ticks + pick.ticks) - tickUs(ticks));
+            ticks += pick.ticks;
+        }
+        count = sampled = static_cast<int64_t>(picks.size());
+    }
     // A refused run tells how many frames it asked for.
     result.run.asked = static_cast<int>(std::min<int64_t>(sampled, INT32_MAX));
     if (options.limitRule == FrameLimitRule::WholeRange && count > 256) {
@@ -171,20 +202,27 @@ bool planConversion(const AviToGifOptions& options, AviToGifResult& result, Conv
         throw Error("The range of " + std::to_string(count) + " frames is too long to convert.");
     // A streamed run holds only the frames in flight; streamedThreads() fits them to the limit.
     if (holding == FrameHolding::Whole)
+        // A bounce's way back holds a copy of the indices of each frame between the turning ones.
         checkMemoryNeed(gifFramesWords(sampled, plan.gw, plan.gh),
-                        heldGifFramesMemory(plan.gw, plan.gh, sampled), options.memoryLimit);
+                        heldGifFramesMemory(plan.gw, plan.gh, sampled) +
+                            (options.bounce && sampled > 2
+                                 ? uint64_t(plan.gw) * uint64_t(plan.gh) * uint64_t(sampled - 2)
+                                 : 0),
+                        options.memoryLimit);
     plan.first = first;
     plan.last = last;
     plan.count = count;
     if (options.delaysFromTimes) {
         if (!reader.isOpen())
             reader.open(options.videoPath);
-        if (const auto startUs = pictureStartsUs(reader, n)) {
+        if (!plan.picks.empty())
+            plan.spansUs = std::move(tickSpansUs);
+        else if (const auto startUs = pictureStartsUs(reader, n))
             plan.spansUs = takenPictureSpansUs(first - 1, sampled, options.samplingStep, startUs);
+        if (!plan.spansUs.empty()) {
             if (options.direction == Direction::Forward)
                 plan.delays = gifDelaysForDurations(plan.spansUs);
-            else
-                plan.settleDelays(static_cast<int>(sampled), options.direction);
+            plan.settleDelays(static_cast<int>(sampled), options.direction, options.bounce);
             if (!plan.delays.empty())
                 result.delayHundredths = plan.delays.front();
         }
@@ -219,10 +257,12 @@ int readFrames(const AviToGifOptions& options, const ConversionPlan& plan, Frame
                JobObserver& observer, FrameRun& run, const std::function<Bitmap&(int k)>& target,
                const std::function<void(int k, Bitmap& frame)>& done) {
     const int maximum = static_cast<int>(plan.count);
-    const int step = options.samplingStep;
+    const bool picked = !plan.picks.empty();
+    const int step = picked ? 1 : options.samplingStep;
     int position = 0;
     int read = 0;
-    for (int64_t cur = plan.first; cur <= plan.last;) {
+    size_t next = 0; // the next of the frames picked
+    for (int64_t cur = picked ? plan.picks.front() : plan.first; cur <= plan.last;) {
         if (position < maximum) {
             position = std::min(maximum, position + step);
             observer.setProgressPosition(position);
@@ -259,7 +299,13 @@ int readFrames(const AviToGifOptions& options, const ConversionPlan& plan, Frame
         }
         pumpJobMessages(observer);
         done(k, entry);
-        cur += step;
+        if (picked) {
+            if (++next >= plan.picks.size())
+                break;
+            cur = plan.picks[next];
+        } else {
+            cur += step;
+        }
     }
     return read;
 }
@@ -464,8 +510,9 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
         return result;
     }
 
+    if (!forward || options.bounce)
+        plan.settleDelays(builtCount, options.direction, options.bounce);
     if (!forward) {
-        plan.settleDelays(builtCount, options.direction);
         // The swaps go through the reader's work bitmap, which keeps the depth of the last frame.
         Bitmap& work = reader.workBitmap();
         work.SetWidth(plan.gw);
@@ -524,6 +571,18 @@ AviToGifResult convertAviToGif(const AviToGifOptions& options, FrameTable& table
     }
     if (readingAborted)
         result.aborted = true;
+    if (options.bounce && !result.aborted && encoded == builtCount) {
+        // The way back: copies of the frames before the last, back to the second.
+        for (int j = encoded - 2; j >= 1; --j) {
+            auto copy = std::make_unique<TGIFSubImage>(document.get());
+            copy->Assign(document->Frame(j));
+            const int index = document->AddFrame(std::move(copy));
+            if (TGIFGraphicControlExtension* control = document->Frame(index).GraphicControlExtension())
+                control->SetDelayHundredths(plan.delayOf(index));
+        }
+        result.frames = document->FrameCount();
+        result.statusText = statusTextFor(plan.gw, plan.gh, result.frames);
+    }
     if (options.build.optimize && !observer.abortRequested()) {
         // The bar counts the frames stored as their changes; an Abort now keeps every frame, the
         // rest stored whole.
@@ -581,6 +640,11 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
     const bool optimize = options.build.optimize;
     if (optimize && !forward)
         throw Error("Frames stored as their changes are written as they are made only going forward.");
+    if (optimize && options.bounce)
+        throw Error("Frames stored as their changes are written as they are made only without a bounce.");
+    // A bounce plays the frames again on the way back: they are kept compressed until then.
+    if (options.bounce && forward)
+        spill = std::make_unique<SpillFile>(spillFolder);
     std::unique_ptr<OrderedPipeline<ChangeFrame>> changes;
     std::shared_ptr<const std::vector<uint32_t>> shownBefore = std::make_shared<std::vector<uint32_t>>();
     if (optimize) {
@@ -657,6 +721,9 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
                 writer.setDelay(plan.delayOf(finished));
                 writer.setFrameTransparency(frame.reduced.transparentIndex, frame.reduced.clearAfter);
                 writer.writeFrame(frame.image.data(), frame.image.size());
+                if (spill)
+                    spilled.push_back({spill->append(frame.image), frame.image.size(),
+                                       frame.reduced.transparentIndex, frame.reduced.clearAfter});
             } else {
                 spilled.push_back({spill->append(frame.image), frame.image.size(),
                                    frame.reduced.transparentIndex, frame.reduced.clearAfter});
@@ -687,18 +754,32 @@ AviToGifResult streamAviToGif(const AviToGifOptions& options, Stream& out, JobOb
             submitWaiting(firstTransparent ? *firstShown : none);
         writeChanges(true);
     }
-    if (!forward) {
-        plan.settleDelays(static_cast<int>(spilled.size()), options.direction);
+    // The GIF's frames so far: going backward none is written before all are read.
+    int written = forward ? encoded : 0;
+    if (spill) {
+        plan.settleDelays(static_cast<int>(spilled.size()), options.direction, options.bounce);
+        // The order the spilled frames play in: backward all of them from the last, then with a
+        // bounce the way back (the frames between the turning ones, in the other direction).
+        std::vector<size_t> order;
+        const size_t n = spilled.size();
+        if (!forward)
+            for (size_t i = n; i-- > 0;)
+                order.push_back(i);
+        if (options.bounce && n >= 3) {
+            for (size_t k = 1; k + 1 < n; ++k)
+                order.push_back(forward ? n - 1 - k : k);
+        }
         std::vector<uint8_t> bytes;
-        for (size_t i = spilled.size(); i-- > 0;) {
+        for (const size_t i : order) {
             spill->read(spilled[i].at, spilled[i].size, bytes);
-            writer.setDelay(plan.delayOf(int(spilled.size() - 1 - i)));
+            writer.setDelay(plan.delayOf(written));
             writer.setFrameTransparency(spilled[i].transparentIndex, spilled[i].clearAfter);
             writer.writeFrame(bytes.data(), bytes.size());
+            ++written;
         }
     }
-    result.frames = encoded;
-    result.statusText = statusTextFor(plan.gw, plan.gh, encoded);
+    result.frames = written;
+    result.statusText = statusTextFor(plan.gw, plan.gh, written);
     if (encoded == 0) {
         result.outcome = AviToGifOutcome::NoFrames;
         result.message = read == 0 ? AviToGifMessages::NoFramesRead : AviToGifMessages::NothingBuilt;

@@ -57,6 +57,14 @@ struct AviToGifOptions {
     std::optional<int64_t> fromUs;
     std::optional<int64_t> toUs;
     int samplingStep = 1;
+    // When above 0, the frames are picked by time instead of every step-th: for each tick of this
+    // rate (divided by the sampling step) from the start of the first frame of the range, the
+    // picture on display then, taken once however many ticks it shows (framesAtRate); with delays
+    // from the video's timing each lasts its ticks, the rounding carried.
+    double frameRate = 0;
+    // The GIF plays its frames forward, then back without repeating the turning frames: 1..n, then
+    // n-1..2, each showing as long as it did the first time (the rounding carried throughout).
+    bool bounce = false;
     int delayMs = 100;
     // When set, the delay of every frame in hundredths of a second instead of delayMs / 10.
     std::optional<int> delayHundredths;
@@ -90,7 +98,8 @@ struct AviToGifResult {
     std::string message;
     int gifWidth = 0;
     int gifHeight = 0;
-    int frames = 0;          // the built frame count: fewer than run.read when Abort came while building
+    int frames = 0;          // the GIF's frame count (with the way back of a bounce): fewer than run.read
+                             // when Abort came while building
     int delayHundredths = 0; // the first frame's, when each frame has its own
     std::string statusText;  // "Size: W x H pixels  Frames: n"
     // The frames read of those the range and step ask for, and why reading stopped. A short run

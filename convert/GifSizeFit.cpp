@@ -11,8 +11,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <map>
 #include <memory>
+#include <thread>
 #include <utility>
 
 namespace kelvara {
@@ -32,7 +34,7 @@ constexpr int SampleFrames = 12;
 constexpr int MaxWholeEncodes = 8;
 
 // The frames of the range before the step: what the job will count, as far as the options tell.
-int64_t rangeCount(const AviToGifOptions& options) {
+int64_t wholeRangeCount(const AviToGifOptions& options) {
     switch (options.frames) {
     case FrameChoice::All:
         return options.frameCount;
@@ -49,6 +51,32 @@ int64_t rangeCount(const AviToGifOptions& options) {
     }
     }
     return options.frameCount;
+}
+
+// The same, as a frame rate picks them: at most one a tick of the range's length, which the
+// frame count and the length tell.
+int64_t rangeCount(const AviToGifOptions& options) {
+    const int64_t frames = wholeRangeCount(options);
+    if (options.frameRate <= 0 || options.frameCount <= 0 || options.lengthMs <= 0)
+        return frames;
+    const double seconds = double(frames) * double(options.lengthMs) / 1000.0 / double(options.frameCount);
+    return std::clamp<int64_t>(static_cast<int64_t>(std::ceil(seconds * options.frameRate - 1e-9)), 1,
+                               std::max<int64_t>(frames, 1));
+}
+
+// The frames of a GIF of this many pictures taken: a bounce shows all but the turning ones twice.
+int64_t playedCount(const AviToGifOptions& options, int64_t taken) {
+    return options.bounce && taken >= 3 ? 2 * taken - 2 : taken;
+}
+
+// What the frames taken are, for the summary: "every 2nd frame", or with a frame rate the rate
+// the step leaves: "12.5 fps".
+std::string takenText(const AviToGifOptions& options, int step) {
+    if (options.frameRate <= 0)
+        return frameStepText(step);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g fps", options.frameRate / std::max(1, step));
+    return text;
 }
 
 // A measured encode: frames of size (scale) at a step, costing this many bytes per frame.
@@ -141,38 +169,74 @@ public:
         const int gifFrames = (m_frames + step - 1) / step;
         const int runs = std::min(SampleRuns, std::max(1, gifFrames / SampleRunLength));
         const int length = std::min(SampleRunLength, gifFrames);
+        // What one run of the sample gives.
+        struct Run {
+            std::vector<const Bitmap*> pictures; // the GIF's frames of the run, at the size
+            int start = 0;
+            double firstBytes = 0, laterBytes = 0, error = 0, compared = 0;
+            std::exception_ptr failure;
+        };
+        std::vector<Run> sample(static_cast<size_t>(runs));
+        // The frames at the size are made here, one after the other; the runs then go on every core.
+        for (int r = 0; r < runs; ++r) {
+            Run& run = sample[size_t(r)];
+            run.start = runs == 1 ? 0 : int(int64_t(r) * (gifFrames - length) / (runs - 1));
+            for (int j = 0; j < length; ++j)
+                run.pictures.push_back(&scaled(1 + (run.start + j) * step, w, h));
+        }
+        auto encodeRun = [&](Run& run) {
+            try {
+                auto temporal = std::make_shared<GifTemporalReducer>(level);
+                const FrameReducer reducer = alphaReducer(
+                    [temporal](const Bitmap& frame, uint64_t j) { return temporal->reduce(j, frame); },
+                    FrameAlpha::Transparent);
+                TGIFDocument document;
+                MemoryStream whole;
+                uint64_t first = 0;
+                for (int j = 0; j < length; ++j) {
+                    const int number = 1 + (run.start + j) * step; // the table entry the GIF frame shows
+                    ReducedFrame reduced = reducer(*run.pictures[size_t(j)], uint64_t(j));
+                    // The source frames the GIF frame stands for, until the next one.
+                    for (int k = number; k < number + step && k <= m_frames; ++k) {
+                        run.error += shownError(reduced, m_table.entry(k));
+                        run.compared += 3.0 * m_width * m_height;
+                    }
+                    TGIFSubImage& image = document.Frame(document.addReducedFrame(std::move(reduced)));
+                    appendAnimationBlocks(image, j, 0, m_delay);
+                    if (j == 0) {
+                        MemoryStream one;
+                        document.SaveToStream(one);
+                        first = one.size();
+                    }
+                }
+                optimizeFrames(document, 1);
+                document.SaveToStream(whole);
+                run.firstBytes = double(first);
+                run.laterBytes = double(whole.size() - std::min<uint64_t>(whole.size(), first));
+            } catch (...) {
+                run.failure = std::current_exception();
+            }
+        };
+        const int threads = std::min(runs, pipelineThreads(0));
+        std::vector<std::thread> workers;
+        for (int t = 1; t < threads; ++t)
+            workers.emplace_back([&, t] {
+                for (int r = t; r < runs; r += threads)
+                    encodeRun(sample[size_t(r)]);
+            });
+        for (int r = 0; r < runs; r += threads)
+            encodeRun(sample[size_t(r)]);
+        for (std::thread& worker : workers)
+            worker.join();
         double firstBytes = 0, laterBytes = 0, error = 0, compared = 0;
         int laterFrames = 0;
-        for (int r = 0; r < runs; ++r) {
-            const int start = runs == 1 ? 0 : int(int64_t(r) * (gifFrames - length) / (runs - 1));
-            auto temporal = std::make_shared<GifTemporalReducer>(level);
-            const FrameReducer reducer = alphaReducer(
-                [temporal](const Bitmap& frame, uint64_t j) { return temporal->reduce(j, frame); },
-                FrameAlpha::Transparent);
-            TGIFDocument document;
-            MemoryStream whole;
-            uint64_t first = 0;
-            for (int j = 0; j < length; ++j) {
-                const int number = 1 + (start + j) * step; // the table entry the GIF frame shows
-                const Bitmap& picture = scaled(number, w, h);
-                ReducedFrame reduced = reducer(picture, uint64_t(j));
-                // The source frames the GIF frame stands for, until the next one.
-                for (int k = number; k < number + step && k <= m_frames; ++k) {
-                    error += shownError(reduced, m_table.entry(k));
-                    compared += 3.0 * m_width * m_height;
-                }
-                TGIFSubImage& image = document.Frame(document.addReducedFrame(std::move(reduced)));
-                appendAnimationBlocks(image, j, 0, m_delay);
-                if (j == 0) {
-                    MemoryStream one;
-                    document.SaveToStream(one);
-                    first = one.size();
-                }
-            }
-            optimizeFrames(document, 1);
-            document.SaveToStream(whole);
-            firstBytes += double(first);
-            laterBytes += double(whole.size() - std::min<uint64_t>(whole.size(), first));
+        for (const Run& run : sample) {
+            if (run.failure)
+                std::rethrow_exception(run.failure);
+            firstBytes += run.firstBytes;
+            laterBytes += run.laterBytes;
+            error += run.error;
+            compared += run.compared;
             laterFrames += length - 1;
         }
         Prediction p;
@@ -311,8 +375,8 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
     auto finish = [&] {
         result.fits = true;
         result.summary = std::to_string(result.width) + "x" + std::to_string(result.height) + ", " +
-                         frameStepText(result.step) + ", quality " + std::to_string(result.level) + ", " +
-                         byteSizeText(result.bytes);
+                         takenText(options, result.step) + ", quality " + std::to_string(result.level) +
+                         ", " + byteSizeText(result.bytes);
         return result;
     };
 
@@ -377,13 +441,15 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
         }
         return below;
     };
-    // The best the options allow is tried whole first unless the sample says it is far too large
-    // (a sample's first frames are stored whole, so it errs on the large side).
-    // Either way the whole file corrects the sample's predictions.
-    constexpr double FarTooLarge = 1.6;
-    double ratio = 1; // the whole file's size over the sample's prediction
+    // The best the options allow is tried whole first unless the sample says it is too large (the
+    // sample's predictions come within about a tenth of the whole file's size). Either way the
+    // whole file corrects the sample's predictions.
+    constexpr double FarTooLarge = 1.1;
+    // The sample has no way back of a bounce: it starts counted as the frames it adds.
+    const double plays = double(playedCount(options, frames)) / std::max(1, frames);
+    double ratio = plays; // the whole file's size over the sample's prediction
     bool topTried = false;
-    if (double(search.predict(1.0, 1, topLevel).bytes) <= double(fit.limit) * FarTooLarge) {
+    if (double(search.predict(1.0, 1, topLevel).bytes) * plays <= double(fit.limit) * FarTooLarge) {
         if (!encode(baseWidth, baseHeight, baseStep, topLevel)) {
             result.message = result.job.message;
             return result;
@@ -398,6 +464,10 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
     constexpr int LowLevel = 40;
     Choice best;
     auto consider = [&](double scale, int step) {
+        // The top level gives the best picture a size and rate can give: one that cannot beat
+        // the best found is not searched for a level.
+        if (best.psnr >= 0 && search.predict(scale, step, topLevel).psnr <= best.psnr)
+            return -1.0;
         const int level = highestLevel(scale, step, aim / ratio);
         if (level <= 0)
             return -1.0;
@@ -413,6 +483,8 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
         if (previous >= 0 && best.level > LowLevel)
             continue;
         for (double scale = ScaleStep; scale >= smallestScale - 1e-9 && !stopped(); scale *= ScaleStep) {
+            if (best.psnr >= 0 && search.predict(scale, step, topLevel).psnr <= best.psnr)
+                break; // smaller sizes show less still
             const double psnr = consider(scale, step);
             if (psnr >= 0 && psnr <= previous)
                 break;
@@ -423,17 +495,22 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
         // Nothing is predicted to fit: the smallest size, frame rate and level are tried anyway.
         best = Choice{smallestScale, 2, 1, 0};
     }
-    // Confirming: the whole GIF. The sample's predictions, corrected once by what the whole
-    // file showed, choose a second level: higher when the file is well under the limit, lower
-    // when it is over. A file still over takes lower levels, then smaller sizes.
+    // Confirming: the whole GIF. The sample's predictions, corrected by what the last whole file
+    // showed, choose the next level: higher when the file is well under the limit, lower when it
+    // is over. Once files on both sides of the limit are known, the level between them is read
+    // off the line through their sizes. A file still over at the lowest level takes a smaller
+    // size.
     double scale = best.scale;
     int level = best.level;
     const int step = best.step;
     int fitting = 0;         // the highest level confirmed to fit, at the size being tried
     int over = topLevel + 1; // the lowest level confirmed not to fit there
-    bool corrected = topTried;
-    if (topTried && scale >= 1 && step == 1)
+    uint64_t fittingBytes = 0, overBytes = 0;
+    if (topTried && scale >= 1 && step == 1) {
         over = topLevel;
+        overBytes = result.bytes;
+    }
+    const double target = double(fit.limit) * (1 + CloseToLimit) / 2;
     for (int tries = 0; tries < MaxConfirmEncodes && !stopped(); ++tries) {
         int width = 0, height = 0;
         search.sizeAt(scale, width, height);
@@ -442,23 +519,27 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
         const bool fits = result.bytes <= fit.limit;
         if (fits && (double(result.bytes) >= double(fit.limit) * CloseToLimit || level >= topLevel))
             return finish();
-        if (fits)
+        if (fits) {
             fitting = level;
-        else
-            over = level;
-        int next;
-        if (!corrected) {
-            corrected = true;
-            ratio = double(result.bytes) / std::max(1.0, double(search.predict(scale, step, level).bytes));
-            next = highestLevel(scale, step, double(fit.limit) * CloseToLimit / ratio);
+            fittingBytes = result.bytes;
         } else {
-            // Between the two levels confirmed on either side.
-            next = (fitting + over) / 2;
+            over = level;
+            overBytes = result.bytes;
         }
         if (fitting > 0 && over <= topLevel && over - fitting <= 1)
             break; // no level between them: the one that fits
-        if (next <= fitting || next >= over)
-            next = fitting > 0 ? (fitting + over) / 2 : level - std::max(5, level / 10);
+        int next;
+        if (fitting > 0 && over <= topLevel && overBytes > fittingBytes) {
+            next = fitting + int((target - double(fittingBytes)) / double(overBytes - fittingBytes) *
+                                 double(over - fitting));
+            next = std::clamp(next, fitting + 1, over - 1);
+        } else {
+            ratio = double(result.bytes) / std::max(1.0, double(search.predict(scale, step, level).bytes));
+            next = highestLevel(scale, step, target / ratio);
+            if (next <= fitting || next >= over)
+                next = fits ? std::min(over - 1, level + std::max(5, level / 10))
+                            : level - std::max(5, level / 10);
+        }
         if (fitting > 0 && next <= fitting)
             break;
         if (next < 1) {
@@ -468,7 +549,7 @@ GifSizeFitResult fitHighQuality(const AviToGifOptions& options, const GifSizeFit
             scale = std::max(smallestScale, scale * ScaleStep);
             next = std::max(1, level / 2);
             over = topLevel + 1;
-            corrected = false;
+            overBytes = 0;
         }
         level = next;
     }
@@ -518,6 +599,7 @@ GifSizeFitResult fitGifUnderSize(const AviToGifOptions& options, const GifSizeFi
         height = std::clamp(static_cast<int>(std::lround(baseHeight * scale)), 1, baseHeight);
     };
     auto framesAt = [&](int step) { return sampledFrameCount(count, step); };
+    auto gifFramesAt = [&](int step) { return playedCount(options, framesAt(step)); };
 
     // One encode: every-th frame of those the step gives. Only a whole encode (every = 1) keeps
     // its bytes.
@@ -560,7 +642,7 @@ GifSizeFitResult fitGifUnderSize(const AviToGifOptions& options, const GifSizeFi
     // The largest scale (at most 1) whose predicted file at this step is under the aim: the part
     // of a frame above its fixed cost follows the pixel count.
     auto scaleFor = [&](const Measure& m, int step) {
-        const double perFrame = (limit * Aim - FileOverhead) / double(framesAt(step));
+        const double perFrame = (limit * Aim - FileOverhead) / double(gifFramesAt(step));
         const double room = (perFrame - FrameOverhead) / (m.frameBytes - FrameOverhead);
         return room <= 0 ? 0.0 : std::min(1.0, m.scale * std::sqrt(room));
     };
@@ -625,14 +707,14 @@ GifSizeFitResult fitGifUnderSize(const AviToGifOptions& options, const GifSizeFi
     }
     if (result.fits) {
         result.summary = std::to_string(result.width) + "x" + std::to_string(result.height) + ", " +
-                         frameStepText(result.step) + ", " + byteSizeText(result.bytes);
+                         takenText(options, result.step) + ", " + byteSizeText(result.bytes);
         return result;
     }
     result.file.clear();
     if (result.job.outcome != AviToGifOutcome::Built) {
         result.message = result.job.message;
     } else if (!stopped()) {
-        const int64_t frames = framesAt(result.step);
+        const int64_t frames = options.frameRate > 0 ? result.job.frames : gifFramesAt(result.step);
         result.message = "No GIF of these frames fits under " + byteSizeText(fit.limit) +
                          ": the smallest tried, " + std::to_string(result.width) + "x" +
                          std::to_string(result.height) + " with " + std::to_string(frames) +

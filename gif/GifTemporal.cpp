@@ -246,22 +246,27 @@ ReducedFrame GifTemporalReducer::reduceInTurn(int width, int height, const uint8
                 const int mean[3] = {ref.red + (src[0] * 16 - ref.red) / n,
                                      ref.green + (src[1] * 16 - ref.green) / n,
                                      ref.blue + (src[2] * 16 - ref.blue) / n};
-                const GifRGB& shown = m_palette[size_t(candidate)];
-                const GifRGB& nearest = m_palette[size_t(
-                    lookup.find((mean[0] + 8) >> 4, (mean[1] + 8) >> 4, (mean[2] + 8) >> 4))];
-                const int64_t toShown = int64_t(squared(mean[0] - shown.red * 16)) +
-                                        squared(mean[1] - shown.green * 16) +
-                                        squared(mean[2] - shown.blue * 16);
-                const int64_t toNearest = int64_t(squared(mean[0] - nearest.red * 16)) +
-                                          squared(mean[1] - nearest.green * 16) +
-                                          squared(mean[2] - nearest.blue * 16);
-                // Or the mean is still within a level of the colour the entry was chosen for
-                // (diffusion may have chosen another entry than the nearest for it).
+                // The mean is still within a level of the colour the entry was chosen for
+                // (diffusion may have chosen another entry than the nearest for it), or what the
+                // pixel shows is about as close to the mean as the nearest entry is.
                 constexpr int keep = 16;
-                if (toShown <= toNearest + slack || (std::abs(mean[0] - ref.chosenRed * 16) <= keep &&
-                                                     std::abs(mean[1] - ref.chosenGreen * 16) <= keep &&
-                                                     std::abs(mean[2] - ref.chosenBlue * 16) <= keep))
+                if (std::abs(mean[0] - ref.chosenRed * 16) <= keep &&
+                    std::abs(mean[1] - ref.chosenGreen * 16) <= keep &&
+                    std::abs(mean[2] - ref.chosenBlue * 16) <= keep) {
                     index = candidate;
+                } else {
+                    const GifRGB& shown = m_palette[size_t(candidate)];
+                    const GifRGB& nearest = m_palette[size_t(
+                        lookup.find((mean[0] + 8) >> 4, (mean[1] + 8) >> 4, (mean[2] + 8) >> 4))];
+                    const int64_t toShown = int64_t(squared(mean[0] - shown.red * 16)) +
+                                            squared(mean[1] - shown.green * 16) +
+                                            squared(mean[2] - shown.blue * 16);
+                    const int64_t toNearest = int64_t(squared(mean[0] - nearest.red * 16)) +
+                                              squared(mean[1] - nearest.green * 16) +
+                                              squared(mean[2] - nearest.blue * 16);
+                    if (toShown <= toNearest + slack)
+                        index = candidate;
+                }
             }
             if (index >= 0) {
                 kept[size_t(y) * size_t(width) + size_t(x)] = 1;

@@ -95,7 +95,8 @@ struct TgaOptions {
 struct Jpeg2000Options {
     Jpeg2000ColorSpace colorSpace = Jpeg2000ColorSpace::YCbCr;
     double rate = 0.5; // 0..1, the fraction of the uncompressed size
-    // Saved files are JP2 files; the dialog's preview uses the bare code stream.
+    // Saved files (and so the dialog's preview) are JP2 files; the bare code stream is for
+    // files named as code streams.
     Jpeg2000Format format = Jpeg2000Format::Jp2File;
     bool operator==(const Jpeg2000Options&) const = default;
 };

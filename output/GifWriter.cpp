@@ -43,6 +43,47 @@ WriteResult writeGif(Stream& stream, const Bitmap& bitmap, const TIOParams& para
         palette = {ColorBlack, ColorWhite};
         backgroundIndex = nearestBlackWhite(params.gif.background);
         transparentIndex = nearestBlackWhite(params.gif.transparentColor);
+    } else if (params.gif.transparent) {
+        // The transparent colour keeps the last entry for itself, so that the reduction never
+        // puts another colour into the entry that is transparent: the other colours share the
+        // remaining entries. Pixels that fall into an entry of exactly the transparent colour
+        // (one picked from an earlier reduction's palette) are transparent as well.
+        const Color transparent = params.gif.transparentColor;
+        transparentIndex = colors - 1;
+        RgbPicture rest;
+        rest.height = 1;
+        rest.bgr.reserve(picture.bgr.size());
+        for (size_t i = 0; i < picture.bgr.size(); i += 3) {
+            const uint8_t* p = picture.bgr.data() + i;
+            if (rgbColor(p[2], p[1], p[0]) != transparent)
+                rest.bgr.insert(rest.bgr.end(), p, p + 3);
+        }
+        rest.width = static_cast<int>(rest.bgr.size() / 3);
+        if (rest.width == 0) {
+            // Every pixel is of the transparent colour.
+            palette.assign(static_cast<size_t>(colors), ColorBlack);
+            palette[static_cast<size_t>(transparentIndex)] = transparent;
+            indexes.assign(static_cast<size_t>(width) * height, static_cast<uint8_t>(transparentIndex));
+            backgroundIndex = params.gif.background == transparent ? transparentIndex : 0;
+        } else {
+            const TImageQuantizer quantizer(rest, colors - 1);
+            palette = quantizer.palette();
+            palette.resize(static_cast<size_t>(colors), ColorBlack);
+            palette[static_cast<size_t>(transparentIndex)] = transparent;
+            auto indexOf = [&](Color c) {
+                if (c == transparent)
+                    return transparentIndex;
+                const int entry = quantizer.index(c);
+                return palette[static_cast<size_t>(entry)] == transparent ? transparentIndex : entry;
+            };
+            const size_t pixels = static_cast<size_t>(width) * height;
+            indexes.resize(pixels);
+            for (size_t i = 0; i < pixels; ++i) {
+                const uint8_t* p = picture.bgr.data() + i * 3;
+                indexes[i] = static_cast<uint8_t>(indexOf(rgbColor(p[2], p[1], p[0])));
+            }
+            backgroundIndex = indexOf(params.gif.background);
+        }
     } else {
         TImageQuantizer quantizer(picture, colors);
         palette = quantizer.palette();

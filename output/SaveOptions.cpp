@@ -191,6 +191,37 @@ void chooseTiffColors(SaveParameterSet& set, ColorsEntry colors) {
     storeTiffDepth(set, colors);
 }
 
+bool isCcittCompression(TiffCompression compression) {
+    return compression == TiffCompression::Ccitt1D || compression == TiffCompression::G3Fax1D ||
+           compression == TiffCompression::G3Fax2D || compression == TiffCompression::G4Fax;
+}
+
+namespace {
+
+// The writer makes a bilevel picture of one 1-bit sample and of nothing else.
+bool tiffBilevel(const SaveParameterSet& set) {
+    return set.tiffBitsPerSample == 1 && set.tiffSamplesPerPixel == 1;
+}
+
+} // namespace
+
+void chooseTiffCompression(SaveParameterSet& set, TiffCompression compression) {
+    set.tiff.compression = compression;
+    if (isCcittCompression(compression) && !tiffBilevel(set))
+        chooseTiffColors(set, BlackWhite);
+    settleTiffPage(set);
+}
+
+void settleTiffPage(SaveParameterSet& set) {
+    if (!tiffBilevel(set)) {
+        if (isCcittCompression(set.tiff.compression))
+            set.tiff.compression = TiffCompression::Uncompressed;
+        return;
+    }
+    set.tiff.photometric = isCcittCompression(set.tiff.compression) ? TiffPhotometric::WhiteIsZero
+                                                                    : TiffPhotometric::BlackIsZero;
+}
+
 void copyPageToSaveOptions(StillImageFormat page, const SaveParameterSet& set,
                            StillImageSaveOptions& options) {
     auto setDepth = [&](ColorDepth depth) {

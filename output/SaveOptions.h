@@ -62,6 +62,16 @@ ColorsEntry tiffColorsShown(const SaveParameterSet& set);
 // as the dialog does, then bits and samples follow the colours (8 and 4 for CMYK).
 void chooseTiffPhotometric(SaveParameterSet& set, TiffPhotometric photometric);
 void chooseTiffColors(SaveParameterSet& set, ColorsEntry colors);
+// The CCITT codings (CCITT1D, G3FAX1D, G3FAX2D, G4FAX), which the TIFF writer applies to black
+// and white pictures only.
+bool isCcittCompression(TiffCompression compression);
+// Choosing a compression on the TIFF page: a CCITT coding makes the colours B/W, as the writer
+// would write them; then the page settles as settleTiffPage says.
+void chooseTiffCompression(SaveParameterSet& set, TiffCompression compression);
+// Brings the TIFF page to what the writer stores: colours other than B/W take a CCITT coding
+// back to none, and with B/W the photometric is the one the file carries (WhiteIsZero under a
+// CCITT coding, BlackIsZero otherwise).
+void settleTiffPage(SaveParameterSet& set);
 
 // "OK": copies the page of a format into the save options.
 void copyPageToSaveOptions(StillImageFormat page, const SaveParameterSet& set,

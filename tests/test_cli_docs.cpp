@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -40,6 +41,20 @@ std::string roff(const std::string& option) {
     return out;
 }
 
+// Whether the page names a short option such as -j on its own, not as the start of \-\-jobs.
+bool namesShortOption(const std::string& page, const std::string& option) {
+    const std::string written = roff(option);
+    for (size_t at = page.find(written); at != std::string::npos; at = page.find(written, at + 1)) {
+        const bool afterDash = at >= 2 && page.compare(at - 2, 2, "\\-") == 0;
+        const size_t end = at + written.size();
+        const bool wordGoesOn = end < page.size() && (std::isalnum(static_cast<unsigned char>(page[end])) ||
+                                                      page[end] == '\\' || page[end] == '-');
+        if (!afterDash && !wordGoesOn)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 TEST(CliDocs, TheManualPageNamesEveryCommandAndOption) {
@@ -52,6 +67,49 @@ TEST(CliDocs, TheManualPageNamesEveryCommandAndOption) {
         ASSERT_EQ(help.exitCode, 0);
         for (const std::string& option : longOptions(help.out))
             EXPECT_NE(page.find(roff(option)), std::string::npos) << option;
+    }
+}
+
+// Short options too, and nothing in the page that no command's help names (a stale option).
+TEST(CliDocs, TheManualPageAgreesWithTheHelp) {
+    const std::string page = source("docs/man/kelvara-cli.1");
+    std::set<std::string> helped = {"--help", "--version"};
+    const std::regex shortOption("(^|[ ,])(-[a-zA-Z])[ ,]");
+    for (const char* command : Commands) {
+        SCOPED_TRACE(command);
+        const ProcessResult help = runProcess(shellQuoted(KELVARA_CLI_PATH) + " " + command + " --help");
+        for (const std::string& option : longOptions(help.out))
+            helped.insert(option);
+        for (auto it = std::sregex_iterator(help.out.begin(), help.out.end(), shortOption);
+             it != std::sregex_iterator(); ++it)
+            EXPECT_TRUE(namesShortOption(page, (*it)[2].str())) << (*it)[2].str();
+    }
+    std::string plain; // the page with its escapes undone
+    for (size_t i = 0; i < page.size(); ++i)
+        if (!(page[i] == '\\' && i + 1 < page.size() && page[i + 1] == '-'))
+            plain += page[i];
+    for (const std::string& option : longOptions(plain))
+        EXPECT_TRUE(helped.count(option)) << option << " is in the manual page but in no command's help";
+}
+
+// The completions offer, for each command, exactly the options its help names.
+TEST(CliDocs, CompletionsOfferEveryOptionOfTheHelp) {
+    const std::string script = std::string(KELVARA_SOURCE_DIR) + "/cli/completion/kelvara-cli.bash";
+    const std::string folder = std::filesystem::path(KELVARA_CLI_PATH).parent_path().string();
+    for (const char* command : Commands) {
+        SCOPED_TRACE(command);
+        const ProcessResult help = runProcess(shellQuoted(KELVARA_CLI_PATH) + " " + command + " --help");
+        std::set<std::string> wanted = longOptions(help.out);
+        wanted.insert("--help");
+        const std::string line = "source " + shellQuoted(script) + "; PATH=" + shellQuoted(folder) +
+                                 ":$PATH; COMP_WORDS=(kelvara-cli " + command +
+                                 " --); COMP_CWORD=2; _kelvara_cli; printf '%s\\n' \"${COMPREPLY[@]}\"";
+        const ProcessResult r = runProcess("bash -c " + shellQuoted(line));
+        std::set<std::string> offered;
+        std::istringstream words(r.out);
+        for (std::string word; words >> word;)
+            offered.insert(word);
+        EXPECT_EQ(offered, wanted) << r.err;
     }
 }
 

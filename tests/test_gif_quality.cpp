@@ -6,6 +6,7 @@
 #include "gif/GifDocument.h"
 #include "gif/GifLossy.h"
 #include "gif/GifOptimize.h"
+#include "gif/GifPaletteSearch.h"
 #include "gif/GifRefined.h"
 #include "gif/GifTemporal.h"
 #include "raster/Stream.h"
@@ -19,6 +20,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <random>
 #include <regex>
 
 using namespace kelvara;
@@ -160,6 +162,53 @@ TEST(GifHighQuality, ManyColoursComeCloserThanTheClassicMode) {
                 quality[mode == GifQuality::High] = psnr(shownFrames(gif)[0], *picture);
             }
             EXPECT_GT(quality[1], quality[0] + 1.5) << "seed " << seed << " dither " << int(dither);
+        }
+    }
+}
+
+// The exact search gives the lowest index among the entries nearest by squared distance, with or
+// without a hint, whatever the palette's size: palettes with repeated entries (ties), a few
+// entries, a full table of close greys, and colours far outside them.
+TEST(GifHighQuality, NearestSearchIsExactAndTiesGoToTheLowestIndex) {
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (const int size : {1, 2, 7, 16, 17, 100, 255, 256}) {
+        std::vector<GifRGB> palette(static_cast<size_t>(size));
+        for (int i = 0; i < size; ++i) {
+            if (size == 256) {
+                const auto v = static_cast<uint8_t>(i);
+                palette[size_t(i)] = GifRGB{v, v, static_cast<uint8_t>(255 - v)};
+            } else if (i > 0 && i % 3 == 0) {
+                palette[size_t(i)] = palette[size_t(i / 2)]; // the same colour at a higher index
+            } else {
+                palette[size_t(i)] =
+                    GifRGB{static_cast<uint8_t>(byte(random)), static_cast<uint8_t>(byte(random)),
+                           static_cast<uint8_t>(byte(random))};
+            }
+        }
+        const NearestSearch search(palette);
+        for (int probe = 0; probe < 3000; ++probe) {
+            const int r = byte(random), g = byte(random), b = byte(random);
+            int expected = 0, best = INT_MAX;
+            for (int i = 0; i < size; ++i) {
+                const GifRGB& e = palette[size_t(i)];
+                const int d =
+                    (e.red - r) * (e.red - r) + (e.green - g) * (e.green - g) + (e.blue - b) * (e.blue - b);
+                if (d < best) {
+                    best = d;
+                    expected = i;
+                }
+            }
+            ASSERT_EQ(search.find(r, g, b), expected)
+                << size << " entries, colour " << r << "," << g << "," << b;
+            const int hint = probe % size;
+            ASSERT_EQ(search.find(r, g, b, hint), expected) << size << " entries, hint " << hint;
+        }
+        for (int i = 0; i < size; ++i) {
+            const GifRGB& e = palette[size_t(i)];
+            const int found = search.find(e.red, e.green, e.blue);
+            EXPECT_LE(found, i);
+            EXPECT_TRUE(palette[size_t(found)] == e);
         }
     }
 }

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 namespace kelvara {
 
@@ -111,7 +112,78 @@ QColor toQColor(Color c) {
     return QColor(redOf(c), greenOf(c), blueOf(c));
 }
 
+// Where a GIF file says which entry of its global colour table is transparent.
+struct GifTransparency {
+    size_t flagOffset;  // the packed byte of the graphic control extension
+    size_t tableOffset; // the global colour table
+    int tableEntries;
+    int index;
+};
+
+// The first graphic control extension before the first image, when it sets transparency and the
+// file has a global colour table; none otherwise.
+std::optional<GifTransparency> findGifTransparency(const std::vector<uint8_t>& file) {
+    const size_t size = file.size();
+    if (size < 13 || (file[10] & 0x80) == 0)
+        return std::nullopt;
+    const int entries = 1 << ((file[10] & 7) + 1);
+    size_t pos = 13 + 3 * static_cast<size_t>(entries);
+    // Extensions: 0x21, a label, then data sub-blocks up to an empty one.
+    while (pos + 1 < size && file[pos] == 0x21) {
+        const uint8_t label = file[pos + 1];
+        pos += 2;
+        // GIF89a, Graphic Control Extension: block size 4, packed byte, delay, transparent index.
+        if (label == 0xF9 && pos + 5 <= size && file[pos] == 4) {
+            if ((file[pos + 1] & 1) == 0)
+                return std::nullopt;
+            return GifTransparency{pos + 1, 13, entries, file[pos + 4]};
+        }
+        while (pos < size && file[pos] != 0)
+            pos += file[pos] + 1u;
+        ++pos;
+    }
+    return std::nullopt;
+}
+
 } // namespace
+
+Color transparencyCheckerColor(int x, int y) {
+    return ((x / 8 + y / 8) % 2) == 0 ? rgbColor(153, 153, 153) : rgbColor(102, 102, 102);
+}
+
+void decodeStillImageShowingTransparency(StillImageFormat format, const std::vector<uint8_t>& file,
+                                         Bitmap& picture) {
+    const std::optional<GifTransparency> transparency =
+        format == StillImageFormat::Gif ? findGifTransparency(file) : std::nullopt;
+    if (!transparency || transparency->index >= transparency->tableEntries) {
+        decodeStillImage(format, file.data(), file.size(), picture);
+        return;
+    }
+    // The file read as if opaque, with the transparent entry's colour swapped for one the table
+    // does not hold: the pixels of that colour are exactly the transparent ones.
+    std::vector<uint8_t> opaque = file;
+    opaque[transparency->flagOffset] &= 0xFE;
+    std::set<Color> held;
+    for (int i = 0; i < transparency->tableEntries; ++i) {
+        const uint8_t* c = opaque.data() + transparency->tableOffset + 3 * static_cast<size_t>(i);
+        held.insert(rgbColor(c[0], c[1], c[2]));
+    }
+    Color mark = 0;
+    for (int k = 0; k <= 256; ++k) {
+        mark = rgbColor(k & 0xFF, k >> 8, 1);
+        if (!held.count(mark))
+            break;
+    }
+    uint8_t* entry = opaque.data() + transparency->tableOffset + 3 * static_cast<size_t>(transparency->index);
+    entry[0] = static_cast<uint8_t>(redOf(mark));
+    entry[1] = static_cast<uint8_t>(greenOf(mark));
+    entry[2] = static_cast<uint8_t>(blueOf(mark));
+    decodeStillImage(format, opaque.data(), opaque.size(), picture);
+    for (int y = 0; y < picture.Height(); ++y)
+        for (int x = 0; x < picture.Width(); ++x)
+            if (picture.pixel(x, y) == mark)
+                picture.setPixel(x, y, transparencyCheckerColor(x, y));
+}
 
 TSAVEparam::TSAVEparam(QWidget* parent) : QDialog(parent) {
     setObjectName("SAVEparam");
@@ -642,21 +714,29 @@ void TSAVEparam::ComboBox2Click() {
     if (m_filling)
         return;
     SaveParameterSet next = m_set;
+    const auto compression = static_cast<TiffCompression>(std::max(0, ComboBox2->currentIndex()));
     const auto photometric = static_cast<TiffPhotometric>(std::max(0, ComboBox3->currentIndex()));
     const ColorsEntry colors = colorsAt(StillImageFormat::Tiff, ComboBox4->currentIndex());
-    // The two lists are coupled: a new photometric picks the colours it can hold, new colours
-    // the photometric that can show them.
-    if (photometric != m_set.tiff.photometric) {
+    // The lists are coupled as the writer couples them: a new photometric picks the colours it
+    // can hold, new colours the photometric that can show them, a CCITT coding black and white;
+    // then the page shows what the file will carry.
+    if (photometric != m_set.tiff.photometric)
         chooseTiffPhotometric(next, photometric);
-        const QSignalBlocker blocker(ComboBox4);
+    else if (colors != tiffColorsEntry(m_set.tiffBitsPerSample, m_set.tiffSamplesPerPixel))
+        chooseTiffColors(next, colors);
+    if (compression != m_set.tiff.compression)
+        chooseTiffCompression(next, compression);
+    else
+        settleTiffPage(next);
+    {
+        const QSignalBlocker blocker2(ComboBox2);
+        const QSignalBlocker blocker3(ComboBox3);
+        const QSignalBlocker blocker4(ComboBox4);
+        ComboBox2->setCurrentIndex(static_cast<int>(next.tiff.compression));
+        ComboBox3->setCurrentIndex(static_cast<int>(next.tiff.photometric));
         ComboBox4->setCurrentIndex(colorsIndex(
             StillImageFormat::Tiff, tiffColorsEntry(next.tiffBitsPerSample, next.tiffSamplesPerPixel)));
-    } else if (colors != tiffColorsEntry(m_set.tiffBitsPerSample, m_set.tiffSamplesPerPixel)) {
-        chooseTiffColors(next, colors);
-        const QSignalBlocker blocker(ComboBox3);
-        ComboBox3->setCurrentIndex(static_cast<int>(next.tiff.photometric));
     }
-    next.tiff.compression = static_cast<TiffCompression>(std::max(0, ComboBox2->currentIndex()));
     if (next.tiff == m_set.tiff && next.tiffBitsPerSample == m_set.tiffBitsPerSample &&
         next.tiffSamplesPerPixel == m_set.tiffSamplesPerPixel)
         return;
@@ -669,15 +749,17 @@ void TSAVEparam::ComboBox5Click() {
         return;
     const int bits = std::max(0, ComboBox5->currentIndex()) + 1;
     const bool interlaced = CheckBox5->isChecked();
-    if (bits != m_set.gifBitsPerPixel || interlaced != m_set.gif.interlaced) {
-        m_set.gifBitsPerPixel = bits;
-        m_set.gif.interlaced = interlaced;
-        changed();
-    }
-    m_set.gif.transparent = CheckBox4->isChecked();
-    transparentColorLabel->setEnabled(m_set.gif.transparent);
-    Panel3->setEnabled(m_set.gif.transparent);
-    m_set.gif.interlaced = CheckBox5->isChecked();
+    const bool transparent = CheckBox4->isChecked();
+    transparentColorLabel->setEnabled(transparent);
+    Panel3->setEnabled(transparent);
+    // Transparency changes the file as the colours do, so it is previewed too.
+    if (bits == m_set.gifBitsPerPixel && interlaced == m_set.gif.interlaced &&
+        transparent == m_set.gif.transparent)
+        return;
+    m_set.gifBitsPerPixel = bits;
+    m_set.gif.interlaced = interlaced;
+    m_set.gif.transparent = transparent;
+    changed();
 }
 
 void TSAVEparam::ComboBox6Change() {
@@ -734,8 +816,14 @@ void TSAVEparam::ComboBox14Click() {
 void TSAVEparam::Edit13Change() {
     if (m_filling)
         return;
-    m_set.tga.name = Edit13->text().toStdString();
-    m_set.tga.description = Edit14->text().toStdString();
+    const std::string name = Edit13->text().toStdString();
+    const std::string description = Edit14->text().toStdString();
+    if (name == m_set.tga.name && description == m_set.tga.description)
+        return;
+    // The name and the description are stored in the file, so its size follows them.
+    m_set.tga.name = name;
+    m_set.tga.description = description;
+    changed();
 }
 
 // The palette picker on the first entries of the colour map the last preview left.
@@ -760,6 +848,15 @@ Color TSAVEparam::pickBackground(ColorSwatch* swatch, int bitsTimesSamples) {
     return swatch->color();
 }
 
+// A swatch's colour into the parameter set, previewed when it differs: the colours are part of
+// the file.
+void TSAVEparam::storeColor(Color& field, Color color) {
+    if (field == color)
+        return;
+    field = color;
+    changed();
+}
+
 void TSAVEparam::Panel3Click() {
     if (m_colorMap.empty()) {
         // No preview has left a colour map to pick from: the colour dialog instead.
@@ -768,7 +865,7 @@ void TSAVEparam::Panel3Click() {
     } else if (std::optional<Color> picked = pickFromColorMap(1 << m_set.gifBitsPerPixel)) {
         Panel3->setColor(*picked);
     }
-    m_set.gif.transparentColor = Panel3->color();
+    storeColor(m_set.gif.transparentColor, Panel3->color());
 }
 
 void TSAVEparam::Panel4Click() {
@@ -778,17 +875,17 @@ void TSAVEparam::Panel4Click() {
     } else if (std::optional<Color> picked = pickFromColorMap(1 << m_set.gifBitsPerPixel)) {
         Panel4->setColor(*picked);
     }
-    m_set.gif.background = Panel4->color();
+    storeColor(m_set.gif.background, Panel4->color());
 }
 
 void TSAVEparam::Panel1Click() {
     const ColorDepth depth = colorDepth(StillImageFormat::Png, m_set.pngColors);
-    m_set.png.background = pickBackground(Panel1, depth.bitsPerSample * depth.samplesPerPixel);
+    storeColor(m_set.png.background, pickBackground(Panel1, depth.bitsPerSample * depth.samplesPerPixel));
 }
 
 void TSAVEparam::Panel5Click() {
     const ColorDepth depth = colorDepth(StillImageFormat::Tga, m_set.tgaColors);
-    m_set.tga.background = pickBackground(Panel5, depth.bitsPerSample * depth.samplesPerPixel);
+    storeColor(m_set.tga.background, pickBackground(Panel5, depth.bitsPerSample * depth.samplesPerPixel));
 }
 
 void TSAVEparam::ImageView1ViewChange() {
@@ -826,15 +923,15 @@ void TSAVEparam::makePreview() {
 
     // The file as "Save" would write it with this page's options, then read back: the size shown
     // is the file's, the result what it holds. Writing fills the first half of the bar.
+    // The options are those "OK" would leave for "Save": the save options with this page copied in.
     const StillImageFormat format = page();
-    StillImageSaveOptions options;
+    StillImageSaveOptions options = m_options ? *m_options : StillImageSaveOptions{};
     copyPageToSaveOptions(format, m_set, options);
-    options.jpeg2000.format = Jpeg2000Format::CodeStream;
     const EncodedImage encoded = encodeStillImage(
         source, options, format, [&bar](int percent) { bar.setProgressPosition(percent / 2); });
     Label25->setText(bytesText(encoded.bytes.size()));
     bar.setProgressPosition(50);
-    decodeStillImage(format, encoded.bytes.data(), encoded.bytes.size(), result);
+    decodeStillImageShowingTransparency(format, encoded.bytes, result);
     // The palette pickers of the GIF, PNG and TGA pages offer the palette of the last preview of a
     // page whose file keeps one.
     if (format == StillImageFormat::Gif || format == StillImageFormat::Tiff ||

@@ -25,6 +25,14 @@
 
 namespace kelvara {
 
+// How a viewer shows a transparent pixel at (x, y): a checkerboard of 8-pixel grey squares.
+Color transparencyCheckerColor(int x, int y);
+
+// Decodes a file of a format as the result view shows it: transparent pixels of a GIF show the
+// checkerboard of transparencyCheckerColor, every other pixel as the picture reader reads it.
+void decodeStillImageShowingTransparency(StillImageFormat format, const std::vector<uint8_t>& file,
+                                         Bitmap& picture);
+
 class TSAVEparam : public QDialog {
     Q_OBJECT
 public:
@@ -147,6 +155,7 @@ private:
     void changed();
     std::optional<Color> pickFromColorMap(int entries);
     Color pickBackground(ColorSwatch* swatch, int bitsTimesSamples);
+    void storeColor(Color& field, Color color);
 
     SaveParameterSet m_set;
     std::vector<Color> m_colorMap;

@@ -4,8 +4,10 @@
 #include "raster/FrameTable.h"
 #include "widgets/FormHelpers.h"
 #include "widgets/SlotGuard.h"
+#include "widgets/WindowFit.h"
 
 #include <QAbstractItemModel>
+#include <QLayout>
 #include <QShortcut>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -140,9 +142,28 @@ void TForm5::openAtPosition(int k, FrameTable& frames, QListWidget* numbers, int
     showFrame();
     resetZoom();
     updateStepButtons();
+    const bool opening = !isVisible();
+    if (opening)
+        sizeToPicture();
     show();
+    // Once shown, the window manager's frame is known.
+    if (opening)
+        keepOnScreen(this);
     raise();
     activateWindow();
+}
+
+// Opens at 400 x 320, or larger where the picture needs it to show whole at 100 % (within the
+// screen): the tool bar, the status bar and the view's scroll bars take their room as the font
+// makes them.
+void TForm5::sizeToPicture() {
+    resize(400, 320);
+    layout()->activate();
+    const QSize chrome = size() - ImageView1->clientRect().size();
+    const Bitmap& picture = ImageView1->picture();
+    const QSize wanted = QSize(picture.Width(), picture.Height()) + chrome;
+    resize(size().expandedTo(wanted).boundedTo(largestClientSize(this)));
+    keepOnScreen(this);
 }
 
 void TForm5::showFrame() {

@@ -58,6 +58,7 @@ private:
     int frameCount() const;
     // Caption, clear, copy and repaint for the current position; the view picture keeps its size.
     void showFrame();
+    void sizeToPicture();
     void resetZoom();
     void applyZoom(int zoom);
     void updateStepButtons();

@@ -57,12 +57,26 @@ void GifPreviewForm::startPreview(int width, int height, int frameCount, const Q
     if (size.height() < wanted.height())
         size.setWidth(std::min(largest.width(), size.width() + bar));
     resize(size);
+    // A window that holds the whole GIF needs no scroll bars, also where the window system
+    // rounds its size a pixel short at a fractional scale factor.
+    const Qt::ScrollBarPolicy bars = size == wanted ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded;
+    m_scroll->setHorizontalScrollBarPolicy(bars);
+    m_scroll->setVerticalScrollBarPolicy(bars);
     GIFview->clear();
     m_frameCount = frameCount;
     m_cursor = 1;
-    if (mainWindow)
+    if (mainWindow) {
         placeBeside(this, mainWindow, mainWindowControls);
+        // Where there is no room beside the main window, the preview would rather show the whole
+        // GIF over the main window's controls than keep clear of them with scroll bars.
+        if (this->size() != size) {
+            resize(size);
+            keepOnScreen(this);
+        }
+    }
     show();
+    if (mainWindow)
+        keepOnScreen(this);
 }
 
 void GifPreviewForm::tick(FrameTable& table) {

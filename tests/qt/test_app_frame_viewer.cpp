@@ -3,6 +3,7 @@
 #include "AppFixture.h"
 #include "raster/FrameTable.h"
 
+#include <QApplication>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -247,4 +248,46 @@ TEST(FrameViewer, ZoomKeepsThePointUnderTheCentre) {
     view.setScrollPosition(100000, 100000);
     EXPECT_EQ(view.scrollX(), 4800 - client.width());
     EXPECT_EQ(view.scrollY(), 3200 - client.height());
+}
+
+// The viewer opens large enough to show the frame whole at 100 %, also with a larger font, and
+// no larger than the screen; a small frame keeps the 400 x 320 window.
+TEST(FrameViewer, OpensAtThePicturesSizeWithinTheScreen) {
+    const QFont saved = QApplication::font();
+    struct Case {
+        double font;
+        int w, h;
+        QRect screen;
+    };
+    for (Case c :
+         {Case{1.0, 32, 24, TestScreen}, Case{1.0, 320, 240, TestScreen}, Case{1.5, 320, 240, TestScreen},
+          Case{1.5, 320, 240, QRect(0, 0, 1024, 768)}, Case{1.0, 320, 240, QRect(0, 0, 683, 512)},
+          Case{1.0, 2000, 1500, QRect(0, 0, 1024, 768)}}) {
+        SCOPED_TRACE(c.font);
+        SCOPED_TRACE(c.w);
+        QFont font = saved;
+        font.setPointSizeF(saved.pointSizeF() * c.font);
+        QApplication::setFont(font);
+        {
+            Extracted e(2, c.w, c.h);
+            setAvailableAreaSource([screen = c.screen](const QWidget*) { return screen; });
+            e.open(0, c.w, c.h);
+            QApplication::processEvents();
+            TForm5& v = e.viewer;
+            EXPECT_TRUE(c.screen.contains(v.geometry().marginsAdded(windowFrame(&v))))
+                << v.geometry().x() << "," << v.geometry().y() << " " << v.width() << "x" << v.height();
+            if (c.w == 32) {
+                EXPECT_EQ(v.size(), QSize(400, 320));
+            } else if (c.w == 320) {
+                EXPECT_EQ(v.ImageView1->maxScrollX(), 0);
+                EXPECT_EQ(v.ImageView1->maxScrollY(), 0);
+                EXPECT_GE(v.ImageView1->clientRect().width(), 320);
+                EXPECT_GE(v.ImageView1->clientRect().height(), 240);
+            } else {
+                EXPECT_GT(v.ImageView1->maxScrollX(), 0);
+            }
+            setAvailableAreaSource([](const QWidget*) { return TestScreen; });
+        }
+        QApplication::setFont(saved);
+    }
 }

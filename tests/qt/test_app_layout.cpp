@@ -3,6 +3,7 @@
 // the screen and beside the main window.
 #include "AppFixture.h"
 #include "app/HelpWindow.h"
+#include "app/PageScroller.h"
 
 #include <QAbstractScrollArea>
 #include <QApplication>
@@ -133,6 +134,30 @@ void shownControls(QWidget* parent, QList<QWidget*>& out) {
     }
 }
 
+// Whether what holds a control cuts part of it off. A page in a scroller counts as whole: the
+// part of it outside the scroller's view is there once the page is scrolled to it.
+bool cutByItsHolders(const QWidget* w) {
+    QRect r = w->rect();
+    const QWidget* c = w;
+    while (!c->isWindow()) {
+        const QWidget* holder = c->parentWidget();
+        if (holder && qobject_cast<const PageScroller*>(holder->parentWidget()))
+            return false;
+        r.translate(c->pos());
+        if (!holder->rect().contains(r))
+            return true;
+        c = holder;
+    }
+    return false;
+}
+
+bool insideScrollingPage(const QWidget* w) {
+    for (const QWidget* c = w; c && !c->isWindow(); c = c->parentWidget())
+        if (qobject_cast<const PageScroller*>(c))
+            return true;
+    return false;
+}
+
 // Every problem of a window's layout as it shows now: texts that do not show whole, controls cut
 // by what holds them, and sibling controls that lie over each other.
 QStringList layoutProblems(QWidget* window) {
@@ -150,7 +175,9 @@ QStringList layoutProblems(QWidget* window) {
             (qobject_cast<QLabel*>(w) && !qobject_cast<QLabel*>(w)->text().isEmpty()) ||
             (qobject_cast<QAbstractButton*>(w) && !qobject_cast<QAbstractButton*>(w)->text().isEmpty()) ||
             qobject_cast<QGroupBox*>(w);
-        if (hasText && !qobject_cast<ElidingLabel*>(w) && w->visibleRegion() != QRegion(w->rect()))
+        const bool cut =
+            insideScrollingPage(w) ? cutByItsHolders(w) : w->visibleRegion() != QRegion(w->rect());
+        if (hasText && !qobject_cast<ElidingLabel*>(w) && cut)
             problems << where + ": cut by the control or window that holds it";
     }
     for (QWidget* a : controls)
@@ -200,12 +227,12 @@ void showEveryPanel(AppWindows& app, int tab, int step) {
 // they show (the user changes the desktop's font).
 enum class FontSet { BeforeStart, WhileOpen };
 
-void expectWholeTexts(double fontFactor, FontSet when) {
+void expectWholeTexts(double fontFactor, FontSet when, QRect screen = TestScreen) {
     std::optional<ScaledFont> font;
     if (when == FontSet::BeforeStart)
         font.emplace(fontFactor);
     ScratchDir dir;
-    AppWindows app;
+    AppWindows app(screen);
     if (when == FontSet::WhileOpen)
         font.emplace(fontFactor);
     app.openVideo(video(dir, 64, 48, 6));
@@ -217,7 +244,7 @@ void expectWholeTexts(double fontFactor, FontSet when) {
             showEveryPanel(app, tab, step);
             EXPECT_EQ(layoutProblems(&f).join("\n").toStdString(), "") << "tab " << tab << ", step " << step;
         }
-    EXPECT_TRUE(TestScreen.contains(f.geometry()));
+    EXPECT_TRUE(screen.contains(f.geometry().marginsAdded(windowFrame(&f))));
 
     // The save-parameters dialog, page by page.
     TSAVEparam& dialog = *app.saveParam;
@@ -259,6 +286,49 @@ TEST(Layout, EveryTextShowsWholeAtOneAndAHalfTimesTheFont) {
 
 TEST(Layout, EveryTextShowsWholeWhenTheFontGrowsWhileTheWindowsShow) {
     expectWholeTexts(1.5, FontSet::WhileOpen);
+}
+
+// A 1024 x 768 screen with a 144-dpi font: the window keeps to the screen, and the tab pages
+// that have not the room scroll, every text whole.
+TEST(Layout, EveryTextShowsWholeOnASmallScreenAtOneAndAHalfTimesTheFont) {
+    expectWholeTexts(1.5, FontSet::BeforeStart, QRect(0, 0, 1024, 768));
+}
+
+// The same screen at a scale factor of 1.5 (a 144-dpi desktop): 683 x 512 in the program's
+// pixels.
+TEST(Layout, EveryTextShowsWholeOnASmallScreenScaledByOneAndAHalf) {
+    expectWholeTexts(1.0, FontSet::BeforeStart, QRect(0, 0, 683, 512));
+}
+
+TEST(Layout, TheTabPagesScrollOnlyWhereTheScreenHasNotTheRoom) {
+    ScaledFont font(1.5);
+    for (QRect screen : {QRect(0, 0, 1024, 768), QRect(0, 0, 683, 512), TestScreen}) {
+        SCOPED_TRACE(screen.width());
+        AppWindows app(screen);
+        for (int i = 0; i < 5; ++i)
+            QApplication::processEvents();
+        const bool small = screen.width() < 1200;
+        for (PageScroller* scroller : app.form1->findChildren<PageScroller*>()) {
+            SCOPED_TRACE(scroller->objectName().toStdString());
+            QWidget* page = scroller->widget();
+            // The page keeps at least its own smallest size, and the scroller shows all of it
+            // where it has the room.
+            EXPECT_GE(page->width(), scroller->pageMinimumSize().width());
+            EXPECT_GE(page->height(), scroller->pageMinimumSize().height());
+            if (!small) {
+                EXPECT_EQ(scroller->room(), QSize());
+            }
+        }
+        // On the small screen the widest page does not fit beside the player: it scrolls.
+        if (small) {
+            app.find<QTabWidget>("PageControl1")->setCurrentIndex(2);
+            QApplication::processEvents();
+            auto* scroller =
+                qobject_cast<PageScroller*>(app.find<QTabWidget>("PageControl1")->currentWidget());
+            ASSERT_NE(scroller, nullptr);
+            EXPECT_TRUE(scroller->room().isValid());
+        }
+    }
 }
 
 TEST(Layout, TheMainWindowFitsTheScreenAndALargeVideoScrolls) {
@@ -314,17 +384,32 @@ TEST(Layout, PreviewsOpenBesideTheMainWindowSizedToTheirGif) {
     EXPECT_TRUE(TestScreen.contains(preview.geometry()));
     f.Button4Click();
 
-    // No room beside the main window: the preview keeps clear of its controls, over the video
-    // area, made shorter (its view scrolls).
+    // No room beside the main window: the preview shows the whole GIF over the main window, on
+    // the screen, rather than keep clear of its controls with scroll bars.
     const QRect narrow(0, 0, 1024, 1000);
     setAvailableAreaSource([narrow](const QWidget*) { return narrow; });
     f.move(90, 0);
     app.gifForm2->startPreview(400, 700, 1, &f, f.controlsOnScreen());
     const QRect outer = app.gifForm2->geometry().marginsAdded(windowFrame(app.gifForm2.get()));
     EXPECT_TRUE(narrow.contains(outer));
-    EXPECT_FALSE(outer.intersects(f.controlsOnScreen()));
-    EXPECT_LT(app.gifForm2->height(), 700);
+    EXPECT_EQ(app.gifForm2->size(), QSize(410, 710));
     EXPECT_EQ(app.gifForm2->GIFview->size(), QSize(400, 700));
+
+    // A 320 x 240 GIF on a 1024 x 768 screen at a scale factor of 1.5 (683 x 512 in the
+    // program's pixels): whole, without scroll bars.
+    const QRect scaled(0, 0, 683, 512);
+    setAvailableAreaSource([scaled](const QWidget*) { return scaled; });
+    f.move(0, 0);
+    app.gifForm1->startPreview(320, 240, 1, &f, f.controlsOnScreen());
+    QApplication::processEvents();
+    EXPECT_TRUE(scaled.contains(app.gifForm1->geometry().marginsAdded(windowFrame(app.gifForm1.get()))));
+    auto* area = app.gifForm1->findChild<QScrollArea*>();
+    ASSERT_NE(area, nullptr);
+    EXPECT_EQ(area->horizontalScrollBar()->maximum(), 0);
+    EXPECT_EQ(area->verticalScrollBar()->maximum(), 0);
+    EXPECT_FALSE(area->horizontalScrollBar()->isVisible());
+    EXPECT_FALSE(area->verticalScrollBar()->isVisible());
+    app.gifForm1->stopPreview();
 
     // A GIF larger than the screen: the window keeps to the screen and its view scrolls.
     const QRect small(0, 0, 1024, 600);

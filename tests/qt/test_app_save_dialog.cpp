@@ -5,6 +5,7 @@
 #include "output/ImageQuantizer.h"
 #include "output/StillImageCodec.h"
 #include "raster/Stream.h"
+#include "support/OutputOracles.h"
 
 #include <QApplication>
 #include <QTest>
@@ -13,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <set>
 
 using namespace kelvara;
@@ -79,6 +82,35 @@ void expectShowsFile(const Bitmap& result, const EncodedImage& file, StillImageF
     for (int y = 0; y < held.Height(); ++y)
         for (int x = 0; x < held.Width(); ++x)
             ASSERT_EQ(result.pixel(x, y), held.pixel(x, y)) << x << ", " << y;
+}
+
+// The picture in a file as a viewer shows it: read by the picture reader, and for a GIF by
+// giflib, its transparent pixels as the result view's checkerboard.
+void readShownFile(const std::vector<uint8_t>& file, StillImageFormat format, Bitmap& shown) {
+    if (format != StillImageFormat::Gif) {
+        decodeStillImage(format, file.data(), file.size(), shown);
+        return;
+    }
+    const still::GifFacts gif = still::readGifFactsWithGiflib(file);
+    still::fillPicture(shown, gif.width, gif.height, [&](int x, int y) {
+        const int index = gif.indexes[static_cast<size_t>(y) * gif.width + x];
+        return gif.transparent && index == gif.transparentIndex ? transparencyCheckerColor(x, y)
+                                                                : gif.globalColors[size_t(index)];
+    });
+}
+
+std::vector<uint8_t> fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Presses "OK" and saves the source picture as "Save" of the "Get frames" tab does; gives the
+// file's bytes.
+std::vector<uint8_t> okAndSave(Dialog& t, StillImageFormat format, const ScratchDir& dir) {
+    t.d.Button1Click();
+    const std::string path = dir.file(std::string("frame1") + stillImageExtension(format));
+    saveStillImageFile(t.source, t.options, format, path, ExistingFile::Replace);
+    return fileBytes(path);
 }
 
 std::set<Color> colorsOf(const Bitmap& bitmap) {
@@ -383,8 +415,7 @@ TEST(SaveDialog, Jpeg2000PreviewIsReadBackAndTheRateEditFollowsTheTrackBar) {
     EXPECT_EQ(d.Edit15->text(), "500");
     EXPECT_EQ(d.ComboBox15->currentText(), "YCbCr");
     ASSERT_EQ(t.result().Width(), 64);
-    StillImageSaveOptions options = defaultSaveOptions(StillImageFormat::Jpeg2000);
-    options.jpeg2000.format = Jpeg2000Format::CodeStream;
+    const StillImageSaveOptions options = defaultSaveOptions(StillImageFormat::Jpeg2000);
     EXPECT_EQ(t.compressedSize(), savedSize(t.source, options, StillImageFormat::Jpeg2000));
 
     for (int position : {290, 1, 1000, 570}) {
@@ -455,4 +486,192 @@ TEST(SaveDialog, ATgaNameTypedThenOkAtOnceIsCopied) {
     });
     EXPECT_FALSE(d.execute(StillImageFormat::Tga, source, untouched));
     EXPECT_EQ(untouched.tga.name, "kept");
+}
+
+// Every page, with its defaults and with options that change what is written: the result view
+// is the saved file as a viewer shows it, and "Compressed size:" is that file's length.
+TEST(SaveDialog, ResultAndSizeAreThoseOfTheSavedFile) {
+    using F = StillImageFormat;
+    struct Case {
+        const char* name;
+        F format;
+        std::function<void(TSAVEparam&)> choose;
+    };
+    const Case cases[] = {
+        {"JPEG", F::Jpeg, {}},
+        {"JPEG grey, quality 90, progressive", F::Jpeg,
+         [](TSAVEparam& d) {
+             d.TrackBar13->setValue(90);
+             d.ComboBox13->setCurrentText("GrayScale");
+             d.CheckBox3->setChecked(true);
+         }},
+        {"TIFF", F::Tiff, {}},
+        {"TIFF LZW", F::Tiff, [](TSAVEparam& d) { d.ComboBox2->setCurrentText("LZW"); }},
+        {"TIFF 16 colours PACKBITS", F::Tiff,
+         [](TSAVEparam& d) {
+             d.ComboBox4->setCurrentText("16");
+             d.ComboBox2->setCurrentText("PACKBITS");
+         }},
+        {"TIFF G4FAX", F::Tiff, [](TSAVEparam& d) { d.ComboBox2->setCurrentText("G4FAX"); }},
+        {"TIFF G3FAX2D", F::Tiff, [](TSAVEparam& d) { d.ComboBox2->setCurrentText("G3FAX2D"); }},
+        {"TIFF B/W", F::Tiff, [](TSAVEparam& d) { d.ComboBox4->setCurrentText("B/W"); }},
+        {"TIFF CMYK", F::Tiff, [](TSAVEparam& d) { d.ComboBox3->setCurrentText("CMYK"); }},
+        {"GIF", F::Gif, {}},
+        {"GIF 4 colours, transparent", F::Gif,
+         [](TSAVEparam& d) {
+             d.ComboBox5->setCurrentText("4");
+             d.CheckBox4->setChecked(true);
+         }},
+        {"GIF B/W interlaced", F::Gif,
+         [](TSAVEparam& d) {
+             d.ComboBox5->setCurrentText("B/W");
+             d.CheckBox5->setChecked(true);
+         }},
+        {"BMP", F::Bmp, {}},
+        {"BMP 256 RLE", F::Bmp,
+         [](TSAVEparam& d) {
+             d.ComboBox7->setCurrentText("256");
+             d.ComboBox6->setCurrentText("RLE");
+         }},
+        {"BMP 16", F::Bmp, [](TSAVEparam& d) { d.ComboBox7->setCurrentText("16"); }},
+        {"BMP B/W", F::Bmp, [](TSAVEparam& d) { d.ComboBox7->setCurrentText("B/W"); }},
+        {"PCX", F::Pcx, {}},
+        {"PCX 16M uncompressed", F::Pcx,
+         [](TSAVEparam& d) {
+             d.ComboBox9->setCurrentText("16M");
+             d.ComboBox8->setCurrentText("UNCOMPRESSED");
+         }},
+        {"PCX B/W", F::Pcx, [](TSAVEparam& d) { d.ComboBox9->setCurrentText("B/W"); }},
+        {"PNG", F::Png, {}},
+        {"PNG 256 interlaced, PAETH, MAX", F::Png,
+         [](TSAVEparam& d) {
+             d.ComboBox10->setCurrentText("256");
+             d.CheckBox6->setChecked(true);
+             d.ComboBox11->setCurrentText("PAETH");
+             d.ComboBox12->setCurrentText("MAX");
+         }},
+        {"PNG B/W", F::Png, [](TSAVEparam& d) { d.ComboBox10->setCurrentText("B/W"); }},
+        {"TGA", F::Tga, {}},
+        {"TGA with a name and a description typed", F::Tga,
+         [](TSAVEparam& d) {
+             QTest::keyClicks(d.Edit13, "Sunset");
+             QTest::keyClicks(d.Edit14, "over the bay");
+         }},
+        {"TGA 256 uncompressed", F::Tga,
+         [](TSAVEparam& d) {
+             d.ComboBox14->setCurrentText("256");
+             d.CheckBox1->setChecked(false);
+         }},
+        {"TGA B/W", F::Tga, [](TSAVEparam& d) { d.ComboBox14->setCurrentText("B/W"); }},
+        {"JPEG2000", F::Jpeg2000, {}},
+        {"JPEG2000 grey, rate 100", F::Jpeg2000,
+         [](TSAVEparam& d) {
+             d.ComboBox15->setCurrentText("GrayScale");
+             d.TrackBar1->setValue(100);
+         }},
+    };
+    ScratchDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Odd sizes, so that row padding and bit packing show.
+        Dialog t(c.format, 61, 37);
+        if (c.choose)
+            c.choose(t.d);
+        const std::vector<uint8_t> file = okAndSave(t, c.format, dir);
+        EXPECT_EQ(t.compressedSize(), file.size());
+        Bitmap shown;
+        readShownFile(file, c.format, shown);
+        ASSERT_EQ(t.result().Width(), shown.Width());
+        ASSERT_EQ(t.result().Height(), shown.Height());
+        int differing = 0;
+        for (int y = 0; y < shown.Height(); ++y)
+            for (int x = 0; x < shown.Width(); ++x)
+                differing += t.result().pixel(x, y) != shown.pixel(x, y);
+        EXPECT_EQ(differing, 0);
+    }
+}
+
+// A fax coding is written for black and white only: the page says so, and with B/W it shows the
+// photometric the file carries.
+TEST(SaveDialog, FaxCodingsMakeTheTiffPageBlackAndWhite) {
+    Dialog t(StillImageFormat::Tiff);
+    TSAVEparam& d = t.d;
+    ScratchDir dir;
+    struct Expected {
+        const char* compression;
+        int tag;
+    };
+    for (Expected fax : {Expected{"CCITT1D", 2}, {"G3FAX1D", 3}, {"G3FAX2D", 3}, {"G4FAX", 4}}) {
+        SCOPED_TRACE(fax.compression);
+        d.ComboBox3->setCurrentText("RGB");
+        ASSERT_EQ(d.ComboBox4->currentText(), "16M");
+        d.ComboBox2->setCurrentText(fax.compression);
+        EXPECT_EQ(d.ComboBox4->currentText(), "B/W");
+        EXPECT_EQ(d.ComboBox3->currentText(), "WHITEISZERO/Gray");
+        EXPECT_EQ(colorsOf(t.result()), (std::set<Color>{ColorBlack, ColorWhite}));
+        const std::vector<uint8_t> file = okAndSave(t, StillImageFormat::Tiff, dir);
+        EXPECT_EQ(t.compressedSize(), file.size());
+        const still::TiffFacts tiff = still::decodeWithLibtiff(file);
+        EXPECT_EQ(tiff.compression, fax.tag);
+        EXPECT_EQ(tiff.photometric, 0); // WhiteIsZero
+        EXPECT_EQ(tiff.bitsPerSample, 1);
+    }
+
+    // Colours other than B/W take the coding back to none.
+    d.ComboBox4->setCurrentText("256");
+    EXPECT_EQ(d.ComboBox2->currentText(), "UNCOMPRESSED");
+    d.ComboBox2->setCurrentText("G4FAX");
+    d.ComboBox3->setCurrentText("RGB");
+    EXPECT_EQ(d.ComboBox4->currentText(), "16M");
+    EXPECT_EQ(d.ComboBox2->currentText(), "UNCOMPRESSED");
+
+    // B/W without a fax coding is written BlackIsZero, whichever grey was asked for.
+    for (const char* compression : {"UNCOMPRESSED", "LZW", "PACKBITS"}) {
+        SCOPED_TRACE(compression);
+        d.ComboBox2->setCurrentText(compression);
+        d.ComboBox4->setCurrentText("B/W");
+        d.ComboBox3->setCurrentText("WHITEISZERO/Gray");
+        EXPECT_EQ(d.ComboBox3->currentText(), "BLACKISZERO/Gray");
+        const still::TiffFacts tiff = still::decodeWithLibtiff(okAndSave(t, StillImageFormat::Tiff, dir));
+        EXPECT_EQ(tiff.photometric, 1); // BlackIsZero
+        EXPECT_EQ(tiff.bitsPerSample, 1);
+        EXPECT_EQ(t.options.tiff.photometric, TiffPhotometric::BlackIsZero);
+    }
+}
+
+// With few colours the transparent colour keeps an entry of its own: black is transparent, the
+// dark red that would share black's entry is not, and the result view shows exactly that.
+TEST(SaveDialog, GifTransparencyTakesOnlyTheTransparentColour) {
+    // Black and a dark red beside four light colours: reduced to four entries together, the two
+    // dark ones share one.
+    constexpr int w = 48, h = 24;
+    Dialog t(StillImageFormat::Gif, w, h);
+    TSAVEparam& d = t.d;
+    const Color light[] = {rgbColor(250, 250, 120), rgbColor(120, 250, 250), rgbColor(250, 120, 250),
+                           rgbColor(250, 250, 250)};
+    still::fillPicture(t.source, w, h, [&](int x, int) {
+        return x < 8 ? ColorBlack : x < 16 ? rgbColor(70, 0, 0) : light[(x - 16) / 8];
+    });
+    t.show(StillImageFormat::Gif);
+    d.ComboBox5->setCurrentText("4");
+    d.CheckBox4->setChecked(true); // transparent colour black, the default
+    ScratchDir dir;
+    const std::vector<uint8_t> file = okAndSave(t, StillImageFormat::Gif, dir);
+    const still::GifFacts gif = still::readGifFactsWithGiflib(file);
+    ASSERT_TRUE(gif.transparent);
+    EXPECT_EQ(gif.globalColors[size_t(gif.transparentIndex)], ColorBlack);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int index = gif.indexes[size_t(y) * w + x];
+            ASSERT_EQ(index == gif.transparentIndex, x < 8) << x << ", " << y;
+            ASSERT_EQ(t.result().pixel(x, y), index == gif.transparentIndex ? transparencyCheckerColor(x, y)
+                                                                            : gif.globalColors[size_t(index)])
+                << x << ", " << y;
+        }
+    EXPECT_EQ(t.compressedSize(), file.size());
+    // The palette picker offers the file's four entries, the transparent one among them.
+    t.pickerAnswer = std::nullopt;
+    d.Panel3Click();
+    ASSERT_EQ(t.pickerSizes.size(), 1u);
+    EXPECT_EQ(t.pickerSizes[0], 4u);
 }
