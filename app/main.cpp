@@ -8,7 +8,7 @@
 #include <QCommandLineParser>
 #include <QIcon>
 #include <QSettings>
-#include <QThread>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -55,16 +55,16 @@ int main(int argc, char** argv) {
     form1->attachSettings(
         std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, "kelvara", "kelvara"));
 
-    // The splash stays for 2000 ms before the event loop starts (KELVARA_SPLASH_MS shortens it
-    // for scripted runs).
-    int splashMs = qEnvironmentVariableIsSet("KELVARA_SPLASH_MS")
-                       ? qEnvironmentVariableIntValue("KELVARA_SPLASH_MS")
-                       : 2000;
-    QThread::msleep(static_cast<unsigned long>(std::max(0, splashMs)));
-    splash->hide();
-    splash.reset();
-
-    form1->show();
-    openAtStart(*form1, file.path);
+    // The splash stays for 2000 ms (KELVARA_SPLASH_MS shortens it for scripted runs), with the
+    // event loop running; then the main window takes its place.
+    const int splashMs = qEnvironmentVariableIsSet("KELVARA_SPLASH_MS")
+                             ? qEnvironmentVariableIntValue("KELVARA_SPLASH_MS")
+                             : 2000;
+    QTimer::singleShot(std::max(0, splashMs), form1.get(), [&splash, &form1, &file] {
+        form1->show();
+        splash->hide();
+        splash.reset();
+        openAtStart(*form1, file.path);
+    });
     return app.exec();
 }

@@ -31,11 +31,12 @@ void BM_RenderTransitionFrame(benchmark::State& state) {
     O.SetPixelFormat(PixelFormat::Bits24);
     O.SetSize(640, 480);
     TransitionRunState run;
+    TransitionRandom random;
     int i = 0;
     for (auto _ : state) {
         if (i == 0)
             run = TransitionRunState{};
-        RenderTransitionFrame(effect, i, steps, S, T, B, O, run);
+        RenderTransitionFrame(effect, i, steps, S, T, B, O, run, random);
         // The builder hands each frame on and pumps the message queue between frames.
         shown.Assign(O);
         releaseCanvasContexts();

@@ -88,7 +88,7 @@ struct AviToGifOptions {
 };
 
 enum class AviToGifOutcome {
-    Built,    // the document was built and copied into the result
+    Built,    // the document was built and moved into the result
     Warning,  // the range was refused; message holds the warning's text
     NoFrames, // no frame could be read; the result was left as it was
 };

@@ -172,7 +172,8 @@ TransitionRunResult runTransition(TransitionTab& tab, FrameTable& table, Transit
 
     tab.builtFrameCount = 0;
     for (int i = 0; i <= N; ++i) {
-        RenderTransitionFrame(tab.effect, i, N, s.source, s.target, s.background, s.output, runState);
+        RenderTransitionFrame(tab.effect, i, N, s.source, s.target, s.background, s.output, runState,
+                              tab.random);
         observer.setProgressPosition(i + 1);
         pumpJobMessages(observer);
         if (observer.abortRequested()) {

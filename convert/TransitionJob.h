@@ -58,6 +58,8 @@ struct TransitionTab {
     int effect = 0;          // read afresh for every frame of a run
     int builtFrameCount = 0; // frames of the animation built last
     TransitionSurfaces surfaces;
+    // The random effects' generator, carried from run to run.
+    TransitionRandom random;
 
     TransitionSide& side(TransitionSideKind kind) {
         return kind == TransitionSideKind::Source ? sourceSide : targetSide;

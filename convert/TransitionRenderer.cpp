@@ -24,25 +24,6 @@ const std::array<const char*, TransitionEffectCount> TransitionEffectNames = {
     "Center1",        "Center2",        "CenterZoom1",    "CenterZoom2",
 };
 
-namespace {
-
-uint32_t g_randomState = 0;
-
-} // namespace
-
-int NextRandom(int n) {
-    g_randomState = g_randomState * 134775813u + 1u;
-    return static_cast<int>((uint64_t(g_randomState) * uint64_t(uint32_t(n))) >> 32);
-}
-
-uint32_t transitionRandomState() {
-    return g_randomState;
-}
-
-void setTransitionRandomState(uint32_t state) {
-    g_randomState = state;
-}
-
 namespace transition_detail {
 
 int64_t roundDiv(int64_t a, int64_t n) {
@@ -249,7 +230,7 @@ void verticalMove(Surfaces& s, TransitionEffect e, int i) {
     }
 }
 
-void randomPoints(Surfaces& s, int i, TransitionRunState& state) {
+void randomPoints(Surfaces& s, int i, TransitionRunState& state, TransitionRandom& random) {
     if (i == 0) {
         const size_t stride = s.O.rowStride();
         for (int y = 0; y < s.H; ++y)
@@ -265,7 +246,7 @@ void randomPoints(Surfaces& s, int i, TransitionRunState& state) {
         const uint8_t* pt = row(s.T, y);
         uint8_t* po = s.O.ScanLine(y);
         for (int64_t j = 0; j < d; ++j) {
-            const size_t x = size_t(NextRandom(s.W)) * 3;
+            const size_t x = size_t(random.next(s.W)) * 3;
             po[x] = pt[x];
             po[x + 1] = pt[x + 1];
             po[x + 2] = pt[x + 2];
@@ -273,7 +254,7 @@ void randomPoints(Surfaces& s, int i, TransitionRunState& state) {
     }
 }
 
-void randomBoxes(Surfaces& s, int i, TransitionRunState& state) {
+void randomBoxes(Surfaces& s, int i, TransitionRunState& state, TransitionRandom& random) {
     if (i == 0) {
         drawAt(s.O, 0, 0, s.S);
         return;
@@ -283,8 +264,8 @@ void randomBoxes(Surfaces& s, int i, TransitionRunState& state) {
     const int64_t d = total - state.placed;
     state.placed = total;
     for (int64_t j = 0; j < d; ++j) {
-        const int x = NextRandom(s.W) & ~7;
-        const int y = NextRandom(s.H) & ~7;
+        const int x = random.next(s.W) & ~7;
+        const int y = random.next(s.H) & ~7;
         blockCopy(s.O.Canvas(), x, y, 8, 8, s.T.Canvas(), x, y);
     }
 }
@@ -326,7 +307,7 @@ void centre(Surfaces& s, TransitionEffect e, int i) {
 } // namespace
 
 void RenderTransitionFrame(int effect, int i, int n, Bitmap& source, Bitmap& target, Bitmap& background,
-                           Bitmap& output, TransitionRunState& state) {
+                           Bitmap& output, TransitionRunState& state, TransitionRandom& random) {
     Surfaces s{source, target, background, output, output.Width(), output.Height(), n};
     const auto e = static_cast<TransitionEffect>(effect);
     switch (e) {
@@ -361,10 +342,10 @@ void RenderTransitionFrame(int effect, int i, int n, Bitmap& source, Bitmap& tar
         verticalMove(s, e, i);
         break;
     case TransitionEffect::RandomPoints:
-        randomPoints(s, i, state);
+        randomPoints(s, i, state, random);
         break;
     case TransitionEffect::RandomBoxes:
-        randomBoxes(s, i, state);
+        randomBoxes(s, i, state, random);
         break;
     case TransitionEffect::Center1:
     case TransitionEffect::Center2:

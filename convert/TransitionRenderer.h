@@ -47,18 +47,29 @@ struct TransitionRunState {
     int64_t placed = 0;
 };
 
-// The process-wide generator of the random effects: state := state x 134775813 + 1 (mod 2^32),
-// result (state x n) >> 32, in 0..n - 1. The state starts at 0 and is never seeded.
-int NextRandom(int n);
-uint32_t transitionRandomState();
-// Puts the generator back to a state; the tests use it to start from the program's start state.
-void setTransitionRandomState(uint32_t state);
+// The generator of the random effects: state := state x 134775813 + 1 (mod 2^32), result
+// (state x n) >> 32, in 0..n - 1. A new one starts at 0 and is never seeded. Its owner keeps it
+// from run to run (the desktop program one for its session), so a run goes on with the numbers
+// where the run before stopped.
+class TransitionRandom {
+public:
+    explicit TransitionRandom(uint32_t state = 0) : m_state(state) {}
+    int next(int n) {
+        m_state = m_state * 134775813u + 1u;
+        return static_cast<int>((uint64_t(m_state) * uint64_t(uint32_t(n))) >> 32);
+    }
+    uint32_t state() const { return m_state; }
+
+private:
+    uint32_t m_state;
+};
 
 // Builds frame i (0..n) of the effect into output from the source, target and background
 // surfaces, all four 24-bit and of the same size (at least 1 x 1), with 1 <= n. The output is
-// not cleared between frames: frame i starts from frame i - 1 of the same run.
+// not cleared between frames: frame i starts from frame i - 1 of the same run. The random
+// effects draw their numbers from random.
 void RenderTransitionFrame(int effect, int i, int n, Bitmap& source, Bitmap& target, Bitmap& background,
-                           Bitmap& output, TransitionRunState& state);
+                           Bitmap& output, TransitionRunState& state, TransitionRandom& random);
 
 namespace transition_detail {
 // Round(a / n) of the exact fraction, halves to even; a >= 0, n >= 1.

@@ -12,8 +12,25 @@
 
 namespace kelvara {
 
-TFastColorLookup::TFastColorLookup(const GifRGB* palette, int count)
-    : TColorLookup(std::clamp(count, 0, 256)) {
+namespace {
+
+ColorSearchPath bestSearchPath() {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (__builtin_cpu_supports("avx2"))
+        return ColorSearchPath::Avx2;
+#endif
+#if defined(__SSE2__)
+    return ColorSearchPath::Sse2;
+#else
+    return ColorSearchPath::Scalar;
+#endif
+}
+
+} // namespace
+
+TFastColorLookup::TFastColorLookup(const GifRGB* palette, int count, ColorSearchPath path)
+    : TColorLookup(std::clamp(count, 0, 256)),
+      m_path(path != ColorSearchPath::Best && colorSearchPathAvailable(path) ? path : bestSearchPath()) {
     std::copy(palette, palette + m_colors, m_palette);
     m_padded = (m_colors + 7) / 8 * 8;
     for (int i = 0; i < 256; ++i) {
@@ -68,46 +85,25 @@ __attribute__((target("avx2"))) int searchAvx2(const int16_t* reds, const int16_
 } // namespace
 #endif
 
-namespace {
-
-ColorSearchPath bestSearchPath() {
-#if defined(__x86_64__) && defined(__GNUC__)
-    if (__builtin_cpu_supports("avx2"))
-        return ColorSearchPath::Avx2;
-#endif
-#if defined(__SSE2__)
-    return ColorSearchPath::Sse2;
-#else
-    return ColorSearchPath::Scalar;
-#endif
-}
-
-ColorSearchPath g_searchPath = bestSearchPath();
-
-} // namespace
-
-ColorSearchPath colorSearchPath() {
-    return g_searchPath;
-}
-
-bool setColorSearchPath(ColorSearchPath path) {
-    if (path == ColorSearchPath::Best) {
-        g_searchPath = bestSearchPath();
+bool colorSearchPathAvailable(ColorSearchPath path) {
+    switch (path) {
+    case ColorSearchPath::Best:
+    case ColorSearchPath::Scalar:
         return true;
-    }
-#if defined(__x86_64__) && defined(__GNUC__)
-    if (path == ColorSearchPath::Avx2 && !__builtin_cpu_supports("avx2"))
-        return false;
+    case ColorSearchPath::Sse2:
+#if defined(__SSE2__)
+        return true;
 #else
-    if (path == ColorSearchPath::Avx2)
         return false;
 #endif
-#if !defined(__SSE2__)
-    if (path == ColorSearchPath::Sse2)
+    case ColorSearchPath::Avx2:
+#if defined(__x86_64__) && defined(__GNUC__)
+        return __builtin_cpu_supports("avx2");
+#else
         return false;
 #endif
-    g_searchPath = path;
-    return true;
+    }
+    return false;
 }
 
 uint32_t TFastColorLookup::search(int cell, int red, int green, int blue) {
@@ -115,7 +111,7 @@ uint32_t TFastColorLookup::search(int cell, int red, int green, int blue) {
     // index wins among equals. The vectorised form finds the smallest distance, then the first
     // entry that has it: the same entry.
     int best = 0;
-    switch (g_searchPath) {
+    switch (m_path) {
 #if defined(__x86_64__) && defined(__GNUC__)
     case ColorSearchPath::Avx2:
         best = searchAvx2(m_red, m_green, m_blue, m_colors, red, green, blue);

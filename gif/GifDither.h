@@ -35,11 +35,10 @@ struct GifRGB {
 // ---- Colour lookups ----
 
 // How TFastColorLookup searches the palette for a colour its cache does not hold. Every path
-// gives the same entry; the fastest one the processor has is used unless another is chosen.
+// gives the same entry; Best is the fastest one the processor has.
 enum class ColorSearchPath { Best, Scalar, Sse2, Avx2 };
-ColorSearchPath colorSearchPath();
-// Chooses a path for all lookups; false, changing nothing, when the processor lacks it.
-bool setColorSearchPath(ColorSearchPath path);
+// Whether the processor has the path (Best: always).
+bool colorSearchPathAvailable(ColorSearchPath path);
 
 class TColorLookup {
 public:
@@ -57,8 +56,8 @@ protected:
 // Nearest entry by the sum of absolute differences, with a 32 x 32 x 32 inverse-lookup cache.
 class TFastColorLookup final : public TColorLookup {
 public:
-    // Copies up to 256 entries.
-    TFastColorLookup(const GifRGB* palette, int count);
+    // Copies up to 256 entries. A path the processor lacks is taken as Best.
+    TFastColorLookup(const GifRGB* palette, int count, ColorSearchPath path = ColorSearchPath::Best);
     int Nearest(int red, int green, int blue, GifRGB& entry) override {
         const int index = nearest(red, green, blue);
         entry = m_palette[index];
@@ -98,6 +97,7 @@ private:
         m_known[cell >> 6] |= uint64_t(1) << (cell & 63);
     }
 
+    ColorSearchPath m_path;
     GifRGB m_palette[256];
     // A cell's entry as nearestEntry gives it, and a bit saying whether the cell is filled.
     uint32_t m_cache[32768];

@@ -1,10 +1,12 @@
-// GIF compression: sub-block writer, LZW encoder with its hashed string table, run-length encoder.
+// GIF compression: sub-block writer, LZW encoder, run-length encoder.
 #include "gif/GifEncoder.h"
 
 #include "gif/GifErrors.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 namespace kelvara {
 
@@ -35,8 +37,16 @@ TGIFWriter::~TGIFWriter() {
 
 void TGIFWriter::write(const void* buffer, size_t count) {
     const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
-    for (size_t i = 0; i < count; ++i)
-        writeByte(bytes[i]);
+    while (count > 0) {
+        const size_t n = std::min(count, static_cast<size_t>(256 - m_fill));
+        std::memcpy(m_buffer + m_fill, bytes, n);
+        m_fill += static_cast<int>(n);
+        m_pending = true;
+        bytes += n;
+        count -= n;
+        if (m_fill == 256)
+            writeBlock();
+    }
 }
 
 void TGIFWriter::writeBlock() {
@@ -51,12 +61,6 @@ void TGIFWriter::flush() {
     if (m_pending && m_fill > 1)
         writeBlock();
     m_pending = false;
-}
-
-// ---- THashTable ----
-
-void THashTable::Clear() {
-    std::memset(m_slots, 0xFF, sizeof m_slots);
 }
 
 // ---- TGIFEncoder ----
@@ -83,24 +87,27 @@ void TGIFEncoder::Encode(Stream& stream, int bitsPerPixel, int width, int height
     m_bitsPerPixel = bitsPerPixel;
     m_initialCodeWidth = bitsPerPixel + 1;
     m_codeWidth = m_initialCodeWidth;
-    m_maxCode = (1 << m_codeWidth) - 1;
     m_clearCode = 1 << bitsPerPixel;
     m_endCode = m_clearCode + 1;
     m_firstFreeCode = m_clearCode + 2;
-    m_clearPending = false;
 
     TGIFWriter writer(stream);
-    struct BitsScope {
-        LsbBitWriter<TGIFWriter>& bits;
-        ~BitsScope() { bits = {}; }
-    } scope{m_bits};
+    struct WriterScope {
+        TGIFEncoder& encoder;
+        ~WriterScope() {
+            encoder.m_bits = {};
+            encoder.m_writer = nullptr;
+        }
+    } scope{*this};
+    m_writer = &writer;
     m_bits.restart(writer);
 
     if (pixels && width > 0 && height > 0)
         EncodePixels();
-    // Without pixels only the end code is written, no clear code. Its width is the initial one:
-    // up to 7 bits per pixel it fits one byte, at 8 bits it takes two.
-    EmitCode(m_endCode);
+    else
+        // Without pixels only the end code is written, no clear code. Its width is the initial
+        // one: up to 7 bits per pixel it fits one byte, at 8 bits it takes two.
+        packCode(m_endCode);
     m_bits.flush();
     writer.flush();
 
@@ -110,57 +117,31 @@ void TGIFEncoder::Encode(Stream& stream, int bitsPerPixel, int width, int height
 
 // ---- TLZWEncoder ----
 
-// The string table is the caller's: it is emptied beside each clear code but the first.
-void TLZWEncoder::EmitClear() {
-    m_clearPending = true;
-    EmitCode(m_clearCode);
-    m_nextFreeCode = m_clearCode + 2;
-}
-
 void TLZWEncoder::EncodePixels() {
-    if (m_bitsPerPixel >= 7)
-        encodeWith(*std::make_unique<TFastStringTable>());
-    else
-        encodeWith(*std::make_unique<THashTable>());
-}
-
-template <class Table> void TLZWEncoder::encodeWith(Table& table) {
-    EmitClear(); // the table is new, and empty
-    const std::vector<int> rows = rowOrder();
-    const uint8_t* first = m_pixels + static_cast<size_t>(rows[0]) * static_cast<size_t>(m_width);
-    int prefix = first[0];
-    if (prefix >= m_numColors)
-        badColorIndex();
-    const int numColors = m_numColors;
-    for (size_t r = 0; r < rows.size(); ++r) {
-        const uint8_t* row = m_pixels + static_cast<size_t>(rows[r]) * static_cast<size_t>(m_width);
-        for (int x = r == 0 ? 1 : 0; x < m_width; ++x) {
-            const int c = row[x];
-            if (c >= numColors)
-                badColorIndex();
-            const uint32_t key = (static_cast<uint32_t>(prefix) << 8) + static_cast<uint32_t>(c);
-            int freeSlot;
-            const int code = table.Find(key, freeSlot);
-            if (code >= 0) {
-                prefix = code;
-                continue;
-            }
-            EmitCode(prefix);
-            prefix = c;
-            if (m_nextFreeCode >= 4095) {
-                EmitClear();
-                table.Clear();
-            } else {
-                // A full probe chain (maps of 6 bits or fewer only) leaves the string out of the
-                // table. The code is still counted: decoders define it all the same, and the
-                // encoder simply never uses it.
-                if (freeSlot >= 0)
-                    table.StoreAt(freeSlot, key, static_cast<uint32_t>(m_nextFreeCode));
-                ++m_nextFreeCode;
-            }
-        }
+    std::vector<uint8_t> codes;
+    const auto lzw = std::make_unique<LzwEncoder>(LzwEncoding::GifEngine, m_bitsPerPixel, codes);
+    const auto passOn = [&] {
+        m_writer->write(codes.data(), codes.size());
+        codes.clear();
+    };
+    // A pixel at or above the code size's colours would read as a clear or a string code.
+    const int limit = std::min(m_numColors, 1 << m_bitsPerPixel);
+    for (const int y : rowOrder()) {
+        const uint8_t* row = m_pixels + static_cast<size_t>(y) * static_cast<size_t>(m_width);
+        const uint8_t* end = row + m_width;
+        uint8_t top = 0;
+        for (const uint8_t* p = row; p != end; ++p)
+            top = std::max(top, *p);
+        const uint8_t* bad =
+            top < limit ? end : std::find_if(row, end, [limit](uint8_t c) { return c >= limit; });
+        lzw->add(row, static_cast<size_t>(bad - row));
+        // The codes of the pixels before a bad one stay in the sub-blocks.
+        passOn();
+        if (bad != end)
+            badColorIndex();
     }
-    EmitCode(prefix);
+    lzw->finish();
+    passOn();
 }
 
 // ---- TRLEEncoder ----
@@ -326,6 +307,7 @@ void TRLEEncoder::EncodePixels() {
     }
     if (m_runCount > 0)
         flushRun();
+    packCode(m_endCode);
 }
 
 // ---- entry point ----

@@ -2,7 +2,7 @@
 #include "gif/GifLossy.h"
 
 #include "gif/GifDocument.h"
-#include "gif/LzwStrings.h"
+#include "raster/Lzw.h"
 
 #include <algorithm>
 #include <array>
@@ -31,7 +31,7 @@ void lossyIndices(std::vector<uint8_t>& indices, const std::vector<GifRGB>& tabl
             near[size_t(a)].push_back(static_cast<uint8_t>(b));
     }
     const int clearCode = 1 << std::max(2, TGIFColorMap::bitsFor(count));
-    LzwStrings& strings = LzwStrings::forThisThread();
+    LzwStringTable strings(LzwStringTable::Chains::Unbounded, LzwStringTable::SimulationSizeBits);
     const auto find = [&](int prefix, int pixel) { return strings.find(prefix, pixel); };
     int next = clearCode + 2;
     int prefix = indices[0];

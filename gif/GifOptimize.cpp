@@ -3,7 +3,7 @@
 
 #include "gif/GifDocument.h"
 #include "gif/GifEncoder.h"
-#include "gif/LzwStrings.h"
+#include "raster/Lzw.h"
 #include "raster/OrderedPipeline.h"
 #include "raster/Stream.h"
 
@@ -48,7 +48,7 @@ void chooseForLzw(std::vector<uint8_t>& pixels, const std::vector<int16_t>& othe
     if (pixels.empty())
         return;
     const int clearCode = 1 << std::max(2, TGIFColorMap::bitsFor(tableSize));
-    LzwStrings& strings = LzwStrings::forThisThread();
+    LzwStringTable strings(LzwStringTable::Chains::Unbounded, LzwStringTable::SimulationSizeBits);
     const auto find = [&](int prefix, int pixel) { return strings.find(prefix, pixel); };
     // How many pixels from k on a string that has reached code can take in, either choice of
     // each pixel allowed.

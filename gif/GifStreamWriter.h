@@ -13,8 +13,9 @@ class TGIFSubImage;
 // Writes the file a conversion's document would give, one frame at a time: the header and the
 // logical screen before the first frame, then for each frame the looping block (first frame
 // only), a graphic control block with the delay and the frame's image bytes, and the trailer at
-// the end. Every frame is width x height at (0, 0) with a local map of 2^mapBits entries or
-// fewer, so the header can be written before any frame is known.
+// the end. A frame's image bytes bring its own Image Descriptor: the whole screen at (0, 0), or
+// for a frame stored as its change the rectangle that changed; every local map has 2^mapBits
+// entries or fewer, so the header can be written before any frame is known.
 class GifStreamWriter {
 public:
     GifStreamWriter(Stream& out, uint16_t width, uint16_t height, int mapBits, uint16_t loopCount,

@@ -1,6 +1,7 @@
 // Single-image GIF writer: header, global colour table, graphic control extension, image
-// descriptor, LZW image data through the encoder hook, comment extension and trailer.
+// descriptor, LZW image data, comment extension and trailer.
 #include "output/ImageQuantizer.h"
+#include "output/LzwCodecs.h"
 #include "output/StillImageWriters.h"
 
 #include <cstdlib>
@@ -97,10 +98,6 @@ WriteResult writeGif(Stream& stream, const Bitmap& bitmap, const TIOParams& para
     }
     reportProgress(progress, 30);
 
-    const GifLzwEncodeHook encoder = params.gifLzw.encode;
-    if (!encoder)
-        throw OutputError(OutputMessages::NoGifEncoder);
-
     ByteSink out(stream);
     // Header and logical screen descriptor.
     std::string version = params.gifVersion;
@@ -137,7 +134,7 @@ WriteResult writeGif(Stream& stream, const Bitmap& bitmap, const TIOParams& para
     reportProgress(progress, 70);
 
     // Image data.
-    encoder(stream, height, width, b, indexes.data(), params.gif.interlaced);
+    encodeGifLzw(stream, height, width, b, indexes.data(), params.gif.interlaced);
 
     // Comment extension: one sub-block per line, cut to 255 characters. An empty line would be
     // read as the block terminator, so it is left out.

@@ -1,4 +1,4 @@
-// The GIF and TIFF LZW hooks of the writer parameters.
+// The GIF and TIFF LZW codecs of the still-image writers and readers.
 #include "output/LzwCodecs.h"
 
 #include "raster/Bitmap.h"
@@ -14,7 +14,7 @@ namespace kelvara {
 void encodeGifLzw(Stream& stream, int height, int width, int bits, const uint8_t* indexes, bool interlaced) {
     const int m = std::clamp(bits, 2, 8);
     std::vector<uint8_t> data;
-    LzwEncoder encoder(LzwMode::Gif, m, data);
+    LzwEncoder encoder(LzwEncoding::Gif, m, data);
     for (int y : gifRowOrder(height, interlaced))
         encoder.add(indexes + static_cast<size_t>(y) * width, static_cast<size_t>(std::max(width, 0)));
     encoder.finish();
@@ -66,7 +66,7 @@ namespace {
 
 struct TiffLzwEncoder final : TiffLzwEncoderState {
     std::vector<uint8_t> bytes;
-    LzwEncoder encoder{LzwMode::Tiff, 8, bytes};
+    LzwEncoder encoder{LzwEncoding::Tiff, 8, bytes};
 
     // Output goes out in pieces of at most 254 bytes.
     void drain(Stream& stream, bool all) {

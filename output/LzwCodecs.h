@@ -1,4 +1,5 @@
-// The GIF and TIFF LZW hooks of the writer parameters: the LZW module with each format's framing.
+// The GIF and TIFF LZW codecs of the still-image writers and readers: the one LZW coder with each
+// format's framing.
 #pragma once
 
 #include <cstddef>
@@ -30,23 +31,5 @@ void encodeTiffLzw(const uint8_t* row, size_t count, Stream& stream,
                    std::unique_ptr<TiffLzwEncoderState>& state);
 // Decodes one strip to at most expectedSize bytes; raises LzwError on damaged data.
 std::vector<uint8_t> decodeTiffLzw(const uint8_t* data, size_t size, size_t expectedSize);
-
-// The hooks as the writer parameters hold them: plain function references, set to the functions
-// above unless a caller puts others there.
-using GifLzwEncodeHook = void (*)(Stream& stream, int height, int width, int bits, const uint8_t* indexes,
-                                  bool interlaced);
-using GifLzwDecodeHook = std::vector<uint8_t> (*)(Stream& stream, int height, int width, bool interlaced);
-using TiffLzwEncodeHook = void (*)(const uint8_t* row, size_t count, Stream& stream,
-                                   std::unique_ptr<TiffLzwEncoderState>& state);
-using TiffLzwDecodeHook = std::vector<uint8_t> (*)(const uint8_t* data, size_t size, size_t expectedSize);
-
-struct GifLzwHooks {
-    GifLzwEncodeHook encode = encodeGifLzw;
-    GifLzwDecodeHook decode = decodeGifLzw;
-};
-struct TiffLzwHooks {
-    TiffLzwEncodeHook encode = encodeTiffLzw;
-    TiffLzwDecodeHook decode = decodeTiffLzw;
-};
 
 } // namespace kelvara

@@ -1,6 +1,7 @@
 // TIFF writer: little-endian, one IFD and one strip; uncompressed, PackBits, LZW or CCITT.
 #include "output/CcittEncoder.h"
 #include "output/ImageQuantizer.h"
+#include "output/LzwCodecs.h"
 #include "output/StillImageWriters.h"
 
 #include <cmath>
@@ -126,9 +127,6 @@ TiffLayout tiffLayout(const TIOParams& params) {
             layout.kind = TiffDataKind::Rgb;
         break;
     case TiffCompression::Lzw:
-        if (params.tiffLzw.encode)
-            layout.compression = compression;
-        break;
     case TiffCompression::PackBits:
         layout.compression = compression;
         break;
@@ -152,7 +150,6 @@ WriteResult writeTiff(Stream& stream, const Bitmap& bitmap, const TIOParams& par
     uint16_t compressionValue = 1;
     bool ccitt = false;
     CcittCoding coding = CcittCoding::ModifiedHuffman;
-    TiffLzwEncodeHook lzw = nullptr;
     switch (layout.compression) {
     case TiffCompression::Ccitt1D:
         ccitt = true;
@@ -174,7 +171,6 @@ WriteResult writeTiff(Stream& stream, const Bitmap& bitmap, const TIOParams& par
         coding = CcittCoding::Group4;
         break;
     case TiffCompression::Lzw:
-        lzw = params.tiffLzw.encode;
         compressionValue = 5;
         break;
     case TiffCompression::PackBits:
@@ -277,7 +273,7 @@ WriteResult writeTiff(Stream& stream, const Bitmap& bitmap, const TIOParams& par
             out.bytes(encoded.data(), encoded.size());
         } else if (compressionValue == 5) {
             out.flush();
-            lzw(row.data(), rowBytes, stream, lzwState);
+            encodeTiffLzw(row.data(), rowBytes, stream, lzwState);
         } else {
             out.bytes(row.data(), rowBytes);
         }
@@ -287,7 +283,7 @@ WriteResult writeTiff(Stream& stream, const Bitmap& bitmap, const TIOParams& par
         out.bytes(strip.data(), strip.size());
     } else if (compressionValue == 5) {
         out.flush();
-        lzw(nullptr, 0, stream, lzwState);
+        encodeTiffLzw(nullptr, 0, stream, lzwState);
     }
     const uint32_t stripBytes = offset() - stripOffset;
 

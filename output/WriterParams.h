@@ -3,7 +3,6 @@
 #pragma once
 
 #include "output/FormatOptions.h"
-#include "output/LzwCodecs.h"
 #include "raster/Bitmap.h"
 #include "raster/Error.h"
 
@@ -27,8 +26,6 @@ public:
 namespace OutputMessages {
 inline constexpr const char* PngCreate = "Error on creating PNG";
 inline constexpr const char* PngWrite = "The picture could not be written as PNG";
-// No LZW encoder for GIF image data in the parameters.
-inline constexpr const char* NoGifEncoder = "No GIF LZW encoder is available";
 inline constexpr const char* EmptyPicture = "The picture is empty";
 // Width or height beyond the 16-bit fields of the format.
 inline constexpr const char* TooLarge = "The picture is too large for this file format";
@@ -57,9 +54,7 @@ struct TIOParams : StillImageSaveOptions {
 
     double tiffXPosition = 0;
     double tiffYPosition = 0;
-    TiffLzwHooks tiffLzw;
 
-    GifLzwHooks gifLzw;
     std::string gifVersion = "GIF89a";
     uint16_t gifDelay = 0;
     uint16_t gifLeft = 0;

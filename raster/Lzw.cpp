@@ -15,21 +15,67 @@ constexpr int MaxCodeWidth = 12;
 
 } // namespace
 
+// ---- string table ----
+
+namespace {
+
+constexpr int ChainPrime = 8009;
+constexpr int ClassSlots = 4004; // the slots of each class of nonzero slots
+
+// For each slot of the 8009-slot table: whether it is a quadratic residue, a power of 2.
+struct ResidueSlots {
+    std::array<bool, ChainPrime> residue{};
+    constexpr ResidueSlots() {
+        int power = 1;
+        for (int i = 0; i < ClassSlots; ++i) {
+            residue[static_cast<size_t>(power)] = true;
+            power = power * 2 % ChainPrime;
+        }
+    }
+};
+constexpr ResidueSlots Residues;
+static_assert(Residues.residue[ChainPrime - 1], "8008 (-1) is a residue: the chain from 0 runs there");
+
+} // namespace
+
+void LzwStringTable::clear() {
+    std::fill(m_slots.begin(), m_slots.end(), Empty);
+    m_slotZeroTaken = false;
+    m_residuesTaken = 0;
+    m_othersTaken = 0;
+}
+
+bool LzwStringTable::takeChainSlot(uint32_t key) {
+    const uint32_t h = ((key >> 4) ^ key) % ChainPrime;
+    if (h == 0 && !m_slotZeroTaken) {
+        m_slotZeroTaken = true;
+        return true;
+    }
+    int& taken = h == 0 || Residues.residue[h] ? m_residuesTaken : m_othersTaken;
+    if (taken == ClassSlots)
+        return false;
+    ++taken;
+    return true;
+}
+
 // ---- encoder ----
 
-LzwEncoder::LzwEncoder(LzwMode mode, int codeSize, std::vector<uint8_t>& out)
-    : m_sink{out}, m_msbFirst(mode == LzwMode::Tiff), m_early(mode == LzwMode::Tiff ? 1 : 0),
+LzwEncoder::LzwEncoder(LzwEncoding encoding, int codeSize, std::vector<uint8_t>& out)
+    : m_sink{out},
+      // Only codes of 6 bits or fewer make enough strings to fill a bounded chain.
+      m_table(encoding == LzwEncoding::GifEngine && codeSize <= 6 ? LzwStringTable::Chains::Bounded
+                                                                  : LzwStringTable::Chains::Unbounded),
+      m_msbFirst(encoding == LzwEncoding::Tiff), m_early(encoding == LzwEncoding::Tiff ? 1 : 0),
       m_literalMask((1 << codeSize) - 1), m_clearCode(1 << codeSize), m_endCode(m_clearCode + 1),
-      m_tableLimit(mode == LzwMode::Tiff ? MaxCodes - 2 : MaxCodes), m_initialWidth(codeSize + 1),
-      m_codeWidth(m_initialWidth), m_freeCode(m_clearCode + 2) {
+      m_tableLimit(encoding == LzwEncoding::Tiff        ? MaxCodes - 2
+                   : encoding == LzwEncoding::GifEngine ? MaxCodes - 1
+                                                        : MaxCodes),
+      m_initialWidth(codeSize + 1), m_codeWidth(m_initialWidth), m_freeCode(m_clearCode + 2) {
     writeCode(m_clearCode);
 }
 
-void LzwEncoder::writeCode(int code) {
-    if (m_msbFirst)
-        m_msb.put(static_cast<uint32_t>(code), m_codeWidth);
-    else
-        m_lsb.put(static_cast<uint32_t>(code), m_codeWidth);
+template <class Writer> inline void LzwEncoder::writeCode(Writer& bits, int code) {
+    bits.put(static_cast<uint32_t>(code), m_codeWidth);
     // Width changes take effect right after a code: back to the start after a clear, one bit
     // more once the next free code no longer fits (TIFF one code early), never past 12.
     if (code == m_clearCode)
@@ -38,31 +84,53 @@ void LzwEncoder::writeCode(int code) {
         ++m_codeWidth;
 }
 
+void LzwEncoder::writeCode(int code) {
+    if (m_msbFirst)
+        writeCode(m_msb, code);
+    else
+        writeCode(m_lsb, code);
+}
+
 void LzwEncoder::add(const uint8_t* data, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        const int k = data[i] & m_literalMask;
-        if (!m_started) {
-            m_prefix = k;
-            m_started = true;
-            continue;
-        }
+    if (m_msbFirst)
+        addWith(m_msb, data, count);
+    else
+        addWith(m_lsb, data, count);
+}
+
+template <class Writer> void LzwEncoder::addWith(Writer& bits, const uint8_t* data, size_t count) {
+    size_t i = 0;
+    if (!m_started) {
+        if (count == 0)
+            return;
+        m_prefix = data[0] & m_literalMask;
+        m_started = true;
+        i = 1;
+    }
+    const int mask = m_literalMask;
+    int prefix = m_prefix;
+    for (; i < count; ++i) {
+        const int k = data[i] & mask;
         int slot = 0;
-        const int code = m_table.find(m_prefix, k, slot);
+        const int code = m_table.find(prefix, k, slot);
         if (code >= 0) {
-            m_prefix = code;
+            prefix = code;
             continue;
         }
-        writeCode(m_prefix);
+        writeCode(bits, prefix);
         if (m_freeCode < m_tableLimit) {
-            m_table.insert(slot, m_prefix, k, m_freeCode);
+            // A string left out of a bounded table still has its code: decoders define it all
+            // the same, and the encoder simply never uses it.
+            m_table.insert(slot, prefix, k, m_freeCode);
             ++m_freeCode;
         } else {
-            writeCode(m_clearCode);
+            writeCode(bits, m_clearCode);
             m_table.clear();
             m_freeCode = m_clearCode + 2;
         }
-        m_prefix = k;
+        prefix = k;
     }
+    m_prefix = prefix;
 }
 
 void LzwEncoder::finish() {

@@ -84,37 +84,94 @@ struct ByteVectorSink {
     void writeByte(uint8_t value) { bytes.push_back(value); }
 };
 
-// The encoder's string table: an open-addressing hash of 5003 slots keyed by (byte, prefix code).
+// Which LZW encoder: the format, and the limits of the string table that the program's writers
+// of that format keep.
+enum class LzwEncoding {
+    // GIF as the still-image writer codes it: strings get codes up to 4095, then a clear code.
+    Gif,
+    // GIF as the GIF engine codes it: strings get codes up to 4094, then a clear code, and a
+    // string whose hash chain is full is left out of the table, its code still counted
+    // (LzwStringTable::Chains::Bounded).
+    GifEngine,
+    // TIFF: strings get codes up to 4093, then a clear code.
+    Tiff,
+};
+
+// The encoder's string table: the code of each string (prefix code, byte). 2^sizeBits slots,
+// reached by a multiplicative hash of the key prefix * 256 + byte and then one by one. At most
+// 4096 strings are ever held: the encoder's 8192 slots are never more than half full, and the
+// simulated runs that ask for many strings that are not there take more slots, which makes those
+// look-ups shorter.
+//
+// Bounded chains add the one limit of the GIF engine's hashed table, whose codes the GIF files
+// written so far carry: 8009 slots, a key's probe starting at h = ((key >> 4) XOR key) mod 8009
+// and going on to 2h mod 8009 (from slot 0 to 8008); a string that finds every slot of its chain
+// taken is not stored. 2 has order 4004 modulo the prime 8009, so the chain from h != 0 runs
+// through all the slots of h's class, the quadratic residues (the powers of 2) or the other 4004
+// nonzero slots, and the chain from 0 runs through slot 0 and then the residues. A chain is thus
+// full exactly when its class is: counting the strings each class holds gives the same table
+// without keeping those slots. (At most 3838 strings exist between clears with 8-bit codes, 3965
+// with 7-bit ones: only codes of 6 bits or fewer can fill a class.)
 class LzwStringTable {
 public:
-    static constexpr int Slots = 5003;
+    enum class Chains { Unbounded, Bounded };
 
-    LzwStringTable() { clear(); }
-    void clear() { m_keys.fill(-1); }
+    static constexpr int EncoderSizeBits = 13;
+    static constexpr int SimulationSizeBits = 15;
 
-    // The code of the string (prefix, k), or -1; slot then receives where it would go.
+    explicit LzwStringTable(Chains chains = Chains::Unbounded, int sizeBits = EncoderSizeBits)
+        : m_slots(size_t(1) << sizeBits, Empty), m_shift(32 - sizeBits),
+          m_mask((uint32_t(1) << sizeBits) - 1), m_chains(chains) {}
+    void clear();
+
+    // The code of the string (prefix, k), or -1; slot then receives where insert puts it.
     int find(int prefix, int k, int& slot) const {
-        const int32_t key = (k << 12) | prefix;
-        int i = (k << 4) ^ prefix;
-        const int step = i == 0 ? 1 : Slots - i;
-        while (m_keys[i] != -1) {
-            if (m_keys[i] == key)
-                return m_codes[i];
-            i -= step;
-            if (i < 0)
-                i += Slots;
+        const uint32_t key = keyOf(prefix, k);
+        uint32_t h = (key * 0x9E3779B1u) >> m_shift;
+        for (;;) {
+            const uint32_t value = m_slots[h];
+            if (value == Empty) {
+                slot = static_cast<int>(h);
+                return -1;
+            }
+            if ((value >> 12) == key)
+                return static_cast<int>(value & 0xFFF);
+            h = (h + 1) & m_mask;
         }
-        slot = i;
-        return -1;
     }
-    void insert(int slot, int prefix, int k, int code) {
-        m_keys[slot] = (k << 12) | prefix;
-        m_codes[slot] = static_cast<int16_t>(code);
+    int find(int prefix, int k) const {
+        int slot = 0;
+        return find(prefix, k, slot);
+    }
+    // Stores the string (prefix, k), which find did not find, at the slot find gave. False, and
+    // nothing stored, when its bounded chain is full.
+    bool insert(int slot, int prefix, int k, int code) {
+        if (m_chains == Chains::Bounded && !takeChainSlot(keyOf(prefix, k)))
+            return false;
+        m_slots[static_cast<size_t>(slot)] = (keyOf(prefix, k) << 12) | static_cast<uint32_t>(code);
+        return true;
+    }
+    bool insert(int prefix, int k, int code) {
+        int slot = 0;
+        return find(prefix, k, slot) < 0 && insert(slot, prefix, k, code);
     }
 
 private:
-    std::array<int32_t, Slots> m_keys;
-    std::array<int16_t, Slots> m_codes{};
+    static constexpr uint32_t Empty = 0xFFFFFFFFu;
+
+    static uint32_t keyOf(int prefix, int k) {
+        return (static_cast<uint32_t>(prefix) << 8) | static_cast<uint32_t>(k);
+    }
+    // Counts the string into its bounded chain's class; false when the chain is full.
+    bool takeChainSlot(uint32_t key);
+
+    std::vector<uint32_t> m_slots;
+    uint32_t m_shift;
+    uint32_t m_mask;
+    Chains m_chains;
+    bool m_slotZeroTaken = false;
+    int m_residuesTaken = 0;
+    int m_othersTaken = 0;
 };
 
 // One LZW code stream, written into a byte vector: the clear code first, then the codes of the
@@ -122,7 +179,7 @@ private:
 class LzwEncoder {
 public:
     // codeSize: the number of bits of a literal (the GIF minimum code size, 2 to 8; 8 for TIFF).
-    LzwEncoder(LzwMode mode, int codeSize, std::vector<uint8_t>& out);
+    LzwEncoder(LzwEncoding encoding, int codeSize, std::vector<uint8_t>& out);
     LzwEncoder(const LzwEncoder&) = delete;
     LzwEncoder& operator=(const LzwEncoder&) = delete;
 
@@ -132,6 +189,8 @@ public:
 
 private:
     void writeCode(int code);
+    template <class Writer> void writeCode(Writer& bits, int code);
+    template <class Writer> void addWith(Writer& bits, const uint8_t* data, size_t count);
 
     ByteVectorSink m_sink;
     LsbBitWriter<ByteVectorSink> m_lsb{m_sink};

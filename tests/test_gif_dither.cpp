@@ -359,7 +359,7 @@ TEST(GifDither, EveryEngineMatchesAFullMatrixReference) {
 
 TEST(GifLookup, SearchAgreesWithAPlainScanForEveryPaletteSize) {
     for (ColorSearchPath path : {ColorSearchPath::Scalar, ColorSearchPath::Sse2, ColorSearchPath::Avx2}) {
-        if (!setColorSearchPath(path))
+        if (!colorSearchPathAvailable(path))
             continue;
         std::mt19937 rng(42);
         for (int count = 1; count <= 256; count += (count < 20 ? 1 : 13)) {
@@ -367,7 +367,7 @@ TEST(GifLookup, SearchAgreesWithAPlainScanForEveryPaletteSize) {
             for (auto& e : palette) // few distinct values: many equal distances
                 e = {static_cast<uint8_t>(rng() % 5 * 60), static_cast<uint8_t>(rng() % 5 * 60),
                      static_cast<uint8_t>(rng() % 5 * 60)};
-            TFastColorLookup lookup(palette.data(), count);
+            TFastColorLookup lookup(palette.data(), count, path);
             ReferenceLookup ref(palette);
             for (int i = 0; i < 3000; ++i) {
                 const int r = static_cast<int>(rng() % 256), g = static_cast<int>(rng() % 256),
@@ -377,7 +377,6 @@ TEST(GifLookup, SearchAgreesWithAPlainScanForEveryPaletteSize) {
             }
         }
     }
-    setColorSearchPath(ColorSearchPath::Best);
 }
 
 namespace {

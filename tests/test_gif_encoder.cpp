@@ -1,9 +1,10 @@
 // GIF compression: byte-exact examples, a reference LZW, giflib round trips for LZW and RLE,
-// the sub-block writer and the bounded hash probe.
+// the sub-block writer, the string table and its bounded chains.
 #include "gif/GifEncoder.h"
 #include "gif/GifErrors.h"
 #include "raster/Stream.h"
 #include "support/GifDecode.h"
+#include "support/LzwInputs.h"
 
 #include <gtest/gtest.h>
 
@@ -428,62 +429,104 @@ TEST(GifWriter, SubBlocksAndRefusedOperations) {
     EXPECT_THROW((void)writer.size(), GIFStreamError);
 }
 
-TEST(GifHashTable, FindsWhatItStoredAndNothingElse) {
-    // Keys of prefix codes and pixels as the encoder makes them, the largest one (prefix 4094,
-    // pixel 255) among them: every key stored is found with its code, others are not, and a
-    // cleared table holds nothing.
+TEST(LzwStringTable, FindsWhatItStoredAndNothingElse) {
+    // Strings of prefix codes and pixels as the encoders make them, the largest one (prefix 4095,
+    // pixel 255, whose slot value would read as an empty slot's) among them: every string stored
+    // is found with its code, others are not, and a cleared table holds nothing. Both sizes.
     std::mt19937 rng(5);
-    std::set<uint32_t> unique;
-    while (unique.size() < 3000)
-        unique.insert((rng() % 4095) * 256 + rng() % 256);
-    unique.insert(4094u * 256 + 255);
-    const std::vector<uint32_t> keys(unique.begin(), unique.end());
-    THashTable table;
-    for (size_t i = 0; i < keys.size(); ++i)
-        ASSERT_TRUE(table.Insert(keys[i], static_cast<uint32_t>(i % 4095)));
-    for (size_t i = 0; i < keys.size(); ++i)
-        ASSERT_EQ(table.Lookup(keys[i]), static_cast<int>(i % 4095));
-    for (uint32_t key = 0; key < 4095u * 256; key += 97)
-        if (!unique.count(key)) {
-            ASSERT_EQ(table.Lookup(key), -1) << key;
-        }
-    table.Clear();
-    for (uint32_t key : keys)
-        ASSERT_EQ(table.Lookup(key), -1);
+    std::set<std::pair<int, int>> unique;
+    while (unique.size() < 4000)
+        unique.insert({static_cast<int>(rng() % 4095), static_cast<int>(rng() % 256)});
+    unique.insert({4095, 255});
+    const std::vector<std::pair<int, int>> strings(unique.begin(), unique.end());
+    for (const int sizeBits : {LzwStringTable::EncoderSizeBits, LzwStringTable::SimulationSizeBits}) {
+        LzwStringTable table(LzwStringTable::Chains::Unbounded, sizeBits);
+        EXPECT_EQ(table.find(4095, 255), -1);
+        for (size_t i = 0; i < strings.size(); ++i)
+            ASSERT_TRUE(table.insert(strings[i].first, strings[i].second, static_cast<int>(i % 4096)));
+        EXPECT_FALSE(table.insert(strings[7].first, strings[7].second, 1)) << "already there";
+        for (size_t i = 0; i < strings.size(); ++i)
+            ASSERT_EQ(table.find(strings[i].first, strings[i].second), static_cast<int>(i % 4096));
+        for (int prefix = 0; prefix < 4096; prefix += 13)
+            for (int k = 0; k < 256; k += 7)
+                if (!unique.count({prefix, k})) {
+                    ASSERT_EQ(table.find(prefix, k), -1) << prefix << " " << k;
+                }
+        table.clear();
+        for (const auto& [prefix, k] : strings)
+            ASSERT_EQ(table.find(prefix, k), -1);
+    }
 }
 
-TEST(GifHashTable, FullProbeChainIsBounded) {
-    // Keys whose probe chains all run through slot 1's chain (the quadratic residues of 8009):
-    // fill every slot of it, then one more insert and a missing lookup must still return.
-    std::vector<bool> inChain(THashTable::HashSize, false);
-    uint32_t s = 1;
+TEST(LzwStringTable, BoundedChainsFillLikeTheHashedTable) {
+    // The hashed table of 8009 slots: hash ((key >> 4) XOR key) mod 8009, the probe going from h
+    // to h - (8009 - h), or from 0 to 8008, plus 8009 when negative. The chain from slot 1 holds
+    // 4004 slots; strings whose hash lies on it fill it, one more is left out, and strings
+    // hashing elsewhere still go in. A table of unbounded chains keeps them all.
+    const auto hashOf = [](int prefix, int k) {
+        const uint32_t key = static_cast<uint32_t>(prefix) * 256 + static_cast<uint32_t>(k);
+        return ((key >> 4) ^ key) % 8009;
+    };
+    std::vector<bool> onChain(8009, false);
+    uint32_t slot = 1;
     int chainLength = 0;
     do {
-        inChain[s] = true;
+        onChain[slot] = true;
         ++chainLength;
-        s = THashTable::NextSlot(s);
-    } while (s != 1);
-    EXPECT_EQ(chainLength, 4004);
-    THashTable table;
-    std::vector<uint32_t> keys;
-    for (uint32_t key = 0; keys.size() < 4010; ++key)
-        if (inChain[THashTable::Hash(key)])
-            keys.push_back(key);
-    int stored = 0;
-    for (size_t i = 0; i < keys.size(); ++i)
-        stored += table.Insert(keys[i], static_cast<uint32_t>(i % 4096)) ? 1 : 0;
-    EXPECT_EQ(stored, 4004);
-    EXPECT_FALSE(table.Insert(keys[4009], 1));
-    for (int i = 0; i < 4004; ++i)
-        EXPECT_EQ(table.Lookup(keys[static_cast<size_t>(i)]), i % 4096);
-    EXPECT_EQ(table.Lookup(keys[4005]), -1);
-    int slot = 0;
-    EXPECT_EQ(table.Find(keys[4005], slot), -1);
-    EXPECT_EQ(slot, -1);
-    EXPECT_EQ(table.Find(keys[7], slot), 7);
-    THashTable fresh;
-    EXPECT_EQ(fresh.Find(0x4242, slot), -1);
-    EXPECT_EQ(slot, static_cast<int>(THashTable::Hash(0x4242)));
+        const int next = static_cast<int>(slot) - (8009 - static_cast<int>(slot));
+        slot = static_cast<uint32_t>(next < 0 ? next + 8009 : next);
+    } while (slot != 1);
+    ASSERT_EQ(chainLength, 4004);
+    std::vector<std::pair<int, int>> chained, elsewhere, zero;
+    for (int prefix = 0; prefix < 4096 && (chained.size() < 4010 || zero.size() < 3); ++prefix)
+        for (int k = 0; k < 256; ++k) {
+            const uint32_t h = hashOf(prefix, k);
+            (h == 0 ? zero : onChain[h] ? chained : elsewhere).push_back({prefix, k});
+        }
+    ASSERT_GE(zero.size(), 3u);
+    LzwStringTable bounded(LzwStringTable::Chains::Bounded);
+    LzwStringTable unbounded;
+    // The first string hashing to slot 0 takes that slot; the next one goes on into the chain.
+    EXPECT_TRUE(bounded.insert(zero[0].first, zero[0].second, 1));
+    EXPECT_TRUE(bounded.insert(zero[1].first, zero[1].second, 2));
+    int stored = 2;
+    for (size_t i = 0; i < 4009; ++i)
+        stored += bounded.insert(chained[i].first, chained[i].second, static_cast<int>(i % 4096)) ? 1 : 0;
+    EXPECT_EQ(stored, 2 + 4003);
+    EXPECT_EQ(bounded.find(chained[4002].first, chained[4002].second), 4002);
+    EXPECT_EQ(bounded.find(chained[4003].first, chained[4003].second), -1);
+    EXPECT_FALSE(bounded.insert(zero.back().first, zero.back().second, 9)) << "slot 0 and its chain are full";
+    EXPECT_TRUE(bounded.insert(elsewhere[0].first, elsewhere[0].second, 5));
+    EXPECT_EQ(bounded.find(elsewhere[0].first, elsewhere[0].second), 5);
+    for (size_t i = 0; i < 4009; ++i)
+        ASSERT_TRUE(unbounded.insert(chained[i].first, chained[i].second, static_cast<int>(i % 4096)));
+    // A clear empties the chains too.
+    bounded.clear();
+    for (size_t i = 0; i < 4004; ++i)
+        ASSERT_TRUE(bounded.insert(chained[i].first, chained[i].second, 1));
+}
+
+TEST(GifEncoder, FullHashChainsLeaveStringsOut) {
+    // Maps of 2 to 6 bits whose strings fill one class of the hashed table: the strings that find
+    // their chain full are left out (codes differ from a table that keeps every string), giflib
+    // still reads every pixel back, and the bytes are those the GIF files written so far carry.
+    const std::map<int, uint64_t> digests = {{2, 0x28bbbaee0c90b472ull},
+                                             {3, 0x0b076252fa9434c7ull},
+                                             {4, 0x4a3e6244738e7c35ull},
+                                             {5, 0x573fe1c54769b569ull},
+                                             {6, 0x1dd178fc3e5b5f93ull}};
+    for (const auto& [bits, digest] : digests) {
+        const int w = 97;
+        const std::vector<uint8_t> pixels = test::fullChainIndexes(bits, 20000, w, 0);
+        const int h = static_cast<int>(pixels.size()) / w;
+        const std::vector<uint8_t> data = encode(0, bits, w, h, false, pixels, 1 << bits);
+        EXPECT_NE(data, referenceLZW(bits, w, h, pixels)) << bits;
+        uint64_t fnv = 1469598103934665603ull;
+        for (const uint8_t b : data)
+            fnv = (fnv ^ b) * 1099511628211ull;
+        EXPECT_EQ(fnv, digest) << bits;
+        expectGiflibDecodes(0, bits, w, h, false, pixels);
+    }
 }
 
 TEST(GifEncoder, SmallMapsNeverHang) {

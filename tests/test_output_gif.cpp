@@ -266,35 +266,6 @@ TEST(OutputGif, CommentLines) {
               (Bytes{0xFE, 7, 'K'}));
 }
 
-TEST(OutputGif, EncoderHooks) {
-    static int calls = 0;
-    struct Recorder {
-        static void encode(Stream& stream, int height, int width, int bits, const uint8_t* indexes,
-                           bool interlaced) {
-            ++calls;
-            encodeGifLzw(stream, height, width, bits, indexes, interlaced);
-        }
-    };
-    Bitmap bitmap;
-    fillPicture(bitmap, 3, 3, fourColours);
-    TIOParams params;
-    params.gifLzw.encode = Recorder::encode;
-    readGifFactsWithGiflib(writeGifBytes(bitmap, params));
-    EXPECT_EQ(calls, 1);
-
-    // With no encoder the writer refuses instead of leaving a file without image data.
-    TIOParams plain;
-    plain.gifLzw.encode = nullptr;
-    MemoryStream stream;
-    try {
-        writeGif(stream, bitmap, plain, {});
-        ADD_FAILURE() << "no error";
-    } catch (const OutputError& e) {
-        EXPECT_STREQ(e.what(), OutputMessages::NoGifEncoder);
-    }
-    EXPECT_EQ(stream.size(), 0u);
-}
-
 TEST(OutputGif, DecoderRefusesDamagedData) {
     const Bytes damaged[] = {
         {},                    // no code size

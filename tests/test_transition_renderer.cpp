@@ -39,6 +39,8 @@ Color targetColor(int x, int y) {
 struct EffectRun {
     Bitmap S, T, B, O, shown;
     TransitionRunState state;
+    TransitionRandom ownRandom;
+    TransitionRandom* random = &ownRandom; // another run's, to go on with its numbers
     int n;
 
     EffectRun(
@@ -52,7 +54,7 @@ struct EffectRun {
         O.SetSize(w, h);
     }
     void frame(int effect, int i) {
-        RenderTransitionFrame(effect, i, n, S, T, B, O, state);
+        RenderTransitionFrame(effect, i, n, S, T, B, O, state, *random);
         shown.Assign(O);
         releaseCanvasContexts();
     }
@@ -257,85 +259,85 @@ TEST(TransitionMoves, VerticalMovesCopyWholeRows) {
 }
 
 TEST(TransitionRandom, SequencesFromProgramStart) {
-    setTransitionRandomState(0);
+    TransitionRandom random;
     std::vector<int> hundred;
     for (int j = 0; j < 5; ++j)
-        hundred.push_back(NextRandom(100));
+        hundred.push_back(random.next(100));
     EXPECT_EQ(hundred, (std::vector<int>{0, 3, 86, 20, 27}));
-    setTransitionRandomState(0);
+    TransitionRandom fresh;
     std::vector<int> ten;
     for (int j = 0; j < 10; ++j)
-        ten.push_back(NextRandom(10));
+        ten.push_back(fresh.next(10));
     EXPECT_EQ(ten, (std::vector<int>{0, 0, 8, 2, 2, 6, 3, 1, 3, 4}));
 }
 
 TEST(TransitionRandom, RandomPointsDrawsRowByRow) {
     // W = 4, H = 3, N = 2: frame 1 draws 2 per row, frame 2 six more per row.
-    setTransitionRandomState(12345);
     EffectRun run(4, 3, 2);
+    run.ownRandom = TransitionRandom(12345);
     run.frame(18, 0);
     EXPECT_TRUE(sameRows(run.O, run.S));
-    EXPECT_EQ(transitionRandomState(), 12345u);
+    EXPECT_EQ(run.random->state(), 12345u);
 
     Bitmap expected;
     expected.Assign(run.S);
-    setTransitionRandomState(12345);
+    TransitionRandom replayer(12345);
     auto replay = [&](int perRow) {
         for (int y = 0; y < 3; ++y)
             for (int j = 0; j < perRow; ++j) {
-                int x = NextRandom(4);
+                int x = replayer.next(4);
                 expected.setPixel(x, y, targetColor(x, y));
             }
     };
     replay(2);
-    uint32_t afterFrame1 = transitionRandomState();
+    uint32_t afterFrame1 = replayer.state();
     replay(6);
-    uint32_t afterFrame2 = transitionRandomState();
+    uint32_t afterFrame2 = replayer.state();
 
-    setTransitionRandomState(12345);
     run.frame(18, 1);
     EXPECT_EQ(run.state.placed, 2);
-    EXPECT_EQ(transitionRandomState(), afterFrame1);
+    EXPECT_EQ(run.random->state(), afterFrame1);
     run.frame(18, 2);
     EXPECT_EQ(run.state.placed, 8);
-    EXPECT_EQ(transitionRandomState(), afterFrame2);
+    EXPECT_EQ(run.random->state(), afterFrame2);
     EXPECT_TRUE(sameRows(run.O, expected));
 }
 
 TEST(TransitionRandom, ASecondRunContinuesTheGenerator) {
-    setTransitionRandomState(0);
-    EffectRun first(16, 16, 3), second(16, 16, 3);
+    // A second run on the same generator goes on with its numbers; a new generator starts over.
+    EffectRun first(16, 16, 3), second(16, 16, 3), fresh(16, 16, 3);
+    second.random = &first.ownRandom;
     for (int i = 0; i <= 3; ++i)
         first.frame(18, i);
     for (int i = 0; i <= 3; ++i)
         second.frame(18, i);
+    for (int i = 0; i <= 3; ++i)
+        fresh.frame(18, i);
     EXPECT_FALSE(sameRows(first.O, second.O));
+    EXPECT_TRUE(sameRows(first.O, fresh.O));
 }
 
 TEST(TransitionRandom, RandomBoxesTotalsAndPlacement) {
-    setTransitionRandomState(777);
     EffectRun run(10, 10, 10);
+    run.ownRandom = TransitionRandom(777);
     run.frame(19, 0);
     EXPECT_TRUE(sameRows(run.O, run.S));
     const int64_t totals[] = {0, 0, 1, 2, 2, 4, 5, 6, 8, 10};
     Bitmap expected;
     expected.Assign(run.S);
-    uint32_t replayState = 777;
+    TransitionRandom replayer(777);
     int64_t placed = 0;
     for (int i = 1; i <= 10; ++i) {
         run.frame(19, i);
         EXPECT_EQ(run.state.placed, totals[i - 1]) << "frame " << i;
         // Replay the frame's boxes: x then y, each a multiple of 8, clipped at the edges.
-        uint32_t saved = transitionRandomState();
-        setTransitionRandomState(replayState);
         for (int64_t j = placed; j < totals[i - 1]; ++j) {
-            int bx = NextRandom(10) & ~7, by = NextRandom(10) & ~7;
+            int bx = replayer.next(10) & ~7, by = replayer.next(10) & ~7;
             for (int y = by; y < std::min(10, by + 8); ++y)
                 for (int x = bx; x < std::min(10, bx + 8); ++x)
                     expected.setPixel(x, y, targetColor(x, y));
         }
-        replayState = transitionRandomState();
-        EXPECT_EQ(replayState, saved) << "frame " << i << " draws two numbers per box";
+        EXPECT_EQ(replayer.state(), run.random->state()) << "frame " << i << " draws two numbers per box";
         placed = totals[i - 1];
         EXPECT_TRUE(sameRows(run.O, expected)) << "frame " << i;
     }
