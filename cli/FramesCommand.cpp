@@ -286,9 +286,7 @@ int framesCommand(const std::vector<std::string>& arguments) {
         for (int64_t number : numbers) {
             const FrameRead read = reader.read(number - 1);
             if (!read.picture) {
-                run.end = read.error.empty() ? FrameRunEnd::VideoEnded : FrameRunEnd::ReadFailed;
-                run.stoppedAt = number;
-                run.error = read.error;
+                run.stopAt(number, read.error);
                 break;
             }
             if (pool.empty())

@@ -313,9 +313,7 @@ int readFrames(const AviToGifOptions& options, const ConversionPlan& plan, Frame
         }
         const FrameRead frameRead = reader.read(cur - 1);
         if (!frameRead.picture) {
-            run.end = frameRead.error.empty() ? FrameRunEnd::VideoEnded : FrameRunEnd::ReadFailed;
-            run.stoppedAt = cur;
-            run.error = frameRead.error;
+            run.stopAt(cur, frameRead.error);
             break;
         }
         const int k = ++read;

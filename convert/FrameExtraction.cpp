@@ -95,9 +95,7 @@ FrameExtractionResult extractFrames(const FrameExtractionOptions& options, Frame
         }
         const FrameRead read = reader.read(number - 1);
         if (!read.picture) {
-            run.end = read.error.empty() ? FrameRunEnd::VideoEnded : FrameRunEnd::ReadFailed;
-            run.stoppedAt = number;
-            run.error = read.error;
+            run.stopAt(number, read.error);
             break;
         }
         Bitmap* frame = read.picture;

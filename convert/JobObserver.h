@@ -59,6 +59,13 @@ struct FrameRun {
     std::string error;     // ReadFailed: the frame reader's message
 
     bool isShort() const { return read < asked; }
+    // The frame numbered `number` could not be read: the video ended there, or, with an error,
+    // the frame could not be decoded.
+    void stopAt(int64_t number, const std::string& readError) {
+        end = readError.empty() ? FrameRunEnd::VideoEnded : FrameRunEnd::ReadFailed;
+        stoppedAt = number;
+        error = readError;
+    }
 };
 
 // How a short run ended, in the words both front ends show: "the video ended at frame 160: 63 of
